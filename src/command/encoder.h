@@ -1,0 +1,40 @@
+// The display command encoder: one '#' line of a macro becomes one escape
+// sequence appended to the open macro.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "driver/limits.h"
+
+namespace vexa {
+struct Context;
+}
+
+namespace vexa::command {
+
+inline constexpr std::uint8_t esc = 27;
+
+struct CommandBuffer {
+  std::array<std::uint8_t, limits::command_buffer> bytes{};
+  int length = 0;
+  bool overflow = false;  // a parser wanted to write past the end
+};
+
+// Appends one byte; past the end of the buffer the byte is dropped and the
+// overflow flag set (the command is then refused).
+void put_byte(CommandBuffer& buffer, std::uint8_t byte);
+
+// Encodes the command at the parse position (just after '#'). Returns 1 when
+// it was accepted, 0 after a reported error.
+int encode_command(Context& ctx);
+
+// Appends the command buffer to the macro bytes. Returns 0 after reporting
+// "DATA-FLASH memory overflow !" when it does not fit.
+int flush_command(Context& ctx);
+
+// Appends raw bytes behind the last command, counted as macro bytes of the
+// open macro. Returns 0 after reporting an overflow.
+int append_macro_bytes(Context& ctx, const std::uint8_t* bytes, int count);
+
+}  // namespace vexa::command

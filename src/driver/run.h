@@ -1,0 +1,24 @@
+// One run of the compiler, from the command line to the exit code.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vexa {
+struct Context;
+}
+
+namespace vexa::driver {
+
+// The process entry: --help, --version, --dump-image, or a compile or
+// programming run. Returns the exit code.
+int run_program(int argc, char** argv);
+
+// A compile or programming run with the classic command line (arguments
+// without the program name). Returns the exit code.
+int run(Context& ctx, const std::vector<std::string>& args);
+
+// Handles one source line (the dispatcher); the line is in ctx.source.line.
+void dispatch_line(Context& ctx);
+
+}  // namespace vexa::driver

@@ -1,0 +1,82 @@
+// The macro source reader: a stack of open source files read line by line,
+// the line last read with its parse position, and the small readers that take
+// a file name or a quoted text out of that line.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "driver/limits.h"
+
+namespace vexa {
+struct Context;
+}
+
+namespace vexa::driver {
+
+struct SourceLevel {
+  std::string content;     // the whole file, read when it is opened
+  std::size_t offset = 0;  // where the next line starts
+  int repeat = 0;          // passes still to come, this one included
+  int line_number = 0;     // line last read in the current pass
+  std::string name;        // as opened (full path for included files)
+  std::string directory;   // ends in '/'
+  std::string path;        // PATH prefix while this level is current
+};
+
+// Names found by a wildcard search: entry 0 of the classic list is `directory`,
+// entries 1..n are `names`.
+struct FileList {
+  std::string directory;
+  std::vector<std::string> names;
+  int first_number = -1;  // number at the wildcard's place in the first name
+};
+
+struct Source {
+  std::array<SourceLevel, limits::source_levels> levels;
+  int current = -1;  // -1 when no file is open
+  std::string line;  // the line last read; line[pos] is '\0' at the end
+  std::size_t pos = 0;
+  FileList file_list;
+  // While the number of a macro or resource header is parsed, '[' ends
+  // expressions and byte lists (a page number follows).
+  bool header_mode = false;
+};
+
+// Cursor helpers over the source line.
+inline char current_char(const Source& s) { return s.pos < s.line.size() ? s.line[s.pos] : '\0'; }
+inline char char_at(const Source& s, std::size_t i) { return i < s.line.size() ? s.line[i] : '\0'; }
+inline bool at_line_end(const Source& s) { return s.pos >= s.line.size(); }
+// Steps over every character the C library classes as white space.
+void skip_blanks(Source& s);
+// Moves to the next blank, tab, ',', ';', ':', '<' or the end of the line.
+void to_separator(Source& s);
+inline bool is_separator(char c) {
+  return c == ' ' || c == '\t' || c == ',' || c == ';' || c == ':' || c == '<' || c == '\0';
+}
+
+// Opens `name` as a new source level read `repeat` times. Returns 1, or 0
+// after reporting "Cannot Open File <%s> !".
+int open_source(Context& ctx, const std::string& name, int repeat);
+// Reads the next line of the current level into the source line. Returns 1
+// with a line, 0 at the end of the file.
+int read_source_line(Context& ctx);
+// Rewinds the current file for its next pass or pops it. Returns 0 when the
+// stack has become empty.
+int end_of_source(Context& ctx);
+// Releases every open level (end of run or a test tearing down).
+void close_all_sources(Context& ctx);
+
+int read_bracket_name(Context& ctx, std::string& buffer);
+int read_file_name(Context& ctx, std::string& buffer);
+int read_quoted_text(Context& ctx, std::string& buffer);
+int read_quoted_file_name(Context& ctx, std::string& buffer);
+int read_project_name(Context& ctx, std::string& buffer);
+std::string project_name_from_path(const std::string& path);
+void set_path(Context& ctx);
+// The INCLUDE directive, parse position after the keyword.
+void include_directive(Context& ctx);
+
+}  // namespace vexa::driver

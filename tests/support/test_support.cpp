@@ -1,0 +1,133 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace vexa::test {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "vexa-test-XXXXXX").string();
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (::mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path = buffer.data();
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream file(path, std::ios::binary);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  write_file(path, std::string(bytes.begin(), bytes.end()));
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::uint8_t> read_bytes(const std::string& path) {
+  std::string s = read_file(path);
+  return std::vector<std::uint8_t>(s.begin(), s.end());
+}
+
+bool file_exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string testdata(const std::string& relative) {
+  const char* env = std::getenv("VEXA_TESTDATA");
+  std::string root = env != nullptr ? env : VEXA_TESTDATA;
+  if (!file_exists(root)) return {};
+  return root + "/" + relative;
+}
+
+CapturedContext::CapturedContext() : ctx(std::make_unique<Context>()) {
+  ctx->out.console = ::open_memstream(&buffer, &size);
+}
+
+CapturedContext::~CapturedContext() {
+  if (ctx->out.console != nullptr) std::fclose(ctx->out.console);
+  std::free(buffer);
+}
+
+std::string CapturedContext::console() {
+  std::fflush(ctx->out.console);
+  return std::string(buffer, size);
+}
+
+ProcessResult run_process(const std::vector<std::string>& argv, const std::string& directory,
+                          const std::vector<std::string>& extra_env) {
+  ProcessResult result;
+  int out_pipe[2], err_pipe[2];
+  if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) return result;
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (!directory.empty() && ::chdir(directory.c_str()) != 0) _exit(127);
+    int null_in = ::open("/dev/null", O_RDONLY);
+    ::dup2(null_in, 0);
+    ::dup2(out_pipe[1], 1);
+    ::dup2(err_pipe[1], 2);
+    ::close(out_pipe[0]);
+    ::close(err_pipe[0]);
+    for (const std::string& e : extra_env) ::putenv(const_cast<char*>(e.c_str()));
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    _exit(127);
+  }
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  int open_count = 2;
+  char chunk[4096];
+  while (open_count > 0) {
+    if (::poll(fds, 2, -1) < 0) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+      ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
+      if (n <= 0) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_count;
+      } else {
+        (i == 0 ? result.out : result.err).append(chunk, static_cast<std::size_t>(n));
+      }
+    }
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+ProcessResult run_vexac(const std::vector<std::string>& args, const std::string& directory,
+                        const std::vector<std::string>& extra_env) {
+  std::vector<std::string> argv = {VEXAC_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_process(argv, directory, extra_env);
+}
+
+}  // namespace vexa::test

@@ -1,0 +1,57 @@
+// Shared helpers of the test programs: temporary folders, files, running the
+// compiler, and a context whose console output is captured.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/context.h"
+
+namespace vexa::test {
+
+// A fresh folder under the system's temporary directory, removed afterwards.
+struct TempDir {
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string path;  // ends without '/'
+  std::string file(const std::string& name) const { return path + "/" + name; }
+};
+
+void write_file(const std::string& path, const std::string& bytes);
+void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes);
+std::string read_file(const std::string& path);
+std::vector<std::uint8_t> read_bytes(const std::string& path);
+bool file_exists(const std::string& path);
+
+// Path of a corpus file (VEXA_TESTDATA/relative), or empty when the corpora
+// are not present.
+std::string testdata(const std::string& relative);
+
+// A context whose console goes to a memory buffer.
+struct CapturedContext {
+  CapturedContext();
+  ~CapturedContext();
+  std::string console();  // everything written so far
+  std::unique_ptr<Context> ctx;
+  char* buffer = nullptr;
+  std::size_t size = 0;
+};
+
+struct ProcessResult {
+  int exit_code = -1;
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+// Runs a program with arguments in a working directory; stdin is empty.
+ProcessResult run_process(const std::vector<std::string>& argv, const std::string& directory,
+                          const std::vector<std::string>& extra_env = {});
+// Runs build/vexac.
+ProcessResult run_vexac(const std::vector<std::string>& args, const std::string& directory,
+                        const std::vector<std::string>& extra_env = {});
+
+}  // namespace vexa::test
