@@ -1,0 +1,159 @@
+#include "driver/paths.h"
+
+#include <dirent.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <strings.h>
+
+#include "driver/limits.h"
+
+namespace vexa::driver {
+
+namespace {
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+bool is_regular(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Names in a directory, sorted in byte order (deterministic on every file system).
+std::vector<std::string> directory_names(const std::string& directory) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
+  if (dir == nullptr) return names;
+  while (dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+std::string to_slashes(std::string_view name) {
+  std::string result(name);
+  std::replace(result.begin(), result.end(), '\\', '/');
+  return result;
+}
+
+std::string current_directory() {
+  std::string dir(4096, '\0');
+  if (::getcwd(dir.data(), dir.size()) == nullptr) return "./";
+  dir.resize(dir.find('\0'));
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  return dir;
+}
+
+std::string normalise_path(const std::string& path) {
+  bool absolute = !path.empty() && path[0] == '/';
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty() && parts.back() != "..")
+        parts.pop_back();
+      else if (!absolute)
+        parts.push_back(part);
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::string result = absolute ? "/" : "";
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) result += '/';
+    result += parts[i];
+  }
+  // A name that ended in a separator names a directory and keeps it.
+  if (!path.empty() && path.back() == '/' && !parts.empty()) result += '/';
+  return result;
+}
+
+std::string full_path(const std::string& name, const std::string& base) {
+  std::string n = to_slashes(name);
+  if (n.find(':') != std::string::npos) return n;
+  if (!n.empty() && n[0] == '/') return normalise_path(n);
+  return normalise_path(to_slashes(base) + n);
+}
+
+std::string directory_of(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string file_name_of(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string existing_path(const std::string& path) {
+  if (path.empty() || exists(path)) return path;
+  std::string resolved = path[0] == '/' ? "/" : "";
+  std::size_t start = path[0] == '/' ? 1 : 0;
+  while (start < path.size()) {
+    std::size_t end = path.find('/', start);
+    bool last = end == std::string::npos;
+    if (last) end = path.size();
+    std::string part = path.substr(start, end - start);
+    std::string candidate = resolved + part;
+    if (!part.empty() && !exists(candidate)) {
+      bool found = false;
+      for (const std::string& name : directory_names(resolved)) {
+        if (::strcasecmp(name.c_str(), part.c_str()) == 0) {
+          candidate = resolved + name;
+          found = true;
+          break;
+        }
+      }
+      if (!found) return path;
+    }
+    resolved = candidate;
+    if (!last) resolved += '/';
+    start = end + 1;
+  }
+  return resolved;
+}
+
+bool read_whole_file(const std::string& path, std::string& bytes) {
+  std::string name = existing_path(path);
+  if (!is_regular(name)) return false;
+  std::FILE* file = std::fopen(name.c_str(), "rb");
+  if (file == nullptr) return false;
+  bytes.clear();
+  char chunk[65536];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, n);
+  bool ok = !std::ferror(file);
+  std::fclose(file);
+  return ok;
+}
+
+std::vector<std::string> find_matches(const std::string& pattern, int max) {
+  std::vector<std::string> found;
+  std::string directory = directory_of(pattern);
+  std::string mask = file_name_of(pattern);
+  std::string real_directory = directory.empty() ? directory : existing_path(directory);
+  for (const std::string& name : directory_names(real_directory)) {
+    if (static_cast<int>(found.size()) >= max) break;
+    if (::fnmatch(mask.c_str(), name.c_str(), FNM_CASEFOLD) != 0) continue;
+    if (!is_regular(real_directory + name)) continue;
+    found.push_back(name);
+  }
+  return found;
+}
+
+}  // namespace vexa::driver

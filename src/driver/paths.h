@@ -1,0 +1,37 @@
+// File names on this platform. Macro files written on Windows use '\'; both
+// separators are accepted and names are converted to '/'. Windows names are
+// case-insensitive, so a name that does not exist as written is looked up
+// again component by component without regard to case.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vexa::driver {
+
+std::string to_slashes(std::string_view name);
+// The process's current directory, ending in '/'.
+std::string current_directory();
+// Lexical normalisation: '.' and '..' steps and repeated '/' removed; the
+// file system is not consulted.
+std::string normalise_path(const std::string& path);
+// name made complete against base (a directory ending in '/'): a name with
+// ':' (a drive letter) is taken as complete, an absolute name is normalised,
+// any other is appended to base.
+std::string full_path(const std::string& name, const std::string& base);
+// The part up to and including the last '/', or empty.
+std::string directory_of(const std::string& path);
+// The part after the last '/'.
+std::string file_name_of(const std::string& path);
+// The path as it exists on disk: unchanged when it exists, otherwise every
+// component matched without regard to case (first match in sorted order).
+// Returns the name unchanged when no such file exists.
+std::string existing_path(const std::string& path);
+// Reads the whole file (after existing_path). False when it cannot be read.
+bool read_whole_file(const std::string& path, std::string& bytes);
+// Files of pattern's directory whose names match pattern's last component
+// ('?' and '*', without regard to case), sorted in byte order, at most max.
+std::vector<std::string> find_matches(const std::string& pattern, int max);
+
+}  // namespace vexa::driver
