@@ -1,0 +1,45 @@
+// Resizing and border removal: the crop, the detection of plain borders, the
+// two resamplers, and fitting a set to the largest allowed size.
+#pragma once
+
+#include "resources/image.h"
+
+namespace vexa {
+struct Context;
+}
+namespace vexa::driver {
+struct Output;
+}
+
+namespace vexa::resources {
+
+// Inclusive rectangle; the top-left pixel is (0, 0).
+struct Rect {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+  bool empty() const { return left > right || top > bottom; }
+};
+
+bool crop_image(Image& image, int left, int top, int right, int bottom);
+// The colour of the four corners when they are equal.
+bool corner_colour(const Image& image, Bgr& colour);
+// The rectangle left after stripping rows and columns of only colour; false
+// when nothing would be stripped.
+bool content_rect(const Image& image, Bgr colour, Rect& rect);
+void remove_border(driver::Output& out, Image& image, Bgr colour);
+// Border removal by REMOVEBORDER mode; the cut-off left and top amounts are
+// added to *shift_x, *shift_y when given (an instrument's pivot moves with
+// its frames). Returns 1 when a border colour applied.
+int remove_set_borders(driver::Output& out, ImageSet& set, int mode, int* shift_x = nullptr,
+                       int* shift_y = nullptr);
+
+bool resample_nearest(Image& image, int max_w, int max_h, bool keep_aspect);
+bool resample_smooth(Image& image, int max_w, int max_h, bool keep_aspect);
+bool resize_image(Image& image, int max_w, int max_h, bool keep_aspect, const Bgr* transparent);
+// Fits every image to max_x, max_y; reports "cannot resize picture !" as an
+// error when that fails.
+bool fit_set(Context& ctx, ImageSet& set, int max_x, int max_y, bool keep_aspect, int mode);
+
+}  // namespace vexa::resources
