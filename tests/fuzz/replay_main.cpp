@@ -1,6 +1,7 @@
 // Replay driver for the fuzz targets: runs LLVMFuzzerTestOneInput over every
 // file named on the command line (folders are walked), so that saved inputs
 // run as ordinary tests in every build, sanitizers included.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
