@@ -30,6 +30,12 @@ int parse_word_list(Context& ctx, int max);
 // returns the bytes kept plus one.
 int parse_string_param(Context& ctx, int max);
 
+// The numbers of a resource header: expressions separated by ',', up to max,
+// ending at ';', the end of the line, '<' or '['. Unlike a byte list the
+// values keep their full range, so that a number out of range is reported
+// with its own value.
+int parse_header_numbers(Context& ctx, int max, std::int32_t* values);
+
 // Value of a hexadecimal digit, or -1.
 int hex_digit(char c);
 

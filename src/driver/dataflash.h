@@ -47,10 +47,12 @@ struct DataFlash {
   std::array<KindStats, limits::resource_kinds> resource_stats;
   KindStats system_stats;
 
-  // Results of layout_image
-  int tables_end = 0;  // D: start of the macro bytes in the image
-  int payload = 0;     // P
-  bool laid_out = false;
+  // Results of layout_image: the page indexes (resource kinds 0-7, then
+  // macro kinds 0-7), D (start of the macro bytes in the image) and P.
+  std::array<std::array<std::uint8_t, 5 * limits::pages>, limits::resource_kinds + limits::macro_kinds> page_index{};
+  int tables_end = 0;
+  int payload = 0;
+  std::string project_name;  // as stored in the image (from the model line or the upload file name)
 };
 
 // 24-bit little-endian entry helpers; an entry whose first three bytes are

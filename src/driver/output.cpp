@@ -121,7 +121,8 @@ void report_error(Context& ctx, std::string_view message) {
   report_error_text(out, format("--->LINE %d: %.*s\r\n", level.line_number, static_cast<int>(message.size()),
                                 message.data()),
                     to_all);
-  report_error_text(out, format("--->'%s'\r\n", src.line.c_str()), to_console | to_log);
+  const std::string& shown = src.shown_line.empty() ? src.line : src.shown_line;
+  report_error_text(out, format("--->'%s'\r\n", shown.c_str()), to_console | to_log);
   report_error_text(out, "\r\n", to_all);
   ++out.error_count;
 }

@@ -39,6 +39,9 @@ struct Source {
   int current = -1;  // -1 when no file is open
   std::string line;  // the line last read; line[pos] is '\0' at the end
   std::size_t pos = 0;
+  std::size_t line_start = 0;  // first non-blank character of the line
+  std::string word;            // the identifier a directive line starts with
+  std::string shown_line;      // the line as read, when a comment was cut off
   FileList file_list;
   // While the number of a macro or resource header is parsed, '[' ends
   // expressions and byte lists (a page number follows).
