@@ -159,9 +159,11 @@ bool expand_string_constant(Context& ctx, std::string& text) {
     return false;
   }
   ++src.pos;
-  std::int32_t value = evaluate_expression(ctx);
+  std::int32_t value = evaluate_argument(ctx);
+  driver::skip_blanks(src);
   if (!driver::at_line_end(src)) ++src.pos;  // one separator character
-  std::int32_t width = evaluate_expression(ctx);
+  std::int32_t width = evaluate_argument(ctx);
+  driver::skip_blanks(src);
   if (current_char(src) != ')') {
     report_error(ctx, "missing closing bracket ')'");
   } else {

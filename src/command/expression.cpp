@@ -373,6 +373,8 @@ std::string read_identifier(Context& ctx) {
   return name;
 }
 
+std::int32_t evaluate_argument(Context& ctx) { return parse_or(ctx); }
+
 std::int32_t evaluate_expression(Context& ctx) {
   driver::Source& src = ctx.source;
   std::int32_t value = parse_or(ctx);

@@ -23,6 +23,10 @@ struct Evaluator {
 // reported as "missing opening bracket '('".
 std::int32_t evaluate_expression(Context& ctx);
 
+// Evaluates an expression that stands inside brackets (a function's
+// argument): a ')' after it is not reported.
+std::int32_t evaluate_argument(Context& ctx);
+
 // Parse up to max values into the command buffer; return how many.
 int parse_byte_list(Context& ctx, int max);
 int parse_word_list(Context& ctx, int max);

@@ -165,10 +165,11 @@ void info_line(Context& ctx) {
   report_text(ctx.out, "\r\n", to_all);
 }
 
-std::string read_console_line() {
+std::string read_console_line(Output& out) {
   std::string line;
   int c;
-  while ((c = std::fgetc(stdin)) != EOF && c != '\n') {
+  if (out.input == nullptr) return line;
+  while ((c = std::fgetc(out.input)) != EOF && c != '\n') {
     if (line.size() < limits::console_line) line += static_cast<char>(c);
   }
   while (!line.empty() && (line.back() == '\r')) line.pop_back();

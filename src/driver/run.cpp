@@ -51,7 +51,7 @@ void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms
 
 void wait_for_return(Context& ctx) {
   report_text(ctx.out, "<RETURN>\n", to_console);
-  read_console_line();
+  read_console_line(ctx.out);
 }
 
 void seed_random(Context& ctx) {
@@ -164,7 +164,7 @@ int run(Context& ctx, const std::vector<std::string>& args) {
 
   if (s.macro_file.empty()) {
     report_text(out, "Filename: ", to_console);
-    s.macro_file = to_slashes(read_console_line());
+    s.macro_file = to_slashes(read_console_line(out));
     if (s.macro_file.empty()) {
       report_error_text(out, "error: no File!", to_console | to_window);
       return 0;
