@@ -183,17 +183,24 @@ inline constexpr CommandRow command_rows[] = {
     {'Z', "YZ", "2b"},
 };
 
-// Finds the row for a first character and (upper-case) second character, or null.
-constexpr const CommandRow* find_command(char first, char second) {
+// The row for a first character and (upper-case) second character, or -1.
+constexpr int command_index(char first, char second) {
+  int index = 0;
   for (const CommandRow& row : command_rows) {
-    if (row.first != first) continue;
-    if (row.seconds.empty() || row.seconds.find(second) != std::string_view::npos) return &row;
+    if (row.first == first && (row.seconds.empty() || row.seconds.find(second) != std::string_view::npos))
+      return index;
+    ++index;
   }
-  return nullptr;
+  return -1;
 }
 
-static_assert(find_command('T', 'P') != nullptr && find_command('T', 'B') == nullptr);
-static_assert(find_command('E', 'A') != nullptr && find_command('E', 'A')->gate == Gate::g78);
-static_assert(find_command('&', 'X') == nullptr);
+inline const CommandRow* find_command(char first, char second) {
+  int index = command_index(first, second);
+  return index < 0 ? nullptr : &command_rows[index];
+}
+
+static_assert(command_index('T', 'P') >= 0 && command_index('T', 'B') < 0);
+static_assert(command_index('E', 'A') >= 0 && command_rows[command_index('E', 'A')].gate == Gate::g78);
+static_assert(command_index('&', 'X') < 0);
 
 }  // namespace vexa::command
