@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string_view>
 
 namespace vexa::command {
@@ -194,10 +195,41 @@ constexpr int command_index(char first, char second) {
   return -1;
 }
 
+// The first row of every first character, so that a lookup scans only the
+// rows of its own letter.
+inline constexpr std::array<std::int16_t, 128> first_rows = [] {
+  std::array<std::int16_t, 128> rows{};
+  rows.fill(-1);
+  std::int16_t index = 0;
+  for (const CommandRow& row : command_rows) {
+    auto c = static_cast<unsigned char>(row.first);
+    if (rows[c] < 0) rows[c] = index;
+    ++index;
+  }
+  return rows;
+}();
+
 inline const CommandRow* find_command(char first, char second) {
-  int index = command_index(first, second);
-  return index < 0 ? nullptr : &command_rows[index];
+  auto c = static_cast<unsigned char>(first);
+  if (c >= first_rows.size() || first_rows[c] < 0) return nullptr;
+  constexpr std::size_t count = sizeof(command_rows) / sizeof(command_rows[0]);
+  for (std::size_t i = static_cast<std::size_t>(first_rows[c]); i < count && command_rows[i].first == first; ++i) {
+    const CommandRow& row = command_rows[i];
+    if (row.seconds.empty() || row.seconds.find(second) != std::string_view::npos) return &row;
+  }
+  return nullptr;
 }
+
+// The lookup scans the rows of one first character: they stand together.
+constexpr bool rows_grouped_by_letter() {
+  constexpr std::size_t count = sizeof(command_rows) / sizeof(command_rows[0]);
+  for (std::size_t i = 1; i < count; ++i)
+    if (command_rows[i].first != command_rows[i - 1].first)
+      for (std::size_t j = 0; j + 1 < i; ++j)
+        if (command_rows[j].first == command_rows[i].first) return false;
+  return true;
+}
+static_assert(rows_grouped_by_letter());
 
 static_assert(command_index('T', 'P') >= 0 && command_index('T', 'B') < 0);
 static_assert(command_index('E', 'A') >= 0 && command_rows[command_index('E', 'A')].gate == Gate::g78);

@@ -141,12 +141,10 @@ int flush_command(Context& ctx) {
 
 int append_macro_bytes(Context& ctx, const std::uint8_t* bytes, int count) {
   driver::DataFlash& flash = ctx.flash;
-  if (static_cast<std::size_t>(flash.image_pos) + static_cast<std::size_t>(count) > limits::work_area) {
+  if (!driver::append_to_area(flash.image, flash.image_pos, bytes, static_cast<std::size_t>(count))) {
     report_error(ctx, "DATA-FLASH memory overflow !");
     return 0;
   }
-  std::copy(bytes, bytes + count, flash.image.begin() + flash.image_pos);
-  flash.image_pos += count;
   ctx.macro.bytes += count;
   return 1;
 }

@@ -49,7 +49,7 @@ std::int32_t read_number(Context& ctx, int base) {
   std::uint32_t value = 0;
   while (true) {
     std::size_t look = src.pos;
-    while (look < src.line.size() && std::isspace(static_cast<unsigned char>(src.line[look]))) ++look;
+    while (look < src.line.size() && driver::is_blank(src.line[look])) ++look;
     char c = char_at(src, look);
     int digit = base == 16 ? hex_digit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
     if (digit < 0 || digit >= base) break;
@@ -229,7 +229,7 @@ std::int32_t parse_operand_at(Context& ctx) {
   bool step_form = (c == '+' || c == '-') && char_at(src, src.pos + 1) == c;
   if (step_form) {
     std::size_t look = src.pos + 2;
-    while (look < src.line.size() && std::isspace(static_cast<unsigned char>(src.line[look]))) ++look;
+    while (look < src.line.size() && driver::is_blank(src.line[look])) ++look;
     step_form = is_identifier_start(char_at(src, look));
   }
   if (c == '(') {

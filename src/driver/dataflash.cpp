@@ -139,10 +139,7 @@ bool write_or_report(Context& ctx, const std::string& name, std::string_view byt
 
 }  // namespace
 
-DataFlash::DataFlash()
-    : image(limits::work_area, 255),
-      resources(limits::work_area, 255),
-      system_macros(macro_table_bytes / limits::pages, 255) {
+DataFlash::DataFlash() : system_macros(macro_table_bytes / limits::pages, 255) {
   for (auto& table : macro_tables) table.assign(macro_table_bytes, 255);
   for (auto& directory : directories) directory.assign(directory_bytes, 255);
 }
@@ -155,12 +152,34 @@ void put_u24(std::uint8_t* p, std::uint32_t v) {
   p[2] = static_cast<std::uint8_t>(v >> 16);
 }
 
-std::uint16_t crc16(const std::uint8_t* bytes, std::size_t count, std::uint16_t crc) {
-  for (std::size_t i = 0; i < count; ++i) {
-    crc = static_cast<std::uint16_t>(crc ^ (bytes[i] << 8));
+bool append_to_area(std::vector<std::uint8_t>& area, int& position, const std::uint8_t* bytes, std::size_t count) {
+  if (static_cast<std::size_t>(position) + count > limits::work_area) return false;
+  std::size_t at = area.size();
+  area.resize(at + count);
+  std::memcpy(area.data() + at, bytes, count);
+  position += static_cast<int>(count);
+  return true;
+}
+
+namespace {
+
+// The CRC of every byte value, shifted in most significant bit first.
+constexpr std::array<std::uint16_t, 256> crc_table = [] {
+  std::array<std::uint16_t, 256> table{};
+  for (int value = 0; value < 256; ++value) {
+    std::uint16_t crc = static_cast<std::uint16_t>(value << 8);
     for (int bit = 0; bit < 8; ++bit)
       crc = static_cast<std::uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
+    table[static_cast<std::size_t>(value)] = crc;
   }
+  return table;
+}();
+
+}  // namespace
+
+std::uint16_t crc16(const std::uint8_t* bytes, std::size_t count, std::uint16_t crc) {
+  for (std::size_t i = 0; i < count; ++i)
+    crc = static_cast<std::uint16_t>((crc << 8) ^ crc_table[((crc >> 8) ^ bytes[i]) & 0xFF]);
   return crc;
 }
 
@@ -217,10 +236,11 @@ void write_outputs(Context& ctx) {
   int d = flash.tables_end;
   int macro_bytes = flash.image_pos;
 
-  std::memmove(flash.image.data() + d, flash.image.data(), static_cast<std::size_t>(macro_bytes));
-  std::fill(flash.image.begin(), flash.image.begin() + d, 255);
-  std::copy(flash.resources.begin(), flash.resources.begin() + flash.resource_pos,
-            flash.image.begin() + r.resources_at);
+  // The final image: tables, macro bytes at D, resources at R, every other byte 255.
+  std::vector<std::uint8_t> image(static_cast<std::size_t>(r.region1_size + r.length2), 255);
+  std::copy(flash.image.begin(), flash.image.begin() + macro_bytes, image.begin() + d);
+  std::copy(flash.resources.begin(), flash.resources.begin() + flash.resource_pos, image.begin() + r.resources_at);
+  flash.image.swap(image);
 
   relocate(flash.system_macros, limits::macro_entry_bytes, system_macro_entries, d);
   for (auto& table : flash.macro_tables)
@@ -252,21 +272,21 @@ void write_outputs(Context& ctx) {
   put_u24(flash.image.data() + address_region1_length, static_cast<std::uint32_t>(r.length1));
   put_u24(flash.image.data() + address_region2_length, static_cast<std::uint32_t>(r.length2));
 
-  const std::uint8_t* image = flash.image.data();
-  const std::uint8_t* region2 = image + r.region1_size;
+  const std::uint8_t* final_image = flash.image.data();
+  const std::uint8_t* region2 = final_image + r.region1_size;
   std::uint16_t checksum1 = r.length1 > address_region1_length
-                                ? crc16(image + address_region1_length, static_cast<std::size_t>(r.length1 - 2))
+                                ? crc16(final_image + address_region1_length, static_cast<std::size_t>(r.length1 - 2))
                                 : 0;
   checksum1 = crc16(region2, static_cast<std::size_t>(r.length2), checksum1);
   flash.image[address_checksum] = static_cast<std::uint8_t>(checksum1);
   flash.image[address_checksum + 1] = static_cast<std::uint8_t>(checksum1 >> 8);
-  std::uint16_t checksum2 = crc16(image, static_cast<std::size_t>(r.length1));
+  std::uint16_t checksum2 = crc16(final_image, static_cast<std::size_t>(r.length1));
   checksum2 = crc16(region2, static_cast<std::size_t>(r.length2), checksum2);
 
   if (s.write_object) {
     report_text(ctx.out, format("Write DATA-FLASH Object-File %s\r\n", s.object_file.c_str()), to_all);
     write_or_report(ctx, s.object_file,
-                    std::string_view(reinterpret_cast<const char*>(image),
+                    std::string_view(reinterpret_cast<const char*>(final_image),
                                      static_cast<std::size_t>(r.region1_size + r.length2)));
   }
 

@@ -401,7 +401,7 @@ void dispatch_line(Context& ctx) {
     src.pos = equals + 1;
     std::int32_t value = evaluate_expression(ctx);
     char before = equals > 0 ? src.line[equals - 1] : ' ';
-    if (before == ' ' || std::isspace(static_cast<unsigned char>(before)) || is_word_char(before))
+    if (is_blank(before) || is_word_char(before))
       command::define_constant(ctx.constants, src.word, value);
     else
       command::assign_constant(ctx, src.word, value, before);

@@ -23,10 +23,13 @@ constexpr int channel_log = 2;
 // Message numbers of a posted text.
 constexpr std::uint32_t message_text = 1034;
 
+// A terminal sees every text at once; a file or pipe gets whole buffers,
+// except for texts that do not end a line (a prompt, a progress figure),
+// which must be visible before the program waits.
 void write_console(Output& out, std::string_view text) {
   if (out.console == nullptr || text.empty()) return;
   std::fwrite(text.data(), 1, text.size(), out.console);
-  std::fflush(out.console);
+  if (out.interactive || text.back() != '\n') std::fflush(out.console);
 }
 
 void write_log(Output& out, std::string_view text) {
@@ -168,6 +171,7 @@ void info_line(Context& ctx) {
 std::string read_console_line(Output& out) {
   std::string line;
   int c;
+  if (out.console != nullptr) std::fflush(out.console);
   if (out.input == nullptr) return line;
   while ((c = std::fgetc(out.input)) != EOF && c != '\n') {
     if (line.size() < limits::console_line) line += static_cast<char>(c);

@@ -32,6 +32,7 @@ inline constexpr int end_upload_path = 1;
 struct Output {
   std::FILE* console = stdout;
   std::FILE* input = stdin;  // console line reads
+  bool interactive = false;  // console is a terminal
   bool ansi_colour = false;  // console is a terminal and NO_COLOR is unset
   int colour = colour_normal;
   int window_fd = -1;  // front-end window descriptor, -1 for none

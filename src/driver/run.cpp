@@ -239,8 +239,11 @@ int run_program(int argc, char** argv) {
     return 0;
   }
   auto ctx = std::make_unique<Context>();
-  ctx->out.ansi_colour = ::isatty(1) && std::getenv("NO_COLOR") == nullptr;
-  return run(*ctx, args);
+  ctx->out.interactive = ::isatty(1);
+  ctx->out.ansi_colour = ctx->out.interactive && std::getenv("NO_COLOR") == nullptr;
+  int code = run(*ctx, args);
+  std::fflush(stdout);
+  return code;
 }
 
 }  // namespace vexa::driver

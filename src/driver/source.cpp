@@ -79,10 +79,6 @@ void wildcard_search(Context& ctx, const std::string& pattern) {
 
 }  // namespace
 
-void skip_blanks(Source& s) {
-  while (s.pos < s.line.size() && std::isspace(static_cast<unsigned char>(s.line[s.pos]))) ++s.pos;
-}
-
 void to_separator(Source& s) {
   while (!is_separator(current_char(s))) ++s.pos;
 }
@@ -118,10 +114,10 @@ int read_source_line(Context& ctx) {
   SourceLevel& level = current_level(ctx);
   const std::string& text = level.content;
   if (level.offset >= text.size()) return 0;
-  std::size_t end = level.offset;
   std::size_t limit = std::min(text.size(), level.offset + limits::line_length);
-  while (end < limit && text[end] != '\n') ++end;
-  if (end < limit) ++end;  // the line feed belongs to the line
+  const void* feed = std::memchr(text.data() + level.offset, '\n', limit - level.offset);
+  // The line feed belongs to the line; a longer line goes on as the next one.
+  std::size_t end = feed != nullptr ? static_cast<std::size_t>(static_cast<const char*>(feed) - text.data()) + 1 : limit;
   src.line.assign(text, level.offset, end - level.offset);
   level.offset = end;
   ++level.line_number;

@@ -52,8 +52,13 @@ struct Source {
 inline char current_char(const Source& s) { return s.pos < s.line.size() ? s.line[s.pos] : '\0'; }
 inline char char_at(const Source& s, std::size_t i) { return i < s.line.size() ? s.line[i] : '\0'; }
 inline bool at_line_end(const Source& s) { return s.pos >= s.line.size(); }
-// Steps over every character the C library classes as white space.
-void skip_blanks(Source& s);
+// The characters the C library classes as white space (in the C locale).
+inline bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+// Steps over every white-space character.
+inline void skip_blanks(Source& s) {
+  const std::size_t size = s.line.size();
+  while (s.pos < size && is_blank(s.line[s.pos])) ++s.pos;
+}
 // Moves to the next blank, tab, ',', ';', ':', '<' or the end of the line.
 void to_separator(Source& s);
 inline bool is_separator(char c) {

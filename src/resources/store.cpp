@@ -15,17 +15,16 @@ int store_resource(Context& ctx, int kind, int page, int number, const std::uint
   driver::DataFlash& flash = ctx.flash;
   // A resource that would run past the resource area is refused whole; the
   // directory entry stays free.
-  if (static_cast<std::size_t>(flash.resource_pos) + size > limits::work_area) {
+  int offset = flash.resource_pos;
+  if (!driver::append_to_area(flash.resources, flash.resource_pos, bytes, size)) {
     driver::report_error(ctx, "DATA-FLASH memory overflow !");
     return 0;
   }
-  std::copy(bytes, bytes + size, flash.resources.begin() + flash.resource_pos);
   std::uint8_t* entry = flash.directories[static_cast<std::size_t>(kind)].data() + driver::resource_entry(page, number);
-  driver::put_u24(entry, static_cast<std::uint32_t>(flash.resource_pos));
+  driver::put_u24(entry, static_cast<std::uint32_t>(offset));
   driver::KindStats& stats = flash.resource_stats[static_cast<std::size_t>(kind)];
   ++stats.count;
   stats.bytes += static_cast<int>(size);
-  flash.resource_pos += static_cast<int>(size);
   return 1;
 }
 

@@ -166,6 +166,7 @@ TEST(Encoder, CommandsNeedAnOpenMacro) {
 
 TEST(Encoder, ImageOverflowIsRefused) {
   CapturedContext c;
+  c.ctx->flash.image.assign(limits::work_area - 4, 0);
   c.ctx->flash.image_pos = static_cast<int>(limits::work_area) - 4;
   c.compile_lines("VexaG6\nMacro 1\n#TP 1,2;\n#DL;\n");
   EXPECT_NE(c.console().find("--->LINE 3: DATA-FLASH memory overflow !\r\n"), std::string::npos);

@@ -279,7 +279,9 @@ TEST(DataFlashImage, OverflowAndUnwritableFiles) {
   CapturedContext c;
   std::string path = c.dir.file("big.txt");
   test::write_file(path, "VexaG6\nMacro 1\n#DL;\n");
-  c.ctx->flash.resource_pos = static_cast<int>(limits::work_area) - 100;  // as if resources filled the area
+  // As if resources had filled the area.
+  c.ctx->flash.resources.assign(limits::work_area - 100, 0);
+  c.ctx->flash.resource_pos = static_cast<int>(limits::work_area) - 100;
   EXPECT_EQ(run(*c.ctx, {path}), 1);
   EXPECT_NE(c.console().find("\r\nDATA-FLASH memory overflow !"), std::string::npos);
   EXPECT_NE(c.console().find("---> found 1 Errors !\r\n"), std::string::npos);
