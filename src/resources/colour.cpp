@@ -1,0 +1,647 @@
+#include "resources/colour.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "driver/format.h"
+#include "driver/output.h"
+
+namespace vexa::resources {
+namespace {
+
+// The information lines of the resource compilers are indented by 15 blanks.
+constexpr const char* indent = "               ";
+
+inline std::uint8_t* stored_row(Image& image, int r) {
+  return image.dib.data() + image.pixels + static_cast<std::size_t>(image.row_stride) * static_cast<std::size_t>(r);
+}
+inline const std::uint8_t* stored_row(const Image& image, int r) {
+  return image.dib.data() + image.pixels + static_cast<std::size_t>(image.row_stride) * static_cast<std::size_t>(r);
+}
+
+inline std::uint32_t colour_key(Bgr c) {
+  return static_cast<std::uint32_t>(c.blue) | (static_cast<std::uint32_t>(c.green) << 8) |
+         (static_cast<std::uint32_t>(c.red) << 16);
+}
+inline Bgr key_colour(std::uint32_t key) {
+  return Bgr{static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(key >> 8), static_cast<std::uint8_t>(key >> 16)};
+}
+inline std::uint32_t bgr_key(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16);
+}
+
+// Reads the stored rows of an image of any depth as 24-bit blue, green, red.
+// A 24-bit image's rows are handed out as they are; every other depth is
+// expanded into the caller's buffer (3 bytes per pixel).
+struct RowReader {
+  explicit RowReader(const Image& source)
+      : image(source), bits(bit_count(source)), width(image_width(source)), five_six_five(is_565(source)) {
+    if (bits <= 8)
+      for (int i = 0; i < 256; ++i) palette[static_cast<std::size_t>(i)] = colour_entry(source, i);
+  }
+
+  const std::uint8_t* read(int r, std::uint8_t* buffer) const {
+    const std::uint8_t* row = stored_row(image, r);
+    std::uint8_t* out = buffer;
+    auto put = [&out](Bgr c) {
+      out[0] = c.blue;
+      out[1] = c.green;
+      out[2] = c.red;
+      out += 3;
+    };
+    switch (bits) {
+      case 1:
+        for (int x = 0; x < width; ++x) put(palette[(row[x >> 3] >> (7 - (x & 7))) & 1]);
+        break;
+      case 4:
+        for (int x = 0; x < width; ++x) put(palette[(x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4)]);
+        break;
+      case 8:
+        for (int x = 0; x < width; ++x) put(palette[row[x]]);
+        break;
+      case 16:
+        for (int x = 0; x < width; ++x) {
+          auto word = static_cast<std::uint16_t>(row[2 * x] | (row[2 * x + 1] << 8));
+          put(five_six_five ? unpack_565(word) : unpack_555(word));
+        }
+        break;
+      case 24:
+        return row;
+      case 32:
+        for (int x = 0; x < width; ++x) put(Bgr{row[4 * x + 1], row[4 * x + 2], row[4 * x + 3]});
+        break;
+      default:
+        std::memset(buffer, 0, static_cast<std::size_t>(width) * 3);
+        break;
+    }
+    return buffer;
+  }
+
+  const Image& image;
+  int bits;
+  int width;
+  bool five_six_five;
+  std::array<Bgr, 256> palette{};  // entries beyond colour_count read as black
+};
+
+// A small open-addressed set of up to a few hundred 24-bit colour keys, each
+// with an index. 1024 slots keep it at most a quarter full.
+struct ColourHash {
+  static constexpr std::uint32_t slots = 1024;
+  static constexpr std::uint32_t used = 1u << 24;  // marks an occupied slot
+
+  static std::uint32_t home(std::uint32_t key) { return (key * 0x9E3779B1u) >> 22; }
+
+  // Index of the key, or -1.
+  int find(std::uint32_t key) const {
+    for (std::uint32_t s = home(key);; s = (s + 1) & (slots - 1)) {
+      if (keys[s] == 0) return -1;
+      if (keys[s] == (key | used)) return index[s];
+    }
+  }
+  // Adds the key with its index; false when it was already there.
+  bool insert(std::uint32_t key, int idx) {
+    for (std::uint32_t s = home(key);; s = (s + 1) & (slots - 1)) {
+      if (keys[s] == 0) {
+        keys[s] = key | used;
+        index[s] = static_cast<std::uint16_t>(idx);
+        return true;
+      }
+      if (keys[s] == (key | used)) return false;
+    }
+  }
+
+  std::array<std::uint32_t, slots> keys{};
+  std::array<std::uint16_t, slots> index{};
+};
+
+// Builds a zero-filled palette image of the given depth with exactly
+// `entries` colour-table entries. A table shorter than 2^bits is stated in
+// biClrUsed; a full table leaves biClrUsed at 0, as a full table needs no count.
+bool create_palette_image(Image& image, int width, int height, int bits, int entries) {
+  if (!create_image(image, width, height, bits)) return false;
+  int full = 1 << bits;
+  std::uint32_t used = static_cast<std::uint32_t>(entries);
+  if (entries < full) {
+    // The pixel rows are still all zero, so cutting the tail of the table
+    // out of the block is all it takes to shorten it.
+    auto first = image.dib.begin() + dib::header_bytes + 4 * entries;
+    image.dib.erase(first, first + 4 * (full - entries));
+  } else {
+    used = 0;
+  }
+  set_header_field(image, dib::clr_used, used);
+  set_header_field(image, dib::clr_important, used);
+  if (!refresh_layout(image)) {
+    release_image(image);
+    return false;
+  }
+  return true;
+}
+
+// Squared-distance search; see nearest_colour_index.
+inline int nearest_in(const Bgr* palette, int entries, int red, int green, int blue) {
+  int best = 200000;
+  int found = 0;
+  for (int i = 0; i < entries; ++i) {
+    int dr = red - palette[i].red;
+    int dg = green - palette[i].green;
+    int db = blue - palette[i].blue;
+    int distance = dr * dr + dg * dg + db * db;
+    if (distance < best) {
+      best = distance;
+      found = i;
+      if (distance == 0) break;
+    }
+  }
+  return found;
+}
+
+// Writes one colour into pixels of an image: the first colour-table index
+// holding exactly that colour (nothing when none does), the 5-6-5 word, or
+// the three bytes.
+struct PixelWriter {
+  PixelWriter(const Image& target, Bgr c) : bits(bit_count(target)), colour(c), word(pack_565(c)) {
+    if (bits <= 8) {
+      valid = false;
+      for (std::uint32_t i = 0; i < target.colour_count && i < 256; ++i)
+        if (colour_entry(target, static_cast<int>(i)) == c) {
+          index = static_cast<int>(i);
+          valid = true;
+          break;
+        }
+    } else {
+      valid = bits == 16 || bits == 24;
+    }
+  }
+
+  void put(std::uint8_t* row, int x) const {
+    switch (bits) {
+      case 1:
+        if (index != 0)
+          row[x >> 3] = static_cast<std::uint8_t>(row[x >> 3] | (0x80 >> (x & 7)));
+        else
+          row[x >> 3] = static_cast<std::uint8_t>(row[x >> 3] & ~(0x80 >> (x & 7)));
+        break;
+      case 4:
+        if (x & 1)
+          row[x >> 1] = static_cast<std::uint8_t>((row[x >> 1] & 0xF0) | index);
+        else
+          row[x >> 1] = static_cast<std::uint8_t>((row[x >> 1] & 0x0F) | (index << 4));
+        break;
+      case 8:
+        row[x] = static_cast<std::uint8_t>(index);
+        break;
+      case 16:
+        row[2 * x] = static_cast<std::uint8_t>(word);
+        row[2 * x + 1] = static_cast<std::uint8_t>(word >> 8);
+        break;
+      case 24:
+        row[3 * x] = colour.blue;
+        row[3 * x + 1] = colour.green;
+        row[3 * x + 2] = colour.red;
+        break;
+      default:
+        break;
+    }
+  }
+
+  int bits;
+  Bgr colour;
+  std::uint16_t word;
+  int index = 0;
+  bool valid = false;
+};
+
+inline std::uint8_t clamp_byte(int v) { return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+
+// Spreads the error e of one component: 3e/q to the right neighbour and to
+// the pixel above (the next stored row), e/4 to the pixel above right.
+// Integer division truncates towards zero, as the error must.
+inline void spread(std::uint8_t* right, std::uint8_t* above, std::uint8_t* above_right, int e, int q) {
+  if (e == 0) return;
+  int share = (3 * e) / q;
+  *right = clamp_byte(*right + share);
+  *above = clamp_byte(*above + share);
+  *above_right = clamp_byte(*above_right + e / 4);
+}
+
+}  // namespace
+
+// --- counting and analysing -------------------------------------------------
+
+int count_colours(const Image& image, std::array<Bgr, 256>& table, bool stop_early) {
+  if (is_empty(image)) return 0;
+  int bits = bit_count(image);
+  if (bits == 1) return static_cast<int>(image.colour_count);
+  int width = image_width(image);
+  int height = image_height(image);
+  try {
+    RowReader reader(image);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width) * 3);
+    ColourHash seen;
+    // Past 256 colours only the count matters: one bit per 24-bit colour.
+    std::vector<std::uint64_t> all;
+    int count = 0;
+    std::uint32_t last = 0xFFFFFFFFu;  // neighbours often repeat: skip the lookup
+    for (int r = 0; r < height; ++r) {
+      const std::uint8_t* p = reader.read(r, buffer.data());
+      for (int x = 0; x < width; ++x, p += 3) {
+        std::uint32_t key = bgr_key(p);
+        if (key == last) continue;
+        last = key;
+        if (count <= 256) {
+          if (!seen.insert(key, count)) continue;
+          if (count < 256) table[static_cast<std::size_t>(count)] = key_colour(key);
+          if (++count == 257) {
+            if (stop_early) return 257;
+            all.assign(std::size_t{1} << 18, 0);
+            for (std::uint32_t k : seen.keys)
+              if (k != 0) all[(k & 0xFFFFFF) >> 6] |= std::uint64_t{1} << (k & 63);
+          }
+        } else {
+          std::uint64_t& word = all[key >> 6];
+          std::uint64_t bit = std::uint64_t{1} << (key & 63);
+          if ((word & bit) == 0) {
+            word |= bit;
+            ++count;
+          }
+        }
+      }
+    }
+    return count;
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+}
+
+int analyse_colours(driver::Output& out, Image& image, int report_depth, bool transparent) {
+  if (is_empty(image)) return 0;
+  int bits = bit_count(image);
+  int old_count = static_cast<int>(image.colour_count);
+  if (bits == 1) return old_count;
+  std::array<Bgr, 256> used{};
+  int c = count_colours(image, used, true);
+  if (c < 1) return old_count;  // out of memory
+  if (c > 256 || static_cast<std::uint32_t>(c) == image.colour_count) return c;
+
+  int depth = c > 16 ? 8 : (c < 3 && !transparent ? 1 : 4);
+  int width = image_width(image);
+  int height = image_height(image);
+  try {
+    // The new colour table: a palette image keeps the order of its own table
+    // (dropping unused and repeated entries); a 16- or 24-bit image lists its
+    // colours in order of first appearance.
+    std::array<Bgr, 256> entries{};
+    int n = 0;
+    ColourHash taken;
+    if (bits <= 8) {
+      ColourHash in_use;
+      for (int i = 0; i < c; ++i) in_use.insert(colour_key(used[static_cast<std::size_t>(i)]), i);
+      for (std::uint32_t i = 0; i < image.colour_count && n < c; ++i) {
+        Bgr e = colour_entry(image, static_cast<int>(i));
+        if (in_use.find(colour_key(e)) >= 0 && taken.insert(colour_key(e), n)) entries[static_cast<std::size_t>(n++)] = e;
+      }
+    }
+    // Pixels whose index lies beyond a short table read as black, a colour
+    // the table may lack: such colours are appended, so every pixel maps.
+    for (int i = 0; i < c && n < c; ++i) {
+      Bgr e = used[static_cast<std::size_t>(i)];
+      if (taken.insert(colour_key(e), n)) entries[static_cast<std::size_t>(n++)] = e;
+    }
+
+    Image result;
+    if (!create_palette_image(result, width, height, depth, c)) return old_count;
+    for (int i = 0; i < c; ++i) set_colour_entry(result, i, entries[static_cast<std::size_t>(i)]);
+
+    RowReader reader(image);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width) * 3);
+    for (int r = 0; r < height; ++r) {
+      const std::uint8_t* p = reader.read(r, buffer.data());
+      std::uint8_t* o = stored_row(result, r);
+      std::uint32_t last = 0xFFFFFFFFu;
+      int k = 0;
+      for (int x = 0; x < width; ++x, p += 3) {
+        std::uint32_t key = bgr_key(p);
+        if (key != last) {
+          last = key;
+          k = taken.find(key);
+        }
+        if (depth == 8)
+          o[x] = static_cast<std::uint8_t>(k);
+        else if (depth == 4)
+          o[x >> 1] = static_cast<std::uint8_t>(o[x >> 1] | ((x & 1) ? k : k << 4));
+        else if (k != 0)
+          o[x >> 3] = static_cast<std::uint8_t>(o[x >> 3] | (0x80 >> (x & 7)));
+      }
+    }
+    image = std::move(result);
+  } catch (const std::bad_alloc&) {
+    return old_count;
+  }
+
+  if (depth < bits && report_depth != 0 && report_depth != depth) {
+    const char* line = transparent ? "%sonly %d colors and transparency is used: change colordepth->%d-bit\r\n"
+                                   : "%sonly %d colors are used: change colordepth->%d-bit\r\n";
+    driver::report_text(out, format(line, indent, c, depth), driver::to_all);
+    if (depth == 1) {
+      Bgr first = colour_entry(image, 0);
+      std::string text = format("%sused colors: RGB[0]=%d,%d,%d", indent, first.red, first.green, first.blue);
+      if (c == 2) {
+        Bgr second = colour_entry(image, 1);
+        text += format("  RGB[1]=%d,%d,%d\r\n", second.red, second.green, second.blue);
+      } else {
+        text += "\n\r";  // the one-colour line has always ended this way
+      }
+      driver::report_text(out, text, driver::to_all);
+    }
+  }
+  return c;
+}
+
+// --- depth conversions --------------------------------------------------------
+
+bool convert_to_24_bit(Image& image) {
+  if (is_empty(image)) return false;
+  int bits = bit_count(image);
+  if (bits == 24) return true;
+  Image result;
+  if (!create_image(result, image_width(image), image_height(image), 24)) return false;
+  RowReader reader(image);
+  int height = image_height(image);
+  for (int r = 0; r < height; ++r) reader.read(r, stored_row(result, r));
+  image = std::move(result);
+  return true;
+}
+
+bool convert_to_16_bit(Image& image, bool dither, const Bgr* transparent) {
+  if (is_empty(image)) return false;
+  if (is_565(image)) return true;
+  int width = image_width(image);
+  int height = image_height(image);
+  Image result;
+  if (!create_image(result, width, height, 16)) return false;
+  if (dither) {
+    if (!dither_into(image, result)) return false;
+    if (transparent != nullptr && !copy_colour_mask(result, image, *transparent, 0)) return false;
+  } else {
+    try {
+      RowReader reader(image);
+      std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width) * 3);
+      for (int r = 0; r < height; ++r) {
+        const std::uint8_t* p = reader.read(r, buffer.data());
+        std::uint8_t* o = stored_row(result, r);
+        for (int x = 0; x < width; ++x, p += 3, o += 2) {
+          unsigned word = ((p[2] & 0xF8u) << 8) | ((p[1] & 0xFCu) << 3) | (p[0] >> 3);
+          o[0] = static_cast<std::uint8_t>(word);
+          o[1] = static_cast<std::uint8_t>(word >> 8);
+        }
+      }
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  }
+  image = std::move(result);
+  return true;
+}
+
+// --- error diffusion ----------------------------------------------------------
+
+bool dither_into(const Image& source, Image& target) {
+  int width = image_width(target);
+  int height = image_height(target);
+  if (is_empty(source) || is_empty(target) || image_width(source) != width || image_height(source) != height)
+    return false;
+  int bits = bit_count(target);
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16) return false;
+  const int q = bits < 8 ? 16 : 8;
+  try {
+    RowReader reader(source);
+    const std::size_t row_bytes = static_cast<std::size_t>(width) * 3;
+    // Two working rows, each one pixel longer than the picture so that the
+    // error of the last pixel has somewhere to go.
+    std::vector<std::uint8_t> work(2 * (row_bytes + 3));
+    std::vector<std::uint8_t> buffer(row_bytes);
+    std::uint8_t* cur = work.data();
+    std::uint8_t* next = cur + row_bytes + 3;
+    auto load = [&](std::uint8_t* into, int r) {
+      std::memcpy(into, reader.read(r, buffer.data()), row_bytes);
+      into[row_bytes] = into[row_bytes + 1] = into[row_bytes + 2] = 0;
+    };
+    load(cur, 0);
+
+    std::array<Bgr, 256> palette{};
+    int entries = 0;
+    if (bits <= 8) {
+      entries = static_cast<int>(std::min<std::uint32_t>(target.colour_count, 256));
+      for (int i = 0; i < entries; ++i) palette[static_cast<std::size_t>(i)] = colour_entry(target, i);
+    }
+    // Diffused colours repeat a lot; a direct-mapped cache of exact colours
+    // saves most palette searches without changing any result.
+    constexpr std::uint32_t cache_slots = 4096;
+    std::vector<std::uint32_t> cache_key(bits <= 8 ? cache_slots : 0, 0xFFFFFFFFu);
+    std::vector<std::uint8_t> cache_index(bits <= 8 ? cache_slots : 0, 0);
+
+    for (int r = 0; r < height; ++r) {
+      if (r + 1 < height)
+        load(next, r + 1);
+      else
+        std::memset(next, 0, row_bytes + 3);
+      std::uint8_t* o = stored_row(target, r);
+      std::uint8_t* s = cur;
+      std::uint8_t* a = next;
+      if (bits == 16) {
+        for (int x = 0; x < width; ++x, s += 3, a += 3) {
+          int b = s[0], g = s[1], red = s[2];
+          unsigned word = ((red & 0xF8u) << 8) | ((g & 0xFCu) << 3) | (static_cast<unsigned>(b) >> 3);
+          o[2 * x] = static_cast<std::uint8_t>(word);
+          o[2 * x + 1] = static_cast<std::uint8_t>(word >> 8);
+          // What the module shows for that word: the top bits repeated.
+          spread(s + 3, a, a + 3, b - ((b & 0xF8) | (b >> 5)), q);
+          spread(s + 4, a + 1, a + 4, g - ((g & 0xFC) | (g >> 6)), q);
+          spread(s + 5, a + 2, a + 5, red - ((red & 0xF8) | (red >> 5)), q);
+        }
+      } else {
+        for (int x = 0; x < width; ++x, s += 3, a += 3) {
+          int b = s[0], g = s[1], red = s[2];
+          std::uint32_t key = bgr_key(s);
+          std::uint32_t slot = (key * 0x9E3779B1u) >> 20;
+          int k;
+          if (cache_key[slot] == key) {
+            k = cache_index[slot];
+          } else {
+            k = nearest_in(palette.data(), entries, red, g, b);
+            cache_key[slot] = key;
+            cache_index[slot] = static_cast<std::uint8_t>(k);
+          }
+          if (bits == 8)
+            o[x] = static_cast<std::uint8_t>(k);
+          else if (bits == 4)
+            o[x >> 1] = static_cast<std::uint8_t>((x & 1) ? ((o[x >> 1] & 0xF0) | k) : ((o[x >> 1] & 0x0F) | (k << 4)));
+          else if (k != 0)
+            o[x >> 3] = static_cast<std::uint8_t>(o[x >> 3] | (0x80 >> (x & 7)));
+          else
+            o[x >> 3] = static_cast<std::uint8_t>(o[x >> 3] & ~(0x80 >> (x & 7)));
+          const Bgr& shown = palette[static_cast<std::size_t>(k)];
+          spread(s + 3, a, a + 3, b - shown.blue, q);
+          spread(s + 4, a + 1, a + 4, g - shown.green, q);
+          spread(s + 5, a + 2, a + 5, red - shown.red, q);
+        }
+      }
+      std::swap(cur, next);
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+int nearest_colour_index(const Image& palette, Bgr colour, int entries) {
+  if (bit_count(palette) > 8 || is_empty(palette)) return 0;
+  entries = std::clamp(entries, 0, static_cast<int>(std::min<std::uint32_t>(palette.colour_count, 256)));
+  std::array<Bgr, 256> table{};
+  for (int i = 0; i < entries; ++i) table[static_cast<std::size_t>(i)] = colour_entry(palette, i);
+  return nearest_in(table.data(), entries, colour.red, colour.green, colour.blue);
+}
+
+// --- single colours -------------------------------------------------------------
+
+int find_unused_colour(const Image& image, Bgr& colour) {
+  if (is_empty(image)) return 0;
+  int bits = bit_count(image);
+  if (bits == 1) return 0;
+  // One bit per 5-6-5 key: the keys the image uses, in any order.
+  std::array<std::uint64_t, 1024> used{};
+  auto mark = [&used](unsigned key) { used[key >> 6] |= std::uint64_t{1} << (key & 63); };
+  int width = image_width(image);
+  int height = image_height(image);
+  if (bits <= 8) {
+    for (std::uint32_t i = 0; i < image.colour_count && i < 256; ++i) mark(pack_565(colour_entry(image, static_cast<int>(i))));
+  } else if (bits == 16) {
+    for (int r = 0; r < height; ++r) {
+      const std::uint8_t* p = stored_row(image, r);
+      for (int x = 0; x < width; ++x, p += 2) mark(static_cast<unsigned>(p[0] | (p[1] << 8)));
+    }
+  } else {
+    try {
+      RowReader reader(image);
+      std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width) * 3);
+      for (int r = 0; r < height; ++r) {
+        const std::uint8_t* p = reader.read(r, buffer.data());
+        for (int x = 0; x < width; ++x, p += 3) mark(((p[2] & 0xF8u) << 8) | ((p[1] & 0xFCu) << 3) | (p[0] >> 3));
+      }
+    } catch (const std::bad_alloc&) {
+      return 0;
+    }
+  }
+  // The candidates walk through colour space in steps that come back to the
+  // start after 32 candidates. When all 32 are in use there is no safe key
+  // colour among them, and any other choice would make pixels the picture
+  // really shows transparent; so the search gives up (result 0) and the
+  // caller reports that it cannot convert the picture.
+  std::uint8_t red = 0xA8, green = 0xF8, blue = 0x58;
+  for (int step = 0; step < 32; ++step) {
+    std::uint16_t key = pack_565(rgb(red, green, blue));
+    if ((used[key >> 6] & (std::uint64_t{1} << (key & 63))) == 0) {
+      colour = unpack_565(key);
+      return 1;
+    }
+    blue = static_cast<std::uint8_t>(blue + 8);
+    green = static_cast<std::uint8_t>(green - 24);
+    red = static_cast<std::uint8_t>(red - 56);
+  }
+  return 0;
+}
+
+void replace_colour(Image& image, Bgr from, Bgr to) {
+  if (is_empty(image)) return;
+  int bits = bit_count(image);
+  int width = image_width(image);
+  int height = image_height(image);
+  if (bits <= 8) {
+    for (std::uint32_t i = 0; i < image.colour_count && i < 256; ++i)
+      if (colour_entry(image, static_cast<int>(i)) == from) set_colour_entry(image, static_cast<int>(i), to);
+  } else if (bits == 16) {
+    std::uint16_t old_word = pack_565(from);
+    std::uint16_t new_word = pack_565(to);
+    for (int r = 0; r < height; ++r) {
+      std::uint8_t* p = stored_row(image, r);
+      for (int x = 0; x < width; ++x, p += 2)
+        if (p[0] == (old_word & 0xFF) && p[1] == (old_word >> 8)) {
+          p[0] = static_cast<std::uint8_t>(new_word);
+          p[1] = static_cast<std::uint8_t>(new_word >> 8);
+        }
+    }
+  } else if (bits == 24) {
+    for (int r = 0; r < height; ++r) {
+      std::uint8_t* p = stored_row(image, r);
+      for (int x = 0; x < width; ++x, p += 3)
+        if (p[0] == from.blue && p[1] == from.green && p[2] == from.red) {
+          p[0] = to.blue;
+          p[1] = to.green;
+          p[2] = to.red;
+        }
+    }
+  }
+}
+
+void set_pixel_colour(Image& image, int x, int y, Bgr colour) {
+  if (is_empty(image) || x < 0 || y < 0 || x >= image_width(image) || y >= image_height(image)) return;
+  PixelWriter writer(image, colour);
+  if (writer.valid) writer.put(row_pointer(image, y), x);
+}
+
+bool copy_colour_mask(Image& target, const Image& source, Bgr colour, int mode) {
+  int width = image_width(target);
+  int height = image_height(target);
+  if (is_empty(target) || is_empty(source) || image_width(source) != width || image_height(source) != height)
+    return false;
+  PixelWriter writer(target, colour);
+  if (!writer.valid) return true;  // the target has no entry for the colour
+  auto put = [&](int x, int r) {
+    if (x >= 0 && x < width && r >= 0 && r < height) writer.put(stored_row(target, r), x);
+  };
+  try {
+    RowReader reader(source);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width) * 3);
+    for (int r = 0; r < height; ++r) {
+      const std::uint8_t* p = reader.read(r, buffer.data());
+      for (int x = 0; x < width; ++x, p += 3) {
+        if (p[0] != colour.blue || p[1] != colour.green || p[2] != colour.red) continue;
+        put(x, r);
+        if (mode & 1) {
+          put(x - 1, r);
+          put(x + 1, r);
+          put(x, r - 1);
+          put(x, r + 1);
+        }
+        if (mode & 2) {
+          put(x - 1, r - 1);
+          put(x + 1, r - 1);
+          put(x - 1, r + 1);
+          put(x + 1, r + 1);
+        }
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (mode > 0) {
+    for (int x = 0; x < width; ++x) {
+      put(x, 0);
+      put(x, height - 1);
+    }
+    for (int r = 0; r < height; ++r) {
+      put(0, r);
+      put(width - 1, r);
+    }
+  }
+  return true;
+}
+
+}  // namespace vexa::resources
