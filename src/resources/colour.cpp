@@ -231,6 +231,156 @@ inline void spread(std::uint8_t* right, std::uint8_t* above, std::uint8_t* above
   *above_right = clamp_byte(*above_right + e / 4);
 }
 
+
+// The in-place quicksort used for palettes: pivot at the middle index,
+// Hoare-style crossing scan, the companion array moved along. Entries with
+// equal keys end in the order this exact scheme leaves them, which decides
+// the order of equally bright palette entries; a library sort could order
+// them differently.
+void quicksort(std::int32_t* key, std::int32_t* companion, int low, int high) {
+  int i = low;
+  int j = high;
+  std::int32_t pivot = key[(low + high) / 2];
+  while (i <= j) {
+    while (key[i] < pivot) ++i;
+    while (key[j] > pivot) --j;
+    if (i <= j) {
+      std::swap(key[i], key[j]);
+      if (companion != nullptr) std::swap(companion[i], companion[j]);
+      ++i;
+      --j;
+    }
+  }
+  if (low < j) quicksort(key, companion, low, j);
+  if (i < high) quicksort(key, companion, i, high);
+}
+
+// The first image in the set's used range, or null.
+Image* first_image(ImageSet& set) {
+  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  for (int s = set.first_number; s < end; ++s)
+    if (!is_empty(set.images[static_cast<std::size_t>(s)])) return &set.images[static_cast<std::size_t>(s)];
+  return nullptr;
+}
+const Image* first_image(const ImageSet& set) { return first_image(const_cast<ImageSet&>(set)); }
+
+int image_total(const ImageSet& set) {
+  int n = 0;
+  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  for (int s = set.first_number; s < end; ++s) n += is_empty(set.images[static_cast<std::size_t>(s)]) ? 0 : 1;
+  return n;
+}
+
+// Width of the widest image and sum of all heights.
+void set_extent(const ImageSet& set, int& width, int& height) {
+  width = 0;
+  height = 0;
+  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  for (int s = set.first_number; s < end; ++s) {
+    const Image& image = set.images[static_cast<std::size_t>(s)];
+    if (is_empty(image)) continue;
+    width = std::max(width, image_width(image));
+    height += image_height(image);
+  }
+}
+
+// Copies the set's images into the 24-bit sheet from stored row `row` on,
+// each image's stored rows after the previous one's, at column 0.
+void stack_into(Image& sheet, const ImageSet& set, int row) {
+  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  for (int s = set.first_number; s < end; ++s) {
+    const Image& image = set.images[static_cast<std::size_t>(s)];
+    if (is_empty(image)) continue;
+    RowReader reader(image);
+    int height = image_height(image);
+    std::size_t bytes = static_cast<std::size_t>(image_width(image)) * 3;
+    for (int r = 0; r < height; ++r) {
+      std::uint8_t* into = stored_row(sheet, row + r);
+      const std::uint8_t* p = reader.read(r, into);
+      if (p != into) std::memcpy(into, p, bytes);
+    }
+    row += height;
+  }
+}
+
+// Recreates the set's images (into `out`, same slots) from the sheet's stored
+// rows starting at `row`: each at its own size with the sheet's depth and
+// colour table. False when memory runs out.
+bool unstack_from(const Image& sheet, const ImageSet& set, int row, std::array<Image, limits::image_slots>& out) {
+  int bits = bit_count(sheet);
+  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  for (int s = set.first_number; s < end; ++s) {
+    const Image& image = set.images[static_cast<std::size_t>(s)];
+    if (is_empty(image)) continue;
+    int width = image_width(image);
+    int height = image_height(image);
+    Image& target = out[static_cast<std::size_t>(s)];
+    if (!create_image(target, width, height, 0, &sheet)) return false;
+    std::size_t bits_used = static_cast<std::size_t>(width) * static_cast<std::size_t>(bits);
+    std::size_t bytes = (bits_used + 7) / 8;
+    int spare = static_cast<int>(bytes * 8 - bits_used);
+    for (int r = 0; r < height; ++r) {
+      std::uint8_t* into = stored_row(target, r);
+      std::memcpy(into, stored_row(sheet, row + r), bytes);
+      // Pixels of the sheet beyond this image's width must not leak into
+      // the row's padding bits.
+      if (spare != 0) into[bytes - 1] = static_cast<std::uint8_t>(into[bytes - 1] & (0xFF << spare));
+    }
+    row += height;
+  }
+  return true;
+}
+
+void commit_images(ImageSet& set, std::array<Image, limits::image_slots>& images) {
+  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  for (int s = set.first_number; s < end; ++s)
+    if (!is_empty(set.images[static_cast<std::size_t>(s)]))
+      set.images[static_cast<std::size_t>(s)] = std::move(images[static_cast<std::size_t>(s)]);
+}
+
+// replace_colour restricted to the stored rows [from_row, to_row) of a 24-bit image.
+void replace_in_rows(Image& sheet, Bgr from, Bgr to, int from_row, int to_row) {
+  int width = image_width(sheet);
+  for (int r = from_row; r < to_row; ++r) {
+    std::uint8_t* p = stored_row(sheet, r);
+    for (int x = 0; x < width; ++x, p += 3)
+      if (p[0] == from.blue && p[1] == from.green && p[2] == from.red) {
+        p[0] = to.blue;
+        p[1] = to.green;
+        p[2] = to.red;
+      }
+  }
+}
+
+// Shared body of convert_to_8_bit and convert_to_4_bit.
+bool convert_to_palette(Image& image, int bits, int palette_mode, const Image* templ, const Bgr* transparent) {
+  if (is_empty(image)) return false;
+  int source_bits = bit_count(image);
+  if (templ != nullptr && (is_empty(*templ) || bit_count(*templ) > 8)) templ = nullptr;
+  if (source_bits == bits && templ == nullptr) return true;
+  // A 1-bit source keeps its own two colours (white and black for every
+  // picture read from a file), and an 8-bit target keeps a 4-bit source's
+  // table: both are already the best palette for the picture.
+  if (templ == nullptr && (source_bits == 1 || (bits == 8 && source_bits == 4))) templ = &image;
+  int width = image_width(image);
+  int height = image_height(image);
+  Image result;
+  if (!create_image(result, width, height, bits, templ)) return false;
+  int entries = static_cast<int>(result.colour_count);
+  if (templ == nullptr) {
+    if (transparent != nullptr) {
+      if (build_palette(image, result, entries - 1, palette_mode) < 1) return false;
+      set_colour_entry(result, entries - 1, *transparent);
+    } else if (build_palette(image, result, entries, palette_mode) < 1) {
+      return false;
+    }
+  }
+  if (!dither_into(image, result)) return false;
+  if (transparent != nullptr && !copy_colour_mask(result, image, *transparent, 0)) return false;
+  image = std::move(result);
+  return true;
+}
+
 }  // namespace
 
 // --- counting and analysing -------------------------------------------------
@@ -364,6 +514,64 @@ int analyse_colours(driver::Output& out, Image& image, int report_depth, bool tr
   return c;
 }
 
+bool analyse_set_colours(driver::Output& out, ImageSet& set, int report_depth) {
+  Image* first = first_image(set);
+  if (first == nullptr || bit_count(*first) == 1) return true;
+  if (image_total(set) == 1) {
+    analyse_colours(out, *first, report_depth, set.transparent != 0);
+    return true;
+  }
+  Image sheet;
+  if (!stack_sheet(set, sheet)) return false;
+  analyse_colours(out, sheet, report_depth, set.transparent != 0);
+  return unstack_sheet(sheet, set);
+}
+
+bool change_colour_depth(driver::Output& out, ImageSet& set, int max_depth, int dithering) {
+  const Image* first = first_image(set);
+  if (first == nullptr) return true;
+  int depth = bit_count(*first);
+  if (max_depth < depth) {
+    int mode = 0;
+    if (max_depth == 4 || max_depth == 8)
+      mode = dithering == 0 ? 24 : 16;
+    else if (max_depth == 16 && (dithering & 1) != 0)
+      mode = 1;
+    const char* line = mode == 0 ? "%schange colordepth %d-bit -> %d-bit\r\n"
+                                 : "%schange colordepth %d-bit -> %d-bit with dithering\r\n";
+    driver::report_text(out, format(line, indent, depth, max_depth), driver::to_all);
+    return convert_set_depth(set, max_depth, mode);
+  }
+  if ((dithering & 2) != 0 && (depth == 4 || depth == 8) && !is_palette_exact_16(*first)) {
+    driver::report_text(out, format("%schange palette bitdepth 24 -> 16-bit with dithering\r\n", indent),
+                        driver::to_all);
+    return convert_set_depth(set, depth, 16);
+  }
+  return true;
+}
+
+bool convert_set_depth(ImageSet& set, int depth, int mode) {
+  const Image* first = first_image(set);
+  if (first == nullptr) return false;
+  if (depth != 1 && depth != 4 && depth != 8 && depth != 16) return false;
+  if (mode == 0 && bit_count(*first) == depth) return true;
+  Image sheet;
+  if (!stack_sheet(set, sheet)) return false;
+  // A first image of lower depth already has the palette the set must keep.
+  const Image* templ = bit_count(*first) < depth ? first : nullptr;
+  const Bgr* transparent = set.transparent != 0 ? &set.transparent_colour : nullptr;
+  bool ok = false;
+  switch (depth) {
+    case 8: ok = convert_to_8_bit(sheet, mode, templ, transparent); break;
+    case 4: ok = convert_to_4_bit(sheet, mode, templ, transparent); break;
+    case 1: ok = convert_to_1_bit(sheet, transparent); break;
+    default: ok = convert_to_16_bit(sheet, mode != 0, transparent); break;
+  }
+  if (!ok || !unstack_sheet(sheet, set)) return false;
+  if (depth == 1) set.transparent = 0;  // a 1-bit picture has no key colour
+  return true;
+}
+
 // --- depth conversions --------------------------------------------------------
 
 bool convert_to_24_bit(Image& image) {
@@ -408,6 +616,98 @@ bool convert_to_16_bit(Image& image, bool dither, const Bgr* transparent) {
   }
   image = std::move(result);
   return true;
+}
+
+bool convert_to_8_bit(Image& image, int palette_mode, const Image* templ, const Bgr* transparent) {
+  return convert_to_palette(image, 8, palette_mode, templ, transparent);
+}
+
+bool convert_to_4_bit(Image& image, int palette_mode, const Image* templ, const Bgr* transparent) {
+  return convert_to_palette(image, 4, palette_mode, templ, transparent);
+}
+
+bool convert_to_1_bit(Image& image, const Bgr* transparent) {
+  if (is_empty(image)) return false;
+  if (bit_count(image) == 1) return true;
+  // Transparent pixels become white, the colour a 1-bit picture leaves undrawn.
+  Image whitened;
+  const Image* source = &image;
+  if (transparent != nullptr) {
+    if (!duplicate_image(image, whitened)) return false;
+    replace_colour(whitened, *transparent, rgb(255, 255, 255));
+    source = &whitened;
+  }
+  Image result;
+  if (!create_image(result, image_width(image), image_height(image), 1)) return false;
+  if (!dither_into(*source, result)) return false;
+  image = std::move(result);
+  return true;
+}
+
+int build_palette(const Image& source, Image& target, int entries, int palette_mode) {
+  if (is_empty(source) || is_empty(target) || bit_count(target) > 8) return 0;
+  int n = std::clamp(entries, 0, static_cast<int>(std::min<std::uint32_t>(target.colour_count, 256)));
+  for (int i = 0; i < n; ++i) set_colour_entry(target, i, rgb(0, 0, 0));
+  if (n == 0) return 0;
+  int width = image_width(source);
+  int height = image_height(source);
+  try {
+    // One bit per 24-bit key: walking the set bits gives the distinct keys
+    // already in ascending order, the same list a sort of all pixel keys
+    // followed by dropping repeats gives, in linear time.
+    std::vector<std::uint64_t> seen(std::size_t{1} << 18, 0);
+    RowReader reader(source);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width) * 3);
+    const bool round = palette_mode == 16;
+    for (int r = 0; r < height; ++r) {
+      const std::uint8_t* p = reader.read(r, buffer.data());
+      for (int x = 0; x < width; ++x, p += 3) {
+        std::uint32_t b = p[0], g = p[1], red = p[2];
+        if (round) {
+          b = (b & 0xF8) | (b >> 5);
+          g = (g & 0xFC) | (g >> 6);
+          red = (red & 0xF8) | (red >> 5);
+        }
+        std::uint32_t key = (red << 16) | (g << 8) | b;  // sorts by red, green, blue
+        seen[key >> 6] |= std::uint64_t{1} << (key & 63);
+      }
+    }
+    std::uint64_t distinct = 0;
+    for (std::uint64_t word : seen) distinct += static_cast<std::uint64_t>(__builtin_popcountll(word));
+
+    // Which distinct keys become entries: all of them when they fit, else
+    // every step-th one and the largest.
+    std::uint64_t step = distinct <= static_cast<std::uint64_t>(n) ? 1 : (distinct - 1) / static_cast<std::uint64_t>(n);
+    if (distinct <= static_cast<std::uint64_t>(n)) n = static_cast<int>(distinct);
+    std::array<std::int32_t, 256> keys{};
+    std::array<std::int32_t, 256> brightness{};
+    int taken = 0;
+    std::uint64_t index = 0;
+    std::uint32_t largest = 0;
+    for (std::size_t w = 0; w < seen.size(); ++w) {
+      for (std::uint64_t word = seen[w]; word != 0; word &= word - 1, ++index) {
+        auto key = static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(__builtin_ctzll(word)));
+        largest = key;
+        if (taken < n - 1 && index == step * static_cast<std::uint64_t>(taken))
+          keys[static_cast<std::size_t>(taken++)] = static_cast<std::int32_t>(key);
+      }
+    }
+    keys[static_cast<std::size_t>(n - 1)] = static_cast<std::int32_t>(largest);
+    for (int i = 0; i < n; ++i) {
+      auto key = static_cast<std::uint32_t>(keys[static_cast<std::size_t>(i)]);
+      brightness[static_cast<std::size_t>(i)] =
+          static_cast<std::int32_t>(((key >> 16) + ((key >> 8) & 0xFF) + (key & 0xFF)) / 3);
+    }
+    quicksort(brightness.data(), keys.data(), 0, n - 1);
+    for (int i = 0; i < n; ++i) {
+      auto key = static_cast<std::uint32_t>(keys[static_cast<std::size_t>(i)]);
+      set_colour_entry(target, i, rgb(static_cast<int>(key >> 16), static_cast<int>((key >> 8) & 0xFF),
+                                      static_cast<int>(key & 0xFF)));
+    }
+    return n;
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
 }
 
 // --- error diffusion ----------------------------------------------------------
@@ -641,6 +941,88 @@ bool copy_colour_mask(Image& target, const Image& source, Bgr colour, int mode) 
       put(width - 1, r);
     }
   }
+  return true;
+}
+
+// --- sets -------------------------------------------------------------------------
+
+bool is_palette_exact_16(const Image& image) {
+  int bits = bit_count(image);
+  if (bits != 4 && bits != 8) return false;
+  for (std::uint32_t i = 0; i < image.colour_count && i < 256; ++i) {
+    Bgr c = colour_entry(image, static_cast<int>(i));
+    if (!(round_565(c) == c)) return false;
+  }
+  return true;
+}
+
+bool sets_compatible(const ImageSet& a, const ImageSet& b) {
+  if ((a.transparent != 0) != (b.transparent != 0)) return false;
+  if (a.transparent != 0 && !(a.transparent_colour == b.transparent_colour)) return false;
+  const Image* fa = first_image(a);
+  const Image* fb = first_image(b);
+  // An empty set takes on whatever the other one has.
+  if (fa == nullptr || fb == nullptr) return true;
+  int bits = bit_count(*fa);
+  if (bits != bit_count(*fb)) return false;
+  if (bits != 4 && bits != 8) return true;
+  if (fa->colour_count != fb->colour_count) return false;
+  for (std::uint32_t i = 0; i < fa->colour_count && i < 256; ++i)
+    if (!(colour_entry(*fa, static_cast<int>(i)) == colour_entry(*fb, static_cast<int>(i)))) return false;
+  return true;
+}
+
+bool harmonise_sets(ImageSet& a, ImageSet& b) {
+  if (sets_compatible(a, b)) return true;
+  int width_a, height_a, width_b, height_b;
+  set_extent(a, width_a, height_a);
+  set_extent(b, width_b, height_b);
+  Image sheet;
+  if (!create_image(sheet, std::max(width_a, width_b), height_a + height_b, 24)) return false;
+  stack_into(sheet, a, 0);
+  stack_into(sheet, b, height_a);
+
+  bool transparent = a.transparent != 0 || b.transparent != 0;
+  Bgr key{};
+  if (transparent) {
+    // One key colour for both: neither picture may use it.
+    if (find_unused_colour(sheet, key) == 0) return false;
+    if (a.transparent != 0) replace_in_rows(sheet, a.transparent_colour, key, 0, height_a);
+    if (b.transparent != 0) replace_in_rows(sheet, b.transparent_colour, key, height_a, height_a + height_b);
+  }
+  driver::Output silent;  // report depth 0: analyse_colours writes nothing
+  silent.console = nullptr;
+  analyse_colours(silent, sheet, 0, transparent);
+
+  std::array<Image, limits::image_slots> images_a;
+  std::array<Image, limits::image_slots> images_b;
+  if (!unstack_from(sheet, a, 0, images_a) || !unstack_from(sheet, b, height_a, images_b)) return false;
+  commit_images(a, images_a);
+  commit_images(b, images_b);
+  if (transparent) {
+    a.transparent = b.transparent = 1;
+    a.transparent_colour = b.transparent_colour = key;
+  }
+  return true;
+}
+
+bool stack_sheet(const ImageSet& set, Image& sheet) {
+  int width, height;
+  set_extent(set, width, height);
+  Image result;
+  if (!create_image(result, width, height, 24)) return false;
+  stack_into(result, set, 0);
+  sheet = std::move(result);
+  return true;
+}
+
+bool unstack_sheet(const Image& sheet, ImageSet& set) {
+  int width, height;
+  set_extent(set, width, height);
+  if (is_empty(sheet) || image_width(sheet) < width || image_height(sheet) < height) return false;
+  std::array<Image, limits::image_slots> images;
+  if (!unstack_from(sheet, set, 0, images)) return false;
+  commit_images(set, images);
   return true;
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -360,6 +362,211 @@ TEST(CopyColourMask, NeighboursAndEdgeByMode) {
 
   Image small = picture({{white}});
   EXPECT_FALSE(copy_colour_mask(small, source, red, 0));
+}
+
+std::unique_ptr<ImageSet> set_of(std::vector<Image> images, int first = 1) {
+  auto set = std::make_unique<ImageSet>();
+  set->first_number = static_cast<std::uint16_t>(first);
+  set->count = static_cast<std::uint16_t>(images.size());
+  for (std::size_t i = 0; i < images.size(); ++i) set->images[first + i] = std::move(images[i]);
+  return set;
+}
+
+TEST(BuildPalette, DistinctKeysSortedByBrightnessInQuicksortOrder) {
+  // Keys ascending: blue 0x0000FF, red 0xFF0000, white. Blue and red are
+  // equally bright (85); the quicksort's first swap puts red first.
+  Image image = picture({{white, red}, {blue, red}});
+  Image target;
+  ASSERT_TRUE(create_image(target, 2, 2, 8));
+  EXPECT_EQ(build_palette(image, target, 256, 24), 3);
+  std::vector<Bgr> table = table_of(target);
+  EXPECT_EQ(table[0], red);
+  EXPECT_EQ(table[1], blue);
+  EXPECT_EQ(table[2], white);
+  EXPECT_EQ(std::count(table.begin() + 3, table.end(), black), 253);
+
+  // Ten greys into four entries: step (10 - 1) / 4 = 2 picks keys 0, 2, 4,
+  // then the largest.
+  Rows greys(1);
+  for (int v = 90; v >= 0; v -= 10) greys[0].push_back(rgb(v, v, v));
+  Image ramp = picture(greys);
+  Image four;
+  ASSERT_TRUE(create_image(four, 10, 1, 4));
+  EXPECT_EQ(build_palette(ramp, four, 4, 24), 4);
+  EXPECT_EQ(table_of(four)[0], rgb(0, 0, 0));
+  EXPECT_EQ(table_of(four)[1], rgb(20, 20, 20));
+  EXPECT_EQ(table_of(four)[2], rgb(40, 40, 40));
+  EXPECT_EQ(table_of(four)[3], rgb(90, 90, 90));
+  EXPECT_EQ(table_of(four)[4], default_palette(4));  // beyond n: untouched
+
+  // Palette mode 16 rounds first: both colours show as (8,12,8).
+  Image close = picture({{rgb(15, 15, 15), rgb(9, 13, 9)}});
+  Image exact;
+  ASSERT_TRUE(create_image(exact, 2, 1, 8));
+  EXPECT_EQ(build_palette(close, exact, 256, 24), 2);
+  EXPECT_EQ(build_palette(close, exact, 256, 16), 1);
+  EXPECT_EQ(colour_entry(exact, 0), rgb(8, 12, 8));
+}
+
+TEST(PaletteConversion, TransparentColourGetsTheLastEntryAndKeepsItsPixels) {
+  Bgr key = green;
+  Image image = picture({{red, key, blue, key}});
+  ASSERT_TRUE(convert_to_4_bit(image, 24, nullptr, &key));
+  ASSERT_EQ(bit_count(image), 4);
+  ASSERT_EQ(image.colour_count, 16u);
+  // 15 entries from the colours (all three equally bright; the quicksort
+  // leaves red, green, blue), entry 15 the key; a key pixel takes the first
+  // entry of its colour.
+  EXPECT_EQ(colour_entry(image, 0), red);
+  EXPECT_EQ(colour_entry(image, 1), green);
+  EXPECT_EQ(colour_entry(image, 2), blue);
+  EXPECT_EQ(colour_entry(image, 3), black);
+  EXPECT_EQ(colour_entry(image, 15), key);
+  EXPECT_EQ(row_pointer(image, 0)[0], 0x01);
+  EXPECT_EQ(row_pointer(image, 0)[1], 0x21);
+
+  // A template's table is used as it is, capped at the target's size.
+  Image templ = palette_picture(8, {white, black, red}, {{0}});
+  Image mapped = picture({{rgb(250, 10, 10), rgb(20, 20, 20)}});
+  ASSERT_TRUE(convert_to_8_bit(mapped, 24, &templ, nullptr));
+  EXPECT_EQ(table_of(mapped), (std::vector<Bgr>{white, black, red}));
+  EXPECT_EQ(row_pointer(mapped, 0)[0], 2);
+  EXPECT_EQ(row_pointer(mapped, 0)[1], 1);
+
+  // A 4-bit picture keeps its own table in 8 bits; a 1-bit picture too.
+  Image four = palette_picture(4, {red, blue, green}, {{2, 1}});
+  ASSERT_TRUE(convert_to_8_bit(four, 24, nullptr, nullptr));
+  EXPECT_EQ(table_of(four), (std::vector<Bgr>{red, blue, green}));
+  EXPECT_EQ(row_pointer(four, 0)[0], 2);
+  Image mono = palette_picture(1, {white, black}, {{0, 1, 1}});
+  ASSERT_TRUE(convert_to_4_bit(mono, 24, nullptr, nullptr));
+  EXPECT_EQ(table_of(mono), (std::vector<Bgr>{white, black}));
+  EXPECT_EQ(row_pointer(mono, 0)[0], 0x01);
+  EXPECT_EQ(row_pointer(mono, 0)[1], 0x10);
+}
+
+TEST(PaletteConversion, OneBitTurnsTheTransparentColourWhite) {
+  Bgr key = rgb(20, 20, 20);  // dark, but transparent: must not be drawn
+  Image image = picture({{key, rgb(10, 10, 10), white, key}});
+  ASSERT_TRUE(convert_to_1_bit(image, &key));
+  ASSERT_EQ(bit_count(image), 1);
+  EXPECT_EQ(table_of(image), (std::vector<Bgr>{white, black}));
+  EXPECT_EQ(row_pointer(image, 0)[0], 0x40);
+  Image plain = picture({{key, rgb(10, 10, 10), white, key}});
+  ASSERT_TRUE(convert_to_1_bit(plain, nullptr));
+  EXPECT_EQ(row_pointer(plain, 0)[0], 0xD0);
+}
+
+TEST(ChangeColourDepth, LimitAndDitheringChooseThePaletteAndTheLines) {
+  // (15,15,15) and (200,100,50): DITHERING 0 keeps them exact, DITHERING 1
+  // builds the palette from their 5-6-5 forms (8,12,8) and (206,101,49).
+  test::CapturedContext c;
+  auto exact = set_of({picture({{rgb(15, 15, 15), rgb(200, 100, 50)}})});
+  ASSERT_TRUE(change_colour_depth(c.ctx->out, *exact, 8, 0));
+  const Image& e = exact->images[1];
+  ASSERT_EQ(bit_count(e), 8);
+  EXPECT_EQ(colour_entry(e, 0), rgb(15, 15, 15));
+  EXPECT_EQ(colour_entry(e, 1), rgb(200, 100, 50));
+  EXPECT_EQ(colour_entry(e, 2), black);
+  EXPECT_EQ(row_pointer(e, 0)[1], 1);
+
+  auto rounded = set_of({picture({{rgb(15, 15, 15), rgb(200, 100, 50)}})});
+  ASSERT_TRUE(change_colour_depth(c.ctx->out, *rounded, 8, 1));
+  const Image& r = rounded->images[1];
+  EXPECT_EQ(colour_entry(r, 0), rgb(8, 12, 8));
+  EXPECT_EQ(colour_entry(r, 1), rgb(206, 101, 49));
+  EXPECT_EQ(row_pointer(r, 0)[0], 0);
+  EXPECT_EQ(row_pointer(r, 0)[1], 1);
+  EXPECT_TRUE(is_palette_exact_16(r));
+  EXPECT_FALSE(is_palette_exact_16(e));
+
+  auto plain = set_of({picture({{rgb(15, 15, 15)}})});
+  ASSERT_TRUE(change_colour_depth(c.ctx->out, *plain, 16, 2));
+  EXPECT_TRUE(is_565(plain->images[1]));
+  auto dithered = set_of({picture({{rgb(15, 15, 15)}})});
+  ASSERT_TRUE(change_colour_depth(c.ctx->out, *dithered, 16, 3));
+
+  // DITHERING bit 1 moves a palette that is not exact in 5-6-5 to one that is.
+  ASSERT_TRUE(change_colour_depth(c.ctx->out, *exact, 16, 2));
+  EXPECT_EQ(bit_count(exact->images[1]), 8);
+  EXPECT_EQ(colour_entry(exact->images[1], 0), rgb(8, 12, 8));
+  ASSERT_TRUE(change_colour_depth(c.ctx->out, *exact, 16, 2));  // now exact: nothing
+
+  EXPECT_EQ(c.console(), blanks + "change colordepth 24-bit -> 8-bit with dithering\r\n" + blanks +
+                             "change colordepth 24-bit -> 8-bit with dithering\r\n" + blanks +
+                             "change colordepth 24-bit -> 16-bit\r\n" + blanks +
+                             "change colordepth 24-bit -> 16-bit with dithering\r\n" + blanks +
+                             "change palette bitdepth 24 -> 16-bit with dithering\r\n");
+}
+
+TEST(SetColours, TheSheetAddsBlackBesideNarrowerImagesAndSharesOnePalette) {
+  test::CapturedContext c;
+  auto set = set_of({picture({{red, red}}), picture({{blue, blue, blue, blue}})});
+  ASSERT_TRUE(analyse_set_colours(c.ctx->out, *set, 16));
+  const Image& a = set->images[1];
+  const Image& b = set->images[2];
+  ASSERT_EQ(bit_count(a), 4);
+  ASSERT_EQ(bit_count(b), 4);
+  EXPECT_EQ(image_width(a), 2);
+  EXPECT_EQ(image_width(b), 4);
+  EXPECT_EQ(table_of(a), (std::vector<Bgr>{red, black, blue}));
+  EXPECT_EQ(table_of(b), table_of(a));
+  EXPECT_EQ(row_pointer(a, 0)[0], 0x00);
+  EXPECT_EQ(row_pointer(b, 0)[0], 0x22);
+  EXPECT_EQ(row_pointer(b, 0)[1], 0x22);
+  EXPECT_EQ(c.console(), blanks + "only 3 colors are used: change colordepth->4-bit\r\n");
+
+  // To 1 bit through the sheet: the key colour turns white, the set loses
+  // its transparency; an odd width keeps its padding bits clear.
+  auto keyed = set_of({picture({{green, black, green}}), picture({{black}})});
+  keyed->transparent = 1;
+  keyed->transparent_colour = green;
+  ASSERT_TRUE(convert_set_depth(*keyed, 1, 0));
+  EXPECT_EQ(keyed->transparent, 0);
+  EXPECT_EQ(row_pointer(keyed->images[1], 0)[0], 0x40);
+  EXPECT_EQ(row_pointer(keyed->images[2], 0)[0], 0x80);
+}
+
+TEST(SetColours, HarmonisingGivesBothSetsOneTableAndOneKeyColour) {
+  auto a = set_of({palette_picture(4, {red, blue}, {{0, 1}})});
+  auto b = set_of({palette_picture(4, {blue, green}, {{1, 0}})});
+  EXPECT_FALSE(sets_compatible(*a, *b));
+  ASSERT_TRUE(harmonise_sets(*a, *b));
+  EXPECT_TRUE(sets_compatible(*a, *b));
+  EXPECT_EQ(table_of(a->images[1]), (std::vector<Bgr>{red, blue, green}));
+  EXPECT_EQ(row_pointer(b->images[1], 0)[0], 0x21);
+
+  // A's key colour blue becomes a fresh key for both; B's blue stays a colour.
+  auto ka = set_of({palette_picture(4, {red, blue}, {{0, 1}})});
+  auto kb = set_of({palette_picture(4, {blue, green}, {{1, 0}})});
+  ka->transparent = 1;
+  ka->transparent_colour = blue;
+  ASSERT_TRUE(harmonise_sets(*ka, *kb));
+  Bgr fresh = rgb(0xAD, 0xFB, 0x5A);
+  EXPECT_EQ(ka->transparent, 1);
+  EXPECT_EQ(kb->transparent, 1);
+  EXPECT_EQ(ka->transparent_colour, fresh);
+  EXPECT_EQ(kb->transparent_colour, fresh);
+  EXPECT_EQ(table_of(ka->images[1]), (std::vector<Bgr>{red, fresh, green, blue}));
+  EXPECT_EQ(row_pointer(kb->images[1], 0)[0], 0x23);
+  EXPECT_TRUE(sets_compatible(*ka, *kb));
+
+  // Compatibility: 1-bit and 24-bit sets at equal depth always are; a
+  // different key colour or table size is not.
+  auto m1 = set_of({palette_picture(1, {white, black}, {{0}})});
+  auto m2 = set_of({palette_picture(1, {red, blue}, {{0}})});
+  EXPECT_TRUE(sets_compatible(*m1, *m2));
+  auto t1 = set_of({picture({{red}})});
+  auto t2 = set_of({picture({{blue}})});
+  EXPECT_TRUE(sets_compatible(*t1, *t2));
+  t2->transparent = 1;
+  EXPECT_FALSE(sets_compatible(*t1, *t2));
+  t1->transparent = 1;
+  t1->transparent_colour = red;
+  EXPECT_FALSE(sets_compatible(*t1, *t2));
+  auto p3 = set_of({palette_picture(8, {red, blue, green}, {{0}})});
+  auto p2 = set_of({palette_picture(8, {red, blue}, {{0}})});
+  EXPECT_FALSE(sets_compatible(*p3, *p2));
 }
 
 }  // namespace
