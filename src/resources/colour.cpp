@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <memory>
 #include <new>
 #include <string>
 #include <utility>
@@ -84,23 +86,42 @@ bool create_palette_image(Image& image, int width, int height, int bits, int ent
   return true;
 }
 
-// Squared-distance search; see nearest_colour_index.
-inline int nearest_in(const Bgr* palette, int entries, int red, int green, int blue) {
-  int best = 200000;
-  int found = 0;
-  for (int i = 0; i < entries; ++i) {
-    int dr = red - palette[i].red;
-    int dg = green - palette[i].green;
-    int db = blue - palette[i].blue;
-    int distance = dr * dr + dg * dg + db * db;
-    if (distance < best) {
-      best = distance;
-      found = i;
-      if (distance == 0) break;
+// A palette prepared for nearest-colour searches. The result is the first
+// entry with the smallest squared distance: the same entry a scan keeping
+// the first strictly smaller distance (from a start of 200000, above any
+// possible distance of 3 x 255^2) and stopping at 0 finds.
+struct SearchPalette {
+  explicit SearchPalette(const Image& image, int count) : entries(count) {
+    for (int i = 0; i < count; ++i) {
+      Bgr c = colour_entry(image, i);
+      colours[static_cast<std::size_t>(i)] = c;
+      red[static_cast<std::size_t>(i)] = c.red;
+      green[static_cast<std::size_t>(i)] = c.green;
+      blue[static_cast<std::size_t>(i)] = c.blue;
     }
   }
-  return found;
-}
+
+  int nearest(int r, int g, int b) const {
+    // Distance and index packed into one number (distances stay below
+    // 2^18): the smallest packed value is the smallest distance at the
+    // lowest index, and a plain minimum loop vectorises.
+    std::int32_t best = std::numeric_limits<std::int32_t>::max();
+    for (int i = 0; i < entries; ++i) {
+      std::int32_t dr = r - red[static_cast<std::size_t>(i)];
+      std::int32_t dg = g - green[static_cast<std::size_t>(i)];
+      std::int32_t db = b - blue[static_cast<std::size_t>(i)];
+      std::int32_t packed = ((dr * dr + dg * dg + db * db) << 8) | i;
+      best = std::min(best, packed);
+    }
+    return entries > 0 ? best & 0xFF : 0;
+  }
+
+  int entries;
+  std::array<Bgr, 256> colours{};
+  std::array<std::int32_t, 256> red{};
+  std::array<std::int32_t, 256> green{};
+  std::array<std::int32_t, 256> blue{};
+};
 
 // Writes one colour into pixels of an image: the first colour-table index
 // holding exactly that colour (nothing when none does), the 5-6-5 word, or
@@ -160,17 +181,119 @@ struct PixelWriter {
 
 inline std::uint8_t clamp_byte(int v) { return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
 
-// Spreads the error e of one component: 3e/q to the right neighbour and to
-// the pixel above (the next stored row), e/4 to the pixel above right.
-// Integer division truncates towards zero, as the error must.
-inline void spread(std::uint8_t* right, std::uint8_t* above, std::uint8_t* above_right, int e, int q) {
-  if (e == 0) return;
-  int share = (3 * e) / q;
-  *right = clamp_byte(*right + share);
-  *above = clamp_byte(*above + share);
-  *above_right = clamp_byte(*above_right + e / 4);
+// Error diffusion along one working row. For each component the error e of
+// a pixel goes 3e/Q to the right neighbour and to the pixel above (the next
+// stored row), e/4 to the pixel above right, each sum clamped to 0-255;
+// integer division truncates towards zero. The values still to receive an
+// error from the current pixel are carried in registers (the right
+// neighbour, and the pixel above that already got its part from the left),
+// which keeps the per-pixel chain short; the order of additions and clamps
+// is the same as adding into the rows one share at a time. Q is a constant
+// so that the divisions are shifts.
+template <int Q>
+struct Diffusion {
+  Diffusion(const std::uint8_t* s, const std::uint8_t* a)
+      : value{s[0], s[1], s[2]}, above{a[0], a[1], a[2]} {}
+
+  // Pushes the errors of pixel x (component c) and moves to pixel x + 1.
+  inline void step(int c, int e, const std::uint8_t* s, std::uint8_t* a, int x) {
+    int share = (3 * e) / Q;
+    a[3 * x + c] = clamp_byte(above[c] + share);
+    above[c] = clamp_byte(a[3 * x + 3 + c] + e / 4);
+    value[c] = clamp_byte(s[3 * x + 3 + c] + share);
+  }
+  // The extra pixel right of the row keeps what it was given.
+  void finish(std::uint8_t* a, int width) {
+    for (int c = 0; c < 3; ++c) a[3 * width + c] = static_cast<std::uint8_t>(above[c]);
+  }
+
+  int value[3];  // the current pixel, its error from the left included
+  int above[3];  // the pixel above it, its error from the left included
+};
+
+// Per component value v (0-255): the error between v and what the module
+// shows for its 5-6-5 form, as the right/above share 3e/8 and the above-right
+// share e/4. The error depends on v alone, so a table replaces the arithmetic
+// in the row loop.
+struct Shares565 {
+  Shares565() {
+    for (int v = 0; v < 256; ++v) {
+      int e5 = v - ((v & 0xF8) | (v >> 5));
+      int e6 = v - ((v & 0xFC) | (v >> 6));
+      share5[v] = static_cast<std::int8_t>((3 * e5) / 8);
+      quarter5[v] = static_cast<std::int8_t>(e5 / 4);
+      share6[v] = static_cast<std::int8_t>((3 * e6) / 8);
+      quarter6[v] = static_cast<std::int8_t>(e6 / 4);
+    }
+  }
+  std::int8_t share5[256], quarter5[256], share6[256], quarter6[256];
+};
+
+// One working row into 5-6-5 words; s is the current row, a the next one.
+void dither_row_16(const std::uint8_t* s, std::uint8_t* a, std::uint8_t* o, int width) {
+  static const Shares565 t;
+  int vb = s[0], vg = s[1], vr = s[2];
+  int ab = a[0], ag = a[1], ar = a[2];
+  for (int x = 0; x < width; ++x, o += 2, s += 3, a += 3) {
+    unsigned word = ((vr & 0xF8u) << 8) | ((vg & 0xFCu) << 3) | (static_cast<unsigned>(vb) >> 3);
+    o[0] = static_cast<std::uint8_t>(word);
+    o[1] = static_cast<std::uint8_t>(word >> 8);
+    int sb = t.share5[vb], sg = t.share6[vg], sr = t.share5[vr];
+    a[0] = clamp_byte(ab + sb);
+    a[1] = clamp_byte(ag + sg);
+    a[2] = clamp_byte(ar + sr);
+    ab = clamp_byte(a[3] + t.quarter5[vb]);
+    ag = clamp_byte(a[4] + t.quarter6[vg]);
+    ar = clamp_byte(a[5] + t.quarter5[vr]);
+    vb = clamp_byte(s[3] + sb);
+    vg = clamp_byte(s[4] + sg);
+    vr = clamp_byte(s[5] + sr);
+  }
+  a[0] = static_cast<std::uint8_t>(ab);
+  a[1] = static_cast<std::uint8_t>(ag);
+  a[2] = static_cast<std::uint8_t>(ar);
 }
 
+// Diffused colours repeat a lot; a direct-mapped cache of exact colours
+// saves most palette searches without changing any result.
+struct NearestCache {
+  static constexpr std::uint32_t slots = 16384;
+  std::vector<std::uint32_t> key = std::vector<std::uint32_t>(slots, 0xFFFFFFFFu);
+  std::vector<std::uint8_t> index = std::vector<std::uint8_t>(slots, 0);
+};
+
+// One working row into palette indices of 1, 4 or 8 bits.
+template <int Q>
+void dither_row_palette(const std::uint8_t* s, std::uint8_t* a, std::uint8_t* o, int width, int bits,
+                        const SearchPalette& palette, NearestCache& cache) {
+  Diffusion<Q> d(s, a);
+  for (int x = 0; x < width; ++x) {
+    int b = d.value[0], g = d.value[1], red = d.value[2];
+    auto key = static_cast<std::uint32_t>(b | (g << 8) | (red << 16));
+    std::uint32_t slot = (key * 0x9E3779B1u) >> 18;
+    int k;
+    if (cache.key[slot] == key) {
+      k = cache.index[slot];
+    } else {
+      k = palette.nearest(red, g, b);
+      cache.key[slot] = key;
+      cache.index[slot] = static_cast<std::uint8_t>(k);
+    }
+    if (bits == 8)
+      o[x] = static_cast<std::uint8_t>(k);
+    else if (bits == 4)
+      o[x >> 1] = static_cast<std::uint8_t>((x & 1) ? ((o[x >> 1] & 0xF0) | k) : ((o[x >> 1] & 0x0F) | (k << 4)));
+    else if (k != 0)
+      o[x >> 3] = static_cast<std::uint8_t>(o[x >> 3] | (0x80 >> (x & 7)));
+    else
+      o[x >> 3] = static_cast<std::uint8_t>(o[x >> 3] & ~(0x80 >> (x & 7)));
+    const Bgr& shown = palette.colours[static_cast<std::size_t>(k)];
+    d.step(0, b - shown.blue, s, a, x);
+    d.step(1, g - shown.green, s, a, x);
+    d.step(2, red - shown.red, s, a, x);
+  }
+  d.finish(a, width);
+}
 
 // The in-place quicksort used for palettes: pivot at the middle index,
 // Hoare-style crossing scan, the companion array moved along. Entries with
@@ -659,7 +782,6 @@ bool dither_into(const Image& source, Image& target) {
     return false;
   int bits = bit_count(target);
   if (bits != 1 && bits != 4 && bits != 8 && bits != 16) return false;
-  const int q = bits < 8 ? 16 : 8;
   try {
     RowReader reader(source);
     const std::size_t row_bytes = static_cast<std::size_t>(width) * 3;
@@ -675,17 +797,10 @@ bool dither_into(const Image& source, Image& target) {
     };
     load(cur, 0);
 
-    std::array<Bgr, 256> palette{};
-    int entries = 0;
-    if (bits <= 8) {
-      entries = static_cast<int>(std::min<std::uint32_t>(target.colour_count, 256));
-      for (int i = 0; i < entries; ++i) palette[static_cast<std::size_t>(i)] = colour_entry(target, i);
-    }
-    // Diffused colours repeat a lot; a direct-mapped cache of exact colours
-    // saves most palette searches without changing any result.
-    constexpr std::uint32_t cache_slots = 4096;
-    std::vector<std::uint32_t> cache_key(bits <= 8 ? cache_slots : 0, 0xFFFFFFFFu);
-    std::vector<std::uint8_t> cache_index(bits <= 8 ? cache_slots : 0, 0);
+    int entries = bits <= 8 ? static_cast<int>(std::min<std::uint32_t>(target.colour_count, 256)) : 0;
+    SearchPalette palette(target, entries);
+    std::unique_ptr<NearestCache> cache;
+    if (bits <= 8) cache = std::make_unique<NearestCache>();
 
     for (int r = 0; r < height; ++r) {
       if (r + 1 < height)
@@ -693,46 +808,14 @@ bool dither_into(const Image& source, Image& target) {
       else
         std::memset(next, 0, row_bytes + 3);
       std::uint8_t* o = stored_row(target, r);
-      std::uint8_t* s = cur;
-      std::uint8_t* a = next;
-      if (bits == 16) {
-        for (int x = 0; x < width; ++x, s += 3, a += 3) {
-          int b = s[0], g = s[1], red = s[2];
-          unsigned word = ((red & 0xF8u) << 8) | ((g & 0xFCu) << 3) | (static_cast<unsigned>(b) >> 3);
-          o[2 * x] = static_cast<std::uint8_t>(word);
-          o[2 * x + 1] = static_cast<std::uint8_t>(word >> 8);
-          // What the module shows for that word: the top bits repeated.
-          spread(s + 3, a, a + 3, b - ((b & 0xF8) | (b >> 5)), q);
-          spread(s + 4, a + 1, a + 4, g - ((g & 0xFC) | (g >> 6)), q);
-          spread(s + 5, a + 2, a + 5, red - ((red & 0xF8) | (red >> 5)), q);
-        }
-      } else {
-        for (int x = 0; x < width; ++x, s += 3, a += 3) {
-          int b = s[0], g = s[1], red = s[2];
-          std::uint32_t key = bgr_key(s);
-          std::uint32_t slot = (key * 0x9E3779B1u) >> 20;
-          int k;
-          if (cache_key[slot] == key) {
-            k = cache_index[slot];
-          } else {
-            k = nearest_in(palette.data(), entries, red, g, b);
-            cache_key[slot] = key;
-            cache_index[slot] = static_cast<std::uint8_t>(k);
-          }
-          if (bits == 8)
-            o[x] = static_cast<std::uint8_t>(k);
-          else if (bits == 4)
-            o[x >> 1] = static_cast<std::uint8_t>((x & 1) ? ((o[x >> 1] & 0xF0) | k) : ((o[x >> 1] & 0x0F) | (k << 4)));
-          else if (k != 0)
-            o[x >> 3] = static_cast<std::uint8_t>(o[x >> 3] | (0x80 >> (x & 7)));
-          else
-            o[x >> 3] = static_cast<std::uint8_t>(o[x >> 3] & ~(0x80 >> (x & 7)));
-          const Bgr& shown = palette[static_cast<std::size_t>(k)];
-          spread(s + 3, a, a + 3, b - shown.blue, q);
-          spread(s + 4, a + 1, a + 4, g - shown.green, q);
-          spread(s + 5, a + 2, a + 5, red - shown.red, q);
-        }
-      }
+      // Below 8 bits per pixel the palette is coarse and a quarter of the
+      // error is passed on each way (divisor 16); otherwise 3/8.
+      if (bits == 16)
+        dither_row_16(cur, next, o, width);
+      else if (bits == 8)
+        dither_row_palette<8>(cur, next, o, width, bits, palette, *cache);
+      else
+        dither_row_palette<16>(cur, next, o, width, bits, palette, *cache);
       std::swap(cur, next);
     }
   } catch (const std::bad_alloc&) {
@@ -744,9 +827,8 @@ bool dither_into(const Image& source, Image& target) {
 int nearest_colour_index(const Image& palette, Bgr colour, int entries) {
   if (bit_count(palette) > 8 || is_empty(palette)) return 0;
   entries = std::clamp(entries, 0, static_cast<int>(std::min<std::uint32_t>(palette.colour_count, 256)));
-  std::array<Bgr, 256> table{};
-  for (int i = 0; i < entries; ++i) table[static_cast<std::size_t>(i)] = colour_entry(palette, i);
-  return nearest_in(table.data(), entries, colour.red, colour.green, colour.blue);
+  SearchPalette search(palette, entries);
+  return search.nearest(colour.red, colour.green, colour.blue);
 }
 
 // --- single colours -------------------------------------------------------------
