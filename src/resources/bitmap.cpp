@@ -258,6 +258,9 @@ bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dit
     std::memset(entry, 0, frame_entry_bytes);
     const Image& image = set.images[slot];
     if (is_empty(image)) continue;
+    // The frame table holds 24-bit offsets; a block that needs more cannot
+    // be described (it would not fit any module's memory either).
+    if (offset > 0xFFFFFF) return false;
     const std::int32_t width = image_width(image), height = image_height(image);
     put_u16(entry, static_cast<std::uint16_t>(width));
     put_u16(entry + 2, static_cast<std::uint16_t>(height));

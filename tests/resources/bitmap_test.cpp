@@ -408,6 +408,17 @@ TEST(EncodeBitmap, RefusesSetsItCannotEncode) {
   mixed.images[1] = make_image(4, 4, 8, std::vector<Bgr>(2));
   mixed.images[2] = make_image(4, 4, 1, std::vector<Bgr>(2));
   EXPECT_FALSE(encode_bitmap(mixed, d, 2, 1));
+
+  // The second image would start beyond what a 24-bit offset can say.
+  ImageSet big;
+  big.first_number = 1;
+  big.count = 2;
+  ASSERT_TRUE(create_image(big.images[1], 4096, 4096, 8));
+  ASSERT_TRUE(create_image(big.images[2], 1, 1, 8));
+  EXPECT_FALSE(encode_bitmap(big, d, 0, 1));
+  release_image(big.images[1]);
+  ASSERT_TRUE(create_image(big.images[1], 4096, 4095, 8));  // ends just below 2^24
+  EXPECT_TRUE(encode_bitmap(big, d, 0, 1));
 }
 
 }  // namespace
