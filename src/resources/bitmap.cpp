@@ -19,21 +19,31 @@ constexpr int max_chunk = 128;  // units per chunk of the run-length code
 // that many times", clear for "that many units copied literally".
 constexpr std::uint32_t repeat_flag = 0x80000000u;
 
+// One unit of U bytes as a number (the bytes in little-endian order).
+template <int U>
+inline std::uint32_t load_unit(const std::uint8_t* p) {
+  if constexpr (U == 1) return p[0];
+  else if constexpr (U == 2) return p[0] | (p[1] << 8);
+  else return p[0] | (p[1] << 8) | (p[2] << 16);
+}
+
 // Splits one row of units into literal and repeat runs. The token list grows
 // with the row (no fixed capacity), so any row the image limits allow fits;
 // the caller keeps it between rows to avoid reallocating.
-void tokenise_row(const std::uint8_t* row, std::size_t length, int unit, std::vector<std::uint32_t>& tokens) {
+template <int U>
+void tokenise_row(const std::uint8_t* row, std::size_t length, std::vector<std::uint32_t>& tokens) {
   tokens.clear();
-  const std::size_t u = static_cast<std::size_t>(unit);
   const std::uint8_t* cursor = row;
-  std::uint32_t a = read_value(cursor, unit);
-  std::size_t c = u;
+  std::uint32_t a = load_unit<U>(cursor);
+  cursor += U;
+  std::size_t c = U;
   if (c == length) {
     tokens.push_back(1);
     return;
   }
-  std::uint32_t b = read_value(cursor, unit);
-  c += u;
+  std::uint32_t b = load_unit<U>(cursor);
+  cursor += U;
+  c += U;
   while (c <= length) {
     if (a == b) {  // repeat run: count how often a comes again
       std::uint32_t n = 1;
@@ -44,14 +54,16 @@ void tokenise_row(const std::uint8_t* row, std::size_t length, int unit, std::ve
           break;
         }
         a = b;
-        b = read_value(cursor, unit);
-        c += u;
+        b = load_unit<U>(cursor);
+        cursor += U;
+        c += U;
       }
       tokens.push_back(repeat_flag | n);
       if (c < length) {
         a = b;
-        b = read_value(cursor, unit);
-        c += u;
+        b = load_unit<U>(cursor);
+        cursor += U;
+        c += U;
       } else if (c == length) {
         tokens.push_back(1);  // the row's last unit stands alone
         c = length + 1;
@@ -66,8 +78,9 @@ void tokenise_row(const std::uint8_t* row, std::size_t length, int unit, std::ve
         }
         a = b;
         ++n;
-        b = read_value(cursor, unit);
-        c += u;
+        b = load_unit<U>(cursor);
+        cursor += U;
+        c += U;
       }
       tokens.push_back(n);
     }
@@ -76,10 +89,12 @@ void tokenise_row(const std::uint8_t* row, std::size_t length, int unit, std::ve
 
 // Writes the tokens of one row as chunks of at most 128 units: control byte
 // n - 1 and n literal units, or control byte 0x80 | (n - 1) and one unit.
-void emit_row(const std::uint8_t* row, int unit, const std::vector<std::uint32_t>& tokens,
-              std::vector<std::uint8_t>& out) {
-  const std::size_t u = static_cast<std::size_t>(unit);
+// A chunk is never more than twice the bytes it stands for (1 + u bytes for
+// at least u), so out needs room for twice the row. Returns the bytes written.
+std::size_t emit_row(const std::uint8_t* row, std::size_t u, const std::vector<std::uint32_t>& tokens,
+                     std::uint8_t* out) {
   const std::uint8_t* source = row;
+  std::uint8_t* at = out;
   for (std::uint32_t token : tokens) {
     std::uint32_t n = token & ~repeat_flag;
     if (token & repeat_flag) {
@@ -87,28 +102,34 @@ void emit_row(const std::uint8_t* row, int unit, const std::vector<std::uint32_t
       source += n * u;
       while (n > 0) {
         std::uint32_t m = std::min<std::uint32_t>(n, max_chunk);
-        out.push_back(static_cast<std::uint8_t>(0x80 | (m - 1)));
-        out.insert(out.end(), value, value + u);
+        *at++ = static_cast<std::uint8_t>(0x80 | (m - 1));
+        std::memcpy(at, value, u);
+        at += u;
         n -= m;
       }
     } else {
       while (n > 0) {
         std::uint32_t m = std::min<std::uint32_t>(n, max_chunk);
-        out.push_back(static_cast<std::uint8_t>(m - 1));
-        out.insert(out.end(), source, source + m * u);
+        *at++ = static_cast<std::uint8_t>(m - 1);
+        std::memcpy(at, source, m * u);
+        at += m * u;
         source += m * u;
         n -= m;
       }
     }
   }
+  return static_cast<std::size_t>(at - out);
 }
 
+// Codes one row into out (room for 2 * row_bytes); returns the bytes written.
 std::size_t encode_row(const std::uint8_t* row, std::size_t row_bytes, int unit, std::vector<std::uint32_t>& tokens,
-                       std::vector<std::uint8_t>& out) {
-  std::size_t before = out.size();
-  tokenise_row(row, row_bytes, unit, tokens);
-  emit_row(row, unit, tokens, out);
-  return out.size() - before;
+                       std::uint8_t* out) {
+  switch (unit) {
+    case 1: tokenise_row<1>(row, row_bytes, tokens); break;
+    case 2: tokenise_row<2>(row, row_bytes, tokens); break;
+    default: tokenise_row<3>(row, row_bytes, tokens); break;
+  }
+  return emit_row(row, static_cast<std::size_t>(unit), tokens, out);
 }
 
 // Bytes of one stored pixel unit: the run-length code works on these.
@@ -124,7 +145,11 @@ std::size_t encode_rle_row(const std::uint8_t* row, std::size_t row_bytes, int u
   if (row_bytes == 0 || (unit != 1 && unit != 2 && unit != 3) || row_bytes % static_cast<std::size_t>(unit) != 0)
     return 0;
   std::vector<std::uint32_t> tokens;
-  return encode_row(row, row_bytes, unit, tokens, out);
+  std::size_t before = out.size();
+  out.resize(before + 2 * row_bytes);
+  std::size_t written = encode_row(row, row_bytes, unit, tokens, out.data() + before);
+  out.resize(before + written);
+  return written;
 }
 
 bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dithering) {
@@ -170,7 +195,8 @@ bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dit
     estimate += row_bytes(image, depth) * static_cast<std::uint64_t>(h);
   }
 
-  // Twice the estimate: forced compression (mode 1) never doubles an image.
+  // Twice the estimate: the run-length code of an image is at most twice its
+  // raw size, so even forced coding (mode 1) fits.
   std::vector<std::uint8_t>().swap(descriptor.block);
   descriptor.block_size = 0;
   try {
@@ -251,7 +277,7 @@ bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dit
   const int unit = unit_size(depth);
   std::uint64_t offset = descriptor.image_data;
   std::vector<std::uint32_t> tokens;
-  std::vector<std::uint8_t> packed;
+  std::vector<std::uint8_t> packed;  // one image's code, twice its raw size
   for (int i = 0; i < slots; ++i) {
     const int slot = first + i;
     std::uint8_t* entry = h + descriptor.frame_table + frame_entry_bytes * static_cast<std::uint32_t>(i);
@@ -272,18 +298,19 @@ bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dit
     const std::size_t raw = row * static_cast<std::size_t>(height);
     bool compress = rle_mode == 1 || (rle_mode == 2 && row / static_cast<std::size_t>(unit) > 2);
     if (compress) {
-      packed.clear();
       try {
-        packed.reserve(2 * raw);
-        for (std::int32_t y = 0; y < height; ++y) encode_row(row_pointer(image, y), row, unit, tokens, packed);
+        if (packed.size() < 2 * raw) packed.resize(2 * raw);
       } catch (const std::bad_alloc&) {
         return false;
       }
+      std::size_t coded = 0;
+      for (std::int32_t y = 0; y < height; ++y)
+        coded += encode_row(row_pointer(image, y), row, unit, tokens, packed.data() + coded);
       // Automatic mode keeps the code only when it saves more than a tenth.
-      if (rle_mode == 1 || packed.size() < raw - raw / 10) {
-        if (offset + packed.size() > descriptor.block.size()) return false;
-        std::memcpy(h + offset, packed.data(), packed.size());
-        offset += packed.size();
+      if (rle_mode == 1 || coded < raw - raw / 10) {
+        if (offset + coded > descriptor.block.size()) return false;
+        std::memcpy(h + offset, packed.data(), coded);
+        offset += coded;
         entry[7] |= 0x80;
         continue;
       }
