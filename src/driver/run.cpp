@@ -17,6 +17,7 @@
 #include "driver/format.h"
 #include "driver/paths.h"
 #include "link/models.h"
+#include "imagefiles/dump.h"
 
 namespace vexa::driver {
 
@@ -238,6 +239,8 @@ int run_program(int argc, char** argv) {
     std::printf("vexac %s\n", VEXAC_VERSION);
     return 0;
   }
+  if (argc > 1 && std::strcmp(argv[1], "--dump-image") == 0)
+    return imagefiles::dump_image_command(std::vector<std::string>(argv + 2, argv + argc));
   auto ctx = std::make_unique<Context>();
   ctx->out.interactive = ::isatty(1);
   ctx->out.ansi_colour = ctx->out.interactive && std::getenv("NO_COLOR") == nullptr;
