@@ -151,6 +151,18 @@ TEST(Button, TwoFilesShareOnePalette) {
                       ">\r\n" + i15 + "only 3 colors are used: change colordepth->4-bit\r\n" + i14 +
                       "size: 4x1 dots, colordepth: 4-bit, 48 bytes\r\n";
   EXPECT_NE(c.console().find(lines), std::string::npos) << c.console();
+
+  // A 1-bit and a 24-bit file are harmonised through one sheet: white, black
+  // (the 1-bit file's row comes first), red, blue.
+  test::write_file(c.dir.file("mono.bmp"), bmp_indexed(4, 1, {white, rgb(0, 0, 0)}, {{0, 0, 1, 1}}));
+  c.compile_lines("BUTTON 10,<./mono.bmp><./up.bmp>\n", "more.txt");
+  ASSERT_EQ(c.errors(), 0) << c.console();
+  ByteList mixed = {0x1B, 'U', 'L', 0, 0, 0, 0, 'G', '1', '6', 4, 0, 0, 4, 0, 3, 1, 2, 4, 0, 1, 0,
+                    0xFF, 0xFF, 0x00, 0x00, 0x00, 0xF8, 0x1F, 0x00,
+                    4, 0, 1, 0, 46, 0, 0, 0,
+                    4, 0, 1, 0, 48, 0, 0, 0,
+                    0x00, 0x11, 0x22, 0x33};
+  EXPECT_EQ(stored(*c.ctx, driver::kind_buttons, 0, 10), mixed);
 }
 
 // A 24 x 24 4-bit picture whose pixels hold the number of their 8 x 8 tile
@@ -187,6 +199,17 @@ TEST(Border, RecordOfTilesAndPalette) {
   EXPECT_EQ(stored(*c.ctx, driver::kind_borders, 0, 1), one);
   EXPECT_EQ(stored(*c.ctx, driver::kind_borders, 1, 2), two);
   EXPECT_EQ(c.ctx->flash.resource_stats[driver::kind_borders].bytes, 612 + 1188);
+
+  // 256 colours would store an entry count of 0 and no palette: refused.
+  std::vector<std::vector<Bgr>> rows(24, uniform_row(24, white));
+  for (int i = 0; i < 256; ++i) rows[static_cast<std::size_t>(i / 24)][static_cast<std::size_t>(i % 24)] = rgb(i, 0, 0);
+  test::write_file(c.dir.file("many.bmp"), bmp24(24, rows));
+  test::write_file(c.dir.file("small.bmp"), bmp24(24, std::vector<std::vector<Bgr>>(23, uniform_row(24, white))));
+  c.compile_lines("BORDER 3,<./many.bmp>\nBORDER 4,<./b1.bmp><./small.bmp>\n", "more.txt");
+  EXPECT_NE(c.console().find("--->LINE 1: Border with 256 colors is not supported (max. 255) !\r\n"), std::string::npos);
+  EXPECT_NE(c.console().find("--->LINE 2: only 24x24 Border are supported !\r\n"), std::string::npos);
+  EXPECT_EQ(c.errors(), 2);
+  EXPECT_EQ(c.ctx->flash.resource_stats[driver::kind_borders].count, 2);
 }
 
 TEST(Pattern, RecordOfIndicesAndTransparency) {
