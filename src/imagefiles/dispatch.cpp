@@ -32,9 +32,9 @@ constexpr auto single_readers = std::to_array<SingleReader>({
     // {".BH7", read_bh7},  -- native formats: not yet
     // {".BLH", read_blh},  -- native formats: not yet
     // {".BLV", read_blv},  -- native formats: not yet
-    // {".JPG", read_jpeg}, -- JPEG reader: not yet
-    // {".TGA", read_tga},  -- TGA reader: not yet
-    // {".PNG", read_png},  -- PNG reader: not yet
+    {".JPG", read_jpeg},
+    {".TGA", read_tga},
+    {".PNG", read_png},
 });
 
 // Tried after the single-image readers, in this order (raise the size when
