@@ -24,11 +24,8 @@ constexpr int graphic_control_label = 0xF9;
 
 constexpr int lzw_codes = 4096;  // codes are at most 12 bits wide
 constexpr int lzw_max_width = 12;
-
-// The decoded index buffer and the gathered image data carry this many spare
-// bytes behind their end, so that the copy loop may move whole 8-byte words
-// and the code reader may load 4 bytes at any data position.
-constexpr std::size_t slack = 16;
+// Short strings are copied as one 8-byte word.
+constexpr std::uint32_t word = 8;
 
 // Checked cursor over the file's bytes: every read says whether the bytes
 // were there.
@@ -55,25 +52,80 @@ struct GraphicControl {
   std::int32_t transparent_index = -1;
 };
 
-// Work areas of the decoder, reused from one image to the next.
+// Work areas of the decoder, reused from one image to the next: the LZW
+// table (each code's prefix code, last index, string length, and where the
+// string stands whole in the output), the stack for a string that runs over
+// a line's end, and the ring of recent lines of 1- and 4-bit frames.
 struct Decoder {
-  std::vector<std::uint8_t> data;     // one image's data, sub-block lengths removed
-  std::vector<std::uint8_t> indices;  // one image's colour indices, in decoding order
-  std::array<std::uint32_t, lzw_codes> start{};   // where a code's string was written
-  std::array<std::uint16_t, lzw_codes> length{};  // its length
-  std::uint64_t frame_bytes = 0;                  // all frame blocks so far
+  std::array<std::uint16_t, lzw_codes> prefix{};
+  std::array<std::uint8_t, lzw_codes> suffix{};
+  std::array<std::uint16_t, lzw_codes> length{};
+  std::array<const std::uint8_t*, lzw_codes> place{};  // null: not known
+  std::array<int, lzw_codes> place_line{};             // the output line holding it
+  std::array<std::uint8_t, lzw_codes> stack{};
+  std::array<std::uint8_t, 256 + word> roots{};  // the root codes' strings
+  std::vector<std::uint8_t> lines;  // with a word of slack behind
+  std::uint64_t frame_bytes = 0;  // all frame blocks so far
 };
 
-// Grows v to at least n bytes; false when memory runs out.
-bool reserve_bytes(std::vector<std::uint8_t>& v, std::size_t n) {
-  if (v.size() >= n) return true;
-  try {
-    v.resize(n);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  return true;
+inline std::uint64_t load_64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return v;
 }
+
+// data sub-blocks -> { length byte, that many bytes } 0
+// Reads the codes of one image least significant bit first across its data
+// sub-blocks, straight from the file's bytes. The file's end ends the list.
+struct CodeReader {
+  const std::uint8_t* p;          // next byte not yet in the bit buffer
+  const std::uint8_t* block_end;  // end of the current sub-block
+  const std::uint8_t* file_end;
+  bool ended = false;  // the terminating length 0 or the file's end was reached
+  std::uint64_t bits = 0;
+  int count = 0;  // bits in the buffer
+
+  // Steps to the next non-empty sub-block; false at the end of the list.
+  bool next_block() {
+    if (ended || p == file_end) {
+      ended = true;
+      return false;
+    }
+    std::size_t n = *p++;
+    std::size_t left = static_cast<std::size_t>(file_end - p);
+    if (n == 0 || left == 0) {
+      ended = true;
+      return false;
+    }
+    block_end = p + std::min(n, left);
+    return true;
+  }
+
+  // Fills the buffer to at least 57 bits where the data allow. Inside a
+  // block of 8 or more bytes left it loads 8 at once: the bytes above the
+  // new count are the very bytes the next refill puts there.
+  void refill() {
+    while (count <= 56) {
+      if (block_end - p >= 8) {
+        bits |= load_64(p) << count;
+        p += (63 - count) >> 3;
+        count |= 56;
+        return;
+      }
+      if (p == block_end && !next_block()) return;
+      bits |= static_cast<std::uint64_t>(*p++) << count;
+      count += 8;
+    }
+  }
+
+  // Passes over whatever is left of the list.
+  void skip_rest() {
+    if (ended) return;
+    p = block_end;
+    while (next_block()) p = block_end;
+  }
+};
 
 // colour table -> { red green blue } ...  Returns false when the file ends
 // inside the table.
@@ -84,25 +136,12 @@ bool read_colour_table(Cursor& in, int entries, std::array<Bgr, 256>& table) {
   return true;
 }
 
-// data sub-blocks -> { length byte, that many bytes } 0
-// Appends the payload to sink when it is given. A file that ends inside the
-// list ends it; the bytes that were there still count.
-void read_sub_blocks(Cursor& in, std::vector<std::uint8_t>* sink, std::size_t& sink_size) {
-  for (;;) {
-    int n = in.byte();
-    if (n <= 0) return;
-    std::size_t size = std::min<std::size_t>(static_cast<std::size_t>(n), in.left());
-    if (sink != nullptr) {
-      // The gathered size never exceeds the file size, which is in memory
-      // already; growth is geometric so that gathering stays linear.
-      if (sink->size() < sink_size + size + slack)
-        sink->resize(std::max(sink->size() * 2, sink_size + size + slack));
-      std::memcpy(sink->data() + sink_size, in.bytes.data() + in.at, size);
-      sink_size += size;
-    }
-    in.at += size;
-    if (size < static_cast<std::size_t>(n)) return;
-  }
+// Passes over a list of data sub-blocks.
+void skip_sub_blocks(Cursor& in) {
+  const std::uint8_t* here = in.bytes.data() + in.at;
+  CodeReader r{here, here, in.bytes.data() + in.bytes.size()};
+  r.skip_rest();
+  in.at = static_cast<std::size_t>(r.p - in.bytes.data());
 }
 
 // Builds a frame bitmap of width x height with the given colour table.
@@ -146,147 +185,205 @@ bool create_frame_image(Image& image, int width, int height, int bits, const std
   return true;
 }
 
-// Copies n bytes from src to dst in whole 8-byte words. The words may run up
-// to 7 bytes past both ends; the callers keep slack behind the buffer, and
-// the source always ends at or before dst, so the bytes that matter are read
-// before anything overwrites them.
-inline void copy_words(std::uint8_t* dst, const std::uint8_t* src, std::size_t n) {
-  std::uint8_t* end = dst + n;
-  do {
-    std::uint64_t w;
-    std::memcpy(&w, src, 8);
-    std::memcpy(dst, &w, 8);
-    dst += 8;
-    src += 8;
-  } while (dst < end);
-}
-
-inline std::uint32_t load_code_bits(const std::uint8_t* p) {
-  std::uint32_t v;
-  std::memcpy(&v, p, 4);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
-  return v;
-}
-
-// LZW decoding of one image's data into out (total indices; out has slack
-// bytes behind). root maps the root codes to the indices stored: it folds
-// indices outside the colour table into the table. Returns the number of
-// indices decoded.
-//
-// Each code's string is a copy of an earlier stretch of the output: a new
-// code is always the previous code's string followed by the first index of
-// the current one, and exactly that sequence was just written. So the table
-// keeps only where each string was written and its length, and a code is
-// expanded by one forward copy instead of walking a prefix chain.
-std::size_t decode_lzw(Decoder& d, std::size_t data_size, int min_size, const std::array<std::uint8_t, 256>& root,
-                       std::uint8_t* out, std::size_t total) {
-  const std::uint8_t* data = d.data.data();
-  const std::uint64_t data_bits = static_cast<std::uint64_t>(data_size) * 8;
-  const std::uint32_t clear = 1u << min_size;
-  const std::uint32_t end_code = clear + 1;
-  std::uint32_t next = clear + 2;
-  int width = min_size + 1;
-  std::uint32_t mask = (1u << width) - 1;
-  std::uint64_t bit = 0;
-  std::size_t pos = 0;
-  std::size_t prev_pos = 0;
-  std::uint32_t prev_length = 0;  // 0: no previous code since the last clear
-  std::uint32_t* start = d.start.data();
-  std::uint16_t* length = d.length.data();
-
-  while (pos < total) {
-    if (bit + static_cast<std::uint64_t>(width) > data_bits) break;  // the data end ends the image
-    std::uint32_t code = (load_code_bits(data + (bit >> 3)) >> (bit & 7)) & mask;
-    bit += static_cast<std::uint64_t>(width);
-
-    if (code < clear) {  // a root: one index
-      out[pos] = root[code];
-      if (prev_length != 0 && next < lzw_codes) {
-        start[next] = static_cast<std::uint32_t>(prev_pos);
-        length[next] = static_cast<std::uint16_t>(prev_length + 1);
-        ++next;
-        if (next == (1u << width) && width < lzw_max_width) mask = (1u << ++width) - 1;
-      }
-      prev_pos = pos;
-      prev_length = 1;
-      ++pos;
-      continue;
-    }
-    if (code == clear) {
-      next = clear + 2;
-      width = min_size + 1;
-      mask = (1u << width) - 1;
-      prev_length = 0;
-      continue;
-    }
-    if (code == end_code) break;
-
-    std::size_t room = total - pos;
-    std::uint32_t n;
-    if (prev_length == 0) {
-      // The first code after a clear must be a root; an undefined one is
-      // taken as index 0.
-      out[pos] = root[0];
-      n = 1;
-    } else if (code < next) {
-      n = length[code];
-      copy_words(out + pos, out + start[code], std::min<std::size_t>(n, room));
-    } else if (code == next) {
-      // The code being defined: the previous string plus its own first index.
-      n = prev_length + 1;
-      copy_words(out + pos, out + prev_pos, std::min<std::size_t>(prev_length, room));
-      if (n <= room) out[pos + prev_length] = out[prev_pos];
-    } else {
-      // A code beyond the table cannot be expanded: the data are damaged
-      // from here on, and the image ends as if its data had ended.
-      break;
-    }
-    if (prev_length != 0 && next < lzw_codes) {
-      start[next] = static_cast<std::uint32_t>(prev_pos);
-      length[next] = static_cast<std::uint16_t>(prev_length + 1);
-      ++next;
-      if (next == (1u << width) && width < lzw_max_width) mask = (1u << ++width) - 1;
-    }
-    prev_pos = pos;
-    prev_length = n;
-    if (n >= room) return total;  // strings beyond the image's pixels are dropped
-    pos += n;
+// Writes a packed row of a 1- or 4-bit frame from one index per byte.
+void pack_row(std::uint8_t* row, const std::uint8_t* line, int width, int bits) {
+  int x = 0;
+  if (bits == 4) {
+    for (; x + 1 < width; x += 2) *row++ = static_cast<std::uint8_t>(line[x] << 4 | line[x + 1]);
+    if (x < width) *row = static_cast<std::uint8_t>(line[x] << 4);
+    return;
   }
-  return pos;
+  // 1 bit: the indices are already 0 or 1
+  for (; x + 8 <= width; x += 8) {
+    const std::uint8_t* p = line + x;
+    *row++ = static_cast<std::uint8_t>(p[0] << 7 | p[1] << 6 | p[2] << 5 | p[3] << 4 | p[4] << 3 | p[5] << 2 |
+                                       p[6] << 1 | p[7]);
+  }
+  if (x < width) {
+    std::uint8_t b = 0;
+    for (int bit = 7; x < width; ++x, --bit) b = static_cast<std::uint8_t>(b | line[x] << bit);
+    *row = b;
+  }
 }
 
-// Packs the decoded indices (lines in decoding order) into the frame's rows.
-// Interlaced images arrive in four passes: every 8th line from 0, every 8th
-// from 4, every 4th from 2, every 2nd from 1.
-void pack_lines(Image& image, const std::uint8_t* indices, int width, int height, bool interlaced) {
+// LZW decoding of one image into the frame's rows, line by line from the
+// top; interlaced images come in four passes (every 8th line from 0, every
+// 8th from 4, every 4th from 2, every 2nd from 1). An 8-bit frame is
+// written in place, narrower frames through a ring of recent lines, one
+// index per byte, each line packed into its row when done. root maps the
+// root codes to the stored indices (it folds indices outside the colour
+// table into it). The rows the data do not reach keep their index 0, as
+// does the rest of a line where the data end; all decoded pixels of such a
+// partial line are kept.
+//
+// A code's string is its prefix code's string plus one index. A new code's
+// string is exactly the previous string followed by the first index of the
+// current one, and that is what the output holds at the previous string's
+// place when both lie in one line: the string is then copied from there
+// (root strings from a table of their own). Otherwise, a string that fits
+// the rest of the line is written backwards straight into it while the
+// prefix chain is walked; only a string that runs over the line's end goes
+// through the stack. The places stay valid in an 8-bit frame, whose rows are
+// the output, and for as long as their line is in the ring of a narrower
+// frame. A string of up to 8 indices is copied as one word when 8 bytes are
+// left in the line: the bytes past it are overwritten by the strings that
+// follow, or cleared when the data end in this line. A place is only
+// recorded where a word can be read without passing the buffer's end.
+template <bool in_place>
+[[gnu::noinline]] void decode_image(Decoder& d, CodeReader& r, int min_size, const std::array<std::uint8_t, 256>& root,
+                  Image& frame, int width, int height, int ring_lines, bool interlaced) {
   static constexpr int pass_start[4] = {0, 4, 2, 1};
   static constexpr int pass_step[4] = {8, 8, 4, 2};
-  const int bits = resources::bit_count(image);
-  const std::size_t line_size = static_cast<std::size_t>(width);
-  int passes = interlaced ? 4 : 1;
-  for (int pass = 0; pass < passes; ++pass) {
-    int step = interlaced ? pass_step[pass] : 1;
-    for (int y = interlaced ? pass_start[pass] : 0; y < height; y += step, indices += line_size) {
-      std::uint8_t* row = resources::row_pointer(image, y);
-      if (bits == 8) {
-        std::memcpy(row, indices, line_size);
-      } else if (bits == 4) {
-        int x = 0;
-        for (; x + 1 < width; x += 2) *row++ = static_cast<std::uint8_t>(indices[x] << 4 | indices[x + 1]);
-        if (x < width) *row = static_cast<std::uint8_t>(indices[x] << 4);
-      } else {  // 1 bit: the indices are already 0 or 1
-        int x = 0;
-        for (; x + 8 <= width; x += 8) {
-          const std::uint8_t* p = indices + x;
-          *row++ = static_cast<std::uint8_t>(p[0] << 7 | p[1] << 6 | p[2] << 5 | p[3] << 4 | p[4] << 3 |
-                                             p[5] << 2 | p[6] << 1 | p[7]);
-        }
-        if (x < width) {
-          std::uint8_t b = 0;
-          for (int bit = 7; x < width; ++x, --bit) b = static_cast<std::uint8_t>(b | indices[x] << bit);
-          *row = b;
+
+  const int bits = resources::bit_count(frame);
+  const std::uint32_t clear = 1u << min_size;
+  const std::uint32_t end_code = clear + 1;
+  std::uint16_t* prefix = d.prefix.data();
+  std::uint8_t* suffix = d.suffix.data();
+  std::uint16_t* length = d.length.data();
+  const std::uint8_t** place = d.place.data();
+  int* place_line = d.place_line.data();
+  std::uint8_t* stack = d.stack.data();
+  for (std::uint32_t i = 0; i < clear; ++i) {
+    suffix[i] = root[i];
+    length[i] = 1;
+    d.roots[i] = root[i];
+    place[i] = d.roots.data() + i;
+    place_line[i] = 1 << 30;  // never out of the ring
+  }
+  const std::uint8_t* const frame_end = frame.dib.data() + frame.dib.size();
+
+  std::uint32_t next = clear + 2;
+  int code_width = min_size + 1;
+  std::uint32_t mask = (1u << code_width) - 1;
+  // Codes below this, other than clear and end, are expanded directly. It
+  // is 0 while the first code since a clear (or the start) is awaited.
+  std::uint32_t direct_below = 0;
+  std::uint32_t prev = 0;                    // the previous code
+  const std::uint8_t* prev_place = nullptr;  // where its string was written whole
+  std::size_t sp = 0;                        // indices waiting on the stack, the next one on top
+  bool ended = false;
+  const std::uint32_t w = static_cast<std::uint32_t>(width);
+  int pass = 0;
+  int y = 0;
+  for (int line_number = 0; line_number < height && (!ended || sp > 0); ++line_number) {
+    std::uint8_t* line = in_place ? resources::row_pointer(frame, y)
+                                  : d.lines.data() + static_cast<std::size_t>(line_number % ring_lines) * w;
+    std::uint32_t x = 0;
+    while (sp > 0 && x < w) line[x++] = stack[--sp];
+
+    while (x < w && !ended) {
+      if (r.count < code_width) {
+        r.refill();
+        if (r.count < code_width) {  // the data end ends the image
+          ended = true;
+          break;
         }
       }
+      const std::uint32_t code = static_cast<std::uint32_t>(r.bits) & mask;
+      r.bits >>= code_width;
+      r.count -= code_width;
+
+      std::uint32_t c = code;   // the code whose string is written
+      std::uint32_t extra = 0;  // 1: the string's own first index follows it
+      if (code >= direct_below || code - clear < 2) {
+        if (code == clear) {
+          next = clear + 2;
+          code_width = min_size + 1;
+          mask = (1u << code_width) - 1;
+          direct_below = 0;
+          continue;
+        }
+        if (code == end_code) {
+          ended = true;
+          break;
+        }
+        if (direct_below == 0) {
+          // The first code since a clear must be a root; an undefined one
+          // is taken as index 0. It defines no new code.
+          c = code < clear ? code : 0;
+          line[x] = suffix[c];
+          prev = c;
+          prev_place = line + x;
+          ++x;
+          direct_below = next;
+          continue;
+        }
+        if (code != next) {
+          // A code beyond the table cannot be expanded: the data are
+          // damaged from here on, and the image ends as if they had ended.
+          ended = true;
+          break;
+        }
+        c = prev;  // the code being defined: the previous string plus its own first index
+        extra = 1;
+      }
+
+      const std::uint32_t n = length[c];
+      std::uint8_t first;
+      const std::uint8_t* here = nullptr;
+      if (n + extra <= w - x) {
+        std::uint8_t* out = line + x;
+        const std::uint8_t* from = place[c];
+        if (from != nullptr && (in_place || line_number - place_line[c] < ring_lines)) {
+          first = from[0];
+          if (n <= word && w - x >= word) {
+            std::uint64_t v;
+            std::memcpy(&v, from, word);
+            std::memcpy(out, &v, word);
+          } else if (n <= 16) {
+            for (std::uint32_t i = 0; i < n; ++i) out[i] = from[i];
+          } else {
+            std::memcpy(out, from, n);
+          }
+        } else {
+          std::uint8_t* p = out + n - 1;
+          std::uint32_t k = c;
+          while (k >= clear) {
+            *p-- = suffix[k];
+            k = prefix[k];
+          }
+          first = suffix[k];
+          *p = first;
+        }
+        if (extra) out[n] = first;
+        x += n + extra;
+        here = out;
+      } else {
+        std::uint32_t k = c;
+        while (k >= clear) k = prefix[k];
+        first = suffix[k];
+        if (extra) stack[sp++] = first;
+        for (k = c; k >= clear; k = prefix[k]) stack[sp++] = suffix[k];
+        stack[sp++] = suffix[k];
+        while (sp > 0 && x < w) line[x++] = stack[--sp];
+      }
+
+      // The next code: the previous string plus this string's first index.
+      if (next < lzw_codes) {
+        prefix[next] = static_cast<std::uint16_t>(prev);
+        suffix[next] = first;
+        length[next] = static_cast<std::uint16_t>(length[prev] + 1);
+        bool whole = prev_place != nullptr && here == prev_place + length[prev];
+        if constexpr (in_place) whole = whole && frame_end - prev_place >= static_cast<std::ptrdiff_t>(word);
+        place[next] = whole ? prev_place : nullptr;
+        place_line[next] = line_number;
+        ++next;
+        if (next == (1u << code_width) && code_width < lzw_max_width) mask = (1u << ++code_width) - 1;
+        direct_below = next;
+      }
+      prev = extra ? code : c;
+      prev_place = here;
+    }
+    prev_place = nullptr;  // the next line does not continue this one in memory
+
+    std::memset(line + x, 0, w - x);
+    if (!in_place) pack_row(resources::row_pointer(frame, y), line, width, bits);
+    if (interlaced) {
+      y += pass_step[pass];
+      while (y >= height && pass < 3) y = pass_start[++pass];
+    } else {
+      ++y;
     }
   }
 }
@@ -323,20 +420,19 @@ int read_image(Cursor& in, Decoder& d, GifImageSet& gif, const GraphicControl& c
   }
 
   int min_size = in.byte();
-  std::size_t data_size = 0;
-  read_sub_blocks(in, &d.data, data_size);
-
   // An image without pixels has nothing to show and is left out.
-  if (width == 0 || height == 0) return 1;
+  if (width == 0 || height == 0) {
+    skip_sub_blocks(in);
+    return 1;
+  }
 
   int bits = entries <= 2 ? 1 : entries <= 16 ? 4 : 8;
   std::uint64_t stride = ((static_cast<std::uint64_t>(width) * bits + 31) / 32) * 4;
   std::uint64_t block = resources::dib::header_bytes + static_cast<std::uint64_t>(entries) * 4 +
                         stride * static_cast<std::uint64_t>(height);
-  std::uint64_t pixel_count = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
   // All frames of one file together stay within the limit of one image, so
   // that a file of many huge, nearly empty frames cannot exhaust memory.
-  if (d.frame_bytes + block > limits::image_bytes || pixel_count > limits::image_bytes) return 0;
+  if (d.frame_bytes + block > limits::image_bytes) return 0;
 
   GifFrame& frame = gif.frames[gif.frame_count];
   if (!create_frame_image(frame.image, width, height, bits, *table, entries)) return 0;
@@ -350,10 +446,17 @@ int read_image(Cursor& in, Decoder& d, GifImageSet& gif, const GraphicControl& c
   frame.transparent_index = control.transparent_index < entries ? control.transparent_index : -1;
   ++gif.frame_count;
 
-  // Lines the data leave undecoded, and the rest of a line where the data
-  // end, are index 0 (all of a partial line's decoded pixels are kept).
   if (min_size >= 2 && min_size <= 8) {
-    if (!reserve_bytes(d.indices, static_cast<std::size_t>(pixel_count) + slack)) return 0;
+    // A narrower frame decodes into a ring of about 256 KB of recent lines.
+    const int ring_lines = std::max(1, (1 << 18) / width);
+    const std::size_t ring_bytes = static_cast<std::size_t>(ring_lines) * static_cast<std::size_t>(width) + word;
+    if (bits != 8 && d.lines.size() < ring_bytes) {
+      try {
+        d.lines.resize(ring_bytes);
+      } catch (const std::bad_alloc&) {
+        return 0;
+      }
+    }
     // Indices outside the colour table have no colour. A 1-bit frame keeps
     // the rule that any index other than 0 is a set bit; wider frames take
     // such indices as 0, which keeps every stored index inside the table.
@@ -361,11 +464,18 @@ int read_image(Cursor& in, Decoder& d, GifImageSet& gif, const GraphicControl& c
     for (int i = 0; i < 256; ++i)
       root[static_cast<std::size_t>(i)] =
           static_cast<std::uint8_t>(bits == 1 ? (i != 0) : (i < entries ? i : 0));
-    std::size_t done = decode_lzw(d, data_size, min_size, root, d.indices.data(), static_cast<std::size_t>(pixel_count));
-    std::memset(d.indices.data() + done, 0, static_cast<std::size_t>(pixel_count) - done);
-    pack_lines(frame.image, d.indices.data(), width, height, interlaced);
+    const std::uint8_t* here = in.bytes.data() + in.at;
+    CodeReader r{here, here, in.bytes.data() + in.bytes.size()};
+    if (bits == 8)
+      decode_image<true>(d, r, min_size, root, frame.image, width, height, ring_lines, interlaced);
+    else
+      decode_image<false>(d, r, min_size, root, frame.image, width, height, ring_lines, interlaced);
+    r.skip_rest();
+    in.at = static_cast<std::size_t>(r.p - in.bytes.data());
+  } else {
+    // Any other code size leaves the image undecoded (all index 0).
+    skip_sub_blocks(in);
   }
-  // Any other code size leaves the image undecoded (all index 0).
   return 1;
 }
 
@@ -590,9 +700,8 @@ int read_gif_file(GifImageSet& gif, Bytes file) {
     if (b == extension_introducer) {
       // extension -> 0x21 label data-sub-blocks
       int label = in.byte();
-      std::size_t size = 0;
       std::size_t at = in.at;
-      read_sub_blocks(in, nullptr, size);
+      skip_sub_blocks(in);
       // graphic control -> 4 { packed delay-low delay-high transparent-index } 0
       if (label == graphic_control_label && in.at - at >= 5 && file[at] >= 4) {
         const std::uint8_t* g = file.data() + at + 1;

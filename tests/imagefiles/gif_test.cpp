@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <map>
+#include <unordered_map>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -44,7 +44,7 @@ std::vector<std::uint8_t> lzw_encode(const std::vector<std::uint8_t>& indices, i
                                      bool clear_when_full = true) {
   const int clear = 1 << min_size;
   int next = clear + 2, width = min_size + 1;
-  std::map<int, int> table;
+  std::unordered_map<int, int> table;
   CodeWriter w;
   w.put(clear, width);
   int current = indices.empty() ? -1 : indices[0];
@@ -215,17 +215,20 @@ TEST(GifDecode, FrameDepthAndColourTableFollowTheTableSize) {
 
 TEST(GifDecode, LzwRoundTripsWithFullTables) {
   // Large enough that the table fills: once with clear codes from the
-  // encoder, once going on with the full table.
-  for (int min_size : {2, 5, 8}) {
+  // encoder, once going on with the full table. Rows with and without
+  // padding; 4-bit frames also so wide that early lines leave the decoder's
+  // window of recent lines while codes still refer to them.
+  struct Case { int min_size, width, height; };
+  for (Case c : {Case{2, 300, 97}, {2, 301, 97}, {2, 9001, 40}, {5, 301, 97}, {8, 300, 97}, {8, 301, 97}}) {
     for (bool clear_when_full : {true, false}) {
-      const int width = 301, height = 97;
-      std::vector<std::uint8_t> pixels = noise(width * height, 1 << min_size, static_cast<unsigned>(min_size));
-      std::vector<Bgr> table(static_cast<std::size_t>(1 << std::max(min_size, 1)));
-      Gif g(width, height, table);
-      g.descriptor(0, 0, width, height, {}, false);
-      g.data(min_size, lzw_encode(pixels, min_size, clear_when_full));
+      std::vector<std::uint8_t> pixels = noise(static_cast<std::size_t>(c.width * c.height), 1 << c.min_size,
+                                               static_cast<unsigned>(c.min_size + c.width));
+      std::vector<Bgr> table(static_cast<std::size_t>(1 << c.min_size));
+      Gif g(c.width, c.height, table);
+      g.descriptor(0, 0, c.width, c.height, {}, false);
+      g.data(c.min_size, lzw_encode(pixels, c.min_size, clear_when_full));
       auto gif = decode(g.end());
-      EXPECT_EQ(indices_of(gif->frames[0].image), pixels) << min_size << clear_when_full;
+      EXPECT_EQ(indices_of(gif->frames[0].image), pixels) << c.min_size << " " << c.width << clear_when_full;
     }
   }
 }
@@ -279,21 +282,25 @@ TEST(GifDecode, LocalTablesGlobalTableAndNoTable) {
 }
 
 TEST(GifDecode, DamagedDataKeepTheDecodedPixels) {
-  // Cut data: the pixels decoded so far stay, everything after is index 0.
-  const int width = 40, height = 30;
-  std::vector<std::uint8_t> pixels = noise(width * height, 3, 7);
-  for (auto& p : pixels) ++p;  // indices 1-3, so 0 marks an undecoded pixel
-  std::vector<std::uint8_t> lzw = lzw_encode(pixels, 2);
-  lzw.resize(lzw.size() / 2);
-  Gif g(width, height, four);
-  g.descriptor(0, 0, width, height, {}, false);
-  g.data(2, lzw);
-  std::vector<std::uint8_t> got = indices_of(decode(g.end())->frames[0].image);
-  std::size_t kept = 0;
-  while (kept < got.size() && got[kept] == pixels[kept]) ++kept;
-  EXPECT_GT(kept, pixels.size() / 4);
-  EXPECT_LT(kept, pixels.size());
-  for (std::size_t i = kept; i < got.size(); ++i) ASSERT_EQ(got[i], 0) << i;
+  // Cut data: the pixels decoded so far stay, everything after is index 0,
+  // in 4-bit and in 8-bit frames.
+  for (int min_size : {2, 8}) {
+    const int width = 40, height = 30;
+    std::vector<std::uint8_t> pixels = noise(width * height, 3, 7);
+    for (auto& p : pixels) ++p;  // indices 1-3, so 0 marks an undecoded pixel
+    std::vector<std::uint8_t> lzw = lzw_encode(pixels, min_size);
+    lzw.resize(lzw.size() / 2);
+    Gif g(width, height, std::vector<Bgr>(static_cast<std::size_t>(1 << min_size)));
+    g.descriptor(0, 0, width, height, {}, false);
+    g.data(min_size, lzw);
+    std::vector<std::uint8_t> got = indices_of(decode(g.end())->frames[0].image);
+    std::size_t kept = 0;
+    while (kept < got.size() && got[kept] == pixels[kept]) ++kept;
+    EXPECT_GT(kept, pixels.size() / 4);
+    EXPECT_LT(kept, pixels.size());
+    EXPECT_NE(kept % width, 0u);  // the data end inside a line
+    for (std::size_t i = kept; i < got.size(); ++i) ASSERT_EQ(got[i], 0) << min_size << " " << i;
+  }
 
   // Hand-made code streams, min code size 2: clear 4, end 5, first free 6;
   // codes are 3 bits wide until code 7 is defined, then 4.
