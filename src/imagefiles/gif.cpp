@@ -596,7 +596,9 @@ std::uint8_t delay_tenths(int delay) {
 // screen, all screens in one 24-bit strip, so that one colour analysis gives
 // them all one colour table; then the strip is cut into the set's images.
 int compose_frames(driver::Output& out, resources::ImageSet& set, GifImageSet& gif) {
-  const int n = gif.frame_count;
+  // The screens go to slots 1 and up, and the set's last slot is 255: a
+  // 256th frame has no number to take and is left out.
+  const int n = std::min<int>(gif.frame_count, limits::image_slots - 1);
   const int sw = gif.screen_width;
   const int sh = gif.screen_height;
   if (sw == 0 || sh == 0) return 0;
