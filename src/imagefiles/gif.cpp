@@ -56,14 +56,16 @@ struct GraphicControl {
 // table (each code's prefix code, last index, string length, and where the
 // string stands whole in the output), the stack for a string that runs over
 // a line's end, and the ring of recent lines of 1- and 4-bit frames.
+// The tables are not cleared: every entry is written before it is read (the
+// roots for each image, other codes when they are defined).
 struct Decoder {
-  std::array<std::uint16_t, lzw_codes> prefix{};
-  std::array<std::uint8_t, lzw_codes> suffix{};
-  std::array<std::uint16_t, lzw_codes> length{};
-  std::array<const std::uint8_t*, lzw_codes> place{};  // null: not known
-  std::array<int, lzw_codes> place_line{};             // the output line holding it
-  std::array<std::uint8_t, lzw_codes> stack{};
-  std::array<std::uint8_t, 256 + word> roots{};  // the root codes' strings
+  std::array<std::uint16_t, lzw_codes> prefix;
+  std::array<std::uint8_t, lzw_codes> suffix;
+  std::array<std::uint16_t, lzw_codes> length;
+  std::array<const std::uint8_t*, lzw_codes> place;  // null: not known
+  std::array<int, lzw_codes> place_line;             // the output line holding it
+  std::array<std::uint8_t, lzw_codes> stack;
+  std::array<std::uint8_t, 256 + word> roots;  // the root codes' strings
   std::vector<std::uint8_t> lines;  // with a word of slack behind
   std::uint64_t frame_bytes = 0;  // all frame blocks so far
 };
@@ -86,20 +88,20 @@ struct CodeReader {
   std::uint64_t bits = 0;
   int count = 0;  // bits in the buffer
 
-  // Steps to the next non-empty sub-block; false at the end of the list.
+  // Steps to the next non-empty sub-block; false at the end of the list,
+  // where p stays (behind the terminating 0) with an empty block.
   bool next_block() {
-    if (ended || p == file_end) {
-      ended = true;
-      return false;
+    if (!ended && p < file_end) {
+      std::size_t n = *p++;
+      std::size_t left = static_cast<std::size_t>(file_end - p);
+      if (n != 0 && left != 0) {
+        block_end = p + std::min(n, left);
+        return true;
+      }
     }
-    std::size_t n = *p++;
-    std::size_t left = static_cast<std::size_t>(file_end - p);
-    if (n == 0 || left == 0) {
-      ended = true;
-      return false;
-    }
-    block_end = p + std::min(n, left);
-    return true;
+    ended = true;
+    block_end = p;
+    return false;
   }
 
   // Fills the buffer to at least 57 bits where the data allow. Inside a
@@ -244,6 +246,7 @@ template <bool in_place>
   const std::uint8_t** place = d.place.data();
   int* place_line = d.place_line.data();
   std::uint8_t* stack = d.stack.data();
+  d.roots.fill(0);  // a word copied from the last roots reads past them
   for (std::uint32_t i = 0; i < clear; ++i) {
     suffix[i] = root[i];
     length[i] = 1;
@@ -694,7 +697,8 @@ int read_gif_file(GifImageSet& gif, Bytes file) {
     if (background_index < global_entries) gif.background = global_table[static_cast<std::size_t>(background_index)];
   }
 
-  auto decoder = std::make_unique<Decoder>();
+  std::unique_ptr<Decoder> decoder(new (std::nothrow) Decoder);
+  if (!decoder) return 0;
   GraphicControl control;
   while (gif.frame_count < gif_max_frames) {
     int b = in.byte();
