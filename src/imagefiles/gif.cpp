@@ -709,6 +709,8 @@ int read_gif_file(GifImageSet& gif, Bytes file) {
       std::size_t at = in.at;
       skip_sub_blocks(in);
       // graphic control -> 4 { packed delay-low delay-high transparent-index } 0
+      // One whose first sub-block is shorter than 4 bytes carries no values
+      // and changes nothing.
       if (label == graphic_control_label && in.at - at >= 5 && file[at] >= 4) {
         const std::uint8_t* g = file.data() + at + 1;
         control.transparent_index = (g[0] & 1) ? g[3] : -1;
