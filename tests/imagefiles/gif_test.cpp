@@ -1,18 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <unordered_map>
 #include <map>
 #include <memory>
 #include <random>
 #include <set>
 #include <sstream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "driver/output.h"
