@@ -1,10 +1,33 @@
-// State of the serial link to a module for one programming run.
+// State of the serial link to a module for one programming run: the open
+// port with its receive queue, the framing's retry count, and what the
+// identification found out about the module.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
 
 namespace vexa::link {
 
+// Length of one tick of the link's time-outs, in microseconds.
+inline constexpr long tick_microseconds = 10000;
+
 struct LinkState {
+  // Serial port
   int port_fd = -1;
+  std::vector<std::uint8_t> rx;  // bytes taken from the driver, not yet consumed
+  std::size_t rx_head = 0;       // first unconsumed byte of rx
+  std::uint32_t line_errors[5] = {0, 0, 0, 0, 0};  // last error counters of the driver
+  int send_block = 8;                 // bytes per write of a raw transfer
+  long tick_us = tick_microseconds;   // tests shorten the tick to run faster
+
+  // Framing
+  int retries = 100;  // attempts per packet
+
+  // Identification
+  bool duzedadoridido = false;  // protocol mode: framed packets instead of plain bytes
+  int baud_index = -1;          // rate at which the module answered
+  long highest_address = -1;    // last DATA-FLASH address, -1 when unknown
 };
 
 }  // namespace vexa::link
