@@ -16,7 +16,8 @@ namespace vexa::resources {
 
 // Distinct colours of the image; the first 256 are written to table in order
 // of first appearance (rows in stored order, left to right). With stop_early
-// the count stops at 257. A 1-bit image returns its colour_count.
+// the count stops at 257. A 1-bit image returns its colour_count (the table
+// is not written). Returns 0 when memory runs out.
 int count_colours(const Image& image, std::array<Bgr, 256>& table, bool stop_early);
 
 // Lowers the image to the smallest lossless palette depth; writes the
@@ -38,17 +39,26 @@ bool convert_to_4_bit(Image& image, int palette_mode, const Image* templ, const 
 bool convert_to_1_bit(Image& image, const Bgr* transparent);
 
 int build_palette(const Image& source, Image& target, int entries, int palette_mode);
-void dither_into(const Image& source, Image& target);
+// Maps every pixel of source (any depth) into target (1, 4, 8 or 16 bits, same
+// size) with error diffusion. False when the sizes differ or memory runs out.
+bool dither_into(const Image& source, Image& target);
 int nearest_colour_index(const Image& palette, Bgr colour, int entries);
 
 // Chooses a colour exact in 5-6-5 that the image does not use. Returns 1 when
-// a colour was chosen, 0 for a 1-bit image (and when every candidate is used).
+// a colour was chosen, 0 for a 1-bit image and when all 32 candidates are in
+// use (colour is then left as it was).
 int find_unused_colour(const Image& image, Bgr& colour);
 void replace_colour(Image& image, Bgr from, Bgr to);
 void set_pixel_colour(Image& image, int x, int y, Bgr colour);
+// Gives every target pixel whose source pixel has exactly colour that colour;
+// mode bit 0 adds the 4 neighbours, bit 1 the 4 diagonal ones, and any mode
+// above 0 the whole outer edge. target and source are different images of
+// equal size (else false).
 bool copy_colour_mask(Image& target, const Image& source, Bgr colour, int mode);
 
 bool sets_compatible(const ImageSet& a, const ImageSet& b);
+// Gives two sets one depth, palette and key colour through a common sheet.
+// False (both sets unchanged) when memory runs out or no key colour is free.
 bool harmonise_sets(ImageSet& a, ImageSet& b);
 bool is_palette_exact_16(const Image& image);
 

@@ -22,6 +22,7 @@ struct Rect {
   bool empty() const { return left > right || top > bottom; }
 };
 
+// Keeps the rectangle (clamped to the image); the colour table stays.
 bool crop_image(Image& image, int left, int top, int right, int bottom);
 // The colour of the four corners when they are equal.
 bool corner_colour(const Image& image, Bgr& colour);
@@ -29,9 +30,13 @@ bool corner_colour(const Image& image, Bgr& colour);
 // when nothing would be stripped.
 bool content_rect(const Image& image, Bgr colour, Rect& rect);
 void remove_border(driver::Output& out, Image& image, Bgr colour);
-// Border removal by REMOVEBORDER mode; the cut-off left and top amounts are
-// added to *shift_x, *shift_y when given (an instrument's pivot moves with
-// its frames). Returns 1 when a border colour applied.
+// Border removal by REMOVEBORDER mode (1: the corner colour, 3: the set's
+// transparent colour; other modes do nothing here): every image is cut to
+// one rectangle that holds the content of all of them. When something was
+// cut, *shift_x and *shift_y (when given) move by minus the cut-off left and
+// top amounts, so an instrument can pass its pivot and have it follow the
+// frames. Returns 1 when a border colour applied, 0 when none did, -1 when
+// memory ran out (the set is then unchanged).
 int remove_set_borders(driver::Output& out, ImageSet& set, int mode, int* shift_x = nullptr,
                        int* shift_y = nullptr);
 

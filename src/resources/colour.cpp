@@ -1,0 +1,1051 @@
+#include "resources/colour.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "driver/format.h"
+#include "driver/output.h"
+#include "resources/row_reader.h"
+
+namespace vexa::resources {
+namespace {
+
+// The information lines of the resource compilers are indented by 15 blanks.
+constexpr const char* indent = "               ";
+
+inline std::uint32_t colour_key(Bgr c) {
+  return static_cast<std::uint32_t>(c.blue) | (static_cast<std::uint32_t>(c.green) << 8) |
+         (static_cast<std::uint32_t>(c.red) << 16);
+}
+inline Bgr key_colour(std::uint32_t key) {
+  return Bgr{static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(key >> 8), static_cast<std::uint8_t>(key >> 16)};
+}
+inline std::uint32_t bgr_key(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16);
+}
+
+// A small open-addressed set of up to a few hundred 24-bit colour keys, each
+// with an index. 1024 slots keep it at most a quarter full.
+struct ColourHash {
+  static constexpr std::uint32_t slots = 1024;
+  static constexpr std::uint32_t used = 1u << 24;  // marks an occupied slot
+
+  static std::uint32_t home(std::uint32_t key) { return (key * 0x9E3779B1u) >> 22; }
+
+  // Index of the key, or -1.
+  int find(std::uint32_t key) const {
+    for (std::uint32_t s = home(key);; s = (s + 1) & (slots - 1)) {
+      if (keys[s] == 0) return -1;
+      if (keys[s] == (key | used)) return index[s];
+    }
+  }
+  // Adds the key with its index; false when it was already there.
+  bool insert(std::uint32_t key, int idx) {
+    for (std::uint32_t s = home(key);; s = (s + 1) & (slots - 1)) {
+      if (keys[s] == 0) {
+        keys[s] = key | used;
+        index[s] = static_cast<std::uint16_t>(idx);
+        return true;
+      }
+      if (keys[s] == (key | used)) return false;
+    }
+  }
+
+  std::array<std::uint32_t, slots> keys{};
+  std::array<std::uint16_t, slots> index{};
+};
+
+// Builds a zero-filled palette image of the given depth with exactly
+// `entries` colour-table entries. A table shorter than 2^bits is stated in
+// biClrUsed; a full table leaves biClrUsed at 0, as a full table needs no count.
+bool create_palette_image(Image& image, int width, int height, int bits, int entries) {
+  if (!create_image(image, width, height, bits)) return false;
+  int full = 1 << bits;
+  std::uint32_t used = static_cast<std::uint32_t>(entries);
+  if (entries < full) {
+    // The pixel rows are still all zero, so cutting the tail of the table
+    // out of the block is all it takes to shorten it.
+    auto first = image.dib.begin() + dib::header_bytes + 4 * entries;
+    image.dib.erase(first, first + 4 * (full - entries));
+  } else {
+    used = 0;
+  }
+  set_header_field(image, dib::clr_used, used);
+  set_header_field(image, dib::clr_important, used);
+  if (!refresh_layout(image)) {
+    release_image(image);
+    return false;
+  }
+  return true;
+}
+
+// A palette prepared for nearest-colour searches. The result is the first
+// entry with the smallest squared distance: the same entry a scan keeping
+// the first strictly smaller distance (from a start of 200000, above any
+// possible distance of 3 x 255^2) and stopping at 0 finds.
+struct SearchPalette {
+  explicit SearchPalette(const Image& image, int count) : entries(count) {
+    for (int i = 0; i < count; ++i) {
+      Bgr c = colour_entry(image, i);
+      colours[static_cast<std::size_t>(i)] = c;
+      red[static_cast<std::size_t>(i)] = c.red;
+      green[static_cast<std::size_t>(i)] = c.green;
+      blue[static_cast<std::size_t>(i)] = c.blue;
+    }
+  }
+
+  int nearest(int r, int g, int b) const {
+    // Distance and index packed into one number (distances stay below
+    // 2^18): the smallest packed value is the smallest distance at the
+    // lowest index, and a plain minimum loop vectorises.
+    std::int32_t best = std::numeric_limits<std::int32_t>::max();
+    for (int i = 0; i < entries; ++i) {
+      std::int32_t dr = r - red[static_cast<std::size_t>(i)];
+      std::int32_t dg = g - green[static_cast<std::size_t>(i)];
+      std::int32_t db = b - blue[static_cast<std::size_t>(i)];
+      std::int32_t packed = ((dr * dr + dg * dg + db * db) << 8) | i;
+      best = std::min(best, packed);
+    }
+    return entries > 0 ? best & 0xFF : 0;
+  }
+
+  int entries;
+  std::array<Bgr, 256> colours{};
+  std::array<std::int32_t, 256> red{};
+  std::array<std::int32_t, 256> green{};
+  std::array<std::int32_t, 256> blue{};
+};
+
+// Writes one colour into pixels of an image: the first colour-table index
+// holding exactly that colour (nothing when none does), the 5-6-5 word, or
+// the three bytes.
+struct PixelWriter {
+  PixelWriter(const Image& target, Bgr c) : bits(bit_count(target)), colour(c), word(pack_565(c)) {
+    if (bits <= 8) {
+      valid = false;
+      for (std::uint32_t i = 0; i < target.colour_count && i < 256; ++i)
+        if (colour_entry(target, static_cast<int>(i)) == c) {
+          index = static_cast<int>(i);
+          valid = true;
+          break;
+        }
+    } else {
+      valid = bits == 16 || bits == 24;
+    }
+  }
+
+  void put(std::uint8_t* row, int x) const {
+    switch (bits) {
+      case 1:
+        if (index != 0)
+          row[x >> 3] = static_cast<std::uint8_t>(row[x >> 3] | (0x80 >> (x & 7)));
+        else
+          row[x >> 3] = static_cast<std::uint8_t>(row[x >> 3] & ~(0x80 >> (x & 7)));
+        break;
+      case 4:
+        if (x & 1)
+          row[x >> 1] = static_cast<std::uint8_t>((row[x >> 1] & 0xF0) | index);
+        else
+          row[x >> 1] = static_cast<std::uint8_t>((row[x >> 1] & 0x0F) | (index << 4));
+        break;
+      case 8:
+        row[x] = static_cast<std::uint8_t>(index);
+        break;
+      case 16:
+        row[2 * x] = static_cast<std::uint8_t>(word);
+        row[2 * x + 1] = static_cast<std::uint8_t>(word >> 8);
+        break;
+      case 24:
+        row[3 * x] = colour.blue;
+        row[3 * x + 1] = colour.green;
+        row[3 * x + 2] = colour.red;
+        break;
+      default:
+        break;
+    }
+  }
+
+  int bits;
+  Bgr colour;
+  std::uint16_t word;
+  int index = 0;
+  bool valid = false;
+};
+
+inline std::uint8_t clamp_byte(int v) { return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+
+// Error diffusion along one working row. For each component the error e of
+// a pixel goes 3e/Q to the right neighbour and to the pixel above (the next
+// stored row), e/4 to the pixel above right, each sum clamped to 0-255;
+// integer division truncates towards zero. The values still to receive an
+// error from the current pixel are carried in registers (the right
+// neighbour, and the pixel above that already got its part from the left),
+// which keeps the per-pixel chain short; the order of additions and clamps
+// is the same as adding into the rows one share at a time. Q is a constant
+// so that the divisions are shifts.
+template <int Q>
+struct Diffusion {
+  Diffusion(const std::uint8_t* s, const std::uint8_t* a)
+      : value{s[0], s[1], s[2]}, above{a[0], a[1], a[2]} {}
+
+  // Pushes the errors of pixel x (component c) and moves to pixel x + 1.
+  inline void step(int c, int e, const std::uint8_t* s, std::uint8_t* a, int x) {
+    int share = (3 * e) / Q;
+    a[3 * x + c] = clamp_byte(above[c] + share);
+    above[c] = clamp_byte(a[3 * x + 3 + c] + e / 4);
+    value[c] = clamp_byte(s[3 * x + 3 + c] + share);
+  }
+  // The extra pixel right of the row keeps what it was given.
+  void finish(std::uint8_t* a, int width) {
+    for (int c = 0; c < 3; ++c) a[3 * width + c] = static_cast<std::uint8_t>(above[c]);
+  }
+
+  int value[3];  // the current pixel, its error from the left included
+  int above[3];  // the pixel above it, its error from the left included
+};
+
+// Per component value v (0-255): the error between v and what the module
+// shows for its 5-6-5 form, as the right/above share 3e/8 and the above-right
+// share e/4. The error depends on v alone, so a table replaces the arithmetic
+// in the row loop.
+struct Shares565 {
+  Shares565() {
+    for (int v = 0; v < 256; ++v) {
+      int e5 = v - ((v & 0xF8) | (v >> 5));
+      int e6 = v - ((v & 0xFC) | (v >> 6));
+      share5[v] = static_cast<std::int8_t>((3 * e5) / 8);
+      quarter5[v] = static_cast<std::int8_t>(e5 / 4);
+      share6[v] = static_cast<std::int8_t>((3 * e6) / 8);
+      quarter6[v] = static_cast<std::int8_t>(e6 / 4);
+    }
+  }
+  std::int8_t share5[256], quarter5[256], share6[256], quarter6[256];
+};
+
+// One working row into 5-6-5 words; s is the current row, a the next one.
+void dither_row_16(const std::uint8_t* s, std::uint8_t* a, std::uint8_t* o, int width) {
+  static const Shares565 t;
+  int vb = s[0], vg = s[1], vr = s[2];
+  int ab = a[0], ag = a[1], ar = a[2];
+  for (int x = 0; x < width; ++x, o += 2, s += 3, a += 3) {
+    unsigned word = ((vr & 0xF8u) << 8) | ((vg & 0xFCu) << 3) | (static_cast<unsigned>(vb) >> 3);
+    o[0] = static_cast<std::uint8_t>(word);
+    o[1] = static_cast<std::uint8_t>(word >> 8);
+    int sb = t.share5[vb], sg = t.share6[vg], sr = t.share5[vr];
+    a[0] = clamp_byte(ab + sb);
+    a[1] = clamp_byte(ag + sg);
+    a[2] = clamp_byte(ar + sr);
+    ab = clamp_byte(a[3] + t.quarter5[vb]);
+    ag = clamp_byte(a[4] + t.quarter6[vg]);
+    ar = clamp_byte(a[5] + t.quarter5[vr]);
+    vb = clamp_byte(s[3] + sb);
+    vg = clamp_byte(s[4] + sg);
+    vr = clamp_byte(s[5] + sr);
+  }
+  a[0] = static_cast<std::uint8_t>(ab);
+  a[1] = static_cast<std::uint8_t>(ag);
+  a[2] = static_cast<std::uint8_t>(ar);
+}
+
+// Diffused colours repeat a lot; a direct-mapped cache of exact colours
+// saves most palette searches without changing any result.
+struct NearestCache {
+  static constexpr std::uint32_t slots = 16384;
+  std::vector<std::uint32_t> key = std::vector<std::uint32_t>(slots, 0xFFFFFFFFu);
+  std::vector<std::uint8_t> index = std::vector<std::uint8_t>(slots, 0);
+};
+
+// One working row into palette indices of 1, 4 or 8 bits.
+template <int Q>
+void dither_row_palette(const std::uint8_t* s, std::uint8_t* a, std::uint8_t* o, int width, int bits,
+                        const SearchPalette& palette, NearestCache& cache) {
+  Diffusion<Q> d(s, a);
+  for (int x = 0; x < width; ++x) {
+    int b = d.value[0], g = d.value[1], red = d.value[2];
+    auto key = static_cast<std::uint32_t>(b | (g << 8) | (red << 16));
+    std::uint32_t slot = (key * 0x9E3779B1u) >> 18;
+    int k;
+    if (cache.key[slot] == key) {
+      k = cache.index[slot];
+    } else {
+      k = palette.nearest(red, g, b);
+      cache.key[slot] = key;
+      cache.index[slot] = static_cast<std::uint8_t>(k);
+    }
+    if (bits == 8)
+      o[x] = static_cast<std::uint8_t>(k);
+    else if (bits == 4)
+      o[x >> 1] = static_cast<std::uint8_t>((x & 1) ? ((o[x >> 1] & 0xF0) | k) : ((o[x >> 1] & 0x0F) | (k << 4)));
+    else if (k != 0)
+      o[x >> 3] = static_cast<std::uint8_t>(o[x >> 3] | (0x80 >> (x & 7)));
+    else
+      o[x >> 3] = static_cast<std::uint8_t>(o[x >> 3] & ~(0x80 >> (x & 7)));
+    const Bgr& shown = palette.colours[static_cast<std::size_t>(k)];
+    d.step(0, b - shown.blue, s, a, x);
+    d.step(1, g - shown.green, s, a, x);
+    d.step(2, red - shown.red, s, a, x);
+  }
+  d.finish(a, width);
+}
+
+// The in-place quicksort used for palettes: pivot at the middle index,
+// Hoare-style crossing scan, the companion array moved along. Entries with
+// equal keys end in the order this exact scheme leaves them, which decides
+// the order of equally bright palette entries; a library sort could order
+// them differently.
+void quicksort(std::int32_t* key, std::int32_t* companion, int low, int high) {
+  int i = low;
+  int j = high;
+  std::int32_t pivot = key[(low + high) / 2];
+  while (i <= j) {
+    while (key[i] < pivot) ++i;
+    while (key[j] > pivot) --j;
+    if (i <= j) {
+      std::swap(key[i], key[j]);
+      if (companion != nullptr) std::swap(companion[i], companion[j]);
+      ++i;
+      --j;
+    }
+  }
+  if (low < j) quicksort(key, companion, low, j);
+  if (i < high) quicksort(key, companion, i, high);
+}
+
+// The first image in the set's used range, or null.
+Image* first_image(ImageSet& set) {
+  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  for (int s = set.first_number; s < end; ++s)
+    if (!is_empty(set.images[static_cast<std::size_t>(s)])) return &set.images[static_cast<std::size_t>(s)];
+  return nullptr;
+}
+const Image* first_image(const ImageSet& set) { return first_image(const_cast<ImageSet&>(set)); }
+
+int image_total(const ImageSet& set) {
+  int n = 0;
+  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  for (int s = set.first_number; s < end; ++s) n += is_empty(set.images[static_cast<std::size_t>(s)]) ? 0 : 1;
+  return n;
+}
+
+// Width of the widest image and sum of all heights.
+void set_extent(const ImageSet& set, int& width, int& height) {
+  width = 0;
+  height = 0;
+  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  for (int s = set.first_number; s < end; ++s) {
+    const Image& image = set.images[static_cast<std::size_t>(s)];
+    if (is_empty(image)) continue;
+    width = std::max(width, image_width(image));
+    height += image_height(image);
+  }
+}
+
+// Copies the set's images into the 24-bit sheet from stored row `row` on,
+// each image's stored rows after the previous one's, at column 0.
+void stack_into(Image& sheet, const ImageSet& set, int row) {
+  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  for (int s = set.first_number; s < end; ++s) {
+    const Image& image = set.images[static_cast<std::size_t>(s)];
+    if (is_empty(image)) continue;
+    RowReader reader(image);
+    int height = image_height(image);
+    std::size_t bytes = static_cast<std::size_t>(image_width(image)) * 3;
+    for (int r = 0; r < height; ++r) {
+      std::uint8_t* into = stored_row(sheet, row + r);
+      const std::uint8_t* p = reader.read(r, into);
+      if (p != into) std::memcpy(into, p, bytes);
+    }
+    row += height;
+  }
+}
+
+// Recreates the set's images (into `out`, same slots) from the sheet's stored
+// rows starting at `row`: each at its own size with the sheet's depth and
+// colour table. False when memory runs out.
+bool unstack_from(const Image& sheet, const ImageSet& set, int row, std::array<Image, limits::image_slots>& out) {
+  int bits = bit_count(sheet);
+  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  for (int s = set.first_number; s < end; ++s) {
+    const Image& image = set.images[static_cast<std::size_t>(s)];
+    if (is_empty(image)) continue;
+    int width = image_width(image);
+    int height = image_height(image);
+    Image& target = out[static_cast<std::size_t>(s)];
+    if (!create_image(target, width, height, 0, &sheet)) return false;
+    std::size_t bits_used = static_cast<std::size_t>(width) * static_cast<std::size_t>(bits);
+    std::size_t bytes = (bits_used + 7) / 8;
+    int spare = static_cast<int>(bytes * 8 - bits_used);
+    for (int r = 0; r < height; ++r) {
+      std::uint8_t* into = stored_row(target, r);
+      std::memcpy(into, stored_row(sheet, row + r), bytes);
+      // Pixels of the sheet beyond this image's width must not leak into
+      // the row's padding bits.
+      if (spare != 0) into[bytes - 1] = static_cast<std::uint8_t>(into[bytes - 1] & (0xFF << spare));
+    }
+    row += height;
+  }
+  return true;
+}
+
+void commit_images(ImageSet& set, std::array<Image, limits::image_slots>& images) {
+  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  for (int s = set.first_number; s < end; ++s)
+    if (!is_empty(set.images[static_cast<std::size_t>(s)]))
+      set.images[static_cast<std::size_t>(s)] = std::move(images[static_cast<std::size_t>(s)]);
+}
+
+// replace_colour restricted to the stored rows [from_row, to_row) of a 24-bit image.
+void replace_in_rows(Image& sheet, Bgr from, Bgr to, int from_row, int to_row) {
+  int width = image_width(sheet);
+  for (int r = from_row; r < to_row; ++r) {
+    std::uint8_t* p = stored_row(sheet, r);
+    for (int x = 0; x < width; ++x, p += 3)
+      if (p[0] == from.blue && p[1] == from.green && p[2] == from.red) {
+        p[0] = to.blue;
+        p[1] = to.green;
+        p[2] = to.red;
+      }
+  }
+}
+
+// Shared body of convert_to_8_bit and convert_to_4_bit.
+bool convert_to_palette(Image& image, int bits, int palette_mode, const Image* templ, const Bgr* transparent) {
+  if (is_empty(image)) return false;
+  int source_bits = bit_count(image);
+  if (templ != nullptr && (is_empty(*templ) || bit_count(*templ) > 8)) templ = nullptr;
+  if (source_bits == bits && templ == nullptr) return true;
+  // A 1-bit source keeps its own two colours (white and black for every
+  // picture read from a file), and an 8-bit target keeps a 4-bit source's
+  // table: both are already the best palette for the picture.
+  if (templ == nullptr && (source_bits == 1 || (bits == 8 && source_bits == 4))) templ = &image;
+  int width = image_width(image);
+  int height = image_height(image);
+  Image result;
+  if (!create_image(result, width, height, bits, templ)) return false;
+  int entries = static_cast<int>(result.colour_count);
+  if (templ == nullptr) {
+    if (transparent != nullptr) {
+      if (build_palette(image, result, entries - 1, palette_mode) < 1) return false;
+      set_colour_entry(result, entries - 1, *transparent);
+    } else if (build_palette(image, result, entries, palette_mode) < 1) {
+      return false;
+    }
+  }
+  if (!dither_into(image, result)) return false;
+  if (transparent != nullptr && !copy_colour_mask(result, image, *transparent, 0)) return false;
+  image = std::move(result);
+  return true;
+}
+
+}  // namespace
+
+// --- counting and analysing -------------------------------------------------
+
+int count_colours(const Image& image, std::array<Bgr, 256>& table, bool stop_early) {
+  if (is_empty(image)) return 0;
+  int bits = bit_count(image);
+  if (bits == 1) return static_cast<int>(image.colour_count);
+  int width = image_width(image);
+  int height = image_height(image);
+  try {
+    RowReader reader(image);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width) * 3);
+    ColourHash seen;
+    // Past 256 colours only the count matters: one bit per 24-bit colour.
+    std::vector<std::uint64_t> all;
+    int count = 0;
+    std::uint32_t last = 0xFFFFFFFFu;  // neighbours often repeat: skip the lookup
+    for (int r = 0; r < height; ++r) {
+      const std::uint8_t* p = reader.read(r, buffer.data());
+      for (int x = 0; x < width; ++x, p += 3) {
+        std::uint32_t key = bgr_key(p);
+        if (key == last) continue;
+        last = key;
+        if (count <= 256) {
+          if (!seen.insert(key, count)) continue;
+          if (count < 256) table[static_cast<std::size_t>(count)] = key_colour(key);
+          if (++count == 257) {
+            if (stop_early) return 257;
+            all.assign(std::size_t{1} << 18, 0);
+            for (std::uint32_t k : seen.keys)
+              if (k != 0) all[(k & 0xFFFFFF) >> 6] |= std::uint64_t{1} << (k & 63);
+          }
+        } else {
+          std::uint64_t& word = all[key >> 6];
+          std::uint64_t bit = std::uint64_t{1} << (key & 63);
+          if ((word & bit) == 0) {
+            word |= bit;
+            ++count;
+          }
+        }
+      }
+    }
+    return count;
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+}
+
+int analyse_colours(driver::Output& out, Image& image, int report_depth, bool transparent) {
+  if (is_empty(image)) return 0;
+  int bits = bit_count(image);
+  int old_count = static_cast<int>(image.colour_count);
+  if (bits == 1) return old_count;
+  std::array<Bgr, 256> used{};
+  int c = count_colours(image, used, true);
+  if (c < 1) return old_count;  // out of memory
+  if (c > 256 || static_cast<std::uint32_t>(c) == image.colour_count) return c;
+
+  int depth = c > 16 ? 8 : (c < 3 && !transparent ? 1 : 4);
+  int width = image_width(image);
+  int height = image_height(image);
+  try {
+    // The new colour table: a palette image keeps the order of its own table
+    // (dropping unused and repeated entries); a 16- or 24-bit image lists its
+    // colours in order of first appearance.
+    std::array<Bgr, 256> entries{};
+    int n = 0;
+    ColourHash taken;
+    if (bits <= 8) {
+      ColourHash in_use;
+      for (int i = 0; i < c; ++i) in_use.insert(colour_key(used[static_cast<std::size_t>(i)]), i);
+      for (std::uint32_t i = 0; i < image.colour_count && n < c; ++i) {
+        Bgr e = colour_entry(image, static_cast<int>(i));
+        if (in_use.find(colour_key(e)) >= 0 && taken.insert(colour_key(e), n)) entries[static_cast<std::size_t>(n++)] = e;
+      }
+    }
+    // Pixels whose index lies beyond a short table read as black, a colour
+    // the table may lack: such colours are appended, so every pixel maps.
+    for (int i = 0; i < c && n < c; ++i) {
+      Bgr e = used[static_cast<std::size_t>(i)];
+      if (taken.insert(colour_key(e), n)) entries[static_cast<std::size_t>(n++)] = e;
+    }
+
+    Image result;
+    if (!create_palette_image(result, width, height, depth, c)) return old_count;
+    for (int i = 0; i < c; ++i) set_colour_entry(result, i, entries[static_cast<std::size_t>(i)]);
+
+    RowReader reader(image);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width) * 3);
+    for (int r = 0; r < height; ++r) {
+      const std::uint8_t* p = reader.read(r, buffer.data());
+      std::uint8_t* o = stored_row(result, r);
+      std::uint32_t last = 0xFFFFFFFFu;
+      int k = 0;
+      for (int x = 0; x < width; ++x, p += 3) {
+        std::uint32_t key = bgr_key(p);
+        if (key != last) {
+          last = key;
+          k = taken.find(key);
+        }
+        if (depth == 8)
+          o[x] = static_cast<std::uint8_t>(k);
+        else if (depth == 4)
+          o[x >> 1] = static_cast<std::uint8_t>(o[x >> 1] | ((x & 1) ? k : k << 4));
+        else if (k != 0)
+          o[x >> 3] = static_cast<std::uint8_t>(o[x >> 3] | (0x80 >> (x & 7)));
+      }
+    }
+    image = std::move(result);
+  } catch (const std::bad_alloc&) {
+    return old_count;
+  }
+
+  if (depth < bits && report_depth != 0 && report_depth != depth) {
+    const char* line = transparent ? "%sonly %d colors and transparency is used: change colordepth->%d-bit\r\n"
+                                   : "%sonly %d colors are used: change colordepth->%d-bit\r\n";
+    driver::report_text(out, format(line, indent, c, depth), driver::to_all);
+    if (depth == 1) {
+      Bgr first = colour_entry(image, 0);
+      std::string text = format("%sused colors: RGB[0]=%d,%d,%d", indent, first.red, first.green, first.blue);
+      if (c == 2) {
+        Bgr second = colour_entry(image, 1);
+        text += format("  RGB[1]=%d,%d,%d\r\n", second.red, second.green, second.blue);
+      } else {
+        text += "\n\r";  // the one-colour line has always ended this way
+      }
+      driver::report_text(out, text, driver::to_all);
+    }
+  }
+  return c;
+}
+
+bool analyse_set_colours(driver::Output& out, ImageSet& set, int report_depth) {
+  Image* first = first_image(set);
+  if (first == nullptr || bit_count(*first) == 1) return true;
+  if (image_total(set) == 1) {
+    analyse_colours(out, *first, report_depth, set.transparent != 0);
+    return true;
+  }
+  Image sheet;
+  if (!stack_sheet(set, sheet)) return false;
+  analyse_colours(out, sheet, report_depth, set.transparent != 0);
+  return unstack_sheet(sheet, set);
+}
+
+bool change_colour_depth(driver::Output& out, ImageSet& set, int max_depth, int dithering) {
+  const Image* first = first_image(set);
+  if (first == nullptr) return true;
+  int depth = bit_count(*first);
+  if (max_depth < depth) {
+    int mode = 0;
+    if (max_depth == 4 || max_depth == 8)
+      mode = dithering == 0 ? 24 : 16;
+    else if (max_depth == 16 && (dithering & 1) != 0)
+      mode = 1;
+    const char* line = mode == 0 ? "%schange colordepth %d-bit -> %d-bit\r\n"
+                                 : "%schange colordepth %d-bit -> %d-bit with dithering\r\n";
+    driver::report_text(out, format(line, indent, depth, max_depth), driver::to_all);
+    return convert_set_depth(set, max_depth, mode);
+  }
+  if ((dithering & 2) != 0 && (depth == 4 || depth == 8) && !is_palette_exact_16(*first)) {
+    driver::report_text(out, format("%schange palette bitdepth 24 -> 16-bit with dithering\r\n", indent),
+                        driver::to_all);
+    return convert_set_depth(set, depth, 16);
+  }
+  return true;
+}
+
+bool convert_set_depth(ImageSet& set, int depth, int mode) {
+  const Image* first = first_image(set);
+  if (first == nullptr) return false;
+  if (depth != 1 && depth != 4 && depth != 8 && depth != 16) return false;
+  if (mode == 0 && bit_count(*first) == depth) return true;
+  Image sheet;
+  if (!stack_sheet(set, sheet)) return false;
+  // A first image of lower depth already has the palette the set must keep.
+  const Image* templ = bit_count(*first) < depth ? first : nullptr;
+  const Bgr* transparent = set.transparent != 0 ? &set.transparent_colour : nullptr;
+  bool ok = false;
+  switch (depth) {
+    case 8: ok = convert_to_8_bit(sheet, mode, templ, transparent); break;
+    case 4: ok = convert_to_4_bit(sheet, mode, templ, transparent); break;
+    case 1: ok = convert_to_1_bit(sheet, transparent); break;
+    default: ok = convert_to_16_bit(sheet, mode != 0, transparent); break;
+  }
+  if (!ok || !unstack_sheet(sheet, set)) return false;
+  if (depth == 1) set.transparent = 0;  // a 1-bit picture has no key colour
+  return true;
+}
+
+// --- depth conversions --------------------------------------------------------
+
+bool convert_to_24_bit(Image& image) {
+  if (is_empty(image)) return false;
+  int bits = bit_count(image);
+  if (bits == 24) return true;
+  Image result;
+  if (!create_image(result, image_width(image), image_height(image), 24)) return false;
+  RowReader reader(image);
+  int height = image_height(image);
+  for (int r = 0; r < height; ++r) reader.read(r, stored_row(result, r));
+  image = std::move(result);
+  return true;
+}
+
+bool convert_to_16_bit(Image& image, bool dither, const Bgr* transparent) {
+  if (is_empty(image)) return false;
+  if (is_565(image)) return true;
+  int width = image_width(image);
+  int height = image_height(image);
+  Image result;
+  if (!create_image(result, width, height, 16)) return false;
+  if (dither) {
+    if (!dither_into(image, result)) return false;
+    if (transparent != nullptr && !copy_colour_mask(result, image, *transparent, 0)) return false;
+  } else {
+    try {
+      RowReader reader(image);
+      std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width) * 3);
+      for (int r = 0; r < height; ++r) {
+        const std::uint8_t* p = reader.read(r, buffer.data());
+        std::uint8_t* o = stored_row(result, r);
+        for (int x = 0; x < width; ++x, p += 3, o += 2) {
+          unsigned word = ((p[2] & 0xF8u) << 8) | ((p[1] & 0xFCu) << 3) | (p[0] >> 3);
+          o[0] = static_cast<std::uint8_t>(word);
+          o[1] = static_cast<std::uint8_t>(word >> 8);
+        }
+      }
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  }
+  image = std::move(result);
+  return true;
+}
+
+bool convert_to_8_bit(Image& image, int palette_mode, const Image* templ, const Bgr* transparent) {
+  return convert_to_palette(image, 8, palette_mode, templ, transparent);
+}
+
+bool convert_to_4_bit(Image& image, int palette_mode, const Image* templ, const Bgr* transparent) {
+  return convert_to_palette(image, 4, palette_mode, templ, transparent);
+}
+
+bool convert_to_1_bit(Image& image, const Bgr* transparent) {
+  if (is_empty(image)) return false;
+  if (bit_count(image) == 1) return true;
+  // Transparent pixels become white, the colour a 1-bit picture leaves undrawn.
+  Image whitened;
+  const Image* source = &image;
+  if (transparent != nullptr) {
+    if (!duplicate_image(image, whitened)) return false;
+    replace_colour(whitened, *transparent, rgb(255, 255, 255));
+    source = &whitened;
+  }
+  Image result;
+  if (!create_image(result, image_width(image), image_height(image), 1)) return false;
+  if (!dither_into(*source, result)) return false;
+  image = std::move(result);
+  return true;
+}
+
+int build_palette(const Image& source, Image& target, int entries, int palette_mode) {
+  if (is_empty(source) || is_empty(target) || bit_count(target) > 8) return 0;
+  int n = std::clamp(entries, 0, static_cast<int>(std::min<std::uint32_t>(target.colour_count, 256)));
+  for (int i = 0; i < n; ++i) set_colour_entry(target, i, rgb(0, 0, 0));
+  if (n == 0) return 0;
+  int width = image_width(source);
+  int height = image_height(source);
+  try {
+    // One bit per 24-bit key: walking the set bits gives the distinct keys
+    // already in ascending order, the same list a sort of all pixel keys
+    // followed by dropping repeats gives, in linear time.
+    std::vector<std::uint64_t> seen(std::size_t{1} << 18, 0);
+    RowReader reader(source);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width) * 3);
+    const bool round = palette_mode == 16;
+    for (int r = 0; r < height; ++r) {
+      const std::uint8_t* p = reader.read(r, buffer.data());
+      for (int x = 0; x < width; ++x, p += 3) {
+        std::uint32_t b = p[0], g = p[1], red = p[2];
+        if (round) {
+          b = (b & 0xF8) | (b >> 5);
+          g = (g & 0xFC) | (g >> 6);
+          red = (red & 0xF8) | (red >> 5);
+        }
+        std::uint32_t key = (red << 16) | (g << 8) | b;  // sorts by red, green, blue
+        seen[key >> 6] |= std::uint64_t{1} << (key & 63);
+      }
+    }
+    std::uint64_t distinct = 0;
+    for (std::uint64_t word : seen) distinct += static_cast<std::uint64_t>(__builtin_popcountll(word));
+
+    // Which distinct keys become entries: all of them when they fit, else
+    // every step-th one and the largest.
+    std::uint64_t step = distinct <= static_cast<std::uint64_t>(n) ? 1 : (distinct - 1) / static_cast<std::uint64_t>(n);
+    if (distinct <= static_cast<std::uint64_t>(n)) n = static_cast<int>(distinct);
+    std::array<std::int32_t, 256> keys{};
+    std::array<std::int32_t, 256> brightness{};
+    int taken = 0;
+    std::uint64_t index = 0;
+    std::uint32_t largest = 0;
+    for (std::size_t w = 0; w < seen.size(); ++w) {
+      for (std::uint64_t word = seen[w]; word != 0; word &= word - 1, ++index) {
+        auto key = static_cast<std::uint32_t>(w * 64 + static_cast<std::size_t>(__builtin_ctzll(word)));
+        largest = key;
+        if (taken < n - 1 && index == step * static_cast<std::uint64_t>(taken))
+          keys[static_cast<std::size_t>(taken++)] = static_cast<std::int32_t>(key);
+      }
+    }
+    keys[static_cast<std::size_t>(n - 1)] = static_cast<std::int32_t>(largest);
+    for (int i = 0; i < n; ++i) {
+      auto key = static_cast<std::uint32_t>(keys[static_cast<std::size_t>(i)]);
+      brightness[static_cast<std::size_t>(i)] =
+          static_cast<std::int32_t>(((key >> 16) + ((key >> 8) & 0xFF) + (key & 0xFF)) / 3);
+    }
+    quicksort(brightness.data(), keys.data(), 0, n - 1);
+    for (int i = 0; i < n; ++i) {
+      auto key = static_cast<std::uint32_t>(keys[static_cast<std::size_t>(i)]);
+      set_colour_entry(target, i, rgb(static_cast<int>(key >> 16), static_cast<int>((key >> 8) & 0xFF),
+                                      static_cast<int>(key & 0xFF)));
+    }
+    return n;
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+}
+
+// --- error diffusion ----------------------------------------------------------
+
+bool dither_into(const Image& source, Image& target) {
+  int width = image_width(target);
+  int height = image_height(target);
+  if (is_empty(source) || is_empty(target) || image_width(source) != width || image_height(source) != height)
+    return false;
+  int bits = bit_count(target);
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16) return false;
+  try {
+    RowReader reader(source);
+    const std::size_t row_bytes = static_cast<std::size_t>(width) * 3;
+    // Two working rows, each one pixel longer than the picture so that the
+    // error of the last pixel has somewhere to go.
+    std::vector<std::uint8_t> work(2 * (row_bytes + 3));
+    std::vector<std::uint8_t> buffer(row_bytes);
+    std::uint8_t* cur = work.data();
+    std::uint8_t* next = cur + row_bytes + 3;
+    auto load = [&](std::uint8_t* into, int r) {
+      std::memcpy(into, reader.read(r, buffer.data()), row_bytes);
+      into[row_bytes] = into[row_bytes + 1] = into[row_bytes + 2] = 0;
+    };
+    load(cur, 0);
+
+    int entries = bits <= 8 ? static_cast<int>(std::min<std::uint32_t>(target.colour_count, 256)) : 0;
+    SearchPalette palette(target, entries);
+    std::unique_ptr<NearestCache> cache;
+    if (bits <= 8) cache = std::make_unique<NearestCache>();
+
+    for (int r = 0; r < height; ++r) {
+      if (r + 1 < height)
+        load(next, r + 1);
+      else
+        std::memset(next, 0, row_bytes + 3);
+      std::uint8_t* o = stored_row(target, r);
+      // Below 8 bits per pixel the palette is coarse and a quarter of the
+      // error is passed on each way (divisor 16); otherwise 3/8.
+      if (bits == 16)
+        dither_row_16(cur, next, o, width);
+      else if (bits == 8)
+        dither_row_palette<8>(cur, next, o, width, bits, palette, *cache);
+      else
+        dither_row_palette<16>(cur, next, o, width, bits, palette, *cache);
+      std::swap(cur, next);
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+int nearest_colour_index(const Image& palette, Bgr colour, int entries) {
+  if (bit_count(palette) > 8 || is_empty(palette)) return 0;
+  entries = std::clamp(entries, 0, static_cast<int>(std::min<std::uint32_t>(palette.colour_count, 256)));
+  SearchPalette search(palette, entries);
+  return search.nearest(colour.red, colour.green, colour.blue);
+}
+
+// --- single colours -------------------------------------------------------------
+
+int find_unused_colour(const Image& image, Bgr& colour) {
+  if (is_empty(image)) return 0;
+  int bits = bit_count(image);
+  if (bits == 1) return 0;
+  // One bit per 5-6-5 key: the keys the image uses, in any order.
+  std::array<std::uint64_t, 1024> used{};
+  auto mark = [&used](unsigned key) { used[key >> 6] |= std::uint64_t{1} << (key & 63); };
+  int width = image_width(image);
+  int height = image_height(image);
+  if (bits <= 8) {
+    for (std::uint32_t i = 0; i < image.colour_count && i < 256; ++i) mark(pack_565(colour_entry(image, static_cast<int>(i))));
+  } else if (bits == 16) {
+    for (int r = 0; r < height; ++r) {
+      const std::uint8_t* p = stored_row(image, r);
+      for (int x = 0; x < width; ++x, p += 2) mark(static_cast<unsigned>(p[0] | (p[1] << 8)));
+    }
+  } else {
+    try {
+      RowReader reader(image);
+      std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width) * 3);
+      for (int r = 0; r < height; ++r) {
+        const std::uint8_t* p = reader.read(r, buffer.data());
+        for (int x = 0; x < width; ++x, p += 3) mark(((p[2] & 0xF8u) << 8) | ((p[1] & 0xFCu) << 3) | (p[0] >> 3));
+      }
+    } catch (const std::bad_alloc&) {
+      return 0;
+    }
+  }
+  // The candidates walk through colour space in steps that come back to the
+  // start after 32 candidates. When all 32 are in use there is no safe key
+  // colour among them, and any other choice would make pixels the picture
+  // really shows transparent; so the search gives up (result 0) and the
+  // caller reports that it cannot convert the picture.
+  std::uint8_t red = 0xA8, green = 0xF8, blue = 0x58;
+  for (int step = 0; step < 32; ++step) {
+    std::uint16_t key = pack_565(rgb(red, green, blue));
+    if ((used[key >> 6] & (std::uint64_t{1} << (key & 63))) == 0) {
+      colour = unpack_565(key);
+      return 1;
+    }
+    blue = static_cast<std::uint8_t>(blue + 8);
+    green = static_cast<std::uint8_t>(green - 24);
+    red = static_cast<std::uint8_t>(red - 56);
+  }
+  return 0;
+}
+
+void replace_colour(Image& image, Bgr from, Bgr to) {
+  if (is_empty(image)) return;
+  int bits = bit_count(image);
+  int width = image_width(image);
+  int height = image_height(image);
+  if (bits <= 8) {
+    for (std::uint32_t i = 0; i < image.colour_count && i < 256; ++i)
+      if (colour_entry(image, static_cast<int>(i)) == from) set_colour_entry(image, static_cast<int>(i), to);
+  } else if (bits == 16) {
+    std::uint16_t old_word = pack_565(from);
+    std::uint16_t new_word = pack_565(to);
+    for (int r = 0; r < height; ++r) {
+      std::uint8_t* p = stored_row(image, r);
+      for (int x = 0; x < width; ++x, p += 2)
+        if (p[0] == (old_word & 0xFF) && p[1] == (old_word >> 8)) {
+          p[0] = static_cast<std::uint8_t>(new_word);
+          p[1] = static_cast<std::uint8_t>(new_word >> 8);
+        }
+    }
+  } else if (bits == 24) {
+    for (int r = 0; r < height; ++r) {
+      std::uint8_t* p = stored_row(image, r);
+      for (int x = 0; x < width; ++x, p += 3)
+        if (p[0] == from.blue && p[1] == from.green && p[2] == from.red) {
+          p[0] = to.blue;
+          p[1] = to.green;
+          p[2] = to.red;
+        }
+    }
+  }
+}
+
+void set_pixel_colour(Image& image, int x, int y, Bgr colour) {
+  if (is_empty(image) || x < 0 || y < 0 || x >= image_width(image) || y >= image_height(image)) return;
+  PixelWriter writer(image, colour);
+  if (writer.valid) writer.put(row_pointer(image, y), x);
+}
+
+bool copy_colour_mask(Image& target, const Image& source, Bgr colour, int mode) {
+  int width = image_width(target);
+  int height = image_height(target);
+  if (is_empty(target) || is_empty(source) || image_width(source) != width || image_height(source) != height)
+    return false;
+  PixelWriter writer(target, colour);
+  if (!writer.valid) return true;  // the target has no entry for the colour
+  auto put = [&](int x, int r) {
+    if (x >= 0 && x < width && r >= 0 && r < height) writer.put(stored_row(target, r), x);
+  };
+  try {
+    RowReader reader(source);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width) * 3);
+    for (int r = 0; r < height; ++r) {
+      const std::uint8_t* p = reader.read(r, buffer.data());
+      for (int x = 0; x < width; ++x, p += 3) {
+        if (p[0] != colour.blue || p[1] != colour.green || p[2] != colour.red) continue;
+        put(x, r);
+        if (mode & 1) {
+          put(x - 1, r);
+          put(x + 1, r);
+          put(x, r - 1);
+          put(x, r + 1);
+        }
+        if (mode & 2) {
+          put(x - 1, r - 1);
+          put(x + 1, r - 1);
+          put(x - 1, r + 1);
+          put(x + 1, r + 1);
+        }
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (mode > 0) {
+    for (int x = 0; x < width; ++x) {
+      put(x, 0);
+      put(x, height - 1);
+    }
+    for (int r = 0; r < height; ++r) {
+      put(0, r);
+      put(width - 1, r);
+    }
+  }
+  return true;
+}
+
+// --- sets -------------------------------------------------------------------------
+
+bool is_palette_exact_16(const Image& image) {
+  int bits = bit_count(image);
+  if (bits != 4 && bits != 8) return false;
+  for (std::uint32_t i = 0; i < image.colour_count && i < 256; ++i) {
+    Bgr c = colour_entry(image, static_cast<int>(i));
+    if (!(round_565(c) == c)) return false;
+  }
+  return true;
+}
+
+bool sets_compatible(const ImageSet& a, const ImageSet& b) {
+  if ((a.transparent != 0) != (b.transparent != 0)) return false;
+  if (a.transparent != 0 && !(a.transparent_colour == b.transparent_colour)) return false;
+  const Image* fa = first_image(a);
+  const Image* fb = first_image(b);
+  // An empty set takes on whatever the other one has.
+  if (fa == nullptr || fb == nullptr) return true;
+  int bits = bit_count(*fa);
+  if (bits != bit_count(*fb)) return false;
+  if (bits != 4 && bits != 8) return true;
+  if (fa->colour_count != fb->colour_count) return false;
+  for (std::uint32_t i = 0; i < fa->colour_count && i < 256; ++i)
+    if (!(colour_entry(*fa, static_cast<int>(i)) == colour_entry(*fb, static_cast<int>(i)))) return false;
+  return true;
+}
+
+bool harmonise_sets(ImageSet& a, ImageSet& b) {
+  if (sets_compatible(a, b)) return true;
+  int width_a, height_a, width_b, height_b;
+  set_extent(a, width_a, height_a);
+  set_extent(b, width_b, height_b);
+  Image sheet;
+  if (!create_image(sheet, std::max(width_a, width_b), height_a + height_b, 24)) return false;
+  stack_into(sheet, a, 0);
+  stack_into(sheet, b, height_a);
+
+  bool transparent = a.transparent != 0 || b.transparent != 0;
+  Bgr key{};
+  if (transparent) {
+    // One key colour for both: neither picture may use it.
+    if (find_unused_colour(sheet, key) == 0) return false;
+    if (a.transparent != 0) replace_in_rows(sheet, a.transparent_colour, key, 0, height_a);
+    if (b.transparent != 0) replace_in_rows(sheet, b.transparent_colour, key, height_a, height_a + height_b);
+  }
+  driver::Output silent;  // report depth 0: analyse_colours writes nothing
+  silent.console = nullptr;
+  analyse_colours(silent, sheet, 0, transparent);
+
+  std::array<Image, limits::image_slots> images_a;
+  std::array<Image, limits::image_slots> images_b;
+  if (!unstack_from(sheet, a, 0, images_a) || !unstack_from(sheet, b, height_a, images_b)) return false;
+  commit_images(a, images_a);
+  commit_images(b, images_b);
+  if (transparent) {
+    a.transparent = b.transparent = 1;
+    a.transparent_colour = b.transparent_colour = key;
+  }
+  return true;
+}
+
+bool stack_sheet(const ImageSet& set, Image& sheet) {
+  int width, height;
+  set_extent(set, width, height);
+  Image result;
+  if (!create_image(result, width, height, 24)) return false;
+  stack_into(result, set, 0);
+  sheet = std::move(result);
+  return true;
+}
+
+bool unstack_sheet(const Image& sheet, ImageSet& set) {
+  int width, height;
+  set_extent(set, width, height);
+  if (is_empty(sheet) || image_width(sheet) < width || image_height(sheet) < height) return false;
+  std::array<Image, limits::image_slots> images;
+  if (!unstack_from(sheet, set, 0, images)) return false;
+  commit_images(set, images);
+  return true;
+}
+
+}  // namespace vexa::resources
