@@ -611,6 +611,31 @@ TEST(GifCompose, Failures) {
   EXPECT_EQ(c.set->count, 0);
 }
 
+TEST(GifCompose, LoadedThroughTheDispatcher) {
+  test::TempDir dir;
+  test::CapturedContext captured;
+  Gif g(4, 2, {red, green});
+  g.control(1, 50);
+  g.image(0, 0, 4, 2, {0, 1, 0, 1, 1, 1, 0, 0});
+  g.image(1, 1, 1, 1, {0}, {blue, white});
+  Bytes file = g.end();
+  test::write_file(dir.file("anim.Gif"), std::vector<std::uint8_t>(file.begin(), file.end()));
+  test::write_file(dir.file("broken.gif"), std::string("GIF89a"));
+  resources::ImageSet& set = captured.ctx->work_set;
+  ASSERT_EQ(load_image_file(*captured.ctx, set, dir.file("anim.Gif")), 1);
+  EXPECT_EQ(set.count, 2);
+  EXPECT_EQ(set.first_number, 1);
+  EXPECT_EQ(set.delays[2], 5);
+  EXPECT_EQ(captured.console(), "               only 3 colors are used: change colordepth->4-bit\r\n");
+  EXPECT_EQ(load_image_file(*captured.ctx, set, dir.file("broken.gif")), 0);
+  EXPECT_EQ(set.count, 0);
+
+  test::ProcessResult run = test::run_vexac({"--dump-image", "anim.Gif"}, dir.path);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_NE(run.out.find("image 002: 4 x 2, 4 bit, 3 colors, delay 5"), std::string::npos) << run.out;
+  EXPECT_TRUE(test::file_exists(dir.file("anim_002.bmp")));
+}
+
 // --- public corpora ---------------------------------------------------------------
 
 // RGBA pictures decoded by an independent decoder (Pillow, through the
