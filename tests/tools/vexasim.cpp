@@ -7,8 +7,9 @@
 // size, stores what the write commands send and returns it to the read
 // commands, follows the baud change command, and can be write-protected. On
 // request it injects faults and sleeps the byte time of the rate in force.
-// It runs until its standard input is closed, then writes its flash and its
-// counters to the files named by --dump and --status.
+// It runs until its standard input is closed, takes in what is still on the
+// line, then writes its flash and its counters to the files named by --dump
+// and --status.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -633,7 +634,13 @@ struct Simulator {
       if (fds[0].revents != 0) {
         char buffer[256];
         ssize_t n = ::read(0, buffer, sizeof buffer);
-        if (n <= 0) break;
+        if (n <= 0) {
+          // The run is over, but bytes the compiler wrote before it closed
+          // the port may still wait in the line: a module would get them.
+          pollfd line{master, POLLIN, 0};
+          while (!hung && !unplugged && ::poll(&line, 1, 100) > 0 && (line.revents & POLLIN)) on_input();
+          break;
+        }
       }
       if (count == 2 && fds[1].revents != 0) on_input();
     }
