@@ -34,12 +34,15 @@ inline constexpr std::size_t macro_table_bytes =
 inline constexpr std::size_t directory_bytes =
     static_cast<std::size_t>(limits::pages) * limits::numbers * limits::resource_entry_bytes;
 
+// The two work areas hold at most limits::work_area bytes each. They grow as
+// bytes are appended (a byte not written counts as 255), so that a small
+// project does not pay for two areas of 8 MB.
 struct DataFlash {
   DataFlash();
   std::vector<std::uint8_t> image;      // macro bytes during the compile, the image after layout
   std::vector<std::uint8_t> resources;  // resource blocks
-  int image_pos = 0;                    // macro bytes written
-  int resource_pos = 0;                 // resource bytes written
+  int image_pos = 0;                    // macro bytes written (the size of image while compiling)
+  int resource_pos = 0;                 // resource bytes written (the size of resources)
   std::array<std::vector<std::uint8_t>, limits::macro_kinds> macro_tables;
   std::vector<std::uint8_t> system_macros;  // one page of the four fixed macros
   std::array<std::vector<std::uint8_t>, limits::resource_kinds> directories;
@@ -47,10 +50,12 @@ struct DataFlash {
   std::array<KindStats, limits::resource_kinds> resource_stats;
   KindStats system_stats;
 
-  // Results of layout_image
-  int tables_end = 0;  // D: start of the macro bytes in the image
-  int payload = 0;     // P
-  bool laid_out = false;
+  // Results of layout_image: the page indexes (resource kinds 0-7, then
+  // macro kinds 0-7), D (start of the macro bytes in the image) and P.
+  std::array<std::array<std::uint8_t, 5 * limits::pages>, limits::resource_kinds + limits::macro_kinds> page_index{};
+  int tables_end = 0;
+  int payload = 0;
+  std::string project_name;  // as stored in the image (from the model line or the upload file name)
 };
 
 // 24-bit little-endian entry helpers; an entry whose first three bytes are
@@ -68,6 +73,10 @@ inline std::size_t resource_entry(int page, int number) {
   return (static_cast<std::size_t>(page) * limits::numbers + static_cast<std::size_t>(number)) *
          limits::resource_entry_bytes;
 }
+
+// Appends bytes to a work area; false (nothing appended) when the area would
+// grow past limits::work_area.
+bool append_to_area(std::vector<std::uint8_t>& area, int& position, const std::uint8_t* bytes, std::size_t count);
 
 // CRC-16 with polynomial 0x1021, start 0, no reflection, no final XOR.
 std::uint16_t crc16(const std::uint8_t* bytes, std::size_t count, std::uint16_t crc = 0);

@@ -23,10 +23,13 @@ constexpr int channel_log = 2;
 // Message numbers of a posted text.
 constexpr std::uint32_t message_text = 1034;
 
+// A terminal sees every text at once; a file or pipe gets whole buffers,
+// except for texts that do not end a line (a prompt, a progress figure),
+// which must be visible before the program waits.
 void write_console(Output& out, std::string_view text) {
   if (out.console == nullptr || text.empty()) return;
   std::fwrite(text.data(), 1, text.size(), out.console);
-  std::fflush(out.console);
+  if (out.interactive || text.back() != '\n') std::fflush(out.console);
 }
 
 void write_log(Output& out, std::string_view text) {
@@ -121,7 +124,8 @@ void report_error(Context& ctx, std::string_view message) {
   report_error_text(out, format("--->LINE %d: %.*s\r\n", level.line_number, static_cast<int>(message.size()),
                                 message.data()),
                     to_all);
-  report_error_text(out, format("--->'%s'\r\n", src.line.c_str()), to_console | to_log);
+  const std::string& shown = src.shown_line.empty() ? src.line : src.shown_line;
+  report_error_text(out, format("--->'%s'\r\n", shown.c_str()), to_console | to_log);
   report_error_text(out, "\r\n", to_all);
   ++out.error_count;
 }
@@ -164,10 +168,12 @@ void info_line(Context& ctx) {
   report_text(ctx.out, "\r\n", to_all);
 }
 
-std::string read_console_line() {
+std::string read_console_line(Output& out) {
   std::string line;
   int c;
-  while ((c = std::fgetc(stdin)) != EOF && c != '\n') {
+  if (out.console != nullptr) std::fflush(out.console);
+  if (out.input == nullptr) return line;
+  while ((c = std::fgetc(out.input)) != EOF && c != '\n') {
     if (line.size() < limits::console_line) line += static_cast<char>(c);
   }
   while (!line.empty() && (line.back() == '\r')) line.pop_back();

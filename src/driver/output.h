@@ -31,6 +31,8 @@ inline constexpr int end_upload_path = 1;
 
 struct Output {
   std::FILE* console = stdout;
+  std::FILE* input = stdin;  // console line reads
+  bool interactive = false;  // console is a terminal
   bool ansi_colour = false;  // console is a terminal and NO_COLOR is unset
   int colour = colour_normal;
   int window_fd = -1;  // front-end window descriptor, -1 for none
@@ -63,6 +65,6 @@ void info_line(Context& ctx);
 
 // Reads one line from standard input (without its line end), at most
 // limits::console_line characters. Returns an empty text at end of input.
-std::string read_console_line();
+std::string read_console_line(Output& out);
 
 }  // namespace vexa::driver

@@ -156,4 +156,23 @@ std::vector<std::string> find_matches(const std::string& pattern, int max) {
   return found;
 }
 
+bool write_file_atomically(const std::string& path, std::string_view bytes) {
+  std::string temporary = path + ".tmp-vexac";
+  std::FILE* file = std::fopen(temporary.c_str(), "wb");
+  if (file == nullptr) return false;
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  ok = std::fclose(file) == 0 && ok;
+  if (ok) ok = std::rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) std::remove(temporary.c_str());
+  return ok;
+}
+
+std::string executable_directory() {
+  std::string target(4096, '\0');
+  ssize_t n = ::readlink("/proc/self/exe", target.data(), target.size() - 1);
+  if (n <= 0) return current_directory();
+  target.resize(static_cast<std::size_t>(n));
+  return directory_of(target);
+}
+
 }  // namespace vexa::driver

@@ -33,5 +33,11 @@ bool read_whole_file(const std::string& path, std::string& bytes);
 // Files of pattern's directory whose names match pattern's last component
 // ('?' and '*', without regard to case), sorted in byte order, at most max.
 std::vector<std::string> find_matches(const std::string& pattern, int max);
+// Writes a whole file under a temporary name beside it and renames it into
+// place, so that a failed or interrupted run never leaves a half-written file
+// (an older file of that name stays as it was). False when it cannot be written.
+bool write_file_atomically(const std::string& path, std::string_view bytes);
+// The directory of the running program, ending in '/'.
+std::string executable_directory();
 
 }  // namespace vexa::driver

@@ -1,23 +1,252 @@
 #include "driver/run.h"
 
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 
+#include "command/macros.h"
 #include "driver/context.h"
+#include "driver/dispatch.h"
+#include "driver/format.h"
+#include "driver/paths.h"
+#include "link/models.h"
+#include "imagefiles/dump.h"
 
 namespace vexa::driver {
 
-int run(Context&, const std::vector<std::string>&) { return 0; }
+namespace {
+
+const char* const banner = "vexac " VEXAC_VERSION " - macro compiler for Vexa display modules\r\n\r\n";
+
+const char* const usage =
+    "usage: vexac [options] [macrofile | uploadfile.DF]\n"
+    "\n"
+    "Compiles a macro file into a DATA-FLASH upload file (.DF), or programs a\n"
+    "module with an upload file named on the command line.\n"
+    "\n"
+    "options (the value follows the letter directly, letters in any case):\n"
+    "  -b<rate>    baud rate for programming (1200 ... 460800)\n"
+    "  -c<n>       COM port n for programming; -c<path> a serial device path\n"
+    "  -s<n>       bytes per serial write (at most 256)\n"
+    "  -m<fd>      front-end descriptor: every text is also written there as\n"
+    "              12-byte message records\n"
+    "  -o          also write the object file (.DFO)\n"
+    "  --help      this text\n"
+    "  --version   the version\n"
+    "  --dump-image FILE [BASE]\n"
+    "              load an image file as the compiler reads it, write every\n"
+    "              image as BASE_nnn.bmp and list the images\n"
+    "\n"
+    "exit code: 1 when errors were found in the macro file, otherwise 0.\n"
+    "environment: VEXA_COM<n> (device of COM port n), VEXA_RANDOM_SEED (fixed\n"
+    "seed of RANDOM), NO_COLOR (no colours on the console).\n";
+
+void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void wait_for_return(Context& ctx) {
+  report_text(ctx.out, "<RETURN>\n", to_console);
+  read_console_line(ctx.out);
+}
+
+void seed_random(Context& ctx) {
+  const char* seed = std::getenv("VEXA_RANDOM_SEED");
+  if (seed != nullptr && *seed != '\0')
+    ctx.eval.random.seed(static_cast<std::mt19937::result_type>(std::strtoul(seed, nullptr, 10)));
+  else
+    ctx.eval.random.seed(static_cast<std::mt19937::result_type>(
+        std::chrono::steady_clock::now().time_since_epoch().count()));
+}
+
+void read_command_line(Context& ctx, const std::vector<std::string>& args) {
+  Settings& s = ctx.settings;
+  for (const std::string& arg : args) {
+    if (arg.empty()) continue;
+    if (arg[0] != '-') {
+      s.macro_file = to_slashes(arg);
+      continue;
+    }
+    char letter = arg.size() > 1 ? static_cast<char>(std::tolower(static_cast<unsigned char>(arg[1]))) : '\0';
+    const char* value = arg.c_str() + std::min<std::size_t>(2, arg.size());
+    switch (letter) {
+      case 'b': {
+        long rate = std::strtol(value, nullptr, 10);
+        if (link::baud_index(rate) < 0) {
+          report_text(ctx.out, format("Baudrate %ld is not supported !\n", rate), to_console);
+          s.baud = 0;
+        } else {
+          s.baud = static_cast<int>(rate);
+        }
+        break;
+      }
+      case 'c':
+        if (std::isdigit(static_cast<unsigned char>(value[0]))) {
+          s.com_port = static_cast<int>(std::min(std::strtol(value, nullptr, 10), 1000000L));
+          s.com_device.clear();
+        } else if (value[0] == '/') {
+          s.com_device = value;  // a serial device named by its path
+          s.com_port = 0;
+        } else {
+          report_text(ctx.out, format("Comport %s is not supported !\n", arg.c_str()), to_console);
+        }
+        break;
+      case 's': {
+        long size = std::strtol(value, nullptr, 10);
+        s.send_block = static_cast<int>(std::min(size, 256L));
+        break;
+      }
+      case 'm': {
+        long fd = std::strtol(value, nullptr, 10);
+        ctx.out.window_fd = fd > 0 && fd < 65536 ? static_cast<int>(fd) : -1;
+        break;
+      }
+      case 'o': s.write_object = true; break;
+      default: break;  // other letters are ignored
+    }
+  }
+}
+
+bool com_port_set(const Settings& s) { return s.com_port > 0 || !s.com_device.empty(); }
+
+char char_at_or_zero(const std::string& text, std::size_t i) { return i < text.size() ? text[i] : '\0'; }
+
+// Programs the module with the upload file (a programming-only run, or after a
+// compile when a COM port is known).
+void program_upload(Context& ctx) {
+  // The serial link is not part of this build yet; no module is programmed.
+  (void)ctx;
+}
+
+// After the memory overview: the simulator or a simulator window gets the
+// upload file, a USB device name becomes the COM port, and the module is
+// programmed when a COM port is known.
+void hand_over(Context& ctx) {
+  if (!com_port_set(ctx.settings)) return;
+  if (ctx.out.window_fd >= 0) sleep_ms(200);
+  program_upload(ctx);
+}
+
+// The outcome for a front-end; nothing of it goes to the console or the log.
+int finish(Context& ctx) {
+  Output& out = ctx.out;
+  if (out.log != nullptr) {
+    std::fclose(out.log);
+    out.log = nullptr;
+  }
+  if (out.error_count == 0 && !ctx.settings.handoff_failed) {
+    // A front-end may close its window at once; the pause lets the user read
+    // it. A terminal stays open, so no pause there.
+    if (out.window_fd >= 0) {
+      sleep_ms(2000);
+      report_text(out, "R E A D Y", to_window);
+    }
+  } else if (out.window_fd >= 0) {
+    report_text(out, "E R R O R", to_window);
+  }
+  close_all_sources(ctx);
+  return out.error_count != 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int run(Context& ctx, const std::vector<std::string>& args) {
+  Settings& s = ctx.settings;
+  Output& out = ctx.out;
+  set_text_colour(out, colour_normal);
+  report_text(out, banner, to_console);
+  seed_random(ctx);
+  read_command_line(ctx, args);
+
+  if (s.macro_file.empty()) {
+    report_text(out, "Filename: ", to_console);
+    s.macro_file = to_slashes(read_console_line(out));
+    if (s.macro_file.empty()) {
+      report_error_text(out, "error: no File!", to_console | to_window);
+      return 0;
+    }
+  }
+
+  // Run mode by extension: an upload file (.DF, .DFO ...) is programmed as it is.
+  std::string base = s.macro_file;
+  std::size_t slash = base.find_last_of('/');
+  std::size_t dot = base.find_last_of('.');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
+    if (std::tolower(static_cast<unsigned char>(char_at_or_zero(base, dot + 1))) == 'd' &&
+        std::tolower(static_cast<unsigned char>(char_at_or_zero(base, dot + 2))) == 'f') {
+      s.upload_file = s.macro_file;
+      if (com_port_set(s)) program_upload(ctx);
+      close_all_sources(ctx);
+      return 0;
+    }
+    base.resize(dot);
+  }
+
+  s.macro_directory = directory_of(base);
+  s.upload_file = base + ".DF";
+  s.object_file = base + ".DFO";
+  s.log_file = base + ".log";
+  out.log = std::fopen(s.log_file.c_str(), "wb");
+  out.error_count = 0;
+  report_text(out, banner, to_window | to_log);
+
+  if (!open_source(ctx, s.macro_file, 1)) {
+    if (out.log != nullptr) {
+      std::fclose(out.log);
+      out.log = nullptr;
+    }
+    return 0;
+  }
+  while (ctx.source.current >= 0) {
+    if (read_source_line(ctx))
+      dispatch_line(ctx);
+    else if (!end_of_source(ctx))
+      break;
+  }
+
+  command::close_macro(ctx);
+  layout_image(ctx);
+  if (out.error_count == 0) {
+    write_outputs(ctx);
+    if (out.error_count == 0) {
+      print_memory_overview(ctx);
+      hand_over(ctx);
+    }
+  }
+  if (out.error_count != 0) {
+    report_text(out, format("\r\n---> found %d Errors !\r\n", out.error_count), to_all);
+    report_text(out, format("---> see File <%s>\r\n", s.log_file.c_str()), to_console);
+    if (out.window_fd < 0) wait_for_return(ctx);
+  }
+  return finish(ctx);
+}
 
 int run_program(int argc, char** argv) {
-  if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+  // A front-end or pipe that goes away must not end the compiler: writes to
+  // it fail quietly instead.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+    std::fputs(usage, stdout);
+    return 0;
+  }
+  if (!args.empty() && args[0] == "--version") {
     std::printf("vexac %s\n", VEXAC_VERSION);
     return 0;
   }
+  if (argc > 1 && std::strcmp(argv[1], "--dump-image") == 0)
+    return imagefiles::dump_image_command(std::vector<std::string>(argv + 2, argv + argc));
   auto ctx = std::make_unique<Context>();
-  std::vector<std::string> args(argv + 1, argv + argc);
-  return run(*ctx, args);
+  ctx->out.interactive = ::isatty(1);
+  ctx->out.ansi_colour = ctx->out.interactive && std::getenv("NO_COLOR") == nullptr;
+  int code = run(*ctx, args);
+  std::fflush(stdout);
+  return code;
 }
 
 }  // namespace vexa::driver

@@ -18,7 +18,4 @@ int run_program(int argc, char** argv);
 // without the program name). Returns the exit code.
 int run(Context& ctx, const std::vector<std::string>& args);
 
-// Handles one source line (the dispatcher); the line is in ctx.source.line.
-void dispatch_line(Context& ctx);
-
 }  // namespace vexa::driver

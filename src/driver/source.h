@@ -39,6 +39,9 @@ struct Source {
   int current = -1;  // -1 when no file is open
   std::string line;  // the line last read; line[pos] is '\0' at the end
   std::size_t pos = 0;
+  std::size_t line_start = 0;  // first non-blank character of the line
+  std::string word;            // the identifier a directive line starts with
+  std::string shown_line;      // the line as read, when a comment was cut off
   FileList file_list;
   // While the number of a macro or resource header is parsed, '[' ends
   // expressions and byte lists (a page number follows).
@@ -49,8 +52,13 @@ struct Source {
 inline char current_char(const Source& s) { return s.pos < s.line.size() ? s.line[s.pos] : '\0'; }
 inline char char_at(const Source& s, std::size_t i) { return i < s.line.size() ? s.line[i] : '\0'; }
 inline bool at_line_end(const Source& s) { return s.pos >= s.line.size(); }
-// Steps over every character the C library classes as white space.
-void skip_blanks(Source& s);
+// The characters the C library classes as white space (in the C locale).
+inline bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+// Steps over every white-space character.
+inline void skip_blanks(Source& s) {
+  const std::size_t size = s.line.size();
+  while (s.pos < size && is_blank(s.line[s.pos])) ++s.pos;
+}
 // Moves to the next blank, tab, ',', ';', ':', '<' or the end of the line.
 void to_separator(Source& s);
 inline bool is_separator(char c) {

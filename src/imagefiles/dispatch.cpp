@@ -1,11 +1,91 @@
 #include "imagefiles/dispatch.h"
 
+#include <array>
+#include <cctype>
+#include <string_view>
+
+#include "driver/context.h"
 #include "driver/paths.h"
+#include "imagefiles/bmp.h"
 
 namespace vexa::imagefiles {
 
+namespace {
+
+// Readers of files that hold one picture: they fill slot 1, and the
+// dispatcher then sets count and first_number.
+struct SingleReader {
+  std::string_view extension;
+  int (*read)(resources::ImageSet& set, Bytes file, const ReadOptions& options);
+};
+
+// Readers of files that hold several images: they number them themselves.
+struct MultiReader {
+  std::string_view extension;
+  int (*read)(Context& ctx, resources::ImageSet& set, Bytes file);
+};
+
+// Tried in this order. A reader that has not been written yet has no row; a
+// file of its kind then fails like a file that cannot be read.
+constexpr auto single_readers = std::to_array<SingleReader>({
+    {".BMP", read_bmp},
+    // {".BH7", read_bh7},  -- native formats: not yet
+    // {".BLH", read_blh},  -- native formats: not yet
+    // {".BLV", read_blv},  -- native formats: not yet
+    // {".JPG", read_jpeg}, -- JPEG reader: not yet
+    // {".TGA", read_tga},  -- TGA reader: not yet
+    // {".PNG", read_png},  -- PNG reader: not yet
+});
+
+// Tried after the single-image readers, in this order (raise the size when
+// adding a row):
+//   {".FXT", read_fxt_font}, {".G16", read_g16}, {".G24", read_g16},
+//   {".GIF", [](Context& ctx, resources::ImageSet& set, Bytes file) { return read_gif(ctx.out, set, file); }},
+constexpr std::array<MultiReader, 0> multi_readers = {};
+
+bool same_extension(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+Bytes as_bytes(const std::string& bytes) {
+  return Bytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+}  // namespace
+
 bool read_whole_file(const std::string& file_name, std::string& bytes) {
   return driver::read_whole_file(file_name, bytes);
+}
+
+int load_image_file(Context& ctx, resources::ImageSet& set, const std::string& file_name) {
+  resources::clear_set(set);
+  std::size_t dot = file_name.rfind('.');
+  if (dot == std::string::npos) return 0;
+  const std::string_view extension = std::string_view(file_name).substr(dot);
+
+  const ReadOptions options{ctx.settings.alpha_threshold, ctx.settings.gamma};
+  std::string bytes;
+  for (const SingleReader& reader : single_readers) {
+    if (!same_extension(extension, reader.extension)) continue;
+    if (!read_whole_file(file_name, bytes)) break;
+    int result = reader.read(set, as_bytes(bytes), options);
+    if (result >= 1) {
+      set.count = 1;
+      set.first_number = 1;
+      return result;
+    }
+    break;
+  }
+  for (const MultiReader& reader : multi_readers) {
+    if (!same_extension(extension, reader.extension)) continue;
+    if (!read_whole_file(file_name, bytes)) return 0;
+    return reader.read(ctx, set, as_bytes(bytes));
+  }
+  return 0;
 }
 
 }  // namespace vexa::imagefiles

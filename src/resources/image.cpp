@@ -52,8 +52,9 @@ int bit_count(const Image& image) {
 
 bool is_565(const Image& image) {
   if (bit_count(image) != 16 || header_field(image, dib::compression) != 3) return false;
-  // The red mask follows the info header.
-  std::size_t masks = header_field(image, dib::size);
+  // The red mask is the first mask: right after a 40-byte info header, and at
+  // the same offset inside the longer headers that hold their masks.
+  std::size_t masks = dib::header_bytes;
   return image.dib.size() >= masks + 4 && get_u32(image.dib.data() + masks) == 0xF800;
 }
 

@@ -31,15 +31,27 @@ bool file_exists(const std::string& path);
 // are not present.
 std::string testdata(const std::string& relative);
 
-// A context whose console goes to a memory buffer.
+// A context whose console goes to a memory buffer and whose console input is
+// empty, with a temporary folder for the files a test compiles.
 struct CapturedContext {
   CapturedContext();
   ~CapturedContext();
+  CapturedContext(const CapturedContext&) = delete;
+  CapturedContext& operator=(const CapturedContext&) = delete;
   std::string console();  // everything written so far
+  // Writes text as dir/name and reads it through the dispatcher, line by
+  // line, like the run's line loop (nothing is closed or laid out).
+  void compile_lines(const std::string& text, const std::string& name = "test.txt");
+  // Errors counted so far.
+  int errors() const { return ctx->out.error_count; }
+  TempDir dir;
   std::unique_ptr<Context> ctx;
   char* buffer = nullptr;
   std::size_t size = 0;
 };
+
+// The bytes of the macro work area written so far.
+std::vector<std::uint8_t> macro_bytes(const Context& ctx);
 
 struct ProcessResult {
   int exit_code = -1;

@@ -1,0 +1,220 @@
+#include "command/encoder.h"
+
+#include <cctype>
+#include <string>
+
+#include "command/command_table.h"
+#include "command/expression.h"
+#include "command/inline_picture.h"
+#include "driver/context.h"
+#include "driver/format.h"
+#include "driver/paths.h"
+#include "link/models.h"
+
+namespace vexa::command {
+
+namespace {
+
+using driver::current_char;
+using driver::report_error;
+
+constexpr const char* not_valid = "not a valid command !";
+constexpr const char* wrong_count = "wrong number of parameters";
+
+bool gate_passes(const Context& ctx, Gate gate) {
+  switch (gate) {
+    case Gate::all: return true;
+    case Gate::g78: return link::is_large_model(ctx.settings.model);
+    case Gate::g6: return ctx.settings.model == link::model_vexag6;
+  }
+  return false;
+}
+
+// Longest string (terminator included) of the commands marked s. Before any
+// model line the table's largest value applies, so that no string is refused
+// only because the model line comes later.
+int max_string(const Context& ctx) {
+  int model = ctx.settings.model;
+  return model >= 0 ? link::models[static_cast<std::size_t>(model)].max_string : 255;
+}
+
+// Parses the parameter segments of a row; false when a segment's count or a
+// string limit is not met.
+bool parse_segments(Context& ctx, std::string_view params) {
+  std::size_t i = 0;
+  while (i < params.size()) {
+    int count = 0;
+    while (i < params.size() && std::isdigit(static_cast<unsigned char>(params[i])))
+      count = count * 10 + (params[i++] - '0');
+    char kind = params[i++];
+    if (kind == 's') {
+      int limit = 0;
+      while (i < params.size() && std::isdigit(static_cast<unsigned char>(params[i])))
+        limit = limit * 10 + (params[i++] - '0');
+      int length = parse_string_param(ctx, limits::list_unlimited);
+      int allowed = limit > 0 ? limit + 1 : max_string(ctx);
+      if (length > allowed) return false;
+      continue;
+    }
+    bool last = i >= params.size();
+    int max = last ? limits::list_unlimited : count;
+    int produced = kind == 'w' ? parse_word_list(ctx, max) : parse_byte_list(ctx, max);
+    if (produced != count) return false;
+  }
+  return true;
+}
+
+// Reserves a count byte, parses values, and fills the count in: 1 to 255
+// values are accepted.
+bool counted_list(Context& ctx, bool words) {
+  CommandBuffer& buffer = ctx.command;
+  int count_at = buffer.length;
+  put_byte(buffer, 0);
+  int produced = words ? parse_word_list(ctx, limits::list_unlimited) : parse_byte_list(ctx, limits::list_unlimited);
+  if (produced < 1 || produced > 255 || buffer.overflow) return false;
+  buffer.bytes[static_cast<std::size_t>(count_at)] = static_cast<std::uint8_t>(produced);
+  return true;
+}
+
+// SB: a counted byte list and/or the contents of a file sent as SB commands.
+int send_bytes(Context& ctx) {
+  driver::Source& src = ctx.source;
+  bool sent = false;
+  if (counted_list(ctx, false)) {
+    if (!flush_command(ctx)) return 0;
+    sent = true;
+  }
+  ctx.command.length = 0;
+  ctx.command.overflow = false;
+  if (current_char(src) == '<') {
+    std::string name;
+    if (!driver::read_file_name(ctx, name)) return 0;
+    std::string bytes;
+    if (!driver::read_whole_file(name, bytes)) {
+      report_error(ctx, vexa::format("Cannot Open File <%s> !", name.c_str()));
+      return 0;
+    }
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+      std::size_t chunk = bytes.size() - at > 254 ? 255 : bytes.size() - at;
+      CommandBuffer& buffer = ctx.command;
+      buffer.length = 0;
+      put_byte(buffer, esc);
+      put_byte(buffer, 'S');
+      put_byte(buffer, 'B');
+      put_byte(buffer, static_cast<std::uint8_t>(chunk));
+      for (std::size_t k = 0; k < chunk; ++k) put_byte(buffer, static_cast<std::uint8_t>(bytes[at + k]));
+      if (!flush_command(ctx)) return 0;
+      at += chunk;
+    }
+    return 1;
+  }
+  if (!sent) {
+    report_error(ctx, wrong_count);
+    return 0;
+  }
+  return 1;
+}
+
+// YQ: a byte list whose last byte 0, if any, is its terminator; at most 42
+// bytes besides it.
+bool zero_string_42(Context& ctx) {
+  CommandBuffer& buffer = ctx.command;
+  int start = buffer.length;
+  parse_byte_list(ctx, limits::list_unlimited);
+  int counted = buffer.length - start;
+  if (counted > 0 && buffer.bytes[static_cast<std::size_t>(buffer.length - 1)] == 0)
+    --counted;
+  else
+    put_byte(buffer, 0);
+  return counted <= 42;
+}
+
+}  // namespace
+
+int flush_command(Context& ctx) {
+  CommandBuffer& buffer = ctx.command;
+  int ok = append_macro_bytes(ctx, buffer.bytes.data(), buffer.length);
+  buffer.length = 0;
+  return ok;
+}
+
+int append_macro_bytes(Context& ctx, const std::uint8_t* bytes, int count) {
+  driver::DataFlash& flash = ctx.flash;
+  if (!driver::append_to_area(flash.image, flash.image_pos, bytes, static_cast<std::size_t>(count))) {
+    report_error(ctx, "DATA-FLASH memory overflow !");
+    return 0;
+  }
+  ctx.macro.bytes += count;
+  return 1;
+}
+
+// command -> C1 [C2] parameters
+int encode_command(Context& ctx) {
+  driver::Source& src = ctx.source;
+  CommandBuffer& buffer = ctx.command;
+  buffer.length = 0;
+  buffer.overflow = false;
+  put_byte(buffer, esc);
+  driver::skip_blanks(src);
+  char first = static_cast<char>(std::toupper(static_cast<unsigned char>(current_char(src))));
+  if (!driver::at_line_end(src)) ++src.pos;
+  put_byte(buffer, static_cast<std::uint8_t>(first));
+  driver::skip_blanks(src);
+  char raw_second = current_char(src);
+  char second = static_cast<char>(std::toupper(static_cast<unsigned char>(raw_second)));
+
+  bool one_character = one_character_commands.find(first) != std::string_view::npos;
+  const CommandRow* row = nullptr;
+  if (first != '\0') row = one_character || first == '%' || first == '$' ? find_command(first, '\0') : find_command(first, second);
+  if (row == nullptr || !gate_passes(ctx, row->gate) || ((first == '%' || first == '$') && raw_second == '\0')) {
+    report_error(ctx, not_valid);
+    return 0;
+  }
+  if (!one_character) {
+    ++src.pos;
+    put_byte(buffer, static_cast<std::uint8_t>(first == '%' || first == '$' ? raw_second : second));
+  }
+
+  bool ok = true;
+  switch (row->special) {
+    case Special::none: ok = parse_segments(ctx, row->params); break;
+    case Special::any_bytes: parse_byte_list(ctx, limits::list_unlimited); break;
+    case Special::at_least_7: ok = parse_byte_list(ctx, limits::list_unlimited) >= 7; break;
+    case Special::at_least_5: ok = parse_byte_list(ctx, limits::list_unlimited) >= 5; break;
+    case Special::counted_bytes:
+      if (!counted_list(ctx, false)) {
+        report_error(ctx, wrong_count);
+        return 0;
+      }
+      return flush_command(ctx);
+    case Special::counted_words:
+      if (parse_byte_list(ctx, 1) != 1 || !counted_list(ctx, true)) {
+        report_error(ctx, wrong_count);
+        return 0;
+      }
+      return flush_command(ctx);
+    case Special::send_bytes: return send_bytes(ctx);
+    case Special::inline_picture: return inline_picture(ctx, first);
+    case Special::zero_string_42:
+      if (!zero_string_42(ctx)) {
+        report_error(ctx, not_valid);
+        return 0;
+      }
+      break;
+  }
+  // A command longer than the command buffer cannot be sent to the module in
+  // one piece; it is refused rather than cut.
+  if (buffer.overflow) {
+    report_error(ctx, vexa::format("command too long (more than %zu bytes) !", limits::command_buffer));
+    return 0;
+  }
+  if (!ok) {
+    report_error(ctx, wrong_count);
+    return 0;
+  }
+  ++ctx.macro.commands;
+  return flush_command(ctx);
+}
+
+}  // namespace vexa::command

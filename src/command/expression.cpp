@@ -1,0 +1,390 @@
+#include "command/expression.h"
+
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <strings.h>
+#include <vector>
+
+#include "command/constants.h"
+#include "command/measure.h"
+#include "driver/context.h"
+#include "driver/format.h"
+
+namespace vexa::command {
+
+namespace {
+
+using driver::current_char;
+using driver::char_at;
+using driver::report_error;
+
+// Brackets nested deeper than this are refused; the recursion must stay far
+// from the stack's end whatever the input.
+constexpr int max_depth = 200;
+
+std::int32_t wrap(std::int64_t v) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(v)); }
+
+// Truncating division without the one overflowing case of two's complement.
+std::int32_t divide(std::int32_t a, std::int32_t b) {
+  if (b == -1) return wrap(-static_cast<std::int64_t>(a));
+  return a / b;
+}
+std::int32_t remainder(std::int32_t a, std::int32_t b) { return b == -1 ? 0 : a % b; }
+
+bool is_identifier_start(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
+bool is_identifier_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+
+void skip(Context& ctx) { driver::skip_blanks(ctx.source); }
+
+std::int32_t parse_or(Context& ctx);
+
+// Reads digits of the given base; blanks between digits are skipped, so
+// "1 2" is 12 and "$1 F" is 31.
+std::int32_t read_number(Context& ctx, int base) {
+  driver::Source& src = ctx.source;
+  std::uint32_t value = 0;
+  while (true) {
+    std::size_t look = src.pos;
+    while (look < src.line.size() && driver::is_blank(src.line[look])) ++look;
+    char c = char_at(src, look);
+    int digit = base == 16 ? hex_digit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
+    if (digit < 0 || digit >= base) break;
+    value = value * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(digit);
+    src.pos = look + 1;
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+struct Arguments {
+  std::vector<std::int32_t> values;
+  int count = 0;  // may exceed values.size() when more than the limit were written
+};
+
+// function-call -> NAME '(' [ arg { ',' arg } ] ')'      arg -> '!' NAME '!' | expression
+Arguments read_arguments(Context& ctx) {
+  driver::Source& src = ctx.source;
+  Arguments args;
+  ++src.pos;  // '('
+  skip(ctx);
+  if (current_char(src) == ')') {
+    ++src.pos;
+    return args;
+  }
+  while (true) {
+    skip(ctx);
+    std::int32_t value;
+    if (current_char(src) == '!') {
+      ++src.pos;
+      std::string name = read_identifier(ctx);
+      if (current_char(src) == '!') ++src.pos;
+      value = -string_constant_index(ctx, name);
+    } else {
+      value = parse_or(ctx);
+    }
+    if (args.count < limits::function_arguments) args.values.push_back(value);
+    ++args.count;
+    skip(ctx);
+    if (current_char(src) == ',') {
+      ++src.pos;
+      continue;
+    }
+    if (current_char(src) == ')')
+      ++src.pos;
+    else
+      report_error(ctx, "missing closing bracket ')'");
+    break;
+  }
+  return args;
+}
+
+std::int32_t trig(int function, std::int32_t angle, std::int32_t radius) {
+  constexpr double pi = 3.14159265358979323846;
+  double radians = angle / 10.0 * pi / 180.0;
+  double f = function == 0 ? std::sin(radians) : function == 1 ? std::cos(radians) : std::tan(radians);
+  double v = std::trunc(f * radius);
+  // A tangent near 90 degrees leaves the 32-bit range; the value saturates
+  // instead of being undefined.
+  if (!(v == v)) return 0;
+  if (v > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
+  if (v < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
+  return static_cast<std::int32_t>(v);
+}
+
+std::int32_t random_value(Context& ctx, std::int32_t low, std::int32_t high, std::int32_t step) {
+  Evaluator& ev = ctx.eval;
+  if (low > high) std::swap(low, high);
+  std::int64_t window_low = low, window_high = high;
+  if (step != 0) {
+    window_low = std::max<std::int64_t>(low, static_cast<std::int64_t>(ev.last_random) - step);
+    window_high = std::min<std::int64_t>(high, static_cast<std::int64_t>(ev.last_random) + step);
+  }
+  std::int64_t span = static_cast<std::int64_t>(high) - low + 1;
+  // A window holding nothing but the last value (or nothing at all) would
+  // make the draw loop endless: the draws are bounded, and afterwards the
+  // first value of the window other than the last one is taken, or the last
+  // value again when there is none.
+  for (int attempt = 0; attempt < 10000; ++attempt) {
+    double fraction = ev.random() / 4294967296.0;
+    std::int64_t r = low + static_cast<std::int64_t>(static_cast<double>(span) * fraction);
+    if (r != ev.last_random && r >= window_low && r <= window_high) {
+      ev.last_random = static_cast<std::int32_t>(r);
+      return ev.last_random;
+    }
+  }
+  for (std::int64_t r = window_low; r <= window_high; ++r)
+    if (r != ev.last_random) {
+      ev.last_random = static_cast<std::int32_t>(r);
+      return ev.last_random;
+    }
+  return ev.last_random;
+}
+
+std::int32_t call_function(Context& ctx, const std::string& name, const Arguments& args) {
+  auto is = [&](const char* n) { return ::strcasecmp(name.c_str(), n) == 0; };
+  const std::vector<std::int32_t>& a = args.values;
+  int n = args.count;
+  auto wrong_count = [&]() {
+    report_error(ctx, vexa::format("%s(): wrong number of parameters!", name.c_str()));
+    return 0;
+  };
+  if (is("LO")) return n == 1 ? a[0] & 255 : wrong_count();
+  if (is("HI")) return n == 1 ? (a[0] >> 8) & 255 : wrong_count();
+  if (is("GET_R")) return n == 1 ? (a[0] >> 16) & 255 : wrong_count();
+  if (is("GET_G")) return n == 1 ? (a[0] >> 8) & 255 : wrong_count();
+  if (is("GET_B")) return n == 1 ? a[0] & 255 : wrong_count();
+  if (is("SET_RGB")) return n == 3 ? (a[0] & 255) * 65536 + (a[1] & 255) * 256 + (a[2] & 255) : wrong_count();
+  if (is("MOD")) {
+    if (n != 2) return wrong_count();
+    // The remainder by zero follows the division operator: reported, and
+    // taken by 1 instead.
+    if (a[1] == 0) {
+      report_error(ctx, "division by zero");
+      return 0;
+    }
+    return remainder(a[0], a[1]);
+  }
+  if (is("SIN") || is("COS") || is("TAN")) {
+    if (n != 2) return wrong_count();
+    return trig(is("SIN") ? 0 : is("COS") ? 1 : 2, a[0], a[1]);
+  }
+  if (is("MIN") || is("MAX") || is("AVG")) {
+    if (n < 2 || n > limits::function_arguments) return wrong_count();
+    std::int64_t result = a[0];
+    for (int i = 1; i < n; ++i) {
+      if (is("MIN")) result = std::min<std::int64_t>(result, a[static_cast<std::size_t>(i)]);
+      else if (is("MAX")) result = std::max<std::int64_t>(result, a[static_cast<std::size_t>(i)]);
+      else result += a[static_cast<std::size_t>(i)];
+    }
+    if (is("AVG")) result /= n;
+    return wrap(result);
+  }
+  if (is("RANDOM")) {
+    if (n != 2 && n != 3) return wrong_count();
+    return random_value(ctx, a[0], a[1], n == 3 ? a[2] : 0);
+  }
+  std::int32_t measured = 0;
+  if (measure_function(ctx, name, args.values, args.count, measured)) return measured;
+  report_error(ctx, vexa::format("unknown function \"%s()\"!", name.c_str()));
+  return 0;
+}
+
+// operand -> '(' expr ')' | '%' bits | '$' hex | digits | ('++'|'--') NAME
+//          | NAME ('++'|'--') | NAME '(' args ')' | NAME
+// A prefix sign (one of - + ~) may stand before any operand.
+std::int32_t parse_operand_at(Context& ctx);
+
+std::int32_t parse_operand(Context& ctx) {
+  driver::Source& src = ctx.source;
+  if (ctx.eval.depth >= max_depth) {
+    report_error(ctx, "expression nested too deeply !");
+    src.pos = src.line.size();
+    return 0;
+  }
+  ++ctx.eval.depth;
+  std::int32_t value = parse_operand_at(ctx);
+  --ctx.eval.depth;
+  return value;
+}
+
+std::int32_t parse_operand_at(Context& ctx) {
+  driver::Source& src = ctx.source;
+  skip(ctx);
+  char prefix = 0;
+  char c = current_char(src);
+  if ((c == '-' || c == '+') && char_at(src, src.pos + 1) != c) {
+    prefix = c;
+    ++src.pos;
+    skip(ctx);
+  } else if (c == '~') {
+    prefix = c;
+    ++src.pos;
+    skip(ctx);
+  }
+  c = current_char(src);
+  std::int32_t value;
+  bool step_form = (c == '+' || c == '-') && char_at(src, src.pos + 1) == c;
+  if (step_form) {
+    std::size_t look = src.pos + 2;
+    while (look < src.line.size() && driver::is_blank(src.line[look])) ++look;
+    step_form = is_identifier_start(char_at(src, look));
+  }
+  if (c == '(') {
+    ++src.pos;
+    value = parse_or(ctx);
+    skip(ctx);
+    if (current_char(src) == ')')
+      ++src.pos;
+    else
+      report_error(ctx, "missing closing bracket ')'");
+  } else if (c == '%') {
+    ++src.pos;
+    value = read_number(ctx, 2);
+  } else if (c == '$') {
+    ++src.pos;
+    value = read_number(ctx, 16);
+  } else if (c >= '0' && c <= '9') {
+    value = read_number(ctx, 10);
+  } else if (step_form) {
+    src.pos += 2;
+    skip(ctx);
+    std::string name = read_identifier(ctx);
+    step_constant(ctx, name, c == '+' ? 1 : -1);
+    value = constant_value(ctx, name);
+  } else if (is_identifier_start(c)) {
+    std::string name = read_identifier(ctx);
+    char next = current_char(src);
+    if (next == '(') {
+      Arguments args = read_arguments(ctx);
+      value = call_function(ctx, name, args);
+    } else if ((next == '+' || next == '-') && char_at(src, src.pos + 1) == next) {
+      src.pos += 2;
+      value = constant_value(ctx, name);
+      step_constant(ctx, name, next == '+' ? 1 : -1);
+    } else {
+      value = constant_value(ctx, name);
+    }
+  } else {
+    report_error(ctx, vexa::format("missing number or Constant: '%s'", src.line.c_str() + std::min(src.pos, src.line.size())));
+    if (!driver::at_line_end(src)) ++src.pos;
+    return 1;
+  }
+  if (prefix == '-') return wrap(-static_cast<std::int64_t>(value));
+  if (prefix == '~') return ~value;
+  return value;
+}
+
+std::int32_t parse_product(Context& ctx) {
+  driver::Source& src = ctx.source;
+  std::int32_t value = parse_operand(ctx);
+  while (true) {
+    skip(ctx);
+    char c = current_char(src);
+    if (c != '*' && c != '/') return value;
+    ++src.pos;
+    std::int32_t right = parse_operand(ctx);
+    if (c == '*') {
+      value = wrap(static_cast<std::int64_t>(value) * right);
+    } else {
+      if (right == 0) {
+        report_error(ctx, "division by zero");
+        right = 1;
+      }
+      value = divide(value, right);
+    }
+  }
+}
+
+std::int32_t parse_sum(Context& ctx) {
+  driver::Source& src = ctx.source;
+  std::int32_t value = parse_product(ctx);
+  while (true) {
+    skip(ctx);
+    char c = current_char(src);
+    if (c != '+' && c != '-') return value;
+    ++src.pos;
+    std::int32_t right = parse_product(ctx);
+    value = wrap(c == '+' ? static_cast<std::int64_t>(value) + right : static_cast<std::int64_t>(value) - right);
+  }
+}
+
+std::int32_t parse_shift(Context& ctx) {
+  driver::Source& src = ctx.source;
+  std::int32_t value = parse_sum(ctx);
+  while (true) {
+    skip(ctx);
+    char c = current_char(src);
+    if ((c != '<' && c != '>') || char_at(src, src.pos + 1) != c) return value;
+    src.pos += 2;
+    int count = parse_sum(ctx) & 31;
+    if (c == '<')
+      value = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) << count);
+    else
+      value = value >> count;  // arithmetic for negative values
+  }
+}
+
+std::int32_t parse_and(Context& ctx) {
+  driver::Source& src = ctx.source;
+  std::int32_t value = parse_shift(ctx);
+  while (true) {
+    skip(ctx);
+    if (current_char(src) != '&') return value;
+    ++src.pos;
+    value &= parse_shift(ctx);
+  }
+}
+
+// expression -> and { ('|' | '^') and }
+std::int32_t parse_or(Context& ctx) {
+  driver::Source& src = ctx.source;
+  std::int32_t value = parse_and(ctx);
+  while (true) {
+    skip(ctx);
+    char c = current_char(src);
+    if (c != '|' && c != '^') return value;
+    ++src.pos;
+    std::int32_t right = parse_and(ctx);
+    value = c == '|' ? (value | right) : (value ^ right);
+  }
+}
+
+}  // namespace
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+std::string read_identifier(Context& ctx) {
+  driver::Source& src = ctx.source;
+  std::string name;
+  // Names are significant to their first 80 characters; the rest of a longer
+  // word is read over so that it cannot be taken for something else.
+  while (is_identifier_char(current_char(src))) {
+    if (name.size() < limits::identifier_length) name += current_char(src);
+    ++src.pos;
+  }
+  return name;
+}
+
+std::int32_t evaluate_argument(Context& ctx) { return parse_or(ctx); }
+
+std::int32_t evaluate_expression(Context& ctx) {
+  driver::Source& src = ctx.source;
+  std::int32_t value = parse_or(ctx);
+  skip(ctx);
+  char c = current_char(src);
+  if (c == '{' || (c == '[' && !src.header_mode))
+    report_error(ctx, vexa::format("Unknown Character '%c'", c));
+  else if (c == ')')
+    report_error(ctx, "missing opening bracket '('");
+  return value;
+}
+
+}  // namespace vexa::command

@@ -1,0 +1,17 @@
+// The display commands that carry a picture inside the macro (CL and UL): the
+// command bytes are followed in the image by a complete bitmap block made
+// from a picture file named on the same line.
+#pragma once
+
+namespace vexa {
+struct Context;
+}
+
+namespace vexa::command {
+
+// Called by the encoder with ESC and the first command letter in the command
+// buffer; first is 'C' or 'U'. Returns 1 when the command and its picture
+// were appended.
+int inline_picture(Context& ctx, char first);
+
+}  // namespace vexa::command

@@ -1,0 +1,208 @@
+#include "command/measure.h"
+
+#include <strings.h>
+
+#include <string_view>
+
+#include "driver/context.h"
+#include "driver/format.h"
+
+namespace vexa::command {
+
+namespace {
+
+using driver::report_error;
+
+struct SizedKind {
+  const char* prefix;
+  int kind;
+};
+
+constexpr SizedKind sized_kinds[] = {
+    {"PICTURE_", driver::kind_pictures},
+    {"ANIMATION_", driver::kind_animations},
+    {"BUTTON_", driver::kind_buttons},
+    {"INSTRUMENT_", driver::kind_instruments},
+};
+
+bool has_prefix(const std::string& name, const char* prefix) {
+  std::size_t n = std::string_view(prefix).size();
+  return name.size() == n + 1 && ::strncasecmp(name.c_str(), prefix, n) == 0;
+}
+
+// Offset of resource (number, page) of a kind in the resource area, falling
+// back to page 0 when the page has no such entry; -1 when there is none.
+// Numbers and pages outside the tables are simply not available.
+long find_resource(const Context& ctx, int kind, std::int32_t number, std::int32_t page) {
+  if (number < 0 || number >= limits::numbers || page < 0 || page >= limits::pages) return -1;
+  const std::vector<std::uint8_t>& dir = ctx.flash.directories[static_cast<std::size_t>(kind)];
+  for (std::int32_t p : {page, 0}) {
+    const std::uint8_t* entry = dir.data() + driver::resource_entry(p, number);
+    if (driver::entry_used(entry)) {
+      long offset = static_cast<long>(driver::get_u24(entry));
+      return offset < ctx.flash.resource_pos ? offset : -1;
+    }
+    if (p == 0) break;
+  }
+  return -1;
+}
+
+int resource_u16(const Context& ctx, long offset, long at) {
+  long p = offset + at;
+  if (p < 0 || p + 2 > ctx.flash.resource_pos) return 0;
+  const std::uint8_t* b = ctx.flash.resources.data() + p;
+  return b[0] | (b[1] << 8);
+}
+
+// A compiled font: its bitmap block in the resource area.
+struct Font {
+  long offset = -1;
+  int first = 0;
+  int last = -1;
+  int height = 0;
+  long frame_table = 0;
+};
+
+Font open_font(const Context& ctx, long offset) {
+  Font font;
+  const std::vector<std::uint8_t>& area = ctx.flash.resources;
+  if (offset < 0 || offset + 22 > ctx.flash.resource_pos) return font;
+  const std::uint8_t* b = area.data() + offset;
+  int depth = b[10];
+  int entries = b[13] == 0 ? 256 : b[13];
+  bool sixteen = b[8] == '1' && b[9] == '6';
+  long palette = (depth == 4 || depth == 8) ? entries * (sixteen ? 2 : 3) : 0;
+  font.offset = offset;
+  font.first = b[16];
+  font.last = b[17];
+  font.height = b[20] | (b[21] << 8);
+  font.frame_table = offset + 22 + palette;
+  return font;
+}
+
+int glyph_width(const Context& ctx, const Font& font, int code) {
+  if (font.offset < 0 || code < font.first || code > font.last) return 0;
+  return resource_u16(ctx, font.frame_table, 8L * (code - font.first));
+}
+
+// Text of compiled string number on page (page-0 fallback), at most 255 characters.
+std::string compiled_string(const Context& ctx, std::int32_t number, std::int32_t page) {
+  std::string text;
+  long offset = find_resource(ctx, driver::kind_strings, number, page);
+  if (offset < 0) return text;
+  for (long p = offset; p < ctx.flash.resource_pos && text.size() < 255; ++p) {
+    char c = static_cast<char>(ctx.flash.resources[static_cast<std::size_t>(p)]);
+    if (c == '\0') break;
+    text += c;
+  }
+  return text;
+}
+
+std::int32_t measure_text(Context& ctx, bool width, const std::vector<std::int32_t>& a, int count) {
+  std::int32_t param = a[1];
+  int zoom_x = (param & 7) + 1;
+  int zoom_y = ((param >> 4) & 7) + 1;
+  int add_width = (param >> 8) & 15;
+  int add_height = (param >> 12) & 15;
+  int space = (param >> 16) & 255;
+  int string_code = (param >> 24) & 255;
+  std::int32_t page = count == 4 ? a[3] : ctx.macro.page;
+
+  long offset = find_resource(ctx, driver::kind_fonts, a[2], page);
+  if (offset < 0) {
+    report_error(ctx, vexa::format("font number %d is not available!", a[2]));
+    return 0;
+  }
+  Font font = open_font(ctx, offset);
+
+  std::string text;
+  if (a[0] >= 1) {
+    text = compiled_string(ctx, a[0], page);
+    string_code = 0;
+  } else {
+    std::size_t index = static_cast<std::size_t>(-static_cast<std::int64_t>(a[0]));
+    if (index < ctx.constants.texts.size()) text = ctx.constants.texts[index].text;
+  }
+
+  std::int64_t line = 0, widest = 0;
+  std::int64_t line_height = static_cast<std::int64_t>(font.height) * zoom_y + 2 * add_height;
+  std::int64_t height = line_height;
+  // A joined string may contain the string code again; the joins are bounded
+  // so that strings naming each other cannot make the walk endless.
+  int joins = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (string_code != 0 && c == string_code && joins < 16) {
+      std::string joined;
+      for (std::size_t j = i + 1; j < text.size() && joined.size() < 255; ++j)
+        joined += compiled_string(ctx, static_cast<unsigned char>(text[j]), page);
+      if (joined.size() > 255) joined.resize(255);
+      text = joined;
+      i = static_cast<std::size_t>(-1);
+      ++joins;
+      continue;
+    }
+    if (c == '\\') {
+      if (i + 1 >= text.size()) break;
+      c = static_cast<unsigned char>(text[++i]);
+    } else if (c == '|') {
+      widest = std::max(widest, line);
+      line = 0;
+      height += line_height;
+      continue;
+    }
+    if (c == ' ' && space == 1) {
+      line += static_cast<std::int64_t>(glyph_width(ctx, font, '8')) * zoom_x + 2 * add_width;
+    } else if (c == ' ' && space > 1) {
+      line += static_cast<std::int64_t>(space) * zoom_x + 2 * add_width;
+    } else if (font.offset >= 0 && c >= font.first && c <= font.last) {
+      line += static_cast<std::int64_t>(glyph_width(ctx, font, c)) * zoom_x + 2 * add_width;
+    }
+  }
+  widest = std::max(widest, line);
+  return static_cast<std::int32_t>(width ? widest : height);
+}
+
+}  // namespace
+
+bool measure_function(Context& ctx, const std::string& name, const std::vector<std::int32_t>& a, int count,
+                      std::int32_t& result) {
+  result = 0;
+  if (::strcasecmp(name.c_str(), "STRING_P") == 0) {
+    if (count != 6) {
+      report_error(ctx, "wrong number of parameter! STRING_P(zoomX,zoomY,addwidth,addheight,space,stringcode)");
+      return true;
+    }
+    result = static_cast<std::int32_t>(static_cast<std::uint32_t>(((a[0] - 1) & 7) + ((a[1] - 1) & 7) * 16 +
+                                                                  (a[2] & 15) * 256 + (a[3] & 15) * 4096 +
+                                                                  (a[4] & 255) * 65536) +
+                                       static_cast<std::uint32_t>(a[5]) * 16777216u);
+    return true;
+  }
+  bool width = std::toupper(static_cast<unsigned char>(name.back())) == 'W';
+  if (has_prefix(name, "STRING_")) {
+    if (count != 3 && count != 4) {
+      report_error(ctx, "wrong number of parameter! STRING_W/H(str,par,font[,page])");
+      return true;
+    }
+    result = measure_text(ctx, width, a, count);
+    return true;
+  }
+  for (const SizedKind& sized : sized_kinds) {
+    if (!has_prefix(name, sized.prefix)) continue;
+    if (count != 1 && count != 2) {
+      report_error(ctx, vexa::format("%s(): wrong number of parameters!", name.c_str()));
+      return true;
+    }
+    std::int32_t page = count == 2 ? a[1] : ctx.macro.page;
+    long offset = find_resource(ctx, sized.kind, a[0], page);
+    if (offset >= 0) result = resource_u16(ctx, offset, width ? 18 : 20);
+    if (result == 0)
+      report_error(ctx, vexa::format("%.*s number %d is not available!", static_cast<int>(name.size() - 2),
+                                       name.c_str(), a[0]));
+    return true;
+  }
+  return false;
+}
+
+}  // namespace vexa::command

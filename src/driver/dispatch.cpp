@@ -1,0 +1,420 @@
+#include "driver/dispatch.h"
+
+#include <cctype>
+#include <string>
+#include <string_view>
+
+#include "command/constants.h"
+#include "command/encoder.h"
+#include "command/expression.h"
+#include "command/macros.h"
+#include "driver/context.h"
+#include "driver/format.h"
+#include "driver/paths.h"
+#include "link/models.h"
+#include "resources/codetable.h"
+#include "resources/compilers.h"
+
+namespace vexa::driver {
+
+namespace {
+
+using command::evaluate_expression;
+
+enum class Match { prefix, whole_word, line_start };
+
+struct Keyword;
+using Handler = void (*)(Context& ctx, const Keyword& row);
+
+// A numeric setting: the field it sets, its range and its message.
+struct Range {
+  int Settings::*field = nullptr;
+  int min = 0;
+  int max = 0;
+  const char* wrong = nullptr;  // null: no range check
+  const char* missing = "missing parameter";
+};
+
+struct Keyword {
+  std::string_view word;
+  int prefix;  // characters compared; 0 with Match::whole_word
+  Match match;
+  Handler handler;
+  Range range{};
+  int kind = 0;                      // macro kind of the macro header rows
+  int (*compile)(Context&) = nullptr;  // compiler of the resource rows
+};
+
+// numeric-parameter -> separator expression
+// Moves to the next separator; false (after reporting missing) at the end of the line.
+bool numeric_parameter(Context& ctx, const char* missing, std::int32_t& value) {
+  Source& src = ctx.source;
+  to_separator(src);
+  if (at_line_end(src)) {
+    if (missing != nullptr) report_error(ctx, missing);
+    return false;
+  }
+  ++src.pos;
+  value = evaluate_expression(ctx);
+  return true;
+}
+
+bool baud_supported(long rate) { return link::baud_index(rate) >= 0; }
+
+void set_numeric(Context& ctx, const Keyword& row) {
+  std::int32_t value;
+  if (!numeric_parameter(ctx, row.range.missing, value)) return;
+  bool ok = true;
+  if (row.range.wrong != nullptr) {
+    if (row.range.field == &Settings::max_colour_depth)
+      ok = value == 1 || value == 4 || value == 8 || value == 16;
+    else
+      ok = value >= row.range.min && value <= row.range.max;
+  }
+  if (!ok) {
+    report_error(ctx, row.range.wrong);
+    return;
+  }
+  ctx.settings.*row.range.field = value;
+}
+
+void model_line(Context& ctx, const Keyword&) {
+  Settings& s = ctx.settings;
+  Source& src = ctx.source;
+  std::string_view start(src.line.c_str() + src.line_start, src.line.size() - src.line_start);
+  int found = link::find_model(start);
+  if (found >= 0) {
+    s.model = found;
+    s.max_width = link::models[static_cast<std::size_t>(found)].width;
+    s.max_height = link::models[static_cast<std::size_t>(found)].height;
+    s.region1_size = link::is_large_model(found) ? 16384 : 32768;
+  }
+  to_separator(src);
+  read_project_name(ctx, s.project_name);
+}
+
+void disable_big_images(Context& ctx, const Keyword&) {
+  std::int32_t value;
+  if (!numeric_parameter(ctx, "missing parameter", value)) return;
+  ctx.settings.big_limit = static_cast<int>(static_cast<std::uint32_t>(value) * 1024u);
+  ctx.settings.big_kinds = "FPBAI";
+  skip_blanks(ctx.source);
+  if (!at_line_end(ctx.source)) read_quoted_text(ctx, ctx.settings.big_kinds);
+}
+
+void resource_directive(Context& ctx, const Keyword& row) {
+  command::close_macro(ctx);
+  row.compile(ctx);
+}
+
+void destination(Context& ctx, const Keyword&) {
+  command::close_macro(ctx);
+  // Without a file name the upload file name is left empty, so that the
+  // upload file cannot be written and the run ends with an error.
+  if (!read_file_name(ctx, ctx.settings.upload_file)) ctx.settings.upload_file.clear();
+}
+
+void object_file(Context& ctx, const Keyword&) { ctx.settings.write_object = true; }
+void verify(Context& ctx, const Keyword&) { ctx.settings.verify = true; }
+void path(Context& ctx, const Keyword&) { set_path(ctx); }
+void include(Context& ctx, const Keyword&) { include_directive(ctx); }
+
+void max_size(Context& ctx, const Keyword&) {
+  Settings& s = ctx.settings;
+  std::int32_t width, height;
+  if (!numeric_parameter(ctx, "missing maxX,maxY values", width)) return;
+  if (!numeric_parameter(ctx, "missing maxY value", height)) return;
+  if (s.model < 0) {
+    report_error(ctx, "no vexa defined !");
+    return;
+  }
+  int display = link::models[static_cast<std::size_t>(s.model)].width;
+  if (width < 1 || width > display || height < 1 || height > display) {
+    report_error(ctx, format("wrong values (allowed 1..%d) !", display));
+    return;
+  }
+  s.max_width = width;
+  s.max_height = height;
+  s.resize = 1;
+  std::int32_t keep;
+  if (numeric_parameter(ctx, nullptr, keep) && keep == 0) s.resize = 0;
+}
+
+void instrument_param(Context& ctx, const Keyword&) {
+  Source& src = ctx.source;
+  to_separator(src);
+  for (int i = 0; i < 4 && !at_line_end(src); ++i) {
+    ++src.pos;
+    ctx.settings.instrument[static_cast<std::size_t>(i)] = evaluate_expression(ctx);
+    to_separator(src);
+  }
+}
+
+void export_macro(Context& ctx, const Keyword&) { command::export_macro_directive(ctx); }
+
+void fixed_macro(Context& ctx, const Keyword& row) {
+  command::close_macro(ctx);
+  command::open_macro(ctx, row.kind, row.kind);
+}
+
+void numbered_macro(Context& ctx, const Keyword& row) {
+  command::close_macro(ctx);
+  command::open_macro_header(ctx, row.kind, limits::numbers - 1);
+}
+
+void simulation(Context& ctx, const Keyword&) {
+  Settings& s = ctx.settings;
+  Source& src = ctx.source;
+  if (src.line.find('<', src.pos) == std::string::npos) {
+    // The simulator is named after the model; without a model line there is
+    // no name to form.
+    if (s.model < 0) {
+      report_error(ctx, "no vexa defined !");
+      return;
+    }
+    s.simulator = executable_directory() + std::string(link::models[static_cast<std::size_t>(s.model)].name) + ".EXE";
+    return;
+  }
+  std::string name;
+  if (!read_file_name(ctx, name)) return;
+  s.simulator = name.find('/') == std::string::npos ? executable_directory() + name : name;
+}
+
+void rs485(Context& ctx, const Keyword&) {
+  std::int32_t value;
+  if (!numeric_parameter(ctx, "there is no RS485 address !", value)) return;
+  if (value < 0 || value > 255) {
+    report_error(ctx, "wrong RS485 address (allowed 0..255) !");
+    return;
+  }
+  ctx.settings.rs485_address = value;
+}
+
+// A baud rate given by a directive: accepted only from the rate table, and
+// only while no rate is set (the command line and earlier lines win).
+void directive_baud(Context& ctx, std::int32_t value) {
+  if (value <= 0) return;
+  if (!baud_supported(value)) {
+    report_error(ctx, format("baudrate %ld is not supported !", static_cast<long>(value)));
+    return;
+  }
+  if (ctx.settings.baud == 0) ctx.settings.baud = value;
+}
+
+void usb(Context& ctx, const Keyword&) {
+  Source& src = ctx.source;
+  Settings& s = ctx.settings;
+  if (!at_line_end(src)) ++src.pos;
+  skip_blanks(src);
+  char c = current_char(src);
+  if (c != '\'' && c != '"' && !at_line_end(src)) directive_baud(ctx, evaluate_expression(ctx));
+  if (!read_quoted_text(ctx, s.usb_name)) report_error(ctx, "Cannot found a USB/COM name !");
+  if (s.baud == 0) s.baud = s.autoscan ? 230400 : 115200;
+}
+
+void com(Context& ctx, const Keyword&) {
+  Settings& s = ctx.settings;
+  Source& src = ctx.source;
+  if (s.com_port == 0 && s.com_device.empty()) {
+    long port = 0;
+    for (std::size_t i = 3; i < ctx.source.word.size() && std::isdigit(static_cast<unsigned char>(ctx.source.word[i])); ++i)
+      port = std::min(port * 10 + (ctx.source.word[i] - '0'), 1000000L);
+    s.com_port = static_cast<int>(port);
+  }
+  if (s.baud != 0) return;
+  to_separator(src);
+  if (at_line_end(src)) return;
+  ++src.pos;
+  directive_baud(ctx, evaluate_expression(ctx));
+}
+
+// ORDER: rows are tried top to bottom; the first that matches is executed.
+const Keyword keywords[] = {
+    {"VEXA", 4, Match::line_start, model_line},
+    {"DISABLEBIGIMAGES", 0, Match::whole_word, disable_big_images},
+    {"STRING", 0, Match::whole_word, resource_directive, {}, 0, resources::compile_string},
+    {"DESTINATION", 4, Match::prefix, destination},
+    {"OBJECTFILE", 6, Match::prefix, object_file},
+    {"VERIFY", 6, Match::prefix, verify},
+    {"PATH", 4, Match::prefix, path},
+    {"INCLUDE", 7, Match::prefix, include},
+    {"MAXSIZE", 7, Match::prefix, max_size},
+    {"MAXCOLORDEPTH", 8, Match::prefix, set_numeric,
+     {&Settings::max_colour_depth, 1, 16, "wrong parameter (allowed 1,4,8,16) !"}},
+    {"MAKETRANSPARENT", 9, Match::prefix, set_numeric,
+     {&Settings::make_transparent, 0, 9, "wrong parameter (allowed 0..9) !"}},
+    {"COMPRESS", 8, Match::prefix, set_numeric, {&Settings::compress}},
+    {"CODETABLE", 9, Match::prefix, set_numeric,
+     {&Settings::code_table, 0, 255, "wrong parameter (allowed 0..255) !"}},
+    {"DITHERING", 9, Match::prefix, set_numeric,
+     {&Settings::dithering, 0, 3, "wrong parameter (allowed: 0..3) !"}},
+    {"DORLE", 5, Match::prefix, set_numeric,
+     {&Settings::rle_mode, 0, 2,
+      "wrong parameter (allowed: 0=RLE off; 1=RLE always on; 2=RLE automatic if smaller) !"}},
+    {"DOGAMMA", 7, Match::prefix, set_numeric,
+     {&Settings::gamma, 0, 1, "wrong parameter (allowed: 0=off; 1=on) !"}},
+    {"ALPHATHRESHOLD", 14, Match::prefix, set_numeric,
+     {&Settings::alpha_threshold, 0, 255, "wrong parameter (allowed: 0..255) !"}},
+    {"REMOVEBORDER", 12, Match::prefix, set_numeric,
+     {&Settings::remove_border, 0, 4, "wrong parameter (allowed: 0..4) !"}},
+    {"EXPORTOVERVIEW", 14, Match::prefix, set_numeric, {&Settings::export_overview}},
+    {"EXPORTWINFONT", 13, Match::prefix, set_numeric,
+     {&Settings::export_winfont, 0, 1, "wrong parameter (allowed 0 or 1) !"}},
+    {"LOGFONTWIDTH", 7, Match::prefix, set_numeric, {&Settings::font_width}},
+    {"WINFONT", 7, Match::prefix, resource_directive, {}, 0, resources::compile_winfont},
+    {"FONT", 4, Match::prefix, resource_directive, {}, 0, resources::compile_font},
+    {"PATTERN", 7, Match::prefix, resource_directive, {}, 0, resources::compile_pattern},
+    {"BORDER", 6, Match::prefix, resource_directive, {}, 0, resources::compile_border},
+    {"BUTTON", 6, Match::prefix, resource_directive, {}, 0, resources::compile_button},
+    {"ANIMATION", 6, Match::prefix, resource_directive, {}, 0, resources::compile_animation},
+    {"PICTURE", 7, Match::prefix, resource_directive, {}, 0, resources::compile_picture},
+    {"INSTRUMENT", 0, Match::whole_word, resource_directive, {}, 0, resources::compile_instrument},
+    {"INSTRUMENTPARAM", 0, Match::whole_word, instrument_param},
+    {"EXPORTMACRO", 8, Match::prefix, export_macro},
+    {"POWERONMAKRO", 7, Match::prefix, fixed_macro, {}, 0},
+    {"RESETMAKRO", 5, Match::prefix, fixed_macro, {}, 1},
+    {"WATCHDOGMAKRO", 8, Match::prefix, fixed_macro, {}, 2},
+    {"BROWNOUTMAKRO", 8, Match::prefix, fixed_macro, {}, 3},
+    {"MAKRO", 4, Match::prefix, numbered_macro, {}, 4},
+    {"MACRO", 4, Match::prefix, numbered_macro, {}, 4},
+    {"TOUCHMAKRO", 5, Match::prefix, numbered_macro, {}, 5},
+    {"MENUMAKRO", 4, Match::prefix, numbered_macro, {}, 6},
+    {"PORTMAKRO", 4, Match::prefix, numbered_macro, {}, 7},
+    {"BITMAKRO", 3, Match::prefix, numbered_macro, {}, 8},
+    {"MATRIXMAKRO", 6, Match::prefix, numbered_macro, {}, 9},
+    {"ANALOGMAKRO", 6, Match::prefix, numbered_macro, {}, 10},
+    {"PROZESSMAKRO", 6, Match::prefix, numbered_macro, {}, 11},
+    {"PROCESSMACRO", 6, Match::prefix, numbered_macro, {}, 11},
+    {"SIMULATION", 7, Match::line_start, simulation},
+    {"RS485ADR", 8, Match::prefix, rs485},
+    {"AUTOSCAN", 8, Match::prefix, set_numeric,
+     {&Settings::autoscan, 0, 1, "wrong parameter (allowed: 0=off; 1=on) !"}},
+    {"CHECKWRITEPROTECT", 17, Match::prefix, set_numeric,
+     {&Settings::check_write_protect, 0, 1, "wrong parameter (allowed: 0=off; 1=on) !"}},
+    {"USB", 3, Match::prefix, usb},
+    {"COM", 3, Match::prefix, com},
+};
+
+bool same_start(std::string_view text, std::string_view keyword, std::size_t count) {
+  if (text.size() < count) return false;
+  for (std::size_t i = 0; i < count; ++i)
+    if (std::toupper(static_cast<unsigned char>(text[i])) != keyword[i]) return false;
+  return true;
+}
+
+bool matches(const Context& ctx, const Keyword& row, std::string_view word, std::string_view line_start) {
+  switch (row.match) {
+    case Match::whole_word: return word.size() == row.word.size() && same_start(word, row.word, word.size());
+    case Match::line_start: return same_start(line_start, row.word, static_cast<std::size_t>(row.prefix));
+    case Match::prefix: break;
+  }
+  if (!same_start(word, row.word, static_cast<std::size_t>(row.prefix))) return false;
+  // Menu macros exist only on the large models; elsewhere the word goes on
+  // to the next rows.
+  if (row.handler == numbered_macro && row.kind == 6) return link::is_large_model(ctx.settings.model);
+  // COM needs the port number as part of the word.
+  if (row.handler == com) return word.size() > 3 && std::isdigit(static_cast<unsigned char>(word[3]));
+  return true;
+}
+
+bool is_word_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+
+// Cuts the line at its first ';' for the rest of the dispatch; the error
+// reporter still shows the line as it was read.
+void cut_comment(Source& src) {
+  std::size_t semicolon = src.line.find(';', src.pos);
+  if (semicolon == std::string::npos) return;
+  src.shown_line = src.line;
+  src.line.resize(semicolon);
+}
+
+}  // namespace
+
+// line -> INFO... | '#' command | quote code-table | '!' string-constant
+//       | [ '++' | '--' ] NAME ( '++' | '--' | op '=' expression | directive )
+//       | anything else (a comment)
+void dispatch_line(Context& ctx) {
+  Source& src = ctx.source;
+  src.pos = 0;
+  src.shown_line.clear();
+  skip_blanks(src);
+  src.line_start = src.pos;
+  char first = current_char(src);
+  std::string_view start(src.line.c_str() + src.pos, src.line.size() - src.pos);
+
+  if (same_start(start, "INFO", 4)) {
+    src.pos += 4;
+    info_line(ctx);
+    return;
+  }
+  if (first == '#') {
+    if (ctx.macro.number < 0) {
+      report_error(ctx, "No Macronumber defined !");
+      return;
+    }
+    ++src.pos;
+    command::encode_command(ctx);
+    return;
+  }
+  if (first == '\'' || first == '"') {
+    ctx.code_tables.enabled = false;
+    resources::define_codes(ctx);
+    ctx.code_tables.enabled = true;
+    return;
+  }
+  if (first == '!') {
+    command::string_constant_line(ctx);
+    return;
+  }
+  bool double_sign = (first == '-' || first == '+') && char_at(src, src.pos + 1) == first;
+  if (!std::isalpha(static_cast<unsigned char>(first)) && first != '_' && !double_sign) return;
+
+  int step = 0;
+  if (double_sign) {
+    step = first == '+' ? 1 : -1;
+    src.pos += 2;
+  }
+  src.word.clear();
+  while (is_word_char(current_char(src))) {
+    if (src.word.size() < limits::name_length) src.word += current_char(src);
+    ++src.pos;
+  }
+  std::size_t after_word = src.pos;
+  bool is_string = src.word.size() == 6 && same_start(src.word, "STRING", 6);
+  std::size_t equals = std::string::npos;
+  if (!is_string) {
+    cut_comment(src);
+    equals = src.line.find('=', after_word);
+  }
+
+  char next = current_char(src);
+  if (step == 0 && (next == '-' || next == '+') && char_at(src, src.pos + 1) == next) step = next == '+' ? 1 : -1;
+  if (step != 0) {
+    if (src.word.empty()) {
+      report_error(ctx, "Unknown Command !");
+      return;
+    }
+    command::step_constant(ctx, src.word, step);
+    return;
+  }
+  if (equals != std::string::npos) {
+    src.pos = equals + 1;
+    std::int32_t value = evaluate_expression(ctx);
+    char before = equals > 0 ? src.line[equals - 1] : ' ';
+    if (is_blank(before) || is_word_char(before))
+      command::define_constant(ctx.constants, src.word, value);
+    else
+      command::assign_constant(ctx, src.word, value, before);
+    return;
+  }
+
+  std::string_view line_start(src.line.c_str() + src.line_start, src.line.size() - src.line_start);
+  for (const Keyword& row : keywords) {
+    if (!matches(ctx, row, src.word, line_start)) continue;
+    row.handler(ctx, row);
+    return;
+  }
+  report_error(ctx, "Unknown Command !");
+}
+
+}  // namespace vexa::driver

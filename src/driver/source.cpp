@@ -1,0 +1,257 @@
+#include "driver/source.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "command/expression.h"
+#include "driver/context.h"
+#include "driver/format.h"
+#include "driver/paths.h"
+
+namespace vexa::driver {
+
+namespace {
+
+constexpr const char* no_file_name = "Cannot found a Filename !";
+
+// A name longer than the program's name buffers is refused rather than cut:
+// a cut name would silently open a different file.
+bool name_fits(Context& ctx, const std::string& name) {
+  if (name.size() <= limits::name_length) return true;
+  report_error(ctx, format("File name too long (max. %zu characters) !", limits::name_length));
+  return false;
+}
+
+SourceLevel& current_level(Context& ctx) { return ctx.source.levels[static_cast<std::size_t>(ctx.source.current)]; }
+
+// Copies a project name from text[start...]: stops at stop, at a character
+// below 32 or after 40 characters; every '#' is written twice, because the
+// name is later printed inside display command text where '#' starts a command.
+std::string copy_project_name(const std::string& text, std::size_t start, char stop) {
+  std::string name;
+  std::size_t copied = 0;
+  for (std::size_t i = start; i < text.size() && copied < limits::project_name_chars; ++i, ++copied) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == static_cast<unsigned char>(stop) || c < 32) break;
+    name += static_cast<char>(c);
+    if (c == '#') name += '#';
+  }
+  return name;
+}
+
+// Turns a name read from the macro file into a full path: the current level's
+// PATH goes in front of a plain name; a name starting with '.' is taken
+// relative to the current source file, any other relative name relative to
+// the directory the compiler was started in.
+std::string make_full_path(Context& ctx, const std::string& raw) {
+  std::string name = to_slashes(raw);
+  const SourceLevel* level = ctx.source.current >= 0 ? &current_level(ctx) : nullptr;
+  if (name.find(':') == std::string::npos && !(name.size() > 0 && (name[0] == '.' || name[0] == '/')) &&
+      level != nullptr)
+    name = to_slashes(level->path) + name;
+  if (!name.empty() && name[0] == '.' && level != nullptr) return full_path(name, level->directory);
+  return full_path(name, current_directory());
+}
+
+// Fills the file list from a wildcard pattern (a full path with '?').
+void wildcard_search(Context& ctx, const std::string& pattern) {
+  FileList& list = ctx.source.file_list;
+  list.first_number = -1;
+  std::vector<std::string> found = find_matches(pattern, limits::file_list_entries);
+  if (found.empty()) return;
+  list.directory = directory_of(pattern);
+  // The number at the first '?' of the name part, read from the first match.
+  std::string mask = file_name_of(pattern);
+  std::size_t at = mask.find('?');
+  const std::string& first = found.front();
+  if (at != std::string::npos && at < first.size()) {
+    std::size_t i = at;
+    while (i < first.size() && first[i] == ' ') ++i;
+    if (i < first.size() && std::isdigit(static_cast<unsigned char>(first[i]))) {
+      long number = 0;
+      while (i < first.size() && std::isdigit(static_cast<unsigned char>(first[i])) && number < 100000000)
+        number = number * 10 + (first[i++] - '0');
+      list.first_number = static_cast<int>(number);
+    }
+  }
+  list.names = std::move(found);
+}
+
+}  // namespace
+
+void to_separator(Source& s) {
+  while (!is_separator(current_char(s))) ++s.pos;
+}
+
+int open_source(Context& ctx, const std::string& raw_name, int repeat) {
+  Source& src = ctx.source;
+  std::string name = to_slashes(raw_name);
+  // Ten levels deep is far beyond any real project; a file that includes
+  // itself would otherwise grow the stack without end.
+  if (src.current + 1 >= limits::source_levels) {
+    report_error(ctx, format("Cannot Open File <%s> ! (more than %d nested files)", name.c_str(),
+                             limits::source_levels));
+    return 0;
+  }
+  SourceLevel level;
+  level.name = name;
+  level.repeat = repeat;
+  std::string dir = directory_of(name);
+  level.directory = dir.empty() ? current_directory() : dir;
+  if (name.empty() || !read_whole_file(name, level.content)) {
+    report_error(ctx, format("Cannot Open File <%s> !", name.c_str()));
+    return 0;
+  }
+  ++src.current;
+  src.levels[static_cast<std::size_t>(src.current)] = std::move(level);
+  report_text(ctx.out, format("Open File <%s>\r\n", name.c_str()), to_all);
+  return 1;
+}
+
+int read_source_line(Context& ctx) {
+  Source& src = ctx.source;
+  if (src.current < 0) return 0;
+  SourceLevel& level = current_level(ctx);
+  const std::string& text = level.content;
+  if (level.offset >= text.size()) return 0;
+  std::size_t limit = std::min(text.size(), level.offset + limits::line_length);
+  const void* feed = std::memchr(text.data() + level.offset, '\n', limit - level.offset);
+  // The line feed belongs to the line; a longer line goes on as the next one.
+  std::size_t end = feed != nullptr ? static_cast<std::size_t>(static_cast<const char*>(feed) - text.data()) + 1 : limit;
+  src.line.assign(text, level.offset, end - level.offset);
+  level.offset = end;
+  ++level.line_number;
+  // The line is a text: a byte 0 ends it.
+  std::size_t nul = src.line.find('\0');
+  if (nul != std::string::npos) src.line.resize(nul);
+  // Trailing control characters go, but never the line's first character.
+  while (src.line.size() > 1 && static_cast<unsigned char>(src.line.back()) < 32) src.line.pop_back();
+  src.pos = 0;
+  return 1;
+}
+
+int end_of_source(Context& ctx) {
+  Source& src = ctx.source;
+  if (src.current < 0) return 0;
+  SourceLevel& level = current_level(ctx);
+  if (level.repeat < 2) {
+    level = SourceLevel{};
+    --src.current;
+    return src.current >= 0 ? 1 : 0;
+  }
+  level.offset = 0;
+  --level.repeat;
+  level.line_number = 0;
+  return 1;
+}
+
+void close_all_sources(Context& ctx) {
+  while (ctx.source.current >= 0) {
+    current_level(ctx) = SourceLevel{};
+    --ctx.source.current;
+  }
+}
+
+int read_bracket_name(Context& ctx, std::string& buffer) {
+  Source& src = ctx.source;
+  std::size_t open = src.line.find('<', src.pos);
+  buffer.clear();
+  if (open == std::string::npos) return 0;
+  std::size_t i = open + 1;
+  while (i < src.line.size() && src.line[i] != '>' && static_cast<unsigned char>(src.line[i]) >= 32)
+    buffer += src.line[i++];
+  src.pos = i;
+  return 1;
+}
+
+int read_file_name(Context& ctx, std::string& buffer) {
+  ctx.source.file_list = FileList{};
+  if (!read_bracket_name(ctx, buffer)) {
+    report_error(ctx, no_file_name);
+    return 0;
+  }
+  if (!name_fits(ctx, buffer)) return 0;
+  buffer = make_full_path(ctx, buffer);
+  if (!name_fits(ctx, buffer)) return 0;
+  if (buffer.find('?') != std::string::npos) wildcard_search(ctx, buffer);
+  return 1;
+}
+
+int read_quoted_text(Context& ctx, std::string& buffer) {
+  Source& src = ctx.source;
+  buffer.clear();
+  std::size_t open = src.line.find('"', src.pos);
+  if (open == std::string::npos) return 0;
+  std::size_t close = src.line.find('"', open + 1);
+  if (close == std::string::npos) return 0;
+  buffer = src.line.substr(open + 1, close - open - 1);
+  src.pos = close + 1;
+  return 1;
+}
+
+int read_quoted_file_name(Context& ctx, std::string& buffer) {
+  Source& src = ctx.source;
+  std::size_t open = src.line.find('"', src.pos);
+  buffer.clear();
+  if (open == std::string::npos) {
+    report_error(ctx, no_file_name);
+    return 0;
+  }
+  std::size_t i = open + 1;
+  while (i < src.line.size() && src.line[i] != '"' && static_cast<unsigned char>(src.line[i]) >= 32)
+    buffer += src.line[i++];
+  src.pos = i;
+  return 1;
+}
+
+int read_project_name(Context& ctx, std::string& buffer) {
+  const Source& src = ctx.source;
+  static constexpr char openers[3] = {'<', '\'', '"'};
+  static constexpr char closers[3] = {'>', '\'', '"'};
+  for (int kind = 0; kind < 3; ++kind) {
+    std::size_t open = src.line.find(openers[kind], src.pos);
+    if (open == std::string::npos) continue;
+    buffer = copy_project_name(src.line, open + 1, closers[kind]);
+    return 1;
+  }
+  return 0;
+}
+
+std::string project_name_from_path(const std::string& path) {
+  std::string slashed = to_slashes(path);
+  return copy_project_name(file_name_of(slashed), 0, '\0');
+}
+
+void set_path(Context& ctx) {
+  if (ctx.source.current < 0) return;
+  std::string path;
+  if (!read_bracket_name(ctx, path)) {
+    current_level(ctx).path.clear();
+    report_error(ctx, "Cannot found a Path !");
+    return;
+  }
+  path = to_slashes(path);
+  if (!name_fits(ctx, path)) {
+    current_level(ctx).path.clear();
+    return;
+  }
+  if (!path.empty() && path.back() != '/') path += '/';
+  current_level(ctx).path = path;
+}
+
+void include_directive(Context& ctx) {
+  Source& src = ctx.source;
+  std::string name;
+  // include -> INCLUDE '<' name '>' [ ',' repeat ]
+  if (!read_file_name(ctx, name)) return;
+  if (current_char(src) == '>') ++src.pos;
+  skip_blanks(src);
+  if (current_char(src) == ',') {
+    ++src.pos;
+    skip_blanks(src);
+  }
+  int repeat = at_line_end(src) ? 1 : command::evaluate_expression(ctx);
+  open_source(ctx, name, repeat);
+}
+
+}  // namespace vexa::driver

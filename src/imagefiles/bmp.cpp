@@ -1,0 +1,319 @@
+#include "imagefiles/bmp.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "driver/format.h"
+#include "resources/colour.h"
+
+namespace vexa::imagefiles {
+
+using resources::Bgr;
+using resources::Image;
+using resources::ImageSet;
+namespace dib = resources::dib;
+
+namespace {
+
+constexpr std::size_t file_header_bytes = 14;
+constexpr std::size_t alpha_mask_offset = 52;  // in version 4 and 5 info headers
+constexpr std::uint32_t alpha_in_first_byte = 0x000000FF;
+
+constexpr std::uint32_t plain = 0;
+constexpr std::uint32_t rle8 = 1;
+constexpr std::uint32_t rle4 = 2;
+constexpr std::uint32_t bit_fields = 3;
+
+// A checked cursor over untrusted bytes: every read reports whether the bytes
+// were there, and a failed read leaves the cursor at the end.
+struct Cursor {
+  Bytes data;
+  std::size_t at = 0;
+
+  bool byte(std::uint8_t& value) {
+    if (at >= data.size()) return false;
+    value = data[at++];
+    return true;
+  }
+  bool u32(std::uint32_t& value) {
+    if (data.size() - at < 4) {
+      at = data.size();
+      return false;
+    }
+    value = resources::get_u32(data.data() + at);
+    at += 4;
+    return true;
+  }
+  bool skip(std::size_t n) {
+    if (data.size() - at < n) {
+      at = data.size();
+      return false;
+    }
+    at += n;
+    return true;
+  }
+};
+
+// Pixel writer of the run-length decoder: a pixel outside the picture is
+// dropped, so no run or delta can write outside the pixel area.
+struct RleTarget {
+  std::uint8_t* pixels;
+  std::uint64_t stride;
+  std::uint64_t width;
+  std::uint64_t height;
+  bool four_bit;
+
+  void put(std::uint64_t x, std::uint64_t y, std::uint8_t value) const {
+    if (x >= width || y >= height) return;
+    std::uint8_t* row = pixels + stride * y;
+    if (!four_bit) {
+      row[x] = value;
+    } else if (x & 1) {
+      row[x >> 1] = static_cast<std::uint8_t>((row[x >> 1] & 0xF0) | (value & 0x0F));
+    } else {
+      row[x >> 1] = static_cast<std::uint8_t>((row[x >> 1] & 0x0F) | (value << 4));
+    }
+  }
+};
+
+// Turns a top-down picture into the bottom-up order every image operation
+// expects, by reversing the stored rows.
+void flip_rows(Image& image) {
+  std::uint32_t height = static_cast<std::uint32_t>(resources::image_height(image));
+  std::uint8_t* pixels = image.dib.data() + image.pixels;
+  for (std::uint32_t low = 0, high = height - 1; low < high; ++low, --high)
+    std::swap_ranges(pixels + static_cast<std::size_t>(image.row_stride) * low,
+                     pixels + static_cast<std::size_t>(image.row_stride) * (low + 1),
+                     pixels + static_cast<std::size_t>(image.row_stride) * high);
+}
+
+// A 1-bit picture whose entry 0 is the darker colour gets white/black entries
+// and inverted pixels, so that a set bit is always the drawn (dark) pixel.
+void normalise_one_bit(Image& image) {
+  if (image.colour_count < 2) return;
+  Bgr zero = resources::colour_entry(image, 0);
+  Bgr one = resources::colour_entry(image, 1);
+  if (zero.red + zero.green + zero.blue >= one.red + one.green + one.blue) return;
+  resources::set_colour_entry(image, 0, resources::rgb(255, 255, 255));
+  resources::set_colour_entry(image, 1, resources::rgb(0, 0, 0));
+  std::uint32_t size = resources::header_field(image, dib::size_image);
+  std::uint8_t* pixels = image.dib.data() + image.pixels;
+  for (std::uint32_t i = 0; i < size; ++i) pixels[i] = static_cast<std::uint8_t>(~pixels[i]);
+}
+
+// A 32-bit picture whose alpha is in the first byte of each pixel: pixels
+// with alpha below the threshold get a key colour that no pixel uses, and the
+// set is marked transparent with it. The key is chosen on the 24-bit picture
+// (the same blue, green, red bytes), after the alpha bytes were noted.
+bool convert_with_alpha(ImageSet& set, Image& image, int threshold) {
+  const int width = resources::image_width(image);
+  const int height = resources::image_height(image);
+  std::vector<std::uint8_t> see_through;
+  try {
+    see_through.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  for (int y = 0; y < height; ++y) {
+    const std::uint8_t* row = resources::row_pointer(image, y);
+    for (int x = 0; x < width; ++x)
+      see_through[static_cast<std::size_t>(y) * width + x] = row[4 * x] < threshold ? 1 : 0;
+  }
+  if (!resources::convert_to_24_bit(image)) return false;
+  Bgr key;
+  set.transparent = static_cast<std::uint16_t>(resources::find_unused_colour(image, key));
+  set.transparent_colour = key;
+  if (!set.transparent) return true;
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* row = resources::row_pointer(image, y);
+    for (int x = 0; x < width; ++x) {
+      if (!see_through[static_cast<std::size_t>(y) * width + x]) continue;
+      row[3 * x] = key.blue;
+      row[3 * x + 1] = key.green;
+      row[3 * x + 2] = key.red;
+    }
+  }
+  return true;
+}
+
+int fail(Image& image) {
+  resources::release_image(image);
+  return 0;
+}
+
+}  // namespace
+
+int read_bmp(ImageSet& set, Bytes file, const ReadOptions& options) {
+  Image& image = set.images[1];
+  resources::release_image(image);
+
+  // File header: "BM", the file size, two reserved words, the pixel offset.
+  // Only the signature and the size are used: the pixel rows are taken to
+  // follow the colour table.
+  Cursor in{file};
+  std::uint8_t b = 0, m = 0;
+  std::uint32_t stored_size = 0;
+  if (!in.byte(b) || !in.byte(m) || b != 'B' || m != 'M') return 0;
+  if (!in.u32(stored_size) || stored_size != file.size()) return 0;
+  if (file.size() < file_header_bytes + dib::header_bytes) return 0;
+
+  // The rest of the file is the bitmap block.
+  try {
+    image.dib.assign(file.begin() + file_header_bytes, file.end());
+  } catch (const std::bad_alloc&) {
+    return fail(image);
+  }
+
+  const std::uint32_t header_size = resources::header_field(image, dib::size);
+  const std::uint32_t compression = resources::header_field(image, dib::compression);
+  const int bits = resources::bit_count(image);
+  // Only the combinations the format defines: run-length coding for 8 and 4
+  // bits, bit fields for 16 and 32 bits. Compressions above 3 (embedded JPEG
+  // or PNG, OS/2 Huffman and RLE24, alpha bit fields) are refused rather than
+  // guessed at.
+  if (compression > bit_fields) return fail(image);
+  if (compression == rle8 && bits != 8) return fail(image);
+  if (compression == rle4 && bits != 4) return fail(image);
+  if (compression == bit_fields && bits != 16 && bits != 32) return fail(image);
+
+  // A negative height marks rows stored top row first. Such a file is read
+  // and its rows reversed, so the picture looks as intended. Run-length data
+  // cannot be top-down (the format forbids it), so such a file is refused.
+  const std::int32_t height = resources::image_height(image);
+  const bool top_down = height < 0;
+  if (top_down) {
+    if (compression == rle8 || compression == rle4 || height == INT32_MIN) return fail(image);
+    resources::set_header_field(image, dib::height, static_cast<std::uint32_t>(-height));
+  }
+
+  // The layout check refuses OS/2 1.x headers (12 and 16 bytes), unknown bit
+  // counts, sizes beyond the limits, and pixel rows that end outside the file.
+  if (!resources::refresh_layout(image)) return fail(image);
+  const bool run_length = compression == rle8 || compression == rle4;
+  if (!run_length) image.dib.resize(image.dib_size);  // drop trailing bytes
+  if (top_down) flip_rows(image);
+
+  if (bits == 1) {
+    normalise_one_bit(image);
+  } else if (run_length) {
+    if (!decode_bmp_rle(image)) return fail(image);
+  } else if (bits == 16) {
+    // 5-6-5 with bit fields stays; every other 16-bit layout is read as 5-5-5.
+    if (!resources::convert_to_16_bit(image, false, nullptr)) return fail(image);
+  } else if (bits == 32) {
+    // The alpha-mask field exists only in version 4 and 5 headers; a shorter
+    // header has pixel data or other masks at that place, so it is not read.
+    bool keyed = header_size >= alpha_mask_offset + 4 &&
+                 resources::header_field(image, alpha_mask_offset) == alpha_in_first_byte;
+    bool ok = keyed ? convert_with_alpha(set, image, options.alpha_threshold) : resources::convert_to_24_bit(image);
+    if (!ok) return fail(image);
+  }
+  return 1;
+}
+
+int decode_bmp_rle(Image& image) {
+  const std::uint32_t compression = resources::header_field(image, dib::compression);
+  const int bits = resources::bit_count(image);
+  if (!((compression == rle8 && bits == 8) || (compression == rle4 && bits == 4))) return 0;
+  if (image.pixels > image.dib.size()) return 0;
+
+  // The uncompressed block: header and colour table copied, pixels zeroed.
+  Image decoded;
+  try {
+    decoded.dib.assign(image.dib_size, 0);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  std::copy(image.dib.begin(), image.dib.begin() + image.pixels, decoded.dib.begin());
+  resources::set_header_field(decoded, dib::compression, plain);
+  if (!resources::refresh_layout(decoded)) return 0;
+
+  const bool four_bit = compression == rle4;
+  const RleTarget target{decoded.dib.data() + decoded.pixels, decoded.row_stride,
+                         static_cast<std::uint64_t>(resources::image_width(decoded)),
+                         static_cast<std::uint64_t>(resources::image_height(decoded)), four_bit};
+  Cursor in{Bytes(image.dib.data() + image.pixels, image.dib.size() - image.pixels)};
+  // Positions may run past the row or the picture (long runs, deltas); the
+  // pixels there are dropped. Rows do not wrap: a run that leaves its row
+  // loses the rest, as the row's end-of-line code will follow.
+  std::uint64_t x = 0, y = 0;
+  while (y < target.height) {
+    std::uint8_t count = 0, value = 0;
+    // Coded data that end before the picture is complete are truncated: refuse.
+    if (!in.byte(count) || !in.byte(value)) return 0;
+    if (count > 0) {  // encoded run
+      for (std::uint64_t i = 0; i < count; ++i) {
+        std::uint8_t pixel = !four_bit ? value : (i & 1) ? (value & 0x0F) : (value >> 4);
+        target.put(x + i, y, pixel);
+      }
+      x += count;
+      continue;
+    }
+    switch (value) {
+      case 0:  // end of line
+        x = 0;
+        ++y;
+        break;
+      case 1:  // end of bitmap
+        y = target.height;
+        break;
+      case 2: {  // delta: right and up (forward in storage)
+        std::uint8_t dx = 0, dy = 0;
+        if (!in.byte(dx) || !in.byte(dy)) return 0;
+        x += dx;
+        y += dy;
+        break;
+      }
+      default: {  // absolute run of value pixels, padded to a 16-bit boundary
+        const std::uint64_t n = value;
+        if (!four_bit) {
+          for (std::uint64_t i = 0; i < n; ++i) {
+            std::uint8_t pixel = 0;
+            if (!in.byte(pixel)) return 0;
+            target.put(x + i, y, pixel);
+          }
+          if (n & 1) in.skip(1);
+        } else {
+          std::uint8_t pair = 0;
+          for (std::uint64_t i = 0; i < n; ++i) {
+            if (!(i & 1) && !in.byte(pair)) return 0;
+            target.put(x + i, y, (i & 1) ? (pair & 0x0F) : (pair >> 4));
+          }
+          if (n % 4 == 1 || n % 4 == 2) in.skip(1);
+        }
+        x += n;
+        break;
+      }
+    }
+  }
+  image = std::move(decoded);
+  return 1;
+}
+
+int write_bmp_file(const Image& image, const std::string& file_name) {
+  if (resources::is_empty(image) || image.dib.size() < image.dib_size) return 0;
+  const std::uint32_t file_size = image.dib_size + file_header_bytes;
+  std::uint8_t header[file_header_bytes] = {'B', 'M'};
+  resources::put_u32(header + 2, file_size);
+  resources::put_u32(header + 10, file_size - resources::header_field(image, dib::size_image));
+  std::FILE* file = std::fopen(file_name.c_str(), "wb");
+  if (file == nullptr) return 0;
+  bool ok = std::fwrite(header, 1, sizeof header, file) == sizeof header &&
+            std::fwrite(image.dib.data(), 1, image.dib_size, file) == image.dib_size;
+  ok = std::fclose(file) == 0 && ok;
+  return ok ? 1 : 0;
+}
+
+int dump_images_as_bmp(const ImageSet& set, const std::string& base_name) {
+  for (int number = set.first_number; number < set.first_number + set.count; ++number) {
+    if (!resources::has_image(set, number)) continue;
+    if (!write_bmp_file(set.images[number], format("%s_%03d.bmp", base_name.c_str(), number))) return 0;
+  }
+  return 1;
+}
+
+}  // namespace vexa::imagefiles

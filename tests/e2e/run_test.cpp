@@ -1,0 +1,146 @@
+// The program as a user runs it: command line, console text, log file, output
+// files and exit codes.
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace vexa {
+namespace {
+
+using test::run_vexac;
+using test::TempDir;
+
+const std::string banner = "vexac " VEXAC_VERSION " - macro compiler for Vexa display modules\r\n\r\n";
+
+// Texts sent to a front-end descriptor, decoded from their 12-byte records.
+std::vector<std::string> decode_window_texts(const std::string& bytes) {
+  std::vector<std::string> texts;
+  std::string current;
+  auto u32 = [&](std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at]) |
+                                      static_cast<unsigned char>(bytes[at + 1]) << 8 |
+                                      static_cast<unsigned char>(bytes[at + 2]) << 16 |
+                                      static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24);
+  };
+  for (std::size_t at = 0; at + 12 <= bytes.size(); at += 12) {
+    std::uint32_t message = u32(at), w = u32(at + 4), l = u32(at + 8);
+    if (message == 1034 && w == 0) {
+      current.clear();
+    } else if (message == 1034) {
+      texts.push_back(current);
+    } else if (message > 1034 && message <= 1040) {
+      const char b[6] = {static_cast<char>(w), static_cast<char>(l), static_cast<char>(w >> 8),
+                         static_cast<char>(l >> 8), static_cast<char>(l >> 16), static_cast<char>(l >> 24)};
+      current.append(b, message - 1034);
+    }
+  }
+  return texts;
+}
+
+TEST(Run, SuccessfulCompileWritesUploadLogAndObject) {
+  TempDir dir;
+  test::write_file(dir.file("demo.txt"), "VexaG6\r\nMacro 1\r\n#TP 1,2;\r\n");
+  auto r = run_vexac({"demo.txt", "-O"}, dir.path);
+  EXPECT_EQ(r.exit_code, 0);
+  std::string body = "Open File <demo.txt>\r\n"
+                     "Macro:   1,   1 commands,     5 bytes\r\n"
+                     "\r\nWrite DATA-FLASH Object-File demo.DFO\r\n"
+                     "Write DATA-FLASH Upload File demo.DF\r\n"
+                     "\r\nDATA-FLASH Memory overview:\r\n"
+                     "     System:          1542 bytes\r\n";
+  EXPECT_EQ(r.out.substr(0, banner.size() + body.size()), banner + body);
+  EXPECT_TRUE(test::file_exists(dir.file("demo.DF")));
+  EXPECT_EQ(test::read_bytes(dir.file("demo.DFO")).size(), 32768u);
+  std::string log = test::read_file(dir.file("demo.log"));
+  EXPECT_EQ(log.substr(0, banner.size() + body.size()), banner + body);
+  EXPECT_NE(log.find("            sumary:   1547 bytes\r\n"), std::string::npos);
+}
+
+TEST(Run, ErrorsSuppressOutputsAndSetTheExitCode) {
+  TempDir dir;
+  test::write_file(dir.file("bad.txt"), "VexaG6\nMacro 1\n#TX;\nFOO\n");
+  auto r = run_vexac({"bad.txt"}, dir.path);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_FALSE(test::file_exists(dir.file("bad.DF")));
+  std::string tail = "\r\n---> found 2 Errors !\r\n---> see File <bad.log>\r\n<RETURN>\n";
+  ASSERT_GE(r.out.size(), tail.size());
+  EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+  std::string log = test::read_file(dir.file("bad.log"));
+  EXPECT_NE(log.find("--->ERROR in file <bad.txt>\r\n--->LINE 3: not a valid command !\r\n--->'#TX;'\r\n\r\n"),
+            std::string::npos);
+  std::string log_tail = "\r\n---> found 2 Errors !\r\n";  // "see File" goes to the console only
+  EXPECT_EQ(log.substr(log.size() - log_tail.size()), log_tail);
+}
+
+TEST(Run, CommandLineOptions) {
+  TempDir dir;
+  test::write_file(dir.file("first.txt"), "FOO\n");
+  test::write_file(dir.file("second.txt"), "VexaG6\n");
+  auto r = run_vexac({"first.txt", "-B9600", "-b1000", "-cA", "-s1000", "-x", "second.txt"}, dir.path);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_NE(r.out.find("Baudrate 1000 is not supported !\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Comport -cA is not supported !\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Open File <second.txt>"), std::string::npos);
+  EXPECT_TRUE(test::file_exists(dir.file("second.DF")));
+  EXPECT_FALSE(test::file_exists(dir.file("second.DFO")));
+  EXPECT_EQ(test::read_file(dir.file("second.log")).find("Baudrate"), std::string::npos);
+}
+
+TEST(Run, NoFileAndMissingFile) {
+  TempDir dir;
+  auto r = run_vexac({}, dir.path);  // standard input is empty
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, banner + "Filename: \r\nerror: no File!");
+  auto m = run_vexac({"missing.txt"}, dir.path);
+  EXPECT_EQ(m.exit_code, 0);
+  EXPECT_EQ(m.out, banner + "\r\nCannot Open File <missing.txt> !");
+  EXPECT_EQ(test::read_file(dir.file("missing.log")), banner + "\r\nCannot Open File <missing.txt> !");
+}
+
+TEST(Run, UploadFileWithoutPortDoesNothing) {
+  TempDir dir;
+  test::write_file(dir.file("demo.df"), "not really an upload file");
+  auto r = run_vexac({"demo.df"}, dir.path);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, banner);
+  EXPECT_FALSE(test::file_exists(dir.file("demo.log")));
+}
+
+TEST(Run, FrontEndDescriptorGetsTheTextsAndTheOutcome) {
+  TempDir dir;
+  test::write_file(dir.file("fe.txt"), "VexaG6\nFOO\n");
+  // Descriptor 2 is the standard error of the child: the records arrive there.
+  auto r = run_vexac({"fe.txt", "-m2"}, dir.path);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out.find("<RETURN>"), std::string::npos);  // no waits with a front-end
+  std::vector<std::string> texts = decode_window_texts(r.err);
+  ASSERT_GE(texts.size(), 4u);
+  EXPECT_EQ(texts.front(), banner);
+  EXPECT_EQ(texts.back(), "E R R O R");
+  // The source line of an error is not sent to the window.
+  for (const std::string& t : texts) EXPECT_EQ(t.find("--->'FOO'"), std::string::npos);
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "--->LINE 2: Unknown Command !\r\n"), texts.end());
+}
+
+TEST(Run, FrontEndGetsReadyAfterASuccessfulRun) {
+  TempDir dir;
+  test::write_file(dir.file("ok.txt"), "VexaG6\n");
+  auto r = run_vexac({"ok.txt", "-m2"}, dir.path);
+  EXPECT_EQ(r.exit_code, 0);
+  std::vector<std::string> texts = decode_window_texts(r.err);
+  ASSERT_FALSE(texts.empty());
+  EXPECT_EQ(texts.back(), "R E A D Y");
+}
+
+TEST(Run, HelpAndVersion) {
+  TempDir dir;
+  auto v = run_vexac({"--version"}, dir.path);
+  EXPECT_EQ(v.exit_code, 0);
+  EXPECT_EQ(v.out, "vexac " VEXAC_VERSION "\n");
+  auto h = run_vexac({"--help"}, dir.path);
+  EXPECT_EQ(h.exit_code, 0);
+  EXPECT_NE(h.out.find("usage: vexac"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vexa

@@ -1,0 +1,65 @@
+// BMP files built byte by byte in the tests, from the format's field
+// positions (independent of the reader under test).
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "resources/image.h"
+
+namespace vexa::test {
+
+using ByteList = std::vector<std::uint8_t>;
+
+inline void put32(ByteList& b, std::size_t at, std::uint32_t v) { resources::put_u32(b.data() + at, v); }
+
+struct BmpSpec {
+  int width = 1;
+  int height = 1;  // negative: top-down
+  int bits = 24;
+  std::uint32_t compression = 0;
+  std::uint32_t header_size = 40;
+  std::vector<resources::Bgr> table;  // colour table (biClrUsed = its size)
+  std::vector<std::uint32_t> masks;   // inside a long header at 40, or after a 40-byte one
+  std::uint32_t alpha_mask = 0;       // header offset 52 (headers of 56 bytes and more)
+  ByteList pixels;                    // everything after the table or masks
+};
+
+inline ByteList bmp_file(const BmpSpec& s) {
+  // Fields of the 40-byte header; a shorter header keeps its first bytes.
+  ByteList info(std::max<std::uint32_t>(s.header_size, 40), 0);
+  put32(info, 0, s.header_size);
+  put32(info, 4, static_cast<std::uint32_t>(s.width));
+  put32(info, 8, static_cast<std::uint32_t>(s.height));
+  resources::put_u16(info.data() + 12, 1);
+  resources::put_u16(info.data() + 14, static_cast<std::uint16_t>(s.bits));
+  put32(info, 16, s.compression);
+  std::uint32_t stride = ((s.width * s.bits + 31) / 32) * 4;
+  bool coded = s.compression == 1 || s.compression == 2;
+  put32(info, 20, coded ? static_cast<std::uint32_t>(s.pixels.size()) : stride * std::abs(s.height));
+  put32(info, 32, static_cast<std::uint32_t>(s.table.size()));
+  info.resize(s.header_size);
+  ByteList after;
+  if (s.header_size >= 56) {
+    for (std::size_t i = 0; i < s.masks.size() && i < 3; ++i) put32(info, 40 + 4 * i, s.masks[i]);
+    put32(info, 52, s.alpha_mask);
+  } else {
+    for (std::uint32_t m : s.masks)
+      for (int i = 0; i < 4; ++i) after.push_back(static_cast<std::uint8_t>(m >> (8 * i)));
+  }
+  for (resources::Bgr c : s.table) after.insert(after.end(), {c.blue, c.green, c.red, 0});
+  const std::size_t offset = 14 + info.size() + after.size();
+  ByteList file(offset + s.pixels.size(), 0);
+  file[0] = 'B';
+  file[1] = 'M';
+  put32(file, 2, static_cast<std::uint32_t>(file.size()));
+  put32(file, 10, static_cast<std::uint32_t>(offset));
+  std::copy(info.begin(), info.end(), file.begin() + 14);
+  std::copy(after.begin(), after.end(), file.begin() + 14 + static_cast<std::ptrdiff_t>(info.size()));
+  std::copy(s.pixels.begin(), s.pixels.end(), file.begin() + static_cast<std::ptrdiff_t>(offset));
+  return file;
+}
+
+}  // namespace vexa::test

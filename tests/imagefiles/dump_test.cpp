@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "bmp_files.h"
+#include "imagefiles/dispatch.h"
+#include "test_support.h"
+
+namespace vexa::imagefiles {
+namespace {
+
+using test::BmpSpec;
+using test::ByteList;
+
+ByteList read_back(const std::string& path) {
+  resources::ImageSet set;
+  ByteList file = test::read_bytes(path);
+  EXPECT_EQ(read_bmp(set, Bytes(file.data(), file.size()), ReadOptions{}), 1) << path;
+  return set.images[1].dib;
+}
+
+TEST(DumpImage, PrintsOneLinePerImageAndWritesItAsBmp) {
+  test::TempDir dir;
+  BmpSpec s;
+  s.width = 3;
+  s.height = 2;
+  s.bits = 8;
+  s.table = {resources::rgb(0, 0, 0), resources::rgb(9, 9, 9)};
+  s.pixels = {0, 1, 0, 0, 1, 1, 0, 0};
+  ByteList file = test::bmp_file(s);
+  test::write_file(dir.file("pic.bmp"), file);
+
+  test::ProcessResult run = test::run_vexac({"--dump-image", "pic.bmp"}, dir.path);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(run.out, "image 001: 3 x 2, 8 bit, 2 colors, delay 0, transparent 0, RGB=0,0,0\r\n");
+  ASSERT_TRUE(test::file_exists(dir.file("pic_001.bmp")));
+  EXPECT_EQ(test::read_bytes(dir.file("pic_001.bmp")), file);  // written back unchanged
+
+  // Another base name; a name in other letter case finds the file.
+  std::filesystem::create_directory(dir.file("out"));
+  run = test::run_vexac({"--dump-image", "PIC.BMP", "out/x"}, dir.path);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_TRUE(test::file_exists(dir.file("out/x_001.bmp")));
+}
+
+TEST(DumpImage, ShowsConversionsAndTransparency) {
+  test::TempDir dir;
+  BmpSpec s;
+  s.width = 2;
+  s.bits = 32;
+  s.header_size = 124;
+  s.alpha_mask = 0xFF;
+  s.pixels = {0, 1, 2, 3, 255, 4, 5, 6};
+  test::write_file(dir.file("alpha.bmp"), test::bmp_file(s));
+  test::ProcessResult run = test::run_vexac({"--dump-image", dir.file("alpha.bmp")}, dir.path);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(run.out, "image 001: 2 x 1, 24 bit, 16777216 colors, delay 0, transparent 1, RGB=173,251,90\r\n");
+  ByteList dib = read_back(dir.file("alpha_001.bmp"));
+  ASSERT_EQ(dib.size(), 40u + 8u);
+  EXPECT_EQ(ByteList(dib.begin() + 40, dib.begin() + 46), (ByteList{0x5A, 0xFB, 0xAD, 4, 5, 6}));
+}
+
+TEST(DumpImage, FailuresExitWithOneAndAMessage) {
+  test::TempDir dir;
+  test::ProcessResult run = test::run_vexac({"--dump-image", "missing.bmp"}, dir.path);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.out, "\r\ncannot load image <missing.bmp> !\r\n");
+
+  test::write_file(dir.file("pic.jpeg"), test::bmp_file(BmpSpec{}));
+  run = test::run_vexac({"--dump-image", "pic.jpeg"}, dir.path);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.out, "\r\ncannot load image <pic.jpeg> !\r\n");
+
+  BmpSpec one;
+  one.pixels = {1, 2, 3, 0};
+  test::write_file(dir.file("pic.bmp"), test::bmp_file(one));
+  run = test::run_vexac({"--dump-image", "pic.bmp", "nowhere/pic"}, dir.path);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.out, "\r\ncannot write image files <nowhere/pic_nnn.bmp> !\r\n");
+
+  for (auto args : {std::vector<std::string>{"--dump-image"}, std::vector<std::string>{"--dump-image", "a", "b", "c"}}) {
+    run = test::run_vexac(args, dir.path);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.out, "\r\nusage: vexac --dump-image FILE [BASE]\r\n");
+  }
+}
+
+TEST(DumpImage, EveryGoodCorpusFileIsShown) {
+  std::string folder = test::testdata("bmpsuite/g");
+  if (folder.empty()) GTEST_SKIP() << "no corpus";
+  test::TempDir dir;
+  test::ProcessResult run = test::run_vexac({"--dump-image", folder + "/pal4rle.bmp", dir.file("rle")}, dir.path);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.out, "image 001: 127 x 64, 4 bit, 12 colors, delay 0, transparent 0, RGB=0,0,0\r\n");
+  // The dump is uncompressed: same rows as the plain twin of the file.
+  ByteList rle = read_back(dir.file("rle_001.bmp"));
+  ByteList plain = test::read_bytes(folder + "/pal4.bmp");
+  ASSERT_EQ(rle.size(), plain.size() - 14);
+  EXPECT_TRUE(std::equal(rle.begin() + 40 + 48, rle.end(), plain.begin() + 14 + 40 + 48));
+
+  run = test::run_vexac({"--dump-image", folder + "/rgb16.bmp", dir.file("rgb16")}, dir.path);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.out, "image 001: 127 x 64, 16 bit, 65536 colors, delay 0, transparent 0, RGB=0,0,0\r\n");
+}
+
+}  // namespace
+}  // namespace vexa::imagefiles
