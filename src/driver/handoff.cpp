@@ -95,7 +95,7 @@ int find_usb_port(std::string& name, std::string& device) {
 void wait_for_return(Output& out) {
   if (out.window_fd >= 0) return;
   report_text(out, "<RETURN>\n", to_console);
-  read_console_line();
+  read_console_line(out);
 }
 
 }  // namespace

@@ -134,7 +134,10 @@ TEST(Programming, FramedModeWithABaudSwitchAndTheFrontEndRecords) {
   UploadImage image = test::random_image(1552, 600);
   for (bool verify : {false, true}) {
     SCOPED_TRACE(verify ? "verify" : "no verify");
+    // Ticks of 2 ms leave the simulator 40 ms to take the change command
+    // at the old rate, even on a loaded machine.
     Programming p = program(image.upload_file(), {"--framed", "--rate", "230400", "--flash-kb", "64"}, [&](Context& ctx) {
+      ctx.link.tick_us = 2000;
       ctx.settings.baud = 460800;
       ctx.settings.verify = verify;
     });
@@ -173,7 +176,10 @@ TEST(Programming, RatesWithoutDuzedadoridido) {
   // VexaG7 in plain mode: 115200 is lowered to 19200 and switched to with
   // the change command for index 4.
   Programming p = program(image.upload_file(), {"--model", "VexaG7", "--rate", "38400", "--flash-kb", "64"},
-                          [&](Context& ctx) { ctx.settings.baud = 115200; });
+                          [&](Context& ctx) {
+                            ctx.link.tick_us = 2000;
+                            ctx.settings.baud = 115200;
+                          });
   EXPECT_EQ(p.result, 1);
   EXPECT_NE(p.console.find("....\r\nfound: VexaG7 640x480, color, 64kB FLASH, 38400 baud\r\n115200 baud is not possible "
                            "without Duzedadoridido\r\nprogram file " + p.file + " with 19200 baud\r\n"),
