@@ -32,16 +32,16 @@ constexpr auto single_readers = std::to_array<SingleReader>({
     // {".BH7", read_bh7},  -- native formats: not yet
     // {".BLH", read_blh},  -- native formats: not yet
     // {".BLV", read_blv},  -- native formats: not yet
-    // {".JPG", read_jpeg}, -- JPEG reader: not yet
-    // {".TGA", read_tga},  -- TGA reader: not yet
-    // {".PNG", read_png},  -- PNG reader: not yet
+    {".JPG", read_jpeg},
+    {".TGA", read_tga},
+    {".PNG", read_png},
 });
 
-// Tried after the single-image readers, in this order (raise the size when
-// adding a row):
-//   {".FXT", read_fxt_font}, {".G16", read_g16}, {".G24", read_g16},
-//   {".GIF", [](Context& ctx, resources::ImageSet& set, Bytes file) { return read_gif(ctx.out, set, file); }},
-constexpr std::array<MultiReader, 0> multi_readers = {};
+// Tried after the single-image readers, in this order:
+//   {".FXT", read_fxt_font}, {".G16", read_g16}, {".G24", read_g16}  -- not yet
+constexpr auto multi_readers = std::to_array<MultiReader>({
+    {".GIF", [](Context& ctx, resources::ImageSet& set, Bytes file) { return read_gif(ctx.out, set, file); }},
+});
 
 bool same_extension(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
