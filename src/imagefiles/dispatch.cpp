@@ -47,8 +47,9 @@ constexpr auto multi_readers = std::to_array<MultiReader>({
     {".FXT", read_fxt_font},
     {".G16", read_g16_file},
     {".G24", read_g16_file},
-    // {".GIF", [](Context& ctx, resources::ImageSet& set, const std::string&, Bytes file) {
-    //    return read_gif(ctx.out, set, file); }},  -- GIF reader: not yet
+    {".GIF", [](Context& ctx, resources::ImageSet& set, const std::string&, Bytes file) {
+       return read_gif(ctx.out, set, file);
+     }},
 });
 
 bool same_extension(std::string_view a, std::string_view b) {

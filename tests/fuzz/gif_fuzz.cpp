@@ -1,0 +1,18 @@
+// Fuzz target of the GIF reader: arbitrary bytes through decoding, composition
+// and the colour analysis of the composed screens.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "driver/output.h"
+#include "imagefiles/dispatch.h"
+#include "resources/image.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  vexa::driver::Output out;
+  out.console = nullptr;  // the analysis' information lines go nowhere
+  auto set = std::make_unique<vexa::resources::ImageSet>();
+  vexa::imagefiles::read_gif(out, *set, vexa::imagefiles::Bytes(data, size));
+  vexa::resources::clear_set(*set);
+  return 0;
+}
