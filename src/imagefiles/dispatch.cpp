@@ -30,16 +30,15 @@ struct MultiReader {
 
 int read_g16_file(Context&, resources::ImageSet& set, const std::string&, Bytes file) { return read_g16(set, file); }
 
-// Tried in this order. A reader that has not been written yet has no row; a
-// file of its kind then fails like a file that cannot be read.
+// Tried in this order.
 constexpr auto single_readers = std::to_array<SingleReader>({
     {".BMP", read_bmp},
     {".BH7", read_bh7},
     {".BLH", read_blh},
     {".BLV", read_blv},
-    // {".JPG", read_jpeg}, -- JPEG reader: not yet
-    // {".TGA", read_tga},  -- TGA reader: not yet
-    // {".PNG", read_png},  -- PNG reader: not yet
+    {".JPG", read_jpeg},
+    {".TGA", read_tga},
+    {".PNG", read_png},
 });
 
 // Tried after the single-image readers, in this order.

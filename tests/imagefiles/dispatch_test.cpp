@@ -90,5 +90,45 @@ TEST(LoadImageFile, PassesTheAlphaThreshold) {
   EXPECT_EQ(resources::pixel_colour(ctx.work_set.images[1], 1, 0), resources::rgb(6, 5, 4));
 }
 
+TEST(LoadImageFile, ReachesThePngTgaAndJpegReadersWithTheSettings) {
+  std::string png = test::testdata("pngsuite/g04n2c08.png");  // gAMA 0.45
+  if (png.empty()) GTEST_SKIP() << "corpora not present";
+  test::TempDir dir;
+  test::write_file(dir.file("gamma.Png"), test::read_bytes(png));
+  test::write_file(dir.file("alpha.tga"), test::read_bytes(test::testdata("tga-pillow/common/200x32_rgba_bl_raw.tga")));
+  test::write_file(dir.file("photo.JPG"), test::read_bytes(test::testdata("jpeg/testorig.jpg")));
+  test::CapturedContext captured;
+  Context& ctx = *captured.ctx;
+  resources::ImageSet& set = ctx.work_set;
+
+  ASSERT_EQ(load_image_file(ctx, set, dir.file("gamma.Png")), 1);
+  EXPECT_EQ(set.count, 1);
+  EXPECT_EQ(set.first_number, 1);
+  resources::Bgr plain = resources::pixel_colour(set.images[1], 5, 5);
+  ctx.settings.gamma = 1;
+  ASSERT_EQ(load_image_file(ctx, set, dir.file("gamma.Png")), 1);
+  EXPECT_NE(resources::pixel_colour(set.images[1], 5, 5), plain);
+
+  // More pixels are keyed at a higher threshold.
+  auto keyed = [&] {
+    int n = 0;
+    for (int y = 0; y < 32; ++y)
+      for (int x = 0; x < 200; ++x) n += resources::pixel_colour(set.images[1], x, y) == set.transparent_colour;
+    return n;
+  };
+  ASSERT_EQ(load_image_file(ctx, set, dir.file("alpha.tga")), 1);
+  EXPECT_EQ(set.count, 1);
+  int at_128 = keyed();
+  ctx.settings.alpha_threshold = 250;
+  ASSERT_EQ(load_image_file(ctx, set, dir.file("alpha.tga")), 1);
+  EXPECT_GT(keyed(), at_128);
+  EXPECT_GT(at_128, 0);
+
+  ASSERT_EQ(load_image_file(ctx, set, dir.file("photo.JPG")), 1);
+  EXPECT_EQ(set.count, 1);
+  EXPECT_EQ(resources::image_width(set.images[1]), 227);
+  EXPECT_EQ(captured.console(), "");
+}
+
 }  // namespace
 }  // namespace vexa::imagefiles

@@ -1,0 +1,168 @@
+// PNG decoding throughput: this program's reader against the system's libpng
+// on large pictures generated and encoded in memory (libpng's own encoder,
+// default filter choice and compression). Each file is decoded several times
+// by both, alternating; the best time of each counts. The ratio is libpng's
+// time divided by ours (1.0 = as fast, above 1 = faster).
+#include <png.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "imagefiles/dispatch.h"
+
+namespace {
+
+struct Picture {
+  std::string name;
+  int width;
+  int height;
+  int colour_type;  // PNG_COLOR_TYPE_*
+  int interlace;    // PNG_INTERLACE_*
+  std::vector<std::uint8_t> file;
+};
+
+// Photo-like content: smooth gradients with a little noise, so that the
+// filters and the compressor see what they see in real pictures.
+std::vector<std::uint8_t> generate(int width, int height, int channels) {
+  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * channels);
+  std::uint32_t seed = 12345;
+  std::size_t i = 0;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      seed = seed * 1664525u + 1013904223u;
+      int noise = static_cast<int>((seed >> 24) & 15) - 8;
+      int base[4] = {(x * 255) / width, (y * 255) / height, ((x + y) * 127) / (width + height) + 64,
+                     (x / 64 + y / 64) % 2 ? 255 : (x * 7 + y) & 255};
+      for (int c = 0; c < channels; ++c) {
+        int v = base[c] + (c == 3 ? 0 : noise);
+        pixels[i++] = static_cast<std::uint8_t>(std::clamp(v, 0, 255));
+      }
+    }
+  }
+  return pixels;
+}
+
+void write_to_vector(png_structp png, png_bytep data, png_size_t length) {
+  auto* out = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(png));
+  out->insert(out->end(), data, data + length);
+}
+
+std::vector<std::uint8_t> encode(int width, int height, int colour_type, int interlace,
+                                 const std::vector<std::uint8_t>& pixels, int channels) {
+  std::vector<std::uint8_t> out;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return {};
+  }
+  png_set_write_fn(png, &out, write_to_vector, nullptr);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, colour_type, interlace,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (colour_type == PNG_COLOR_TYPE_PALETTE) {
+    png_color palette[256];
+    for (int i = 0; i < 256; ++i)
+      palette[i] = png_color{static_cast<png_byte>(i), static_cast<png_byte>(255 - i), static_cast<png_byte>(i / 2)};
+    png_set_PLTE(png, info, palette, 256);
+  }
+  png_write_info(png, info);
+  std::vector<png_bytep> rows(static_cast<std::size_t>(height));
+  for (int y = 0; y < height; ++y)
+    rows[static_cast<std::size_t>(y)] = const_cast<png_bytep>(pixels.data()) + static_cast<std::size_t>(y) * width * channels;
+  png_write_image(png, rows.data());
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return out;
+}
+
+struct Reader {
+  const std::vector<std::uint8_t>* file;
+  std::size_t at;
+};
+
+void read_from_vector(png_structp png, png_bytep data, png_size_t length) {
+  auto* reader = static_cast<Reader*>(png_get_io_ptr(png));
+  if (length > reader->file->size() - reader->at) png_error(png, "short");
+  std::memcpy(data, reader->file->data() + reader->at, length);
+  reader->at += length;
+}
+
+// libpng decoding into rows of its native format, as an application would.
+bool decode_libpng(const std::vector<std::uint8_t>& file, std::vector<std::uint8_t>& pixels) {
+  Reader reader{&file, 0};
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    return false;
+  }
+  png_set_read_fn(png, &reader, read_from_vector);
+  png_read_info(png, info);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  std::size_t row_bytes = png_get_rowbytes(png, info);
+  png_uint_32 height = png_get_image_height(png, info);
+  pixels.resize(row_bytes * height);
+  std::vector<png_bytep> rows(height);
+  for (png_uint_32 y = 0; y < height; ++y) rows[y] = pixels.data() + y * row_bytes;
+  png_read_image(png, rows.data());
+  png_read_end(png, nullptr);
+  png_destroy_read_struct(&png, &info, nullptr);
+  return true;
+}
+
+bool decode_ours(const std::vector<std::uint8_t>& file) {
+  auto set = std::make_unique<vexa::resources::ImageSet>();
+  return vexa::imagefiles::read_png(*set, vexa::imagefiles::Bytes(file.data(), file.size()), {}) == 1;
+}
+
+template <typename F>
+double seconds(F&& f) {
+  auto start = std::chrono::steady_clock::now();
+  f();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+int main() {
+  const int side = 2048;
+  std::vector<Picture> pictures = {
+      {"RGB 8-bit", side, side, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, {}},
+      {"RGBA 8-bit", side, side, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, {}},
+      {"palette 8-bit", side, side, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE, {}},
+      {"grey 8-bit", side, side, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, {}},
+      {"RGB 8-bit Adam7", side, side, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_ADAM7, {}},
+  };
+  double total_ours = 0, total_libpng = 0;
+  std::printf("%-18s %9s %12s %12s %7s\n", "picture", "file KB", "libpng ms", "ours ms", "ratio");
+  for (Picture& p : pictures) {
+    int channels = p.colour_type == PNG_COLOR_TYPE_RGB ? 3 : p.colour_type == PNG_COLOR_TYPE_RGB_ALPHA ? 4 : 1;
+    p.file = encode(p.width, p.height, p.colour_type, p.interlace, generate(p.width, p.height, channels), channels);
+    std::vector<std::uint8_t> pixels;
+    if (p.file.empty() || !decode_libpng(p.file, pixels) || !decode_ours(p.file)) {
+      std::printf("%-18s failed to encode or decode\n", p.name.c_str());
+      return 1;
+    }
+    double best_ours = 1e9, best_libpng = 1e9;
+    for (int run = 0; run < 5; ++run) {
+      best_libpng = std::min(best_libpng, seconds([&] {
+                               std::vector<std::uint8_t> fresh;  // a new picture each time, as ours makes
+                               decode_libpng(p.file, fresh);
+                             }));
+      best_ours = std::min(best_ours, seconds([&] { decode_ours(p.file); }));
+    }
+    total_ours += best_ours;
+    total_libpng += best_libpng;
+    std::printf("%-18s %9zu %12.1f %12.1f %7.2f\n", p.name.c_str(), p.file.size() / 1024, best_libpng * 1000,
+                best_ours * 1000, best_libpng / best_ours);
+  }
+  std::printf("%-18s %9s %12.1f %12.1f %7.2f  (target >= 0.80)\n", "all", "", total_libpng * 1000, total_ours * 1000,
+              total_libpng / total_ours);
+  return 0;
+}

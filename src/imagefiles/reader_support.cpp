@@ -1,0 +1,120 @@
+#include "imagefiles/reader_support.h"
+
+#include <cstdlib>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace vexa::imagefiles {
+
+using resources::put_u16;
+using resources::put_u32;
+namespace dib = resources::dib;
+
+bool ByteCursor::skip(std::size_t n) {
+  if (n > remaining()) return false;
+  position += n;
+  return true;
+}
+
+bool ByteCursor::take(std::size_t n, Bytes& out) {
+  if (n > remaining()) return false;
+  out = bytes.subspan(position, n);
+  position += n;
+  return true;
+}
+
+bool ByteCursor::u8(std::uint32_t& value) {
+  if (remaining() < 1) return false;
+  value = bytes[position];
+  position += 1;
+  return true;
+}
+
+bool ByteCursor::u16_le(std::uint32_t& value) {
+  if (remaining() < 2) return false;
+  value = bytes[position] | (static_cast<std::uint32_t>(bytes[position + 1]) << 8);
+  position += 2;
+  return true;
+}
+
+bool ByteCursor::u32_be(std::uint32_t& value) {
+  if (remaining() < 4) return false;
+  value = get_u32_be(bytes.data() + position);
+  position += 4;
+  return true;
+}
+
+namespace {
+constexpr std::size_t huge_page = 2u << 20;
+}
+
+void LargeBuffer::Free::operator()(std::uint8_t* p) const { std::free(p); }
+
+void advise_large(void* data, std::size_t size) {
+#if defined(MADV_HUGEPAGE)
+  // Only whole huge pages inside the block can be backed by them.
+  auto start = (reinterpret_cast<std::uintptr_t>(data) + huge_page - 1) & ~(huge_page - 1);
+  auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(huge_page - 1);
+  if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)size;
+#endif
+}
+
+bool allocate_large(LargeBuffer& buffer, std::size_t size) {
+  buffer.data.reset();
+  buffer.size = 0;
+  if (size == 0) return false;
+  // Huge-page aligned when large, so that every part of it can use them.
+  void* p = size >= huge_page ? std::aligned_alloc(huge_page, (size + huge_page - 1) & ~(huge_page - 1))
+                              : std::malloc(size);
+  if (p == nullptr) return false;
+  if (size >= huge_page) advise_large(p, size);
+  buffer.data.reset(static_cast<std::uint8_t*>(p));
+  buffer.size = size;
+  return true;
+}
+
+bool create_bitmap(resources::Image& image, std::int64_t width, std::int64_t height, int bits,
+                   int table_entries, std::uint32_t clr_used) {
+  resources::release_image(image);
+  if (width < 1 || height < 1 || width > limits::image_side || height > limits::image_side) return false;
+  if (table_entries < 0 || table_entries > 256) return false;
+  // Sides are at most 65535, so these products stay far inside 64 bits.
+  std::uint64_t stride = ((static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bits) + 31) / 32) * 4;
+  std::uint64_t size_image = stride * static_cast<std::uint64_t>(height);
+  if (size_image > limits::image_bytes) return false;
+  std::uint64_t table_bytes = bits <= 8 ? 4u * static_cast<std::uint64_t>(table_entries) : (bits == 16 ? 12 : 0);
+  try {
+    std::size_t total = dib::header_bytes + table_bytes + size_image;
+    image.dib.reserve(total);
+    advise_large(image.dib.data(), total);
+    image.dib.assign(total, 0);
+  } catch (const std::bad_alloc&) {
+    resources::release_image(image);
+    return false;
+  }
+  std::uint8_t* h = image.dib.data();
+  put_u32(h + dib::size, dib::header_bytes);
+  put_u32(h + dib::width, static_cast<std::uint32_t>(width));
+  put_u32(h + dib::height, static_cast<std::uint32_t>(height));
+  put_u16(h + dib::planes, 1);
+  put_u16(h + dib::bit_count, static_cast<std::uint16_t>(bits));
+  put_u32(h + dib::compression, bits == 16 ? 3 : 0);
+  put_u32(h + dib::x_pels, dib::pels_per_metre);
+  put_u32(h + dib::y_pels, dib::pels_per_metre);
+  put_u32(h + dib::clr_used, clr_used);
+  put_u32(h + dib::clr_important, clr_used);
+  // A clr_used that disagrees with table_entries would move the pixel rows.
+  if (!resources::refresh_layout(image) || image.dib_size != image.dib.size()) {
+    resources::release_image(image);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace vexa::imagefiles

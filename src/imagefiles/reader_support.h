@@ -1,0 +1,63 @@
+// Helpers shared by the image file readers: a bounds-checked cursor over the
+// bytes of a file, and an empty bitmap block with a colour table of any size.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "imagefiles/dispatch.h"
+#include "resources/image.h"
+
+namespace vexa::imagefiles {
+
+// Reads a file's bytes front to back. Every read checks that the bytes are
+// there and fails (returns false, cursor unchanged) when they are not, so a
+// truncated file is an error and never reads past its end.
+struct ByteCursor {
+  Bytes bytes;
+  std::size_t position = 0;
+
+  std::size_t remaining() const { return bytes.size() - position; }
+  bool skip(std::size_t n);
+  // The next n bytes as a span (in place, not copied).
+  bool take(std::size_t n, Bytes& out);
+  bool u8(std::uint32_t& value);
+  bool u16_le(std::uint32_t& value);
+  bool u32_be(std::uint32_t& value);
+};
+
+inline std::uint32_t get_u32_be(const std::uint8_t* p) {
+  return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
+         (static_cast<std::uint32_t>(p[2]) << 8) | p[3];
+}
+
+// Working memory of a reader for a whole picture (decompressed data and the
+// like), not zero-filled. Empty when memory runs out.
+struct LargeBuffer {
+  struct Free {
+    void operator()(std::uint8_t* p) const;
+  };
+  std::unique_ptr<std::uint8_t[], Free> data;
+  std::size_t size = 0;
+};
+bool allocate_large(LargeBuffer& buffer, std::size_t size);
+
+// Asks the system to back a large block with huge pages. Decoding writes a
+// whole picture's worth of fresh memory at least twice (decompressed rows,
+// bitmap); with 4 KB pages the page faults alone cost as much as the
+// decompression. Does nothing where the system has no such hint.
+void advise_large(void* data, std::size_t size);
+
+// Replaces the image by a zero-filled bitmap: 40-byte header, width, height
+// (bottom-up), one plane, bits per pixel, 2500 pixels per metre, biClrUsed
+// and biClrImportant = clr_used. Up to 8 bits, table_entries colour-table
+// entries follow the header (clr_used must then be table_entries, or 0 when
+// table_entries is 2 to the power of bits); 16 bits get compression 3 and
+// three zero mask words for the caller to fill. Fails (image empty) when a
+// side is outside 1..limits::image_side, the pixel rows would exceed
+// limits::image_bytes, or memory runs out.
+bool create_bitmap(resources::Image& image, std::int64_t width, std::int64_t height, int bits,
+                   int table_entries, std::uint32_t clr_used);
+
+}  // namespace vexa::imagefiles

@@ -1,0 +1,13 @@
+// Fuzz target: the JPEG reader (libjpeg behind the project's error manager)
+// on arbitrary bytes.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "imagefiles/dispatch.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  auto set = std::make_unique<vexa::resources::ImageSet>();
+  vexa::imagefiles::read_jpeg(*set, vexa::imagefiles::Bytes(data, size), {});
+  return 0;
+}

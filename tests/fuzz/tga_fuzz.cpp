@@ -1,0 +1,14 @@
+// Fuzz target: the TGA reader on arbitrary bytes.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "imagefiles/dispatch.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  auto set = std::make_unique<vexa::resources::ImageSet>();
+  vexa::imagefiles::ReadOptions options;
+  options.alpha_threshold = size > 1 ? data[size / 2] : 128;
+  vexa::imagefiles::read_tga(*set, vexa::imagefiles::Bytes(data, size), options);
+  return 0;
+}

@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "imagefiles/dispatch.h"
+#include "imagefiles/jpeg.h"
+#include "reader_test_support.h"
+
+namespace vexa::imagefiles {
+namespace {
+
+using resources::ImageSet;
+
+int read(ImageSet& set, const std::vector<std::uint8_t>& bytes) {
+  return read_jpeg(set, Bytes(bytes.data(), bytes.size()), ReadOptions{});
+}
+
+TEST(JpegReader, DensityBecomesPixelsPerMetre) {
+  EXPECT_EQ(jpeg_pels_per_metre(1, 300), 11811);  // 300 * 100 / 2.54 = 11811.02
+  EXPECT_EQ(jpeg_pels_per_metre(1, 72), 2835);    // 2834.65
+  EXPECT_EQ(jpeg_pels_per_metre(1, 144), 5669);   // 5669.29
+  EXPECT_EQ(jpeg_pels_per_metre(1, 96), 3780);    // 3779.53 rounds up
+  EXPECT_EQ(jpeg_pels_per_metre(1, 1), 39);
+  EXPECT_EQ(jpeg_pels_per_metre(1, 65535), 2580118);
+  EXPECT_EQ(jpeg_pels_per_metre(1, 0), 2835);  // 0 counts as 72
+  EXPECT_EQ(jpeg_pels_per_metre(2, 118), 11800);
+  EXPECT_EQ(jpeg_pels_per_metre(2, 0), 7200);
+  EXPECT_EQ(jpeg_pels_per_metre(0, 1), 2835);
+  EXPECT_EQ(jpeg_pels_per_metre(0, 300), 2835);
+  EXPECT_EQ(jpeg_pels_per_metre(3, 300), 2835);
+}
+
+TEST(JpegReader, NonJpegBytesFailWithoutAnImage) {
+  ImageSet set;
+  EXPECT_EQ(read(set, {}), 0);
+  EXPECT_EQ(read(set, {0xFF, 0xD8}), 0);
+  EXPECT_EQ(read(set, {'B', 'M', 0, 0}), 0);
+  EXPECT_TRUE(resources::is_empty(set.images[1]));
+}
+
+// --- public corpus -----------------------------------------------------------------
+
+// A binary PPM (P6) or PGM (P5) file as rows of blue, green, red.
+struct Netpbm {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> bgr;  // top row first
+};
+
+Netpbm read_netpbm(const std::string& path) {
+  std::string bytes = test::read_file(path);
+  std::istringstream in(bytes);
+  std::string magic;
+  int maxval = 0;
+  Netpbm p;
+  in >> magic >> p.width >> p.height >> maxval;
+  in.get();  // the single white-space byte before the samples
+  int channels = magic == "P6" ? 3 : 1;
+  std::size_t at = static_cast<std::size_t>(in.tellg());
+  EXPECT_EQ(maxval, 255) << path;
+  EXPECT_EQ(bytes.size() - at, static_cast<std::size_t>(p.width) * p.height * channels) << path;
+  for (std::size_t i = at; i + channels <= bytes.size(); i += channels) {
+    auto s = [&](int c) { return static_cast<std::uint8_t>(bytes[i + static_cast<std::size_t>(c)]); };
+    if (channels == 3) p.bgr.insert(p.bgr.end(), {s(2), s(1), s(0)});
+    else p.bgr.insert(p.bgr.end(), {s(0), s(0), s(0)});
+  }
+  return p;
+}
+
+// Every stored row, compared byte for byte with the reference row it holds;
+// the row padding must be zero.
+void expect_same_pixels(const ImageSet& set, const Netpbm& reference, const std::string& label) {
+  const auto& image = set.images[1];
+  ASSERT_EQ(resources::image_width(image), reference.width) << label;
+  ASSERT_EQ(resources::image_height(image), reference.height) << label;
+  EXPECT_EQ(resources::bit_count(image), 24) << label;
+  std::size_t row_bytes = static_cast<std::size_t>(reference.width) * 3;
+  int differing = 0;
+  for (int y = 0; y < reference.height; ++y) {
+    const std::uint8_t* ours = resources::row_pointer(image, y);
+    const std::uint8_t* want = reference.bgr.data() + y * row_bytes;
+    if (!std::equal(ours, ours + row_bytes, want)) ++differing;
+    for (std::size_t i = row_bytes; i < image.row_stride; ++i) EXPECT_EQ(ours[i], 0) << label;
+  }
+  EXPECT_EQ(differing, 0) << label << ": rows that differ from the reference";
+}
+
+struct Decoded {
+  const char* file;
+  const char* reference;
+};
+
+constexpr Decoded decoded_cases[] = {
+    {"testorig.jpg", "testorig.ppm"},
+    {"testorig_progressive.jpg", "testorig.ppm"},
+    {"testorig_optimized.jpg", "testorig.ppm"},
+    {"testorig_restart1row.jpg", "testorig.ppm"},
+    {"testorig_dens_aspect2x1.jpg", "testorig.ppm"},
+    {"testorig_dens_dpi300.jpg", "testorig.ppm"},
+    {"testorig_dens_dpi72x144.jpg", "testorig.ppm"},
+    {"testorig_dens_dpcm118.jpg", "testorig.ppm"},
+    {"testorig_dens_dpi0.jpg", "testorig.ppm"},
+    {"testorig_nojfif.jpg", "testorig.ppm"},
+    {"testorig_exif_nojfif.jpg", "testorig.ppm"},
+    {"testorig_grey.jpg", "testorig_grey.pgm"},
+    {"testorig_grey_progressive.jpg", "testorig_grey.pgm"},
+    {"testorig_crop10x7.jpg", "testorig_crop10x7.ppm"},
+    {"testorig_crop1x1.jpg", "testorig_crop1x1.ppm"},
+    {"testimgint.jpg", "testimgint.ppm"},
+    {"testimgari.jpg", "testimgint.ppm"},
+    {"testimg_q90_444.jpg", "testimg_q90_444.ppm"},
+    {"testimg_q90_422.jpg", "testimg_q90_422.ppm"},
+    {"testimg_q90_grey.jpg", "testimg_q90_grey.pgm"},
+};
+
+TEST(JpegCorpus, DecodesEqualTheReferenceDecodes) {
+  if (test::testdata("jpeg").empty()) GTEST_SKIP() << "corpora not present";
+  for (const auto& k : decoded_cases) {
+    ImageSet set;
+    ASSERT_EQ(read(set, test::read_bytes(test::testdata(std::string("jpeg/") + k.file))), 1) << k.file;
+    test::expect_consistent(set, k.file);
+    expect_same_pixels(set, read_netpbm(test::testdata(std::string("jpeg/ref/") + k.reference)), k.file);
+  }
+  // Ten pixels: 30 bytes and 2 bytes of padding per row.
+  ImageSet set;
+  ASSERT_EQ(read(set, test::read_bytes(test::testdata("jpeg/testorig_crop10x7.jpg"))), 1);
+  EXPECT_EQ(set.images[1].row_stride, 32u);
+  EXPECT_EQ(resources::header_field(set.images[1], resources::dib::size_image), 32u * 7);
+  EXPECT_EQ(resources::header_field(set.images[1], resources::dib::clr_used), 0u);
+}
+
+TEST(JpegCorpus, DensityFieldsGiveTheResolution) {
+  if (test::testdata("jpeg").empty()) GTEST_SKIP() << "corpora not present";
+  struct Case {
+    const char* file;
+    std::uint32_t x, y;
+  };
+  for (const Case& k : {Case{"testorig.jpg", 2835, 2835}, Case{"testorig_dens_aspect2x1.jpg", 2835, 2835},
+                        Case{"testorig_dens_dpi300.jpg", 11811, 11811}, Case{"testorig_dens_dpi72x144.jpg", 2835, 5669},
+                        Case{"testorig_dens_dpcm118.jpg", 11800, 11800}, Case{"testorig_dens_dpi0.jpg", 2835, 2835},
+                        Case{"testorig_nojfif.jpg", 2835, 2835}, Case{"testorig_exif_nojfif.jpg", 2835, 2835}}) {
+    ImageSet set;
+    ASSERT_EQ(read(set, test::read_bytes(test::testdata(std::string("jpeg/") + k.file))), 1) << k.file;
+    EXPECT_EQ(resources::header_field(set.images[1], resources::dib::x_pels), k.x) << k.file;
+    EXPECT_EQ(resources::header_field(set.images[1], resources::dib::y_pels), k.y) << k.file;
+  }
+}
+
+TEST(JpegCorpus, UnsupportedFilesAreRejectedAndTruncatedOnesSurvive) {
+  if (test::testdata("jpeg").empty()) GTEST_SKIP() << "corpora not present";
+  for (const char* file : {"testimg_cmyk_adobe.jpg", "monkey12.jpg"}) {
+    ImageSet set;
+    EXPECT_EQ(read(set, test::read_bytes(test::testdata(std::string("jpeg/") + file))), 0) << file;
+    EXPECT_TRUE(resources::is_empty(set.images[1])) << file;
+  }
+  // The first half of a file: libjpeg fills the missing part and the
+  // picture is kept at its full size.
+  ImageSet set;
+  ASSERT_EQ(read(set, test::read_bytes(test::testdata("jpeg/testorig_truncated.jpg"))), 1);
+  EXPECT_EQ(resources::image_width(set.images[1]), 227);
+  EXPECT_EQ(resources::image_height(set.images[1]), 149);
+}
+
+TEST(JpegCorpus, EveryFileAndDamagedCopiesStayInsideTheirBuffers) {
+  std::vector<std::string> files = test::corpus_files("jpeg", ".jpg");
+  if (files.empty()) GTEST_SKIP() << "corpora not present";
+  EXPECT_EQ(files.size(), 23u);
+  int loaded = 0, total = 0;
+  for (const std::string& path : files) {
+    for (const auto& copy : test::damaged_copies(test::read_bytes(path), 12)) {
+      ImageSet set;
+      ++total;
+      if (read(set, copy) == 1) {
+        ++loaded;
+        test::expect_consistent(set, path);
+      } else {
+        EXPECT_TRUE(resources::is_empty(set.images[1]));
+      }
+    }
+  }
+  EXPECT_GT(loaded, 0);
+  EXPECT_LT(loaded, total);
+}
+
+}  // namespace
+}  // namespace vexa::imagefiles

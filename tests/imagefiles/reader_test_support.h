@@ -1,0 +1,154 @@
+// Helpers for the image reader tests: corpus listing, the independent
+// reference decoder (python3-pil through decode_reference.py), comparison of
+// a decoded image with reference pixels, and damaged copies of files for the
+// robustness runs.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "imagefiles/dispatch.h"
+#include "resources/image.h"
+#include "test_support.h"
+
+namespace vexa::test {
+
+// Files under a corpus folder (recursively) whose names end in extension
+// (lower case compared), sorted; empty when the corpora are absent.
+inline std::vector<std::string> corpus_files(const std::string& folder, const std::string& extension) {
+  std::vector<std::string> files;
+  std::string root = testdata(folder);
+  if (root.empty() || !std::filesystem::is_directory(root)) return files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    if (!entry.is_regular_file()) continue;
+    std::string name = entry.path().string();
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (lower.size() >= extension.size() && lower.compare(lower.size() - extension.size(), extension.size(), extension) == 0)
+      files.push_back(name);
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+inline std::string base_name(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
+// Pixels as the reference decoder sees them: 8-bit red, green, blue, alpha
+// per pixel, top row first. ok is false when the decoder refused the file.
+struct ReferencePicture {
+  bool ok = false;
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> rgba;
+  std::uint8_t channel(int x, int y, int c) const { return rgba[(static_cast<std::size_t>(y) * width + x) * 4 + c]; }
+};
+
+inline std::vector<std::uint8_t> from_hex(const std::string& text) {
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(text.size() / 2);
+  for (std::size_t i = 0; i + 1 < text.size(); i += 2) bytes.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+
+// Decodes every path with the reference decoder in one run.
+inline std::map<std::string, ReferencePicture> decode_reference(const std::vector<std::string>& paths) {
+  std::map<std::string, ReferencePicture> result;
+  if (paths.empty()) return result;
+  std::vector<std::string> argv = {"/usr/bin/python3", std::string(VEXA_SOURCE_DIR) + "/tests/imagefiles/decode_reference.py"};
+  argv.insert(argv.end(), paths.begin(), paths.end());
+  ProcessResult run = run_process(argv, ".");
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  std::istringstream lines(run.out);
+  for (const std::string& path : paths) {
+    std::string line;
+    ReferencePicture picture;
+    if (!std::getline(lines, line)) break;
+    if (line.rfind("error", 0) != 0) {
+      std::istringstream size(line);
+      size >> picture.width >> picture.height;
+      std::string hex;
+      std::getline(lines, hex);
+      picture.rgba = from_hex(hex);
+      picture.ok = picture.rgba.size() == static_cast<std::size_t>(picture.width) * picture.height * 4;
+    }
+    result[path] = picture;
+  }
+  return result;
+}
+
+// Compares slot 1 of a decoded set with reference pixels. Pixels the
+// reference calls transparent (alpha below threshold) must show the set's key
+// colour; all others must show expected(reference colour) and, when the set
+// has a key, must not show the key. Returns the number of mismatches (the
+// first few are reported).
+inline int compare_with_reference(const resources::ImageSet& set, const ReferencePicture& reference, int threshold,
+                                  const std::function<resources::Bgr(resources::Bgr)>& expected,
+                                  const std::string& label) {
+  const resources::Image& image = set.images[1];
+  EXPECT_EQ(resources::image_width(image), reference.width) << label;
+  EXPECT_EQ(resources::image_height(image), reference.height) << label;
+  if (resources::image_width(image) != reference.width || resources::image_height(image) != reference.height) return 1;
+  int mismatches = 0;
+  for (int y = 0; y < reference.height; ++y) {
+    for (int x = 0; x < reference.width; ++x) {
+      resources::Bgr ours = resources::pixel_colour(image, x, y);
+      resources::Bgr want = resources::rgb(reference.channel(x, y, 0), reference.channel(x, y, 1), reference.channel(x, y, 2));
+      bool clear = reference.channel(x, y, 3) < threshold;
+      bool good;
+      if (clear) {
+        good = set.transparent == 1 && ours == set.transparent_colour;
+      } else {
+        want = expected(want);
+        good = ours == want && !(set.transparent == 1 && ours == set.transparent_colour);
+      }
+      if (!good && ++mismatches <= 3)
+        ADD_FAILURE() << label << " pixel (" << x << "," << y << ")" << (clear ? " transparent" : "") << ": ours "
+                      << int(ours.red) << "," << int(ours.green) << "," << int(ours.blue) << " expected "
+                      << int(want.red) << "," << int(want.green) << "," << int(want.blue) << " key "
+                      << int(set.transparent_colour.red) << "," << int(set.transparent_colour.green) << ","
+                      << int(set.transparent_colour.blue) << " transparent " << set.transparent;
+    }
+  }
+  return mismatches;
+}
+
+inline resources::Bgr same_colour(resources::Bgr c) { return c; }
+
+// Deterministic damaged copies of a file: truncations at fixed fractions and
+// near both ends, and copies with one byte XOR-ed at pseudo-random places
+// (the same places on every run).
+inline std::vector<std::vector<std::uint8_t>> damaged_copies(const std::vector<std::uint8_t>& bytes, int flips) {
+  std::vector<std::vector<std::uint8_t>> copies;
+  std::size_t n = bytes.size();
+  for (std::size_t cut : {std::size_t{0}, std::size_t{1}, std::size_t{8}, std::size_t{18}, std::size_t{33}, n / 4, n / 2,
+                          n - std::min<std::size_t>(n, 16), n - std::min<std::size_t>(n, 1)})
+    if (cut < n) copies.emplace_back(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut));
+  std::uint32_t state = static_cast<std::uint32_t>(n) * 2654435761u + 12345u;
+  for (int i = 0; i < flips && n > 0; ++i) {
+    state = state * 1664525u + 1013904223u;
+    std::vector<std::uint8_t> copy = bytes;
+    copy[(state >> 8) % n] ^= static_cast<std::uint8_t>(1u << ((state >> 4) & 7) | ((state & 1) ? 0x80 : 0));
+    copies.push_back(std::move(copy));
+  }
+  return copies;
+}
+
+// After a successful read the image must be internally consistent.
+inline void expect_consistent(const resources::ImageSet& set, const std::string& label) {
+  resources::Image copy = set.images[1];
+  ASSERT_FALSE(resources::is_empty(copy)) << label;
+  std::uint32_t size = copy.dib_size;
+  EXPECT_TRUE(resources::refresh_layout(copy)) << label;
+  EXPECT_EQ(copy.dib_size, size) << label;
+  EXPECT_EQ(copy.dib.size(), size) << label;
+}
+
+}  // namespace vexa::test

@@ -1,0 +1,367 @@
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "imagefiles/dispatch.h"
+#include "reader_test_support.h"
+
+namespace vexa::imagefiles {
+namespace {
+
+using resources::Bgr;
+using resources::ImageSet;
+using resources::rgb;
+
+// A TGA file from its header fields and the bytes that follow the header.
+struct TestTga {
+  int type = 2;
+  int width = 1;
+  int height = 1;
+  int depth = 24;
+  int descriptor = 0;
+  int map_first = 0;
+  int map_bits = 24;
+  std::vector<std::uint8_t> id;
+  std::vector<std::uint8_t> map;  // map_bits / 8 bytes per entry
+  std::vector<std::uint8_t> data;
+
+  std::vector<std::uint8_t> file() const {
+    int entries = map.empty() ? 0 : static_cast<int>(map.size()) / (map_bits / 8);
+    auto lo = [](int v) { return static_cast<std::uint8_t>(v & 0xFF); };
+    auto hi = [](int v) { return static_cast<std::uint8_t>((v >> 8) & 0xFF); };
+    std::array<std::uint8_t, 18> header = {static_cast<std::uint8_t>(id.size()),
+                                     static_cast<std::uint8_t>(map.empty() ? 0 : 1),
+                                     static_cast<std::uint8_t>(type),
+                                     lo(map_first), hi(map_first), lo(entries), hi(entries),
+                                     static_cast<std::uint8_t>(map.empty() ? 0 : map_bits),
+                                     0, 0, 0, 0,
+                                     lo(width), hi(width), lo(height), hi(height),
+                                     static_cast<std::uint8_t>(depth), static_cast<std::uint8_t>(descriptor)};
+    std::vector<std::uint8_t> out;
+    out.reserve(header.size() + id.size() + map.size() + data.size());
+    out.assign(header.begin(), header.end());
+    for (const auto* part : {&id, &map, &data})
+      for (std::uint8_t byte : *part) out.push_back(byte);
+    return out;
+  }
+};
+
+int read(ImageSet& set, const std::vector<std::uint8_t>& bytes, int threshold = 128) {
+  ReadOptions options;
+  options.alpha_threshold = threshold;
+  return read_tga(set, Bytes(bytes.data(), bytes.size()), options);
+}
+
+std::vector<Bgr> picture(const ImageSet& set) {
+  std::vector<Bgr> pixels;
+  const auto& image = set.images[1];
+  for (int y = 0; y < resources::image_height(image); ++y)
+    for (int x = 0; x < resources::image_width(image); ++x) pixels.push_back(resources::pixel_colour(image, x, y));
+  return pixels;
+}
+
+const Bgr a = rgb(1, 2, 3), b = rgb(4, 5, 6), c = rgb(7, 8, 9), d = rgb(10, 11, 12);
+
+TEST(TgaReader, RowOrderFollowsTheDescriptor) {
+  // File order a b / c d; bottom-up files start with the bottom row.
+  TestTga tga;
+  tga.width = 2;
+  tga.height = 2;
+  tga.data = {3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10};
+  ImageSet set;
+  ASSERT_EQ(read(set, tga.file()), 1);
+  EXPECT_EQ(picture(set), (std::vector<Bgr>{c, d, a, b}));
+  EXPECT_EQ(resources::bit_count(set.images[1]), 24);
+  EXPECT_EQ(set.transparent, 0);
+  tga.descriptor = 0x20;  // top-down
+  ASSERT_EQ(read(set, tga.file()), 1);
+  EXPECT_EQ(picture(set), (std::vector<Bgr>{a, b, c, d}));
+  tga.descriptor = 0x10;  // right-to-left, bottom-up
+  ASSERT_EQ(read(set, tga.file()), 1);
+  EXPECT_EQ(picture(set), (std::vector<Bgr>{d, c, b, a}));
+  tga.descriptor = 0x30;
+  ASSERT_EQ(read(set, tga.file()), 1);
+  EXPECT_EQ(picture(set), (std::vector<Bgr>{b, a, d, c}));
+
+  tga.id = {'h', 'e', 'l', 'l', 'o'};  // the image ID is skipped
+  ASSERT_EQ(read(set, tga.file()), 1);
+  EXPECT_EQ(picture(set), (std::vector<Bgr>{b, a, d, c}));
+}
+
+TEST(TgaReader, RunLengthPacketsRepeatOrCopyAndCarryOverRowEnds) {
+  TestTga tga;
+  tga.type = 10;
+  tga.width = 3;
+  tga.height = 2;
+  tga.descriptor = 0x20;
+  // 0x83: one value four times (running into the second row), then a
+  // literal packet of two values.
+  tga.data = {0x83, 3, 2, 1, 0x01, 6, 5, 4, 9, 8, 7};
+  ImageSet set;
+  ASSERT_EQ(read(set, tga.file()), 1);
+  EXPECT_EQ(picture(set), (std::vector<Bgr>{a, a, a, a, b, c}));
+
+  // A packet longer than what is left of the picture stops at its end.
+  tga.data = {0xFF, 3, 2, 1};
+  ASSERT_EQ(read(set, tga.file()), 1);
+  EXPECT_EQ(picture(set), (std::vector<Bgr>(6, a)));
+
+  // Missing data fail, whether a packet header, a run value or literals.
+  for (std::size_t cut : {std::size_t{0}, std::size_t{2}, std::size_t{5}, std::size_t{9}}) {
+    TestTga shorter = tga;
+    shorter.data = {0x83, 3, 2, 1, 0x01, 6, 5, 4, 9, 8, 7};
+    shorter.data.resize(cut);
+    EXPECT_EQ(read(set, shorter.file()), 0) << cut;
+    EXPECT_TRUE(resources::is_empty(set.images[1]));
+  }
+  TestTga raw;
+  raw.width = 2;
+  raw.data = {1, 2, 3, 4, 5};
+  EXPECT_EQ(read(set, raw.file()), 0);
+}
+
+TEST(TgaReader, SixteenBitPixelsAreFiveFiveFiveBitFields) {
+  TestTga tga;
+  tga.width = 2;
+  tga.depth = 16;
+  tga.data = {0x1F, 0xD4, 0xEA, 0x03};  // 0xD41F: attribute 1, (21, 0, 31); 0x03EA: (0, 31, 10)
+  ImageSet set;
+  ASSERT_EQ(read(set, tga.file()), 1);
+  const auto& image = set.images[1];
+  EXPECT_EQ(resources::bit_count(image), 16);
+  EXPECT_EQ(resources::header_field(image, resources::dib::compression), 3u);
+  EXPECT_EQ(resources::get_u32(image.dib.data() + 40), 0x7C00u);
+  EXPECT_EQ(resources::get_u32(image.dib.data() + 44), 0x03E0u);
+  EXPECT_EQ(resources::get_u32(image.dib.data() + 48), 0x001Fu);
+  EXPECT_EQ(image.pixels, 52u);
+  EXPECT_EQ(resources::pixel_value(image, 0, 0), 0x541Fu);  // the attribute bit is not kept
+  EXPECT_EQ(resources::pixel_value(image, 1, 0), 0x03EAu);
+  EXPECT_EQ(resources::pixel_colour(image, 0, 0), rgb(173, 0, 255));
+}
+
+TEST(TgaReader, GreyAndColourMappedTables) {
+  TestTga grey;
+  grey.type = 11;
+  grey.width = 4;
+  grey.depth = 8;
+  grey.data = {0x81, 200, 0x01, 7, 255};
+  ImageSet set;
+  ASSERT_EQ(read(set, grey.file()), 1);
+  EXPECT_EQ(resources::bit_count(set.images[1]), 8);
+  EXPECT_EQ(set.images[1].colour_count, 256u);
+  EXPECT_EQ(resources::header_field(set.images[1], resources::dib::clr_used), 0u);
+  EXPECT_EQ(picture(set), (std::vector<Bgr>{rgb(200, 200, 200), rgb(200, 200, 200), rgb(7, 7, 7), rgb(255, 255, 255)}));
+
+  TestTga mapped;
+  mapped.type = 1;
+  mapped.width = 3;
+  mapped.depth = 8;
+  mapped.map = {3, 2, 1, 6, 5, 4, 9, 8, 7};  // blue, green, red
+  mapped.data = {0, 2, 1};
+  ASSERT_EQ(read(set, mapped.file()), 1);
+  EXPECT_EQ(resources::header_field(set.images[1], resources::dib::clr_used), 3u);
+  EXPECT_EQ(picture(set), (std::vector<Bgr>{a, c, b}));
+
+  // First entry 2: pixel value v shows map entry v - 2; entries 0 and 1 are black.
+  mapped.map_first = 2;
+  mapped.data = {2, 4, 3};
+  ASSERT_EQ(read(set, mapped.file()), 1);
+  EXPECT_EQ(set.images[1].colour_count, 5u);
+  EXPECT_EQ(resources::colour_entry(set.images[1], 0), rgb(0, 0, 0));
+  EXPECT_EQ(picture(set), (std::vector<Bgr>{a, c, b}));
+
+  // An index past the map shows black; the table grows up to it.
+  mapped.map_first = 0;
+  mapped.data = {0, 9, 1};
+  ASSERT_EQ(read(set, mapped.file()), 1);
+  EXPECT_EQ(set.images[1].colour_count, 10u);
+  EXPECT_EQ(picture(set), (std::vector<Bgr>{a, rgb(0, 0, 0), b}));
+}
+
+TEST(TgaReader, UnsupportedLayoutsAreRejected) {
+  TestTga base;
+  base.type = 1;
+  base.depth = 8;
+  base.map = {1, 2, 3};
+  base.data = {0};
+  ImageSet set;
+  ASSERT_EQ(read(set, base.file()), 1);
+  auto rejected = [&](TestTga t) { return read(set, t.file()) == 0 && resources::is_empty(set.images[1]); };
+  TestTga map16 = base;  // colour maps must have 24-bit entries
+  map16.map_bits = 16;
+  map16.map = {1, 2};
+  EXPECT_TRUE(rejected(map16));
+  TestTga no_map = base;  // a colour-mapped image without a map has no colours
+  no_map.map.clear();
+  EXPECT_TRUE(rejected(no_map));
+  TestTga wide_index = base;
+  wide_index.depth = 16;
+  wide_index.data = {0, 0};
+  EXPECT_TRUE(rejected(wide_index));
+  for (int type : {0, 4, 8, 12, 32}) {
+    TestTga t = base;
+    t.type = type;
+    EXPECT_TRUE(rejected(t)) << type;
+  }
+  TestTga depth = base;
+  depth.type = 2;
+  depth.map.clear();
+  for (int bits : {0, 8, 15, 48}) {
+    depth.depth = bits;
+    depth.data.assign(8, 0);
+    EXPECT_TRUE(rejected(depth)) << bits;
+  }
+  TestTga empty = base;
+  empty.width = 0;
+  EXPECT_TRUE(rejected(empty));
+  TestTga negative = base;
+  negative.height = -3;
+  EXPECT_TRUE(rejected(negative));
+  std::vector<std::uint8_t> header_only = base.file();
+  header_only.resize(17);
+  EXPECT_EQ(read(set, header_only), 0);
+}
+
+TEST(TgaReader, AlphaBelowTheThresholdBecomesTheKeyColour) {
+  TestTga tga;
+  tga.width = 3;
+  tga.depth = 32;
+  tga.data = {30, 20, 10, 127, 60, 50, 40, 128, 0x5A, 0xFB, 0xAD, 0};
+  ImageSet set;
+  ASSERT_EQ(read(set, tga.file()), 1);
+  EXPECT_EQ(resources::bit_count(set.images[1]), 24);
+  ASSERT_EQ(set.transparent, 1);
+  // The first candidate colour is in use (by a transparent pixel), so the
+  // key is the second.
+  EXPECT_EQ(set.transparent_colour, rgb(0x73, 0xE3, 0x63));
+  EXPECT_EQ(picture(set), (std::vector<Bgr>{set.transparent_colour, rgb(40, 50, 60), set.transparent_colour}));
+  ASSERT_EQ(read(set, tga.file(), 0), 1);
+  EXPECT_EQ(set.transparent, 1);
+  EXPECT_EQ(picture(set), (std::vector<Bgr>{rgb(10, 20, 30), rgb(40, 50, 60), rgb(0xAD, 0xFB, 0x5A)}));
+}
+
+// --- public corpora ------------------------------------------------------------------
+
+struct CorpusCase {
+  const char* file;
+  const char* reference;  // relative to the corpus root
+  bool sixteen_bit;       // compare the top 5 bits of each channel
+};
+
+constexpr CorpusCase corpus_cases[] = {
+    {"tga-pillow/common/1x1_l_bl_raw.tga", "tga-pillow/common/1x1_l.png", false},
+    {"tga-pillow/common/1x1_l_bl_rle.tga", "tga-pillow/common/1x1_l.png", false},
+    {"tga-pillow/common/1x1_l_tl_raw.tga", "tga-pillow/common/1x1_l.png", false},
+    {"tga-pillow/common/1x1_l_tl_rle.tga", "tga-pillow/common/1x1_l.png", false},
+    {"tga-pillow/common/200x32_l_bl_raw.tga", "tga-pillow/common/200x32_l.png", false},
+    {"tga-pillow/common/200x32_l_bl_rle.tga", "tga-pillow/common/200x32_l.png", false},
+    {"tga-pillow/common/200x32_l_tl_raw.tga", "tga-pillow/common/200x32_l.png", false},
+    {"tga-pillow/common/200x32_l_tl_rle.tga", "tga-pillow/common/200x32_l.png", false},
+    {"tga-pillow/common/200x32_p_bl_raw.tga", "tga-pillow/common/200x32_p.png", false},
+    {"tga-pillow/common/200x32_p_bl_rle.tga", "tga-pillow/common/200x32_p.png", false},
+    {"tga-pillow/common/200x32_p_tl_raw.tga", "tga-pillow/common/200x32_p.png", false},
+    {"tga-pillow/common/200x32_p_tl_rle.tga", "tga-pillow/common/200x32_p.png", false},
+    {"tga-pillow/common/200x32_rgb_bl_raw.tga", "tga-pillow/common/200x32_rgb.png", false},
+    {"tga-pillow/common/200x32_rgb_bl_rle.tga", "tga-pillow/common/200x32_rgb.png", false},
+    {"tga-pillow/common/200x32_rgb_tl_raw.tga", "tga-pillow/common/200x32_rgb.png", false},
+    {"tga-pillow/common/200x32_rgb_tl_rle.tga", "tga-pillow/common/200x32_rgb.png", false},
+    {"tga-pillow/common/200x32_rgba_bl_raw.tga", "tga-pillow/common/200x32_rgba.png", false},
+    {"tga-pillow/common/200x32_rgba_bl_rle.tga", "tga-pillow/common/200x32_rgba.png", false},
+    {"tga-pillow/common/200x32_rgba_tl_raw.tga", "tga-pillow/common/200x32_rgba.png", false},
+    {"tga-pillow/common/200x32_rgba_tl_rle.tga", "tga-pillow/common/200x32_rgba.png", false},
+    {"tga-pillow/200x32_p_bl_raw_origin.tga", "tga-pillow/common/200x32_p.png", false},
+    {"tga-pillow/cross_scan_line.tga", "tga-pillow/cross_scan_line.png", false},
+    {"tga-generated/200x32_rgb16_bl_raw.tga", "tga-generated/200x32_rgb16.png", true},
+    {"tga-generated/200x32_rgb16_tl_raw.tga", "tga-generated/200x32_rgb16.png", true},
+    {"tga-generated/200x32_rgb16_bl_rle.tga", "tga-generated/200x32_rgb16.png", true},
+    {"tga-generated/200x32_rgb16_tl_rle.tga", "tga-generated/200x32_rgb16.png", true},
+    {"tga-generated/200x32_rgb_br_raw.tga", "tga-pillow/common/200x32_rgb.png", false},
+    {"tga-generated/200x32_rgb_tr_rle.tga", "tga-pillow/common/200x32_rgb.png", false},
+    {"tga-generated/200x32_rgba_br_rle.tga", "tga-pillow/common/200x32_rgba.png", false},
+    {"tga-generated/200x32_l_br_rle.tga", "tga-pillow/common/200x32_l.png", false},
+    {"tga-generated/200x32_p_tr_rle.tga", "tga-pillow/common/200x32_p.png", false},
+    {"tga-generated/200x32_rgb_bl_rle_crossrow.tga", "tga-pillow/common/200x32_rgb.png", false},
+    {"tga-generated/200x32_l_tl_rle_crossrow.tga", "tga-pillow/common/200x32_l.png", false},
+    {"tga-generated/200x32_p200_bl_raw_cmfirst0.tga", "tga-generated/200x32_p200.png", false},
+    {"tga-generated/200x32_p200_bl_raw_cmfirst16.tga", "tga-generated/200x32_p200.png", false},
+};
+
+// The colour a 5-5-5 pixel shows for an 8-bit reference colour: the top 5
+// bits, repeated into the low bits.
+Bgr as_555(Bgr c) {
+  auto expand = [](std::uint8_t v) { return static_cast<std::uint8_t>((v & 0xF8) | (v >> 5)); };
+  return Bgr{expand(c.blue), expand(c.green), expand(c.red)};
+}
+
+TEST(TgaCorpus, FilesMatchTheirReferencePictures) {
+  if (test::testdata("tga-pillow").empty()) GTEST_SKIP() << "corpora not present";
+  std::vector<std::string> references;
+  for (const auto& k : corpus_cases) references.push_back(test::testdata(k.reference));
+  auto decoded = test::decode_reference(references);
+  for (const auto& k : corpus_cases) {
+    std::string path = test::testdata(k.file);
+    ImageSet set;
+    ASSERT_EQ(read(set, test::read_bytes(path)), 1) << k.file;
+    test::expect_consistent(set, k.file);
+    const auto& reference = decoded[test::testdata(k.reference)];
+    ASSERT_TRUE(reference.ok) << k.reference;
+    EXPECT_EQ(test::compare_with_reference(set, reference, 128, k.sixteen_bit ? as_555 : test::same_colour, k.file), 0);
+  }
+}
+
+TEST(TgaCorpus, ThresholdDecidesWhichAlphaValuesAreKeyed) {
+  std::string path = test::testdata("tga-pillow/common/200x32_rgba_tl_rle.tga");
+  if (path.empty()) GTEST_SKIP() << "corpora not present";
+  auto decoded = test::decode_reference({test::testdata("tga-pillow/common/200x32_rgba.png")});
+  const auto& reference = decoded.begin()->second;
+  for (int threshold : {0, 1, 200, 255}) {
+    ImageSet set;
+    ASSERT_EQ(read(set, test::read_bytes(path), threshold), 1);
+    EXPECT_EQ(test::compare_with_reference(set, reference, threshold, test::same_colour, path), 0) << threshold;
+  }
+}
+
+TEST(TgaCorpus, SixteenBitAttributeFile) {
+  std::string path = test::testdata("tga-pillow/rgba16.tga");
+  if (path.empty()) GTEST_SKIP() << "corpora not present";
+  ImageSet set;
+  ASSERT_EQ(read(set, test::read_bytes(path)), 1);
+  auto five = [](std::uint16_t w, int shift) { return static_cast<unsigned>((w >> shift) & 31); };
+  auto p0 = static_cast<std::uint16_t>(resources::pixel_value(set.images[1], 0, 0));
+  auto p1 = static_cast<std::uint16_t>(resources::pixel_value(set.images[1], 1, 0));
+  EXPECT_EQ(std::vector<unsigned>({five(p0, 10), five(p0, 5), five(p0, 0)}), std::vector<unsigned>({21, 0, 31}));
+  EXPECT_EQ(std::vector<unsigned>({five(p1, 10), five(p1, 5), five(p1, 0)}), std::vector<unsigned>({0, 31, 10}));
+}
+
+TEST(TgaCorpus, UnsupportedAndTruncatedFilesAreRejected) {
+  if (test::testdata("tga-pillow").empty()) GTEST_SKIP() << "corpora not present";
+  for (const char* file : {"tga-pillow/p_16.tga", "tga-pillow/p_8.tga", "tga-generated/200x32_p_bl_raw_cmap32.tga",
+                           "tga-pillow/cross_scan_line_truncated.tga"}) {
+    ImageSet set;
+    EXPECT_EQ(read(set, test::read_bytes(test::testdata(file))), 0) << file;
+    EXPECT_TRUE(resources::is_empty(set.images[1])) << file;
+  }
+}
+
+TEST(TgaCorpus, EveryFileAndDamagedCopiesStayInsideTheirBuffers) {
+  std::vector<std::string> files = test::corpus_files("tga-pillow", ".tga");
+  for (const std::string& f : test::corpus_files("tga-generated", ".tga")) files.push_back(f);
+  if (files.empty()) GTEST_SKIP() << "corpora not present";
+  EXPECT_EQ(files.size(), 31u + 15u);  // every TGA of both folders
+  int loaded = 0;
+  for (const std::string& path : files) {
+    for (const auto& copy : test::damaged_copies(test::read_bytes(path), 32)) {
+      ImageSet set;
+      if (read(set, copy) == 1) {
+        ++loaded;
+        test::expect_consistent(set, path);
+      } else {
+        EXPECT_TRUE(resources::is_empty(set.images[1]));
+      }
+    }
+  }
+  EXPECT_GT(loaded, 0);
+}
+
+}  // namespace
+}  // namespace vexa::imagefiles
