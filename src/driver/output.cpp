@@ -113,15 +113,21 @@ void report_error_text(Output& out, std::string_view text, int mask) {
 }
 
 void report_error(Context& ctx, std::string_view message) {
-  Output& out = ctx.out;
   Source& src = ctx.source;
   if (src.current < 0) {
-    report_error_text(out, message, to_all);
+    report_error_text(ctx.out, message, to_all);
     return;
   }
   const SourceLevel& level = src.levels[static_cast<std::size_t>(src.current)];
-  report_error_text(out, format("--->ERROR in file <%s>\r\n", level.name.c_str()), to_all);
-  report_error_text(out, format("--->LINE %d: %.*s\r\n", level.line_number, static_cast<int>(message.size()),
+  report_error_at(ctx, level.name, level.line_number, message);
+}
+
+void report_error_at(Context& ctx, std::string_view file_name, int line_number, std::string_view message) {
+  Output& out = ctx.out;
+  const Source& src = ctx.source;
+  report_error_text(out, format("--->ERROR in file <%.*s>\r\n", static_cast<int>(file_name.size()), file_name.data()),
+                    to_all);
+  report_error_text(out, format("--->LINE %d: %.*s\r\n", line_number, static_cast<int>(message.size()),
                                 message.data()),
                     to_all);
   const std::string& shown = src.shown_line.empty() ? src.line : src.shown_line;

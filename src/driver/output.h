@@ -60,6 +60,11 @@ void post_text(int fd, std::string_view text, int end_code);
 // shown and nothing is counted.
 void report_error(Context& ctx, std::string_view message);
 
+// The same error block for a place in another file the current line made the
+// compiler read (a font file's line): that file's name and line number, the
+// message, and the current source line, counted like report_error.
+void report_error_at(Context& ctx, std::string_view file_name, int line_number, std::string_view message);
+
 // The INFO directive: prints the items of the rest of the line as one line.
 void info_line(Context& ctx);
 

@@ -15,8 +15,10 @@
 #include "driver/context.h"
 #include "driver/dispatch.h"
 #include "driver/format.h"
+#include "driver/handoff.h"
 #include "driver/paths.h"
 #include "link/models.h"
+#include "link/program.h"
 #include "imagefiles/dump.h"
 
 namespace vexa::driver {
@@ -116,20 +118,17 @@ bool com_port_set(const Settings& s) { return s.com_port > 0 || !s.com_device.em
 
 char char_at_or_zero(const std::string& text, std::size_t i) { return i < text.size() ? text[i] : '\0'; }
 
-// Programs the module with the upload file (a programming-only run, or after a
-// compile when a COM port is known).
-void program_upload(Context& ctx) {
-  // The serial link is not part of this build yet; no module is programmed.
-  (void)ctx;
-}
-
 // After the memory overview: the simulator or a simulator window gets the
 // upload file, a USB device name becomes the COM port, and the module is
 // programmed when a COM port is known.
 void hand_over(Context& ctx) {
+  hand_off(ctx);
   if (!com_port_set(ctx.settings)) return;
   if (ctx.out.window_fd >= 0) sleep_ms(200);
-  program_upload(ctx);
+  if (!link::program_module(ctx)) {
+    ctx.settings.handoff_failed = true;
+    if (ctx.out.window_fd < 0) wait_for_return(ctx);
+  }
 }
 
 // The outcome for a front-end; nothing of it goes to the console or the log.
@@ -180,7 +179,7 @@ int run(Context& ctx, const std::vector<std::string>& args) {
     if (std::tolower(static_cast<unsigned char>(char_at_or_zero(base, dot + 1))) == 'd' &&
         std::tolower(static_cast<unsigned char>(char_at_or_zero(base, dot + 2))) == 'f') {
       s.upload_file = s.macro_file;
-      if (com_port_set(s)) program_upload(ctx);
+      if (com_port_set(s)) link::program_module(ctx);
       close_all_sources(ctx);
       return 0;
     }
@@ -195,7 +194,11 @@ int run(Context& ctx, const std::vector<std::string>& args) {
   out.error_count = 0;
   report_text(out, banner, to_window | to_log);
 
-  if (!open_source(ctx, s.macro_file, 1)) {
+  if (open_source(ctx, s.macro_file, 1)) {
+    // The encoded commands are rarely longer than their text: room for that
+    // many macro bytes saves growing the area step by step.
+    ctx.flash.image.reserve(std::min(ctx.source.levels[0].content.size(), limits::work_area));
+  } else {
     if (out.log != nullptr) {
       std::fclose(out.log);
       out.log = nullptr;

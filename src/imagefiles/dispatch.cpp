@@ -7,6 +7,8 @@
 #include "driver/context.h"
 #include "driver/paths.h"
 #include "imagefiles/bmp.h"
+#include "imagefiles/fxt.h"
+#include "imagefiles/native.h"
 
 namespace vexa::imagefiles {
 
@@ -20,27 +22,33 @@ struct SingleReader {
 };
 
 // Readers of files that hold several images: they number them themselves.
+// The file name is there for readers whose messages name the file (FXT).
 struct MultiReader {
   std::string_view extension;
-  int (*read)(Context& ctx, resources::ImageSet& set, Bytes file);
+  int (*read)(Context& ctx, resources::ImageSet& set, const std::string& file_name, Bytes file);
 };
 
-// Tried in this order. A reader that has not been written yet has no row; a
-// file of its kind then fails like a file that cannot be read.
+int read_g16_file(Context&, resources::ImageSet& set, const std::string&, Bytes file) { return read_g16(set, file); }
+
+// Tried in this order.
 constexpr auto single_readers = std::to_array<SingleReader>({
     {".BMP", read_bmp},
-    // {".BH7", read_bh7},  -- native formats: not yet
-    // {".BLH", read_blh},  -- native formats: not yet
-    // {".BLV", read_blv},  -- native formats: not yet
+    {".BH7", read_bh7},
+    {".BLH", read_blh},
+    {".BLV", read_blv},
     {".JPG", read_jpeg},
     {".TGA", read_tga},
     {".PNG", read_png},
 });
 
-// Tried after the single-image readers, in this order:
-//   {".FXT", read_fxt_font}, {".G16", read_g16}, {".G24", read_g16}  -- not yet
+// Tried after the single-image readers, in this order.
 constexpr auto multi_readers = std::to_array<MultiReader>({
-    {".GIF", [](Context& ctx, resources::ImageSet& set, Bytes file) { return read_gif(ctx.out, set, file); }},
+    {".FXT", read_fxt_font},
+    {".G16", read_g16_file},
+    {".G24", read_g16_file},
+    {".GIF", [](Context& ctx, resources::ImageSet& set, const std::string&, Bytes file) {
+       return read_gif(ctx.out, set, file);
+     }},
 });
 
 bool same_extension(std::string_view a, std::string_view b) {
@@ -83,7 +91,7 @@ int load_image_file(Context& ctx, resources::ImageSet& set, const std::string& f
   for (const MultiReader& reader : multi_readers) {
     if (!same_extension(extension, reader.extension)) continue;
     if (!read_whole_file(file_name, bytes)) return 0;
-    return reader.read(ctx, set, as_bytes(bytes));
+    return reader.read(ctx, set, file_name, as_bytes(bytes));
   }
   return 0;
 }

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,8 @@
 
 #include "link/models.h"
 #include "test_support.h"
+
+extern char** environ;
 
 namespace vexa::test {
 
@@ -58,16 +61,20 @@ struct Simulator {
     std::vector<char*> args_c;
     for (std::string& a : argv) args_c.push_back(a.data());
     args_c.push_back(nullptr);
-    pid = ::fork();
-    if (pid == 0) {
-      ::dup2(in[0], 0);
-      ::dup2(out[1], 1);
-      ::execv(args_c[0], args_c.data());
-      _exit(127);
-    }
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    ::posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    int spawned = ::posix_spawn(&pid, args_c[0], &actions, nullptr, args_c.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) pid = -1;
     ::close(in[0]);
     ::close(out[1]);
     control = in[1];
+    if (pid < 0) {
+      ::close(out[0]);
+      return false;
+    }
     std::string line;
     pollfd p{out[0], POLLIN, 0};
     while (line.find('\n') == std::string::npos && ::poll(&p, 1, 10000) > 0) {

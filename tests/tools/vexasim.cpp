@@ -7,12 +7,14 @@
 // size, stores what the write commands send and returns it to the read
 // commands, follows the baud change command, and can be write-protected. On
 // request it injects faults and sleeps the byte time of the rate in force.
-// It runs until its standard input is closed, then writes its flash and its
-// counters to the files named by --dump and --status.
+// It runs until its standard input is closed, takes in what is still on the
+// line, then writes its flash and its counters to the files named by --dump
+// and --status.
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <time.h>
@@ -76,6 +78,7 @@ const char* const help_text =
     "                         command (plain) is not stored and answered with E;\n"
     "                         the Nth DC1 packet (framed) is refused with E\n"
     "  --fault stop:N         from the Nth operation on, answer nothing\n"
+    "  --fault stop-write:N   from the Nth write command on, answer nothing\n"
     "  --fault hang:N         from the Nth operation on, read nothing\n"
     "  --fault unplug:N       at the Nth operation, close the line\n"
     "\n"
@@ -85,7 +88,9 @@ const char* const help_text =
     "  --log FILE             one line per command or packet handled\n"
     "  --trace FILE           every byte received, as it came\n";
 
-enum class FaultKind { drop_byte, corrupt_byte, drop, corrupt, noack, bad_answer, lose_answer, error, stop, hang, unplug };
+enum class FaultKind {
+  drop_byte, corrupt_byte, drop, corrupt, noack, bad_answer, lose_answer, error, stop, stop_write, hang, unplug
+};
 
 struct Fault {
   FaultKind kind;
@@ -167,7 +172,7 @@ struct Simulator {
   long rx = 0, tx = 0, ops = 0, acks = 0, answers = 0, writes = 0, data_packets = 0;
   long garbled = 0, fired = 0, ends = 0, naks = 0, reads = 0;
   long written_bytes = 0;
-  std::uint64_t first_write_ns = 0, last_write_ns = 0;
+  std::uint64_t first_write_ns = 0, last_write_ns = 0;  // first write command begun, last one done
   bool stopped = false, hung = false, unplugged = false;
 
   // Line timing (throttle)
@@ -294,9 +299,7 @@ struct Simulator {
   static long u24(const std::uint8_t* p) { return p[0] | (p[1] << 8) | (static_cast<long>(p[2]) << 16); }
 
   void finish_write() {
-    std::uint64_t t = now_ns();
-    if (first_write_ns == 0) first_write_ns = t;
-    last_write_ns = t;
+    last_write_ns = now_ns();
     note("write %c %ld %ld", head[0], u24(head + 1), u24(head + 4));
     if (write_refused) {
       note("E after write %ld", writes);
@@ -350,6 +353,11 @@ struct Simulator {
         long count = u24(head + 4);
         if (head[7] == 'W') {
           ++writes;
+          if (first_write_ns == 0) first_write_ns = now_ns();
+          if (take_fault(FaultKind::stop_write, writes)) {
+            note("stop at write %ld", writes);
+            stopped = true;
+          }
           write_refused = !opt.framed && take_fault(FaultKind::error, writes);
           write_address = address;
           remaining = count;
@@ -586,6 +594,8 @@ struct Simulator {
   }
 
   int run() {
+    // Sleeps end when asked, not up to 50 us later: the throttle measures.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
     master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
       std::perror("vexasim: pseudo-terminal");
@@ -624,7 +634,13 @@ struct Simulator {
       if (fds[0].revents != 0) {
         char buffer[256];
         ssize_t n = ::read(0, buffer, sizeof buffer);
-        if (n <= 0) break;
+        if (n <= 0) {
+          // The run is over, but bytes the compiler wrote before it closed
+          // the port may still wait in the line: a module would get them.
+          pollfd line{master, POLLIN, 0};
+          while (!hung && !unplugged && ::poll(&line, 1, 100) > 0 && (line.revents & POLLIN)) on_input();
+          break;
+        }
       }
       if (count == 2 && fds[1].revents != 0) on_input();
     }
@@ -665,6 +681,7 @@ bool parse_fault(const std::string& text, Fault& fault) {
                {"noack", FaultKind::noack},         {"bad-answer", FaultKind::bad_answer},
                {"lose-answer", FaultKind::lose_answer},
                {"error", FaultKind::error},         {"stop", FaultKind::stop},
+               {"stop-write", FaultKind::stop_write},
                {"hang", FaultKind::hang},           {"unplug", FaultKind::unplug}};
   std::size_t colon = text.find(':');
   if (colon == std::string::npos) return false;

@@ -1,0 +1,218 @@
+// Programming speed: a 1 MB image is programmed into the module simulator,
+// which takes the byte time of the line rate in force for every byte, once
+// in plain mode and once with the Duzedadoridido. Reported is the payload
+// rate (image bytes per second while the writes arrive) as a fraction of
+// the line's byte rate (baud / 10); any waiting beyond what the protocol
+// needs shows as a fraction well below 1.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/context.h"
+#include "link/models.h"
+#include "link/program.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace vexa;
+
+std::uint16_t crc16(const std::vector<std::uint8_t>& bytes, std::uint16_t crc = 0) {
+  for (std::uint8_t b : bytes) {
+    crc = static_cast<std::uint16_t>(crc ^ (b << 8));
+    for (int bit = 0; bit < 8; ++bit) crc = static_cast<std::uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
+  }
+  return crc;
+}
+
+// An upload file for VexaG6 with the given regions (region 2 at 32768).
+std::string upload_file(const std::vector<std::uint8_t>& region1, const std::vector<std::uint8_t>& region2) {
+  const long s = 32768;
+  long p = static_cast<long>(region1.size() + region2.size());
+  long block = 1024;
+  while (p / block > 254) block += 1024;
+  std::vector<std::uint8_t> all = region1;
+  all.insert(all.end(), region2.begin(), region2.end());
+  char header[512];
+  std::snprintf(header, sizeof header,
+                "#MS0;#AA0;#YA0;#VA0;#TC0;#FT8,1;#TE#TW2,1,1,60,17;program VexaG6\r\n\nBENCH.DF#TP%ld,$%04X;#TP%ld,$%04X;"
+                "#FB4,3,8;#BM0;#BR1,0,64,479,90,0,%ld,1;#BR2,0,64,479,90,0,%ld,1;",
+                static_cast<long>(region1.size()), static_cast<unsigned>(s), p, crc16(all), p / block, p / block);
+  std::string file = header;
+  int record = 1;
+  auto records = [&](const std::vector<std::uint8_t>& bytes, char region, long address) {
+    for (std::size_t at = 0; at < bytes.size();) {
+      long length = std::min<long>(static_cast<long>(bytes.size() - at), block - address % 256);
+      const char head[15] = {27, 'B', 'A', 1, static_cast<char>(record++), 27, '&', region,
+                             static_cast<char>(address), static_cast<char>(address >> 8),
+                             static_cast<char>(address >> 16), static_cast<char>(length),
+                             static_cast<char>(length >> 8), static_cast<char>(length >> 16), 'W'};
+      file.append(head, 15);
+      file.append(reinterpret_cast<const char*>(bytes.data() + at), static_cast<std::size_t>(length));
+      at += static_cast<std::size_t>(length);
+      address += length;
+    }
+  };
+  records(region1, 'D', 0);
+  records(region2, 'X', s);
+  const char trailer[13] = {27, 'X', 2, 27, '&', 'D', 0, 0, 0, 0, 0, 0, 'J'};
+  file.append(trailer, 13);
+  return file;
+}
+
+struct Simulator {
+  pid_t pid = -1;
+  int control = -1;
+  std::string device;
+  std::string status_file;
+
+  bool start(std::vector<std::string> args, const std::string& status) {
+    status_file = status;
+    args.insert(args.begin(), std::string(VEXA_TOOLS_DIR) + "/vexasim");
+    args.insert(args.end(), {"--status", status});
+    int in[2], out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return false;
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ::close(out[1]);
+    control = in[1];
+    if (rc != 0) return false;
+    char line[256];
+    std::size_t got = 0;
+    pollfd p{out[0], POLLIN, 0};
+    while (got < sizeof line - 1 && ::poll(&p, 1, 10000) > 0) {
+      ssize_t n = ::read(out[0], line + got, sizeof line - 1 - got);
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+      if (std::string(line, got).find('\n') != std::string::npos) break;
+    }
+    ::close(out[0]);
+    std::string text(line, got);
+    if (text.find('\n') == std::string::npos) return false;
+    device = text.substr(0, text.find('\n'));
+    return true;
+  }
+
+  std::map<std::string, long long> finish() {
+    ::close(control);
+    int status;
+    ::waitpid(pid, &status, 0);
+    std::map<std::string, long long> values;
+    std::ifstream in(status_file);
+    std::string key;
+    long long value;
+    while (in >> key >> value) values[key] = value;
+    return values;
+  }
+};
+
+struct Case {
+  const char* title;
+  std::vector<std::string> sim_args;
+  int baud;          // requested rate, 0: the one found
+  int packet_bytes;  // data bytes per packet, 0 in plain mode
+};
+
+int run_case(const Case& c, const std::string& file, const std::string& dir, long payload) {
+  Simulator sim;
+  if (!sim.start(c.sim_args, dir + "/status")) {
+    std::fprintf(stderr, "bench_link: cannot start %s/vexasim\n", VEXA_TOOLS_DIR);
+    return 1;
+  }
+  auto ctx = std::make_unique<Context>();
+  std::string console = dir + "/console";
+  ctx->out.console = std::fopen(console.c_str(), "wb");
+  ctx->settings.upload_file = file;
+  ctx->settings.com_device = sim.device;
+  ctx->settings.baud = c.baud;
+  ctx->settings.check_write_protect = 1;
+  auto start = std::chrono::steady_clock::now();
+  int result = link::program_module(*ctx);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::fclose(ctx->out.console);
+  ctx->out.console = nullptr;
+  std::map<std::string, long long> st = sim.finish();
+  if (result != 1) {
+    std::fprintf(stderr, "bench_link: %s: programming failed, see %s\n", c.title, console.c_str());
+    return 1;
+  }
+  double transfer = static_cast<double>(st["last_write_ns"] - st["first_write_ns"]) / 1e9;
+  double line_bytes = static_cast<double>(st["rate"]) / 10.0;
+  double bytes_per_second = static_cast<double>(payload) / transfer;
+  std::printf("%s: %ld bytes at %lld baud\n", c.title, payload, st["rate"]);
+  std::printf("  transfer %.2f s, %.0f bytes/s = %.3f of baud/10\n", transfer, bytes_per_second,
+              bytes_per_second / line_bytes);
+  if (c.packet_bytes > 0) {
+    // What each packet costs beyond its bytes on the line (and its ACK):
+    // the turnaround of the compiler, the simulator and the pseudo-terminal.
+    double packets = static_cast<double>(payload) / c.packet_bytes;
+    double line_time = packets * (c.packet_bytes + 4) / line_bytes;
+    std::printf("  turnaround per packet %.0f us\n", (transfer - line_time) / packets * 1e6);
+  }
+  std::printf("  whole run %.2f s (identification, rate switch, protection test), %.0f bytes/s = %.3f\n", seconds,
+              static_cast<double>(payload) / seconds, static_cast<double>(payload) / seconds / line_bytes);
+  return 0;
+}
+
+}  // namespace
+
+// Arguments: "plain" or "framed" to run one case only.
+int main(int argc, char** argv) {
+  std::string only = argc > 1 ? argv[1] : "";
+  char pattern[] = "/tmp/bench-link-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) return 1;
+  std::string dir = pattern;
+  // 1 MB payload: a full region 1 and the rest in region 2.
+  std::vector<std::uint8_t> region1(32768), region2(1048576 - 32768);
+  std::uint32_t x = 12345;
+  for (auto* r : {&region1, &region2})
+    for (auto& b : *r) {
+      x = x * 1103515245u + 12345u;
+      b = static_cast<std::uint8_t>(x >> 16);
+    }
+  std::string file = dir + "/bench.DF";
+  {
+    std::ofstream out(file, std::ios::binary);
+    std::string bytes = upload_file(region1, region2);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  const long payload = 1048576;
+  // Plain mode cannot go above 57600: the module found at 115200 is switched
+  // down to it, and that is the rate the fraction is taken of.
+  const Case cases[] = {
+      {"plain, module at 115200", {"--rate", "115200", "--flash-kb", "2048", "--throttle"}, 0, 0},
+      {"Duzedadoridido, 460800", {"--framed", "--rate", "230400", "--flash-kb", "2048", "--throttle"}, 460800, 255},
+  };
+  int failures = 0;
+  for (const Case& c : cases) {
+    bool framed = c.packet_bytes > 0;
+    if (only.empty() || only == (framed ? "framed" : "plain")) failures += run_case(c, file, dir, payload);
+  }
+  std::remove((dir + "/bench.DF").c_str());
+  std::remove((dir + "/status").c_str());
+  std::remove((dir + "/console").c_str());
+  ::rmdir(dir.c_str());
+  return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,410 @@
+#include "imagefiles/native.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstring>
+#include <new>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "driver/limits.h"
+#include "driver/paths.h"
+#include "resources/bitmap.h"
+
+namespace vexa::imagefiles {
+
+using resources::Bgr;
+using resources::Image;
+using resources::ImageSet;
+namespace dib = resources::dib;
+
+namespace {
+
+constexpr std::uint8_t escape = 0x1B;
+constexpr Bgr white = resources::rgb(255, 255, 255);
+constexpr Bgr black = resources::rgb(0, 0, 0);
+constexpr std::array<Bgr, 2> white_black = {white, black};
+
+// A checked cursor over the file's bytes: every read says whether the bytes
+// were there, and a failed read moves the cursor to the end.
+struct Cursor {
+  Bytes data;
+  std::size_t at = 0;
+
+  std::size_t left() const { return data.size() - at; }
+  bool seek(std::uint64_t offset) {
+    if (offset > data.size()) {
+      at = data.size();
+      return false;
+    }
+    at = static_cast<std::size_t>(offset);
+    return true;
+  }
+  // Hands out the next n bytes.
+  bool take(std::uint64_t n, const std::uint8_t*& bytes) {
+    if (n > left()) {
+      at = data.size();
+      return false;
+    }
+    bytes = data.data() + at;
+    at += static_cast<std::size_t>(n);
+    return true;
+  }
+  bool byte(std::uint8_t& value) {
+    const std::uint8_t* p = nullptr;
+    if (!take(1, p)) return false;
+    value = p[0];
+    return true;
+  }
+  bool u16(std::uint16_t& value) {
+    const std::uint8_t* p = nullptr;
+    if (!take(2, p)) return false;
+    value = resources::get_u16(p);
+    return true;
+  }
+};
+
+bool valid_depth(int bits) { return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24; }
+
+// Bytes of one unpadded pixel row, as the module's formats store it.
+std::uint64_t row_bytes(std::uint64_t width, int bits) { return (width * static_cast<std::uint64_t>(bits) + 7) / 8; }
+
+std::uint64_t stride_of(std::uint64_t width, int bits) {
+  return (width * static_cast<std::uint64_t>(bits) + 31) / 32 * 4;
+}
+
+// Builds the image a native file describes: 40-byte header, the file's
+// depth, 2500 pixels per metre, zeroed rows (bottom-up), and for 1 to 8 bits
+// a colour table of the given colours. A palette shorter than the depth
+// allows gives a table of that length (biClrUsed = its length); an empty or
+// a full-length one gives the full table, and entries the file did not give
+// stay black. Colours beyond what the depth can index are dropped: no pixel
+// can refer to them. 16 bits get the 5-6-5 masks. False when a side is 0,
+// the size is beyond the limits, or memory runs out (the image is empty).
+bool build_image(Image& image, std::uint32_t width, std::uint32_t height, int bits, std::span<const Bgr> colours) {
+  resources::release_image(image);
+  if (!valid_depth(bits) || width < 1 || height < 1 || width > limits::image_side || height > limits::image_side)
+    return false;
+  const std::uint32_t full = bits <= 8 ? 1u << bits : 0;
+  const std::uint32_t entries =
+      bits > 8 ? 0 : (!colours.empty() && colours.size() < full ? static_cast<std::uint32_t>(colours.size()) : full);
+  const std::uint64_t table_bytes = bits <= 8 ? 4ull * entries : (bits == 16 ? 12 : 0);
+  const std::uint64_t size_image = stride_of(width, bits) * height;
+  if (size_image > limits::image_bytes) return false;
+  try {
+    image.dib.assign(dib::header_bytes + table_bytes + size_image, 0);
+  } catch (const std::bad_alloc&) {
+    resources::release_image(image);
+    return false;
+  }
+  std::uint8_t* h = image.dib.data();
+  resources::put_u32(h + dib::size, dib::header_bytes);
+  resources::put_u32(h + dib::width, width);
+  resources::put_u32(h + dib::height, height);
+  resources::put_u16(h + dib::planes, 1);
+  resources::put_u16(h + dib::bit_count, static_cast<std::uint16_t>(bits));
+  resources::put_u32(h + dib::compression, bits == 16 ? 3 : 0);
+  resources::put_u32(h + dib::x_pels, dib::pels_per_metre);
+  resources::put_u32(h + dib::y_pels, dib::pels_per_metre);
+  const std::uint32_t used = entries < full ? entries : 0;
+  resources::put_u32(h + dib::clr_used, used);
+  resources::put_u32(h + dib::clr_important, used);
+  if (bits == 16) {
+    resources::put_u32(h + dib::header_bytes, 0xF800);
+    resources::put_u32(h + dib::header_bytes + 4, 0x07E0);
+    resources::put_u32(h + dib::header_bytes + 8, 0x001F);
+  }
+  if (!resources::refresh_layout(image)) {
+    resources::release_image(image);
+    return false;
+  }
+  for (std::uint32_t i = 0; i < entries; ++i)
+    resources::set_colour_entry(image, static_cast<int>(i), i < colours.size() ? colours[i] : black);
+  return true;
+}
+
+// The head of a BLH or BLV file: with the module's image command in front it
+// is 7 bytes (width and height at offsets 5 and 6), without it 2 bytes.
+struct MonoHead {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  const std::uint8_t* data = nullptr;
+  std::uint64_t data_bytes = 0;
+};
+
+bool read_mono_head(Bytes file, MonoHead& head) {
+  Cursor in{file};
+  const std::uint8_t* p = nullptr;
+  const bool command = file.size() >= 3 && file[0] == escape && file[1] == 'U' && file[2] == 'L';
+  if (!in.take(command ? 7 : 2, p)) return false;
+  head.width = command ? p[5] : p[0];
+  head.height = command ? p[6] : p[1];
+  head.data = file.data() + in.at;
+  head.data_bytes = in.left();
+  return head.width >= 1 && head.height >= 1;
+}
+
+// BLH and BLV share everything but the bit each pixel comes from. The file's
+// data length must be exactly what width and height call for. Only pixels
+// inside the picture are taken, so padding bits of a file do not reach the
+// image rows.
+template <typename DataSize, typename BitOf>
+int read_mono(ImageSet& set, Bytes file, DataSize data_size, BitOf bit_of) {
+  Image& image = set.images[1];
+  resources::release_image(image);
+  MonoHead head;
+  if (!read_mono_head(file, head) || head.data_bytes != data_size(head)) return 0;
+  if (!build_image(image, head.width, head.height, 1, white_black)) return 0;
+  for (std::uint32_t y = 0; y < head.height; ++y) {
+    std::uint8_t* row = resources::row_pointer(image, static_cast<int>(y));
+    for (std::uint32_t x = 0; x < head.width; ++x)
+      if (bit_of(head, x, y)) row[x >> 3] = static_cast<std::uint8_t>(row[x >> 3] | (0x80 >> (x & 7)));
+  }
+  return 1;
+}
+
+// --- G16/G24 -------------------------------------------------------------------
+
+constexpr std::size_t block_header_bytes = 22;
+constexpr std::size_t frame_entry_bytes = 8;
+constexpr std::uint8_t rle_flag = 0x80;
+constexpr std::uint8_t delay_bits = 0x7F;
+constexpr std::uint64_t longest_run = 128;
+
+// Decodes one image's data at the cursor into its rows (top row first). Raw
+// data are the rows one after the other; run-length data are chunks per row
+// (a control byte c: (c AND 0x7F) + 1 units, literal when bit 7 is clear,
+// one repeated unit when it is set). A chunk that would run past the end of
+// its row is refused: the encoder never lets a run span two rows, so such a
+// file is damaged, and a picture drawn from the rest would be wrong anyway.
+bool decode_frame(Cursor& in, Image& image, std::uint64_t row, int unit, bool coded) {
+  const int height = resources::image_height(image);
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* out = resources::row_pointer(image, y);
+    const std::uint8_t* p = nullptr;
+    if (!coded) {
+      if (!in.take(row, p)) return false;
+      std::memcpy(out, p, row);
+      continue;
+    }
+    std::uint64_t filled = 0;
+    while (filled < row) {
+      std::uint8_t control = 0;
+      if (!in.byte(control)) return false;
+      const std::uint64_t bytes = ((control & delay_bits) + 1ull) * static_cast<std::uint64_t>(unit);
+      if (bytes > row - filled) return false;
+      if (control & rle_flag) {
+        if (!in.take(static_cast<std::uint64_t>(unit), p)) return false;
+        for (std::uint64_t i = 0; i < bytes; i += static_cast<std::uint64_t>(unit))
+          std::memcpy(out + filled + i, p, static_cast<std::size_t>(unit));
+      } else {
+        if (!in.take(bytes, p)) return false;
+        std::memcpy(out + filled, p, bytes);
+      }
+      filled += bytes;
+    }
+  }
+  return true;
+}
+
+// The fewest file bytes that can hold an image's data: raw rows, or for
+// run-length data one longest repeat chunk per 128 units of every row. An
+// image whose data cannot fit into the rest of the file is refused before
+// its block is allocated.
+std::uint64_t least_data_bytes(std::uint64_t row, std::uint64_t height, int unit, bool coded) {
+  if (!coded) return row * height;
+  const std::uint64_t units = row / static_cast<std::uint64_t>(unit);
+  const std::uint64_t chunks = (units + longest_run - 1) / longest_run;
+  return chunks * (1 + static_cast<std::uint64_t>(unit)) * height;
+}
+
+// One 8-byte frame table entry: width, height, 24-bit data offset from the
+// start of the file, and a byte with the delay (bits 0-6) and the
+// run-length flag (bit 7).
+struct FrameEntry {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::uint32_t offset = 0;
+  std::uint8_t delay = 0;
+  bool coded = false;
+};
+
+FrameEntry frame_entry(const std::uint8_t* table, int i) {
+  const std::uint8_t* e = table + frame_entry_bytes * static_cast<std::size_t>(i);
+  return FrameEntry{resources::get_u16(e), resources::get_u16(e + 2),
+                    static_cast<std::uint32_t>(e[4] | (e[5] << 8) | (e[6] << 16)),
+                    static_cast<std::uint8_t>(e[7] & delay_bits), (e[7] & rle_flag) != 0};
+}
+
+int fail_set(ImageSet& set) {
+  resources::clear_set(set);
+  return 0;
+}
+
+bool same_extension(std::string_view name, std::string_view extension) {
+  std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || name.size() - dot != extension.size()) return false;
+  for (std::size_t i = 0; i < extension.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(name[dot + i])) != extension[i]) return false;
+  return true;
+}
+
+}  // namespace
+
+// BH7: 7 bytes not examined, "BH7", width, height (16 bits each), depth,
+// palette entry count (0 = 256 for 8 bits), the palette as red, green, blue
+// (4 and 8 bits only), then the rows from the top, unpadded.
+int read_bh7(ImageSet& set, Bytes file, const ReadOptions&) {
+  Image& image = set.images[1];
+  resources::release_image(image);
+  Cursor in{file};
+  const std::uint8_t* signature = nullptr;
+  std::uint16_t width = 0, height = 0;
+  std::uint8_t bits = 0, count = 0;
+  if (!in.seek(7) || !in.take(3, signature) || std::memcmp(signature, "BH7", 3) != 0) return 0;
+  if (!in.u16(width) || !in.u16(height) || !in.byte(bits) || !in.byte(count)) return 0;
+  // Only the depths the module shows are accepted: rows of another bit count
+  // could not be encoded for it later, so such a file fails here, where the
+  // message names it.
+  if (!valid_depth(bits)) return 0;
+  const bool palette = bits == 4 || bits == 8;
+  const std::uint64_t entries = !palette ? 0 : (count == 0 && bits == 8 ? 256 : count);
+  const std::uint64_t row = row_bytes(width, bits);
+  if (file.size() != 16 + 3 * entries + row * height) return 0;
+
+  std::vector<Bgr> colours;
+  const std::uint8_t* table = nullptr;
+  if (!in.take(3 * entries, table)) return 0;
+  for (std::uint64_t i = 0; i < entries; ++i)
+    colours.push_back(resources::rgb(table[3 * i], table[3 * i + 1], table[3 * i + 2]));
+  if (bits == 1) colours.assign(white_black.begin(), white_black.end());
+  if (!build_image(image, width, height, bits, colours)) return 0;
+
+  for (int y = 0; y < height; ++y) {
+    const std::uint8_t* p = nullptr;
+    if (!in.take(row, p)) return 0;
+    std::memcpy(resources::row_pointer(image, y), p, row);
+  }
+  return 1;
+}
+
+int read_blh(ImageSet& set, Bytes file, const ReadOptions&) {
+  // Rows from the top, (width + 7) / 8 bytes each, leftmost pixel in bit 7.
+  return read_mono(
+      set, file, [](const MonoHead& h) -> std::uint64_t { return (h.width + 7ull) / 8 * h.height; },
+      [](const MonoHead& h, std::uint32_t x, std::uint32_t y) {
+        return (h.data[y * ((h.width + 7) / 8) + x / 8] >> (7 - x % 8)) & 1;
+      });
+}
+
+int read_blv(ImageSet& set, Bytes file, const ReadOptions&) {
+  // Bands of 8 pixel rows from the top, one byte per column, top pixel of
+  // the band in bit 0.
+  return read_mono(
+      set, file, [](const MonoHead& h) -> std::uint64_t { return static_cast<std::uint64_t>(h.width) * ((h.height + 7) / 8); },
+      [](const MonoHead& h, std::uint32_t x, std::uint32_t y) {
+        return (h.data[(y / 8) * h.width + x] >> (y % 8)) & 1;
+      });
+}
+
+// G16/G24: one bitmap block. Used: the signature (ESC U L at 0, "G" at 7),
+// the colour form ("16" at 8 or else 24), the depth (10), transparency
+// (11-14), the palette entry count (13), the first and last number (16, 17),
+// the palette, the frame table and the image data. The sizes and flags at
+// 3-6, 15 and 18-21 are not used: every frame entry carries its own size.
+//
+// Everything the frame table points at is checked: a file whose depth the
+// module does not show, whose last number lies below its first, whose
+// transparent index is not in its palette, whose frame entry has a width but
+// no height, whose data offset lies outside the file, or whose data end
+// early or run past a row, is refused as a whole. The encoder never writes
+// such a block, so it is damaged, and a partly loaded font or animation
+// would only fail later with a less clear message.
+int read_g16(ImageSet& set, Bytes file) {
+  resources::clear_set(set);
+  Cursor in{file};
+  const std::uint8_t* h = nullptr;
+  if (!in.take(block_header_bytes, h)) return 0;
+  if (h[0] != escape || h[1] != 'U' || h[2] != 'L' || h[7] != 'G') return 0;
+  const int entry_size = h[8] == '1' && h[9] == '6' ? 2 : 3;
+  const int bits = h[10];
+  const int first = h[16];
+  const int last = h[17];
+  if (!valid_depth(bits) || last < first) return 0;
+  const int unit = bits <= 8 ? 1 : bits / 8;
+
+  // Palette: 4- and 8-bit data only, entry count at 13 (0 means 256), each
+  // entry a 5-6-5 word or blue, green, red.
+  std::vector<Bgr> colours;
+  if (bits == 4 || bits == 8) {
+    const std::uint64_t entries = h[13] == 0 ? 256 : h[13];
+    const std::uint8_t* p = nullptr;
+    if (!in.take(entries * static_cast<std::uint64_t>(entry_size), p)) return 0;
+    for (std::uint64_t i = 0; i < entries; ++i, p += entry_size)
+      colours.push_back(entry_size == 2 ? resources::unpack_565(resources::get_u16(p)) : Bgr{p[0], p[1], p[2]});
+  } else if (bits == 1) {
+    colours.assign(white_black.begin(), white_black.end());
+  }
+
+  set.first_number = static_cast<std::uint16_t>(first);
+  set.transparent = h[11];
+  if (set.transparent != 0) {
+    if (bits == 16) {
+      set.transparent_colour = resources::unpack_565(resources::get_u16(h + 12));
+    } else if (bits == 24) {
+      set.transparent_colour = Bgr{h[12], h[13], h[14]};
+    } else if (bits == 4 || bits == 8) {
+      if (h[12] >= colours.size()) return fail_set(set);
+      set.transparent_colour = colours[h[12]];
+    }  // 1 bit: the transparent colour stays black
+  }
+
+  const int slots = last - first + 1;
+  const std::uint8_t* table = nullptr;
+  if (!in.take(frame_entry_bytes * static_cast<std::uint64_t>(slots), table)) return fail_set(set);
+
+  // Every entry is checked before anything is allocated. Several entries may
+  // point at the same short run-length data, so a small file could otherwise
+  // make the reader allocate 256 of the largest pictures: all images of one
+  // file together stay within the size limit of one image.
+  std::uint64_t total_pixels = 0;
+  for (int i = 0; i < slots; ++i) {
+    const FrameEntry f = frame_entry(table, i);
+    if (f.width == 0) continue;
+    if (f.height == 0) return fail_set(set);
+    total_pixels += stride_of(f.width, bits) * f.height;
+    if (total_pixels > limits::image_bytes) return fail_set(set);
+    const std::uint64_t row = row_bytes(f.width, bits);
+    if (f.offset > file.size() || least_data_bytes(row, f.height, unit, f.coded) > file.size() - f.offset)
+      return fail_set(set);
+  }
+
+  for (int i = 0; i < slots; ++i) {
+    const FrameEntry f = frame_entry(table, i);
+    const auto slot = static_cast<std::size_t>(first + i);
+    ++set.count;  // an empty entry still holds its number
+    if (f.width == 0) continue;
+    Image& image = set.images[slot];
+    if (!build_image(image, f.width, f.height, bits, colours)) return fail_set(set);
+    set.delays[slot] = f.delay;
+    Cursor data{file};
+    if (!data.seek(f.offset) || !decode_frame(data, image, row_bytes(f.width, bits), unit, f.coded))
+      return fail_set(set);
+  }
+  return 1;
+}
+
+int write_g16(ImageSet& set, const std::string& file_name, int dithering) {
+  // The exports name their files "....G16"; a name that is neither G16 nor
+  // G24 is written in the module's own 16-bit colour, which every resource
+  // compiler uses.
+  resources::BitmapBlock block;
+  block.colour_format = same_extension(file_name, ".G24") ? resources::colour_format_24 : resources::colour_format_16;
+  if (!resources::encode_bitmap(set, block, 2, dithering)) return 0;
+  const std::string_view bytes(reinterpret_cast<const char*>(block.block.data()), block.block_size);
+  return driver::write_file_atomically(file_name, bytes) ? 1 : 0;
+}
+
+}  // namespace vexa::imagefiles

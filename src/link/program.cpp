@@ -1,0 +1,435 @@
+#include "link/program.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "driver/context.h"
+#include "driver/dataflash.h"
+#include "driver/format.h"
+#include "driver/paths.h"
+#include "link/framing.h"
+#include "link/identify.h"
+#include "link/models.h"
+#include "link/serial.h"
+
+namespace vexa::link {
+
+namespace {
+
+using driver::report_text;
+using driver::to_all;
+using driver::to_console;
+using driver::to_log;
+using driver::to_window;
+
+constexpr std::uint8_t esc = 27;
+constexpr std::size_t header_bytes = 250;
+constexpr std::size_t trailer_bytes = 10;
+constexpr int framed_chunk = 255;
+constexpr int plain_block_bytes = 128;
+// A module that keeps answering the read-back with empty packets is given
+// this many ticks (5 s) without a data byte before the verify fails: long
+// enough for a slow flash read, short enough that a confused module cannot
+// hold the compiler.
+constexpr int empty_answer_limit = 500;
+
+// Values the upload file's header carries for the programming run.
+struct UploadHeader {
+  long region1_length = 0;
+  long region2_start = 0;  // S, as the compiler that wrote the file had it
+  long total = 0;          // flash bytes of the payload
+  long crc = 0;            // CRC of all of them
+  long bar_left = 0, bar_top = 0, bar_right = 0, bar_bottom = 0;
+  long verify_blocks = 0;
+};
+
+// number -> [blanks] ['-'] digits, in base 10 or 16 ("0x" allowed in 16).
+// Values are clamped to +-10^9 so that the sums made with them cannot
+// overflow, whatever the file says.
+bool parse_number(const std::string& text, std::size_t& pos, int base, long& value) {
+  while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+  bool negative = false;
+  if (base == 10 && pos < text.size() && (text[pos] == '-' || text[pos] == '+')) negative = text[pos++] == '-';
+  if (base == 16 && pos + 1 < text.size() && text[pos] == '0' && (text[pos + 1] == 'x' || text[pos + 1] == 'X'))
+    pos += 2;
+  std::size_t start = pos;
+  long v = 0;
+  for (; pos < text.size(); ++pos) {
+    char c = text[pos];
+    int digit = (c >= '0' && c <= '9')   ? c - '0'
+                : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                         : 99;
+    if (digit >= base) break;
+    v = std::min(v * base + digit, 1000000000L);
+  }
+  if (pos == start) return false;
+  value = negative ? -v : v;
+  return true;
+}
+
+bool expect(const std::string& text, std::size_t& pos, char c) {
+  if (pos >= text.size() || text[pos] != c) return false;
+  ++pos;
+  return true;
+}
+
+// pair -> decimal ',' '$' hexadecimal
+void parse_pair(const std::string& text, std::size_t pos, long& first, long& second) {
+  if (parse_number(text, pos, 10, first) && expect(text, pos, ',') && expect(text, pos, '$'))
+    parse_number(text, pos, 16, second);
+}
+
+UploadHeader parse_header(const std::string& head) {
+  UploadHeader h;
+  std::size_t first = head.find("#TP");
+  if (first != std::string::npos) {
+    parse_pair(head, first + 3, h.region1_length, h.region2_start);
+    std::size_t second = head.find("#TP", first + 3);
+    if (second != std::string::npos) parse_pair(head, second + 3, h.total, h.crc);
+  }
+  std::size_t bar = head.find("#BR1,");
+  if (bar != std::string::npos) {
+    std::size_t pos = bar + 5;
+    long* fields[] = {&h.bar_left, &h.bar_top, &h.bar_right, &h.bar_bottom, nullptr, &h.verify_blocks};
+    for (int i = 0; i < 6; ++i) {
+      if (i > 0 && !expect(head, pos, ',')) break;
+      long value = 0;
+      if (!parse_number(head, pos, 10, value)) break;
+      if (fields[i] != nullptr) *fields[i] = value;
+    }
+  }
+  return h;
+}
+
+// The percentage display of the transfer and the read-back: the console
+// shows the number, the front-end a dot per step.
+struct Progress {
+  long shown = -1;
+  void update(driver::Output& out, long done, long total) {
+    long percent = total > 0 ? static_cast<long>(static_cast<long long>(done) * 100 / total) : 100;
+    if (percent == shown) return;
+    shown = percent;
+    report_text(out, format("\r%3ld%c", percent, '%'), to_console);
+    report_text(out, ".", to_window);
+  }
+};
+
+void report_ok(driver::Output& out) {
+  report_text(out, format("\r100%c Ok\r\n", '%'), to_console);
+  report_text(out, "Ok\r\n", to_window | to_log);
+}
+
+void put_u24(std::uint8_t* p, long v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+  p[2] = static_cast<std::uint8_t>(v >> 16);
+}
+
+// ESC '&' region address(24) count(24) operation
+std::array<std::uint8_t, 10> flash_command(char region, long address, long count, char operation) {
+  std::array<std::uint8_t, 10> c = {esc, '&', static_cast<std::uint8_t>(region)};
+  put_u24(&c[3], address);
+  put_u24(&c[6], count);
+  c[9] = static_cast<std::uint8_t>(operation);
+  return c;
+}
+
+constexpr std::array<std::uint8_t, 10> end_of_upload = {esc, '&', 'D', 0, 0, 0, 0, 0, 0, 'J'};
+
+bool has_end_of_upload(const std::string& bytes) {
+  if (bytes.size() < trailer_bytes) return false;
+  const char* t = bytes.data() + bytes.size() - trailer_bytes;
+  return t[0] == esc && t[1] == '&' && t[2] == 'D' && t[9] == 'J';
+}
+
+// One byte of the flash, or -1 when the module does not answer.
+int read_flash_byte(LinkState& link, long address, int wait) {
+  rx_drain(link);
+  if (!send_command(link, flash_command('D', address, 1, 'R'))) return -1;
+  if (!link.duzedadoridido) return read_byte(link, wait);
+  wait_ticks(link, wait);
+  Packet answer;
+  return request_data(link, answer) >= 1 ? answer.data[0] : -1;
+}
+
+// Reads the whole payload back, block by block, and compares its CRC with
+// the header's. Prints the verify's lines; 1 when the flash is right.
+int verify_flash(Context& ctx, const UploadHeader& h, long region2_start) {
+  LinkState& link = ctx.link;
+  driver::Output& out = ctx.out;
+  pause_ticks(link, 50);
+  link.retries = 100;
+  report_text(out, "Verify:", to_all);
+  report_text(out, "\r\n", to_console);
+
+  std::string title = format("#RI%ld,%ld,%ld,%ld;\x1bTP%c%cverify ", h.bar_left + 1, h.bar_top + 1, h.bar_right - 1,
+                             h.bar_bottom - 1, 1, 1);
+  bool ok = send_command(link, std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(title.data()),
+                                                            title.size())) != 0;
+  const long total = std::max(0L, h.total);
+  const long region1 = std::clamp(h.region1_length, 0L, total);
+  // A header with no verify blocks (or a payload smaller than their count)
+  // is read back in blocks of at least one byte; the CRC still decides.
+  const long initial_block = std::max(1L, total / std::max(1L, h.verify_blocks));
+  long block_length = initial_block;
+  long address = 0;
+  long read = 0;
+  long rest = 0;
+  int block_number = 0;
+  std::uint16_t crc = 0;
+  Progress progress;
+  std::uint32_t last_data = tick_now(link);
+  std::array<std::uint8_t, 255> bytes;
+  while (ok && read < total) {
+    if (rest == 0) {
+      if (read == region1) {
+        address = region2_start;
+        block_length = initial_block;
+      }
+      long end = read < region1 ? region1 : total;
+      block_length = std::min(block_length, end - read);
+      ++block_number;
+      std::array<std::uint8_t, 15> request = {esc, 'B', 'A', 2, static_cast<std::uint8_t>(block_number)};
+      auto command = flash_command('D', address, block_length, 'R');
+      std::copy(command.begin(), command.end(), request.begin() + 5);
+      if (!send_command(link, request)) {
+        ok = false;
+        break;
+      }
+      address += block_length;
+      rest = block_length;
+      last_data = tick_now(link);
+    }
+    long got = 0;
+    if (!link.duzedadoridido) {
+      got = std::min<long>(rest, plain_block_bytes);
+      if (read_block(link, std::span<std::uint8_t>(bytes.data(), static_cast<std::size_t>(got)), 100) != got) {
+        ok = false;
+        break;
+      }
+    } else {
+      Packet answer;
+      got = request_data(link, answer);
+      // More than the block still owes means the module answers something
+      // else than was asked for.
+      if (got < 0 || got > rest) {
+        ok = false;
+        break;
+      }
+      if (got == 0) {
+        if (static_cast<std::uint32_t>(tick_now(link) - last_data) > empty_answer_limit) ok = false;
+        continue;
+      }
+      last_data = tick_now(link);
+      std::copy_n(answer.data.begin(), got, bytes.begin());
+    }
+    crc = driver::crc16(bytes.data(), static_cast<std::size_t>(got), crc);
+    read += got;
+    rest -= got;
+    progress.update(out, read, total);
+  }
+  if (!ok || crc != h.crc) {
+    report_text(out, "\r\nERROR during verify\r\n", to_all);
+    return 0;
+  }
+  report_ok(out);
+  send_command(link, end_of_upload);
+  return 1;
+}
+
+// Sends the first `count` bytes of the file. Prints the percentages and,
+// on a failure, its message; 1 when everything was sent.
+int transfer(Context& ctx, const std::string& file, long count) {
+  LinkState& link = ctx.link;
+  driver::Output& out = ctx.out;
+  const std::uint8_t* data = reinterpret_cast<const std::uint8_t*>(file.data());
+  long chunk = link.duzedadoridido ? framed_chunk : std::max(1, link.send_block);
+  if (link.duzedadoridido) link.retries = 100;
+  Progress progress;
+  for (long sent = 0; sent < count;) {
+    long n = std::min(chunk, count - sent);
+    std::span<const std::uint8_t> piece(data + sent, static_cast<std::size_t>(n));
+    if (!link.duzedadoridido) {
+      if (!send_raw(link, piece)) {
+        report_text(out, "\r\nERROR: Timeout (CTS) !\r\n", to_all);
+        return 0;
+      }
+      sent += n;
+      if (read_byte(link, 0) == 'E') {
+        report_text(out, format("\r\nERROR: Cannot program DATA-FLASH at filepos %ld !\r\n", sent), to_all);
+        return 0;
+      }
+    } else {
+      // A chunk the module never acknowledged is reported like a chunk it
+      // refused: the file position says where programming stopped.
+      if (!send_data(link, piece)) {
+        report_text(out, format("\r\nERROR: Cannot program DATA-FLASH at filepos %ld !\r\n", sent), to_all);
+        return 0;
+      }
+      sent += n;
+    }
+    progress.update(out, sent, count);
+  }
+  return 1;
+}
+
+// Everything of a programming run between opening and closing the port.
+int program_open_port(Context& ctx, const std::string& file, const UploadHeader& h, bool complete) {
+  driver::Settings& s = ctx.settings;
+  LinkState& link = ctx.link;
+  driver::Output& out = ctx.out;
+  std::string model_name =
+      s.model >= 0 && s.model < static_cast<int>(models.size()) ? std::string(models[static_cast<std::size_t>(s.model)].name) : "";
+  bool fixed = !s.autoscan && s.baud != 0;
+
+  std::string line = format("\r\nconnecting %s", model_name.c_str());
+  if (s.rs485_address >= 0) line = format("%s with RS485 address %d", line.c_str(), s.rs485_address);
+  if (!s.usb_name.empty())
+    line = format("%s on \"%s\"", line.c_str(), s.usb_name.c_str());
+  else
+    line = format("%s on %s", line.c_str(), port_label(s).c_str());
+  if (fixed) line = format("%s with %d baud", line.c_str(), s.baud);
+  report_text(out, line + "\r\n", to_all);
+
+  link.retries = 2;
+  int found = identify_module(ctx);
+  if (found < 0) {
+    if (found != other_module) report_text(out, "ERROR: not found !\r\n", to_all);
+    return 0;
+  }
+  if (link.highest_address < h.total) {
+    report_text(out, format("ERROR: not enough DATA-FLASH Memory !  (%ld bytes are needed)\r\n", h.total), to_all);
+    return 0;
+  }
+  const long found_rate = baud_rates[static_cast<std::size_t>(found)];
+  long rate = s.baud != 0 ? s.baud : found_rate;
+  if (!link.duzedadoridido) {
+    long limit = is_large_model(s.model) ? 19200 : 57600;
+    if (rate > limit) {
+      report_text(out, format("%ld baud is not possible without Duzedadoridido\r\n", rate), to_all);
+      if (!s.autoscan) return 0;
+      rate = limit;
+    }
+  } else {
+    static constexpr std::uint8_t prepare[] = {packet_command, 3, 'D', 128, 10, 227};
+    send_raw(link, prepare);
+    wait_ticks(link, 20);
+    rx_drain(link);
+  }
+  // A file without the end-of-upload command at its end is not sent; the
+  // module was still looked for, so that the user sees whether it answers.
+  if (!complete) return 0;
+
+  bool changed = false;
+  if (s.autoscan && rate != found_rate) {
+    int index = baud_index(rate);
+    if (index < 0 || !port_set_baud(link, rate)) {
+      report_text(out, format("%s: it is not possible to change baudrate to %ld baud\r\n", port_label(s).c_str(), rate),
+                  to_all);
+      rate = found_rate;
+    } else {
+      wait_ticks(link, 10);
+      port_set_baud(link, found_rate);
+      wait_ticks(link, 10);
+      const std::uint8_t change[] = {esc, '+', static_cast<std::uint8_t>(index)};
+      if (link.duzedadoridido)
+        send_raw(link, make_packet(packet_data, change));
+      else
+        send_raw(link, change);
+      wait_ticks(link, 20);
+      port_set_baud(link, rate);
+      wait_ticks(link, 10);
+      changed = true;
+    }
+  }
+  if (changed)
+    report_text(out, format("program file %s with %ld baud\r\n", s.upload_file.c_str(), rate), to_all);
+  else
+    report_text(out, format("program file %s\r\n", s.upload_file.c_str()), to_all);
+
+  if (s.check_write_protect && flash_write_protected(link, link.highest_address, 20) &&
+      flash_write_protected(link, link.highest_address, 50)) {
+    report_text(out, format("ERROR: %s is write protected !\r\n", model_name.c_str()), to_all);
+    return 0;
+  }
+
+  // With VERIFY the end-of-upload command is held back until the read-back
+  // has shown the flash to be right.
+  long count = static_cast<long>(file.size()) - (s.verify ? static_cast<long>(trailer_bytes) : 0L);
+  if (!transfer(ctx, file, count)) return 0;
+  report_ok(out);
+
+  if (s.verify) {
+    // The region 2 start of the compile that wrote the file: the model line
+    // sets it in a compile run; a programming-only run reads no macro file,
+    // so it takes the value the header carries (the second number after the
+    // first "#TP"), and failing that the usual start for the header's model.
+    long region2_start = s.region1_size > 0    ? s.region1_size
+                         : h.region2_start > 0 ? h.region2_start
+                         : is_large_model(s.model) ? 16384
+                                                   : 32768;
+    if (!verify_flash(ctx, h, region2_start)) return 0;
+  }
+  report_text(out,
+              format("Ready: Vexa is programed,  %ld bytes used, %ld bytes free\r\n", h.total,
+                     link.highest_address - h.total + 1),
+              to_all);
+  return 1;
+}
+
+}  // namespace
+
+int flash_write_protected(LinkState& link, long address, int wait) {
+  int before = read_flash_byte(link, address, wait);
+  if (before < 0) return 1;
+  std::uint8_t inverted = static_cast<std::uint8_t>(before ^ 255);
+  std::array<std::uint8_t, 11> write = {};
+  auto command = flash_command('D', address, 1, 'W');
+  std::copy(command.begin(), command.end(), write.begin());
+  write[10] = inverted;
+  send_command(link, write);
+  wait_ticks(link, wait);
+  return read_flash_byte(link, address, wait) == inverted ? 0 : 1;
+}
+
+int program_module(Context& ctx) {
+  driver::Settings& s = ctx.settings;
+  driver::Output& out = ctx.out;
+  LinkState& link = ctx.link;
+  link.send_block = s.send_block;
+
+  // The file is read once, whole; the transfer sends these bytes.
+  std::string file;
+  if (!driver::read_whole_file(s.upload_file, file)) {
+    report_text(out, format("Cannot open file %s !\r\n", s.upload_file.c_str()), to_all);
+    return 0;
+  }
+  bool complete = has_end_of_upload(file);
+  std::string head = file.substr(0, header_bytes);
+  std::size_t program_at = head.find("program ");
+  if (program_at == std::string::npos) {
+    report_text(out, format("%s is not a valid DATA-FLASH File for a Vexa !\r\n", s.upload_file.c_str()), to_all);
+    return 0;
+  }
+  s.model = select_model(s.model, std::string_view(head).substr(program_at + 8));
+  UploadHeader h = parse_header(head);
+
+  if (!port_open(link, port_device(s), 9600)) {
+    report_text(out, format("\r\nERROR: cannot open %s: !\r\n", port_label(s).c_str()), to_all);
+    return 0;
+  }
+  int result = 0;
+  if (!s.autoscan && s.baud != 0 && !port_set_baud(link, s.baud))
+    report_text(out, format("\r\nERROR: cannot open %s with %d baud !\r\n", port_label(s).c_str(), s.baud), to_all);
+  else
+    result = program_open_port(ctx, file, h, complete);
+  port_close(link);
+  return result;
+}
+
+}  // namespace vexa::link

@@ -1,0 +1,26 @@
+// Programming a module's DATA-FLASH from an upload file (.DF): the file is
+// checked, the module identified, the rate raised where the protocol allows,
+// the flash checked for write protection, the file streamed with a
+// percentage display, and optionally the flash read back and its CRC
+// compared with the one in the file's header.
+#pragma once
+
+namespace vexa {
+struct Context;
+}
+
+namespace vexa::link {
+
+struct LinkState;
+
+// Programs ctx.settings.upload_file into the module on the port of the
+// settings. Returns 1 when the file was programmed (and verified, with
+// VERIFY on), 0 otherwise; every failure has printed its message.
+int program_module(Context& ctx);
+
+// Tries to invert the byte at address, waiting `wait` ticks for each
+// answer. 0 when the byte could be changed (the inverted byte stays in the
+// flash), 1 otherwise.
+int flash_write_protected(LinkState& link, long address, int wait);
+
+}  // namespace vexa::link
