@@ -277,80 +277,65 @@ std::int32_t parse_operand_at(Context& ctx) {
   return value;
 }
 
-std::int32_t parse_product(Context& ctx) {
-  driver::Source& src = ctx.source;
-  std::int32_t value = parse_operand(ctx);
-  while (true) {
-    skip(ctx);
-    char c = current_char(src);
-    if (c != '*' && c != '/') return value;
-    ++src.pos;
-    std::int32_t right = parse_operand(ctx);
-    if (c == '*') {
-      value = wrap(static_cast<std::int64_t>(value) * right);
-    } else {
+// The binary operators by level, lowest first: 1 '|' '^', 2 '&', 3 '<<' '>>',
+// 4 '+' '-', 5 '*' '/'. All associate to the left. Returns 0 when the
+// parse position holds no binary operator; length is 2 for the shifts.
+int operator_level(const driver::Source& src, char& op, int& length) {
+  op = current_char(src);
+  length = 1;
+  switch (op) {
+    case '|':
+    case '^': return 1;
+    case '&': return 2;
+    case '<':
+    case '>':
+      if (char_at(src, src.pos + 1) != op) return 0;  // a lone '<' starts a file name
+      length = 2;
+      return 3;
+    case '+':
+    case '-': return 4;
+    case '*':
+    case '/': return 5;
+    default: return 0;
+  }
+}
+
+std::int32_t apply(Context& ctx, char op, std::int32_t left, std::int32_t right) {
+  switch (op) {
+    case '|': return left | right;
+    case '^': return left ^ right;
+    case '&': return left & right;
+    case '<': return static_cast<std::int32_t>(static_cast<std::uint32_t>(left) << (right & 31));
+    case '>': return left >> (right & 31);  // arithmetic for negative values
+    case '+': return wrap(static_cast<std::int64_t>(left) + right);
+    case '-': return wrap(static_cast<std::int64_t>(left) - right);
+    case '*': return wrap(static_cast<std::int64_t>(left) * right);
+    default:
       if (right == 0) {
         report_error(ctx, "division by zero");
         right = 1;
       }
-      value = divide(value, right);
-    }
+      return divide(left, right);
   }
 }
 
-std::int32_t parse_sum(Context& ctx) {
+// expression(level) -> operand { operator-of-level>=level expression(level+1) }
+std::int32_t parse_binary(Context& ctx, int min_level) {
   driver::Source& src = ctx.source;
-  std::int32_t value = parse_product(ctx);
+  std::int32_t value = parse_operand(ctx);
   while (true) {
     skip(ctx);
-    char c = current_char(src);
-    if (c != '+' && c != '-') return value;
-    ++src.pos;
-    std::int32_t right = parse_product(ctx);
-    value = wrap(c == '+' ? static_cast<std::int64_t>(value) + right : static_cast<std::int64_t>(value) - right);
+    char op;
+    int length;
+    int level = operator_level(src, op, length);
+    if (level == 0 || level < min_level) return value;
+    src.pos += static_cast<std::size_t>(length);
+    std::int32_t right = parse_binary(ctx, level + 1);
+    value = apply(ctx, op, value, right);
   }
 }
 
-std::int32_t parse_shift(Context& ctx) {
-  driver::Source& src = ctx.source;
-  std::int32_t value = parse_sum(ctx);
-  while (true) {
-    skip(ctx);
-    char c = current_char(src);
-    if ((c != '<' && c != '>') || char_at(src, src.pos + 1) != c) return value;
-    src.pos += 2;
-    int count = parse_sum(ctx) & 31;
-    if (c == '<')
-      value = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) << count);
-    else
-      value = value >> count;  // arithmetic for negative values
-  }
-}
-
-std::int32_t parse_and(Context& ctx) {
-  driver::Source& src = ctx.source;
-  std::int32_t value = parse_shift(ctx);
-  while (true) {
-    skip(ctx);
-    if (current_char(src) != '&') return value;
-    ++src.pos;
-    value &= parse_shift(ctx);
-  }
-}
-
-// expression -> and { ('|' | '^') and }
-std::int32_t parse_or(Context& ctx) {
-  driver::Source& src = ctx.source;
-  std::int32_t value = parse_and(ctx);
-  while (true) {
-    skip(ctx);
-    char c = current_char(src);
-    if (c != '|' && c != '^') return value;
-    ++src.pos;
-    std::int32_t right = parse_and(ctx);
-    value = c == '|' ? (value | right) : (value ^ right);
-  }
-}
+std::int32_t parse_or(Context& ctx) { return parse_binary(ctx, 1); }
 
 }  // namespace
 

@@ -236,11 +236,16 @@ void write_outputs(Context& ctx) {
   int d = flash.tables_end;
   int macro_bytes = flash.image_pos;
 
-  // The final image: tables, macro bytes at D, resources at R, every other byte 255.
-  std::vector<std::uint8_t> image(static_cast<std::size_t>(r.region1_size + r.length2), 255);
-  std::copy(flash.image.begin(), flash.image.begin() + macro_bytes, image.begin() + d);
-  std::copy(flash.resources.begin(), flash.resources.begin() + flash.resource_pos, image.begin() + r.resources_at);
-  flash.image.swap(image);
+  // The final image in place: the macro bytes move up to D behind the
+  // tables, the resources go to R, every other byte is 255.
+  std::size_t image_size = static_cast<std::size_t>(r.region1_size + r.length2);
+  if (flash.image.size() < image_size) flash.image.resize(image_size, 255);
+  std::memmove(flash.image.data() + d, flash.image.data(), static_cast<std::size_t>(macro_bytes));
+  std::fill(flash.image.begin(), flash.image.begin() + d, 255);
+  std::fill(flash.image.begin() + d + macro_bytes, flash.image.end(), 255);
+  std::copy(flash.resources.begin(), flash.resources.begin() + flash.resource_pos,
+            flash.image.begin() + r.resources_at);
+  flash.image.resize(image_size);
 
   relocate(flash.system_macros, limits::macro_entry_bytes, system_macro_entries, d);
   for (auto& table : flash.macro_tables)

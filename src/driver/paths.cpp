@@ -130,10 +130,16 @@ std::string existing_path(const std::string& path) {
 
 bool read_whole_file(const std::string& path, std::string& bytes) {
   std::string name = existing_path(path);
-  if (!is_regular(name)) return false;
+  struct stat st;
+  if (::stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   std::FILE* file = std::fopen(name.c_str(), "rb");
   if (file == nullptr) return false;
+  // Read in one piece when the size is known; a file that grows meanwhile is
+  // read on to its end.
   bytes.clear();
+  bytes.resize(static_cast<std::size_t>(st.st_size));
+  std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
+  bytes.resize(got);
   char chunk[65536];
   std::size_t n;
   while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, n);
@@ -160,6 +166,7 @@ bool write_file_atomically(const std::string& path, std::string_view bytes) {
   std::string temporary = path + ".tmp-vexac";
   std::FILE* file = std::fopen(temporary.c_str(), "wb");
   if (file == nullptr) return false;
+  std::setvbuf(file, nullptr, _IONBF, 0);  // the bytes are in memory already: no second copy
   bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   ok = std::fclose(file) == 0 && ok;
   if (ok) ok = std::rename(temporary.c_str(), path.c_str()) == 0;

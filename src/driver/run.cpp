@@ -194,7 +194,11 @@ int run(Context& ctx, const std::vector<std::string>& args) {
   out.error_count = 0;
   report_text(out, banner, to_window | to_log);
 
-  if (!open_source(ctx, s.macro_file, 1)) {
+  if (open_source(ctx, s.macro_file, 1)) {
+    // The encoded commands are rarely longer than their text: room for that
+    // many macro bytes saves growing the area step by step.
+    ctx.flash.image.reserve(std::min(ctx.source.levels[0].content.size(), limits::work_area));
+  } else {
     if (out.log != nullptr) {
       std::fclose(out.log);
       out.log = nullptr;

@@ -17,7 +17,6 @@ namespace {
 using resources::Bgr;
 using resources::Image;
 
-constexpr int trailer = 0x3B;
 constexpr int extension_introducer = 0x21;
 constexpr int image_separator = 0x2C;
 constexpr int graphic_control_label = 0xF9;

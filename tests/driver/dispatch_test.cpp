@@ -90,6 +90,14 @@ TEST(Dispatch, KeywordPrefixesAndLineKinds) {
   EXPECT_EQ(c.errors(), 5);
 }
 
+TEST(Dispatch, DestinationWithoutNameLeavesNoUploadName) {
+  CapturedContext c;
+  c.ctx->settings.upload_file = "kept.DF";
+  std::string out = compile(c, "DESTINATION\n");
+  EXPECT_TRUE(has(out, "--->LINE 1: Cannot found a Filename !\r\n"));
+  EXPECT_EQ(c.ctx->settings.upload_file, "");
+}
+
 TEST(Dispatch, ModelLineAndMaxSize) {
   CapturedContext c;
   std::string out = compile(c,
