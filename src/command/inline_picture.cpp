@@ -6,6 +6,10 @@
 #include "command/expression.h"
 #include "driver/context.h"
 #include "driver/format.h"
+#include "imagefiles/dispatch.h"
+#include "resources/bitmap.h"
+#include "resources/import.h"
+#include "resources/pictures.h"
 
 namespace vexa::command {
 
@@ -20,10 +24,42 @@ int inline_picture(Context& ctx, char first) {
     if (first == 'C') driver::report_error(ctx, "wrong number of parameters");
     return 0;
   }
-  // Pictures are not converted by this build yet: the file is reported as
-  // not loadable and nothing is appended.
-  driver::report_error(ctx, vexa::format("cannot load picture <%s> !", name.c_str()));
-  return 0;
+  // A '?' name takes the first file it found, as an import list would.
+  const driver::FileList& list = ctx.source.file_list;
+  if (!list.names.empty()) name = list.directory + list.names.front();
+
+  resources::ReleaseSets release(ctx);
+  resources::ImageSet& set = ctx.work_set;
+  if (imagefiles::load_image_file(ctx, set, name) == 0) {
+    driver::report_error(ctx, vexa::format("cannot load picture <%s> !", name.c_str()));
+    return 0;
+  }
+  if (resources::set_image_count(set) != 1) {
+    driver::report_error(ctx, "it is only possible to load single Bitmaps !");
+    return 0;
+  }
+  resources::pick_transparent_colour(set, ctx.settings.make_transparent);
+  const std::string cannot_convert = vexa::format("cannot convert picture %s !", name.c_str());
+  int prepared = resources::prepare_picture(ctx, set);
+  if (prepared <= 0) {
+    if (prepared < 0) driver::report_error(ctx, cannot_convert);
+    return 0;
+  }
+  resources::BitmapBlock block;
+  if (!resources::encode_bitmap(set, block, ctx.settings.rle_mode, ctx.settings.dithering)) {
+    driver::report_error(ctx, cannot_convert);
+    return 0;
+  }
+  // The command and its picture are one unit for the module: both are
+  // checked against the room left in the image before either is appended,
+  // so a picture that does not fit leaves no command without its picture.
+  const std::size_t total = static_cast<std::size_t>(ctx.command.length) + block.block_size;
+  if (static_cast<std::size_t>(ctx.flash.image_pos) + total > limits::work_area) {
+    driver::report_error(ctx, "DATA-FLASH memory overflow !");
+    return 0;
+  }
+  if (!flush_command(ctx)) return 0;
+  return append_macro_bytes(ctx, block.block.data(), static_cast<int>(block.block_size));
 }
 
 }  // namespace vexa::command

@@ -11,6 +11,7 @@
 #include "driver/output.h"
 #include "driver/settings.h"
 #include "driver/source.h"
+#include "imagefiles/glyphs.h"
 #include "link/link_state.h"
 #include "resources/codetable.h"
 #include "resources/image.h"
@@ -29,6 +30,7 @@ struct Context {
   resources::CodeTables code_tables;
   resources::ImageSet work_set;    // each import is loaded and converted here
   resources::ImageSet second_set;  // further files of an import list
+  imagefiles::FontLibrary fonts;   // faces for the text the compiler draws itself
   link::LinkState link;
 };
 

@@ -15,10 +15,6 @@ int not_available(Context& ctx, const char* directive) {
 
 }  // namespace
 
-int compile_picture(Context& ctx) { return not_available(ctx, "PICTURE"); }
-int compile_button(Context& ctx) { return not_available(ctx, "BUTTON"); }
-int compile_border(Context& ctx) { return not_available(ctx, "BORDER"); }
-int compile_pattern(Context& ctx) { return not_available(ctx, "PATTERN"); }
 int compile_animation(Context& ctx) { return not_available(ctx, "ANIMATION"); }
 int compile_instrument(Context& ctx) { return not_available(ctx, "INSTRUMENT"); }
 int compile_font(Context& ctx) { return not_available(ctx, "FONT"); }

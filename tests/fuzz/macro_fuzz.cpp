@@ -1,5 +1,6 @@
 // Fuzz target for the macro language: the bytes are a macro file, read
 // through the dispatcher line by line and laid out; nothing is written.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -19,7 +20,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::fwrite(data, 1, size, file);
   std::fclose(file);
 
+  // Exported macros go to a folder of their own, never into the working folder.
+  static const std::string export_folder = [] {
+    std::string folder = "/tmp/vexa-macro-fuzz-" + std::to_string(::getpid()) + "-exports/";
+    ::mkdir(folder.c_str(), 0700);
+    return folder;
+  }();
   auto ctx = std::make_unique<vexa::Context>();
+  ctx->settings.macro_directory = export_folder;
   ctx->out.console = std::fopen("/dev/null", "wb");
   ctx->out.input = nullptr;
   ctx->eval.random.seed(1);

@@ -1,0 +1,44 @@
+// A small raster canvas for the pictures the compiler draws itself (the
+// placeholders of oversized resources, the overview sheets): 24-bit colour,
+// top row first, with fills, 1-pixel pen lines and text. Everything drawn is
+// clipped to the canvas.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "imagefiles/glyphs.h"
+#include "resources/image.h"
+
+namespace vexa::imagefiles {
+
+struct Canvas {
+  int width = 0;
+  int height = 0;
+  std::vector<resources::Bgr> pixels;  // row y, column x at y * width + x; y = 0 is the top row
+};
+
+// Makes a canvas of width x height filled with background. False (canvas
+// empty) for a size outside the image limits or when memory runs out.
+bool create_canvas(Canvas& canvas, int width, int height, resources::Bgr background);
+
+void set_pixel(Canvas& canvas, int x, int y, resources::Bgr colour);
+resources::Bgr get_pixel(const Canvas& canvas, int x, int y);
+
+// Fills the rectangle of width x height whose top-left corner is (x, y).
+void fill_rect(Canvas& canvas, int x, int y, int width, int height, resources::Bgr colour);
+
+// A line of a 1-pixel pen from (x0, y0) towards (x1, y1); the end point
+// itself is left out, so lines drawn corner to corner meet without drawing a
+// pixel twice. A line from a point to itself draws nothing.
+void draw_line(Canvas& canvas, int x0, int y0, int x1, int y1, resources::Bgr colour);
+
+// Draws the text with its cell's top-left corner at (x, y) in colour on a
+// transparent background. Returns the text's width, or -1 when a glyph
+// cannot be rendered.
+int draw_text(Canvas& canvas, const Face& face, int x, int y, std::string_view text, resources::Bgr colour);
+
+// The canvas as a 24-bit image. False when memory runs out.
+bool canvas_to_image(const Canvas& canvas, resources::Image& image);
+
+}  // namespace vexa::imagefiles

@@ -1,0 +1,249 @@
+#include "imagefiles/glyphs.h"
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include <fontconfig/fontconfig.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+
+#include "driver/format.h"
+
+namespace vexa::imagefiles {
+
+namespace {
+
+// Cells taller than this are refused: no display module shows such text, and
+// the bound keeps every glyph bitmap small.
+constexpr int largest_cell = 2048;
+
+bool start_library(FontLibrary& fonts, std::string& error) {
+  if (fonts.library == nullptr) {
+    FT_Library library = nullptr;
+    if (FT_Init_FreeType(&library) != 0) {
+      error = "cannot start the font renderer !";
+      return false;
+    }
+    fonts.library = library;
+  }
+  if (fonts.config == nullptr) {
+    // A configuration of our own rather than the library-wide default, so
+    // that it is released with the context.
+    fonts.config = FcInitLoadConfigAndFonts();
+    if (fonts.config == nullptr) {
+      error = "cannot read the font configuration !";
+      return false;
+    }
+  }
+  return true;
+}
+
+// The installed font file fontconfig chooses for the request.
+bool match_font(FontLibrary& fonts, std::string_view family, std::string_view fallback, int weight,
+                std::string& file, int& index, std::string& found_family) {
+  FcPattern* pattern = FcPatternCreate();
+  if (pattern == nullptr) return false;
+  std::string name(family);
+  std::string generic(fallback);
+  bool ok = FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(name.c_str())) != 0;
+  // The generic family stands behind the named one: fontconfig takes it only
+  // when it knows nothing better for the name.
+  if (ok && !generic.empty())
+    ok = FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(generic.c_str())) != 0;
+  ok = ok && FcPatternAddInteger(pattern, FC_WEIGHT, FcWeightFromOpenType(weight)) != 0;
+  ok = ok && FcPatternAddInteger(pattern, FC_SLANT, FC_SLANT_ROMAN) != 0;
+  ok = ok && FcConfigSubstitute(fonts.config, pattern, FcMatchPattern) != 0;
+  FcPattern* match = nullptr;
+  if (ok) {
+    FcDefaultSubstitute(pattern);
+    FcResult result = FcResultNoMatch;
+    match = FcFontMatch(fonts.config, pattern, &result);
+  }
+  FcPatternDestroy(pattern);
+  if (match == nullptr) return false;
+  FcChar8* path = nullptr;
+  FcChar8* chosen = nullptr;
+  index = 0;
+  bool found = FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path != nullptr;
+  if (found) {
+    file = reinterpret_cast<const char*>(path);
+    if (FcPatternGetInteger(match, FC_INDEX, 0, &index) != FcResultMatch) index = 0;
+    found_family = FcPatternGetString(match, FC_FAMILY, 0, &chosen) == FcResultMatch && chosen != nullptr
+                       ? reinterpret_cast<const char*>(chosen)
+                       : std::string();
+  }
+  FcPatternDestroy(match);
+  return found;
+}
+
+// Sets the face to cells of height pixels. A scalable face is scaled so that
+// ascent plus descent make the height at 96 pixels per inch; a face of fixed
+// bitmap sizes takes the size nearest to it.
+bool size_face(FT_Face face, int height) {
+  if (FT_IS_SCALABLE(face)) {
+    FT_Size_RequestRec request{};
+    request.type = FT_SIZE_REQUEST_TYPE_REAL_DIM;
+    request.width = 0;
+    // 26.6 points: height pixels are height * 72 / 96 points.
+    request.height = static_cast<FT_Long>(height) * 64 * 72 / pixels_per_inch;
+    request.horiResolution = pixels_per_inch;
+    request.vertResolution = pixels_per_inch;
+    return FT_Request_Size(face, &request) == 0;
+  }
+  if (face->num_fixed_sizes <= 0 || face->available_sizes == nullptr) return false;
+  int best = 0;
+  for (int i = 1; i < face->num_fixed_sizes; ++i)
+    if (std::abs(face->available_sizes[i].height - height) < std::abs(face->available_sizes[best].height - height))
+      best = i;
+  return FT_Select_Size(face, best) == 0;
+}
+
+// Ascent and descent in whole pixels. For a scalable face they come from the
+// design values scaled and rounded, so that the cell is as tall as asked
+// (hinted metrics round both outwards and would add a row).
+void face_metrics(FT_Face face, int& ascent, int& descent) {
+  if (FT_IS_SCALABLE(face)) {
+    FT_Fixed scale = face->size->metrics.y_scale;
+    ascent = static_cast<int>((FT_MulFix(face->ascender, scale) + 32) >> 6);
+    descent = static_cast<int>((FT_MulFix(-face->descender, scale) + 32) >> 6);
+  } else {
+    ascent = static_cast<int>((face->size->metrics.ascender + 32) >> 6);
+    descent = static_cast<int>((-face->size->metrics.descender + 32) >> 6);
+  }
+  ascent = std::max(ascent, 0);
+  descent = std::max(descent, 0);
+}
+
+}  // namespace
+
+FontLibrary::~FontLibrary() {
+  for (auto& face : faces)
+    if (face->face != nullptr) FT_Done_Face(face->face);
+  faces.clear();
+  if (library != nullptr) FT_Done_FreeType(library);
+  if (config != nullptr) FcConfigDestroy(config);
+}
+
+Face* open_face(FontLibrary& fonts, std::string_view family, std::string_view fallback, int weight, int cell_height,
+                std::string& error) {
+  std::string name(family);
+  if (cell_height < 1 || cell_height > largest_cell) {
+    error = vexa::format("cannot use the font \"%s\" with a height of %d pixels !", name.c_str(), cell_height);
+    return nullptr;
+  }
+  for (auto& face : fonts.faces)
+    if (face->requested == family && face->weight == weight && face->cell_height == cell_height) return face.get();
+  if (!start_library(fonts, error)) return nullptr;
+
+  auto result = std::make_unique<Face>();
+  int index = 0;
+  if (!match_font(fonts, family, fallback, weight, result->file, index, result->family)) {
+    error = vexa::format("cannot find the font \"%s\" !", name.c_str());
+    return nullptr;
+  }
+  FT_Face face = nullptr;
+  if (FT_New_Face(fonts.library, result->file.c_str(), index, &face) != 0) {
+    error = vexa::format("cannot open the font file <%s> !", result->file.c_str());
+    return nullptr;
+  }
+  if (!size_face(face, cell_height)) {
+    FT_Done_Face(face);
+    error = vexa::format("cannot use the font \"%s\" with a height of %d pixels !", name.c_str(), cell_height);
+    return nullptr;
+  }
+  result->face = face;
+  result->requested = name;
+  result->weight = weight;
+  result->cell_height = cell_height;
+  face_metrics(face, result->ascent, result->descent);
+  fonts.faces.push_back(std::move(result));
+  return fonts.faces.back().get();
+}
+
+bool has_glyph(const Face& face, std::uint32_t code) {
+  return face.face != nullptr && FT_Get_Char_Index(face.face, code) != 0;
+}
+
+bool load_glyph_ink(const Face& face, std::uint32_t code, GlyphInk& glyph) {
+  if (face.face == nullptr) return false;
+  // A code without a glyph draws the face's default glyph (index 0), as text
+  // output on the module's original platform draws its default character.
+  FT_UInt index = FT_Get_Char_Index(face.face, code);
+  if (FT_Load_Glyph(face.face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0) return false;
+  FT_GlyphSlot slot = face.face->glyph;
+  const FT_Bitmap& bitmap = slot->bitmap;
+  if (bitmap.width > static_cast<unsigned>(largest_cell) * 4 || bitmap.rows > static_cast<unsigned>(largest_cell) * 4)
+    return false;
+  glyph.advance = static_cast<int>((slot->advance.x + 32) >> 6);
+  glyph.left = slot->bitmap_left;
+  glyph.top = face.ascent - slot->bitmap_top;
+  glyph.width = static_cast<int>(bitmap.width);
+  glyph.rows = static_cast<int>(bitmap.rows);
+  try {
+    glyph.ink.assign(static_cast<std::size_t>(glyph.width) * static_cast<std::size_t>(glyph.rows), 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (glyph.ink.empty()) return true;
+  if (bitmap.buffer == nullptr) return false;
+  const int pitch = bitmap.pitch;
+  for (int r = 0; r < glyph.rows; ++r) {
+    // A negative pitch stores the rows bottom-up.
+    const unsigned char* row =
+        pitch >= 0 ? bitmap.buffer + static_cast<std::ptrdiff_t>(r) * pitch
+                   : bitmap.buffer + static_cast<std::ptrdiff_t>(glyph.rows - 1 - r) * -pitch;
+    std::uint8_t* out = glyph.ink.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(glyph.width);
+    for (int k = 0; k < glyph.width; ++k) {
+      switch (bitmap.pixel_mode) {
+        case FT_PIXEL_MODE_MONO: out[k] = (row[k >> 3] >> (7 - (k & 7))) & 1; break;
+        // Faces with grey bitmaps only (no outlines to render in monochrome)
+        // are thresholded at half coverage.
+        case FT_PIXEL_MODE_GRAY: out[k] = row[k] >= 128 ? 1 : 0; break;
+        default: return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool char_extent(const Face& face, std::uint32_t code, int& width, int& height) {
+  GlyphInk glyph;
+  if (!load_glyph_ink(face, code, glyph)) return false;
+  width = glyph.advance;
+  height = face.ascent + face.descent;
+  return true;
+}
+
+bool text_extent(const Face& face, std::string_view text, int& width, int& height) {
+  width = 0;
+  height = face.ascent + face.descent;
+  for (char c : text) {
+    int w = 0, h = 0;
+    if (!char_extent(face, static_cast<unsigned char>(c), w, h)) return false;
+    width += w;
+  }
+  return true;
+}
+
+bool render_glyph(const Face& face, std::uint32_t code, resources::Image& cell) {
+  GlyphInk glyph;
+  if (!load_glyph_ink(face, code, glyph)) return false;
+  const int width = glyph.advance;
+  const int height = face.ascent + face.descent;
+  // create_image gives colour 0 white and colour 1 black.
+  if (!resources::create_image(cell, width, height, 1)) return false;
+  for (int r = 0; r < glyph.rows; ++r) {
+    int y = glyph.top + r;
+    if (y < 0 || y >= height) continue;
+    std::uint8_t* row = resources::row_pointer(cell, y);
+    for (int k = 0; k < glyph.width; ++k) {
+      int x = glyph.left + k;
+      if (x < 0 || x >= width || glyph.ink[static_cast<std::size_t>(r * glyph.width + k)] == 0) continue;
+      row[x >> 3] = static_cast<std::uint8_t>(row[x >> 3] | (0x80 >> (x & 7)));
+    }
+  }
+  return true;
+}
+
+}  // namespace vexa::imagefiles

@@ -1,0 +1,114 @@
+// The text layer: installed faces found by family name and weight through
+// fontconfig and rendered by FreeType in monochrome, at a logical resolution
+// of 96 pixels per inch. Sizes follow the meaning a positive font height has
+// on the module's original platform: the cell height, ascent plus descent in
+// pixels. The placeholder captions, the overview sheets and the installed-font
+// rasteriser all draw their text through this layer.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "resources/image.h"
+
+// FreeType's handles, declared here so that this header does not spread the
+// library's headers into every file that includes the context.
+struct FT_LibraryRec_;
+struct FT_FaceRec_;
+struct _FcConfig;
+
+namespace vexa::imagefiles {
+
+inline constexpr int pixels_per_inch = 96;
+inline constexpr int weight_normal = 400;
+inline constexpr int weight_bold = 700;
+
+// One face opened at one cell height.
+struct Face {
+  FT_FaceRec_* face = nullptr;
+  std::string requested;  // family name asked for
+  int weight = weight_normal;
+  int cell_height = 0;    // height asked for
+  std::string family;     // family fontconfig chose
+  std::string file;
+  int ascent = 0;   // pixels above the baseline
+  int descent = 0;  // pixels below it
+};
+
+// The FreeType library, fontconfig's configuration and the faces opened so
+// far, owned by the run's context and released with it. Nothing is loaded
+// until the first face is asked for, so a run that draws no text never reads
+// the font configuration.
+struct FontLibrary {
+  FontLibrary() = default;
+  ~FontLibrary();
+  FontLibrary(const FontLibrary&) = delete;
+  FontLibrary& operator=(const FontLibrary&) = delete;
+  FT_LibraryRec_* library = nullptr;
+  _FcConfig* config = nullptr;
+  std::vector<std::unique_ptr<Face>> faces;
+};
+
+// Finds the installed face of family (or, when the system knows no such
+// family, of the generic fallback family such as "monospace" or "sans-serif";
+// may be empty) and weight (400 normal, 700 bold) and opens it with cells of
+// cell_height pixels. Faces are kept and handed out again for the same
+// request. Returns null with error set to a message for the user when no face
+// is installed, the file cannot be opened or the size cannot be set.
+Face* open_face(FontLibrary& fonts, std::string_view family, std::string_view fallback, int weight, int cell_height,
+                std::string& error);
+
+// True when the face's character map holds a glyph for code.
+bool has_glyph(const Face& face, std::uint32_t code);
+
+// The cell of one character: its advance width and the face's ascent plus
+// descent. False when the glyph cannot be loaded.
+bool char_extent(const Face& face, std::uint32_t code, int& width, int& height);
+
+// The extent of a text (bytes taken as the first 256 code points): the sum
+// of the advance widths, and the cell height.
+bool text_extent(const Face& face, std::string_view text, int& width, int& height);
+
+// Renders one character into a 1-bit image as large as its cell, the
+// baseline ascent rows below the top: colour 0 white, colour 1 black, ink
+// pixels 1. False when the glyph cannot be rendered or memory runs out.
+bool render_glyph(const Face& face, std::uint32_t code, resources::Image& cell);
+
+// Calls plot(x, y) for every ink pixel of the text whose cell's top-left
+// corner is at (x, y); the background is left alone. Returns the advance
+// (the text's width), or -1 when a glyph cannot be rendered.
+template <typename Plot>
+int draw_text_pixels(const Face& face, int x, int y, std::string_view text, Plot plot);
+
+// --- implementation detail of draw_text_pixels ---------------------------------
+
+// One rendered glyph: rows of bytes, 1 for ink, with its place in the cell.
+struct GlyphInk {
+  int advance = 0;
+  int left = 0;  // columns from the pen position to the first column
+  int top = 0;   // rows from the cell's top to the first row
+  int width = 0;
+  int rows = 0;
+  std::vector<std::uint8_t> ink;  // width x rows
+};
+bool load_glyph_ink(const Face& face, std::uint32_t code, GlyphInk& glyph);
+
+template <typename Plot>
+int draw_text_pixels(const Face& face, int x, int y, std::string_view text, Plot plot) {
+  GlyphInk glyph;
+  int pen = x;
+  for (char c : text) {
+    if (!load_glyph_ink(face, static_cast<unsigned char>(c), glyph)) return -1;
+    for (int r = 0; r < glyph.rows; ++r)
+      for (int k = 0; k < glyph.width; ++k)
+        if (glyph.ink[static_cast<std::size_t>(r * glyph.width + k)] != 0)
+          plot(pen + glyph.left + k, y + glyph.top + r);
+    pen += glyph.advance;
+  }
+  return pen - x;
+}
+
+}  // namespace vexa::imagefiles

@@ -1,0 +1,182 @@
+#include "resources/import.h"
+
+#include <cstring>
+#include <string>
+
+#include "command/expression.h"
+#include "command/macros.h"
+#include "driver/context.h"
+#include "driver/format.h"
+#include "imagefiles/dispatch.h"
+#include "resources/colour.h"
+#include "resources/dummy.h"
+#include "resources/store.h"
+
+namespace vexa::resources {
+
+namespace {
+
+constexpr const char* indent_15 = "               ";
+
+// The names of one '<...>' item of an import list: the name itself, or the
+// files its '?' wildcards found (in sorted order).
+struct NameQueue {
+  std::string name;
+  driver::FileList list;
+  std::size_t next = 0;
+  bool pending() const { return next < list.names.size(); }
+  std::string take() { return list.directory + list.names[next++]; }
+};
+
+// Reads the next '<...>' item into the queue and returns its first file. A
+// wildcard that found nothing leaves the name as written, whose loading then
+// fails with the kind's load message.
+bool read_item(Context& ctx, NameQueue& queue, std::string& file) {
+  if (!driver::read_file_name(ctx, queue.name)) return false;
+  queue.list = ctx.source.file_list;
+  queue.next = 0;
+  file = queue.pending() ? queue.take() : queue.name;
+  return true;
+}
+
+}  // namespace
+
+ReleaseSets::~ReleaseSets() {
+  clear_set(ctx.work_set);
+  clear_set(ctx.second_set);
+}
+
+void report_info(Context& ctx, const char* indent, const char* text) {
+  driver::report_text(ctx.out, std::string(indent) + text, driver::to_all);
+}
+
+int read_resource_number(Context& ctx, const NumberRule& rule, int& number, int& page) {
+  driver::Source& src = ctx.source;
+  std::int32_t values[2] = {0, 0};
+  int count = command::parse_header_numbers(ctx, 2, values);
+  src.header_mode = true;
+  page = command::parse_page_number(ctx);
+  src.header_mode = false;
+  ctx.macro.page = page;
+  if (count == 0) {
+    driver::report_error(ctx, vexa::format("no %snumber !", rule.noun));
+    return 0;
+  }
+  if (count > 1) {
+    driver::report_error(ctx, "too many parameters !");
+    return 0;
+  }
+  number = values[0];
+  if (values[0] < rule.min || values[0] > rule.max) {
+    driver::report_error(ctx, vexa::format("%snumber %d is wrong, (allowed: %d..%d) !", rule.noun, values[0], rule.min,
+                                           rule.max));
+    return 0;
+  }
+  if (!resource_free(ctx, rule.kind, page, number)) {
+    driver::report_error(ctx, vexa::format("%snumber %d already exists !", rule.noun, number));
+    return 0;
+  }
+  return 1;
+}
+
+int set_image_count(const ImageSet& set) {
+  int n = 0;
+  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  for (int s = set.first_number; s < end; ++s) n += is_empty(set.images[static_cast<std::size_t>(s)]) ? 0 : 1;
+  return n;
+}
+
+Image* set_first_image(ImageSet& set) {
+  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  for (int s = set.first_number; s < end; ++s)
+    if (!is_empty(set.images[static_cast<std::size_t>(s)])) return &set.images[static_cast<std::size_t>(s)];
+  return nullptr;
+}
+
+void pick_transparent_colour(ImageSet& set, int n) {
+  if (n < 1 || n > 9) return;
+  const Image* image = set_first_image(set);
+  if (image == nullptr || bit_count(*image) <= 1) return;
+  const int w = image_width(*image);
+  const int h = image_height(*image);
+  // n counts the nine points row by row: 1 2 3 along the top, 4 5 6 through
+  // the middle, 7 8 9 along the bottom.
+  const int column = (n - 1) % 3;
+  const int row = (n - 1) / 3;
+  const int x = column == 0 ? 0 : (column == 1 ? (w - 1) / 2 : w - 1);
+  const int y = row == 0 ? 0 : (row == 1 ? (h - 1) / 2 : h - 1);
+  set.transparent_colour = pixel_colour(*image, x, y);
+  set.transparent = 1;
+}
+
+int import_images(Context& ctx, const char* kind_word, int max_images) {
+  driver::Source& src = ctx.source;
+  ImageSet& work = ctx.work_set;
+  ImageSet& further = ctx.second_set;
+  NameQueue queue;
+  std::string file;
+  if (!read_item(ctx, queue, file)) return 0;
+  driver::report_text(ctx.out, vexa::format("Import %s <%s>\r\n", kind_word, file.c_str()), driver::to_all);
+  if (imagefiles::load_image_file(ctx, work, file) == 0) {
+    driver::report_error(ctx, vexa::format("cannot load %s <%s> !", kind_word, file.c_str()));
+    return 0;
+  }
+  if (work.count > max_images) {
+    driver::report_error(ctx, vexa::format("too much images in file (max %d)!", max_images));
+    return 0;
+  }
+  // Further names stand under the first one: "Import " and the kind word
+  // and a blank are as wide as the blanks in front of them.
+  const std::string align(std::strlen(kind_word) + 8, ' ');
+  while (true) {
+    if (!queue.pending() && src.line.find('<', src.pos) == std::string::npos) break;
+    if (queue.pending()) {
+      file = queue.take();
+    } else if (!read_item(ctx, queue, file)) {
+      return 0;
+    }
+    driver::report_text(ctx.out, align + "<" + file + ">\r\n", driver::to_all);
+    if (imagefiles::load_image_file(ctx, further, file) == 0) {
+      driver::report_error(ctx, vexa::format("cannot load %s <%s> !", kind_word, file.c_str()));
+      return 0;
+    }
+    // Harmonising fails only when memory runs out or the two files together
+    // use every candidate key colour; either way the images cannot be
+    // converted together.
+    if (!harmonise_sets(work, further)) {
+      driver::report_error(ctx, "cannot convert picture !");
+      return 0;
+    }
+    append_set(work, further);
+    if (work.count > max_images) {
+      driver::report_error(ctx, vexa::format("too much files (max %d)!", max_images));
+      return 0;
+    }
+  }
+  pick_transparent_colour(work, ctx.settings.make_transparent);
+  return 1;
+}
+
+bool is_big_resource(const Context& ctx, char letter, std::uint32_t size) {
+  return ctx.settings.big_kinds.find(letter) != std::string::npos &&
+         static_cast<std::int64_t>(size) > static_cast<std::int64_t>(ctx.settings.big_limit);
+}
+
+int replace_big_resource(Context& ctx, ImageSet& set, BitmapBlock& block, char letter, int number,
+                         const char* line_format, const char* failure_message) {
+  if (!is_big_resource(ctx, letter, block.block_size)) return 1;
+  if (!make_dummy_images(ctx, set, letter, number)) return 0;
+  // The placeholders replace the resource whatever their size: they are
+  // 1-bit line drawings, far below any limit that made the check fire.
+  if (!encode_bitmap(set, block, 2, ctx.settings.dithering)) {
+    driver::report_error(ctx, failure_message);
+    return 0;
+  }
+  driver::report_text(ctx.out,
+                      std::string(indent_15) + vexa::format(line_format, ctx.settings.big_limit / 1024,
+                                                            static_cast<int>(block.block_size)),
+                      driver::to_all);
+  return 1;
+}
+
+}  // namespace vexa::resources

@@ -1,0 +1,76 @@
+// The steps every image resource compiler shares: the resource number and
+// page of the directive, the import list that loads one or more image files
+// into the working set, the transparent colour picked from a pixel, and the
+// replacement of resources above the DISABLEBIGIMAGES limit by placeholders.
+#pragma once
+
+#include <cstdint>
+
+#include "resources/bitmap.h"
+#include "resources/image.h"
+
+namespace vexa {
+struct Context;
+}
+
+namespace vexa::resources {
+
+// How a kind numbers its resources: the noun of its messages ("Picture" gives
+// "no Picturenumber !"), its directory and its range.
+struct NumberRule {
+  const char* noun;
+  int kind;  // driver::ResourceKind
+  int min;
+  int max;
+};
+
+// header -> number [ '[' page ']' ]
+// Reads the resource number and the page at the parse position and makes the
+// page current. Returns 1 with a number in range whose directory entry is
+// free; 0 after reporting "no %snumber !", "too many parameters !",
+// "%snumber %d is wrong, (allowed: %d..%d) !" or "%snumber %d already exists !".
+int read_resource_number(Context& ctx, const NumberRule& rule, int& number, int& page);
+
+// import-list -> '<' file '>' { '<' file '>' }, each name possibly a '?'
+// sequence. Loads the files into ctx.work_set (further files through
+// ctx.second_set, harmonised and appended), writing "Import %s <%s>" and the
+// aligned lines of the further names, and applies MAKETRANSPARENT. Returns 1,
+// or 0 after reporting.
+int import_images(Context& ctx, const char* kind_word, int max_images);
+
+// MAKETRANSPARENT n (1 to 9; 0 does nothing): the colour of a corner, edge
+// middle or centre pixel of the set's first image becomes the transparent
+// colour. 1-bit images are left alone.
+void pick_transparent_colour(ImageSet& set, int n);
+
+// Number of slots of the set that hold an image.
+int set_image_count(const ImageSet& set);
+// The first image in the set's used range, or null.
+Image* set_first_image(ImageSet& set);
+
+// True when DISABLEBIGIMAGES names the kind letter and size exceeds its limit.
+bool is_big_resource(const Context& ctx, char letter, std::uint32_t size);
+
+// The big-resource check of pictures, buttons and animations: when the
+// encoded block is too big for the kind, the set's images become placeholders
+// (make_dummy_images), are encoded again with automatic run-length coding, and
+// line_format (with the limit in kB and the new size) is written indented by
+// 15 blanks. Returns 1; 0 after reporting failure_message when the
+// placeholders cannot be drawn or encoded.
+int replace_big_resource(Context& ctx, ImageSet& set, BitmapBlock& block, char letter, int number,
+                         const char* line_format, const char* failure_message);
+
+// Clears the working set and the second set when a compiler returns, so that
+// no image outlives the directive that loaded it.
+struct ReleaseSets {
+  explicit ReleaseSets(Context& c) : ctx(c) {}
+  ~ReleaseSets();
+  ReleaseSets(const ReleaseSets&) = delete;
+  ReleaseSets& operator=(const ReleaseSets&) = delete;
+  Context& ctx;
+};
+
+// Writes an information line to every channel.
+void report_info(Context& ctx, const char* indent, const char* text);
+
+}  // namespace vexa::resources

@@ -1,0 +1,116 @@
+// The PICTURE and BUTTON directives.
+#include "resources/pictures.h"
+
+#include "driver/context.h"
+#include "driver/format.h"
+#include "resources/bitmap.h"
+#include "resources/colour.h"
+#include "resources/compilers.h"
+#include "resources/import.h"
+#include "resources/resize.h"
+#include "resources/store.h"
+
+namespace vexa::resources {
+
+namespace {
+
+constexpr NumberRule picture_rule{"Picture", driver::kind_pictures, 0, 255};
+constexpr NumberRule button_rule{"Button", driver::kind_buttons, 0, 255};
+constexpr const char* cannot_convert = "cannot convert picture !";
+
+// The last image in the set's used range, or null.
+const Image* last_image(const ImageSet& set) {
+  for (int s = std::min<int>(set.first_number + set.count, limits::image_slots) - 1; s >= set.first_number; --s)
+    if (!is_empty(set.images[static_cast<std::size_t>(s)])) return &set.images[static_cast<std::size_t>(s)];
+  return nullptr;
+}
+
+// "size: ..." from the block's header: largest width and height, stored depth.
+void report_size(Context& ctx, const char* indent, const BitmapBlock& block) {
+  const std::uint8_t* h = block.block.data();
+  report_info(ctx, indent,
+              vexa::format("size: %dx%d dots, colordepth: %d-bit, %d bytes\r\n", get_u16(h + 18), get_u16(h + 20),
+                           h[10], static_cast<int>(block.block_size))
+                  .c_str());
+}
+
+int store_block(Context& ctx, int kind, int page, int number, const BitmapBlock& block) {
+  return store_resource(ctx, kind, page, number, block.block.data(), block.block_size);
+}
+
+}  // namespace
+
+int prepare_picture(Context& ctx, ImageSet& set) {
+  const driver::Settings& s = ctx.settings;
+  if (!fit_set(ctx, set, s.max_width, s.max_height, s.resize != 0, s.remove_border)) return 0;
+  if (remove_set_borders(ctx.out, set, s.remove_border) < 0) return -1;
+  if (!change_colour_depth(ctx.out, set, s.max_colour_depth, s.dithering)) return -1;
+  Image* first = set_first_image(set);
+  if (first == nullptr) return -1;
+  analyse_colours(ctx.out, *first, bit_count(*first), set.transparent != 0);
+  return 1;
+}
+
+// picture -> PICTURE number [ '[' page ']' ] '<' file '>'
+int compile_picture(Context& ctx) {
+  ReleaseSets release(ctx);
+  int number = 0, page = 0;
+  if (!read_resource_number(ctx, picture_rule, number, page)) return 0;
+  if (!import_images(ctx, "Picture", 1)) return 0;
+  ImageSet& set = ctx.work_set;
+  int prepared = prepare_picture(ctx, set);
+  if (prepared <= 0) {
+    if (prepared < 0) driver::report_error(ctx, cannot_convert);
+    return 0;
+  }
+  BitmapBlock block;
+  if (!encode_bitmap(set, block, ctx.settings.rle_mode, ctx.settings.dithering)) {
+    driver::report_error(ctx, cannot_convert);
+    return 0;
+  }
+  report_size(ctx, "               ", block);
+  if (!replace_big_resource(ctx, set, block, 'P', number,
+                            "Picture > %dkB, replace with a small dummy image, %d bytes\r\n", cannot_convert))
+    return 0;
+  return store_block(ctx, driver::kind_pictures, page, number, block);
+}
+
+// button -> BUTTON number [ '[' page ']' ] '<' released '>' [ '<' pressed '>' ]
+int compile_button(Context& ctx) {
+  ReleaseSets release(ctx);
+  int number = 0, page = 0;
+  if (!read_resource_number(ctx, button_rule, number, page)) return 0;
+  if (!import_images(ctx, "Button", 2)) return 0;
+  ImageSet& set = ctx.work_set;
+  const Image* first = set_first_image(set);
+  const Image* last = last_image(set);
+  if (first == nullptr || last == nullptr || image_width(*first) != image_width(*last) ||
+      image_height(*first) != image_height(*last)) {
+    driver::report_error(ctx, "Only two Buttons with the same size are allowed!");
+    return 0;
+  }
+  // Both states share one palette; a button is only scaled, never cropped
+  // apart from its states.
+  const driver::Settings& s = ctx.settings;
+  if (!analyse_set_colours(ctx.out, set, bit_count(*first))) {
+    driver::report_error(ctx, cannot_convert);
+    return 0;
+  }
+  if (!fit_set(ctx, set, s.max_width, s.max_height, s.resize != 0, s.remove_border)) return 0;
+  if (!change_colour_depth(ctx.out, set, s.max_colour_depth, s.dithering)) {
+    driver::report_error(ctx, cannot_convert);
+    return 0;
+  }
+  BitmapBlock block;
+  if (!encode_bitmap(set, block, s.rle_mode, s.dithering)) {
+    driver::report_error(ctx, cannot_convert);
+    return 0;
+  }
+  report_size(ctx, "              ", block);
+  if (!replace_big_resource(ctx, set, block, 'B', number,
+                            "Button > %dkB, replace with small dummy images, %d bytes\r\n", cannot_convert))
+    return 0;
+  return store_block(ctx, driver::kind_buttons, page, number, block);
+}
+
+}  // namespace vexa::resources
