@@ -96,6 +96,17 @@ TEST(CompileAndProgram, UploadFileOnItsOwn) {
 TEST(CompileAndProgram, FrontEndSeesTheOutcome) {
   TempDir dir;
   test::write_file(dir.file("panel.txt"), project_with("AUTOSCAN 0\r\n"));
+  {
+    Simulator sim;
+    ASSERT_TRUE(sim.start({"--rate", "19200"}));
+    auto r = test::run_vexac({"panel.txt", "-m2", "-c1", "-b19200"}, dir.path, {"VEXA_COM1=" + sim.device});
+    sim.finish();
+    EXPECT_EQ(r.exit_code, 0);
+    std::vector<std::pair<std::string, int>> texts = test::decode_window(r.err);
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_EQ(texts[texts.size() - 2].first.substr(0, 27), "Ready: Vexa is programed,  ");
+    EXPECT_EQ(texts.back(), std::make_pair(std::string("R E A D Y"), 3));
+  }
   Simulator sim;
   ASSERT_TRUE(sim.start({"--rate", "19200", "--fault", "stop:1"}));
   auto r = test::run_vexac({"panel.txt", "-m2", "-c1", "-b19200"}, dir.path, {"VEXA_COM1=" + sim.device});
