@@ -126,14 +126,16 @@ FontLibrary::~FontLibrary() {
 }
 
 Face* open_face(FontLibrary& fonts, std::string_view family, std::string_view fallback, int weight, int cell_height,
-                std::string& error) {
+                std::string& error, bool symbol_map) {
   std::string name(family);
   if (cell_height < 1 || cell_height > largest_cell) {
     error = vexa::format("cannot use the font \"%s\" with a height of %d pixels !", name.c_str(), cell_height);
     return nullptr;
   }
   for (auto& face : fonts.faces)
-    if (face->requested == family && face->weight == weight && face->cell_height == cell_height) return face.get();
+    if (face->requested == family && face->weight == weight && face->cell_height == cell_height &&
+        face->symbol_map == symbol_map)
+      return face.get();
   if (!start_library(fonts, error)) return nullptr;
 
   auto result = std::make_unique<Face>();
@@ -152,7 +154,15 @@ Face* open_face(FontLibrary& fonts, std::string_view family, std::string_view fa
     error = vexa::format("cannot use the font \"%s\" with a height of %d pixels !", name.c_str(), cell_height);
     return nullptr;
   }
+  if (symbol_map) {
+    for (int i = 0; i < face->num_charmaps; ++i)
+      if (face->charmaps[i]->encoding == FT_ENCODING_MS_SYMBOL && FT_Set_Charmap(face, face->charmaps[i]) == 0) {
+        result->symbol = true;
+        break;
+      }
+  }
   result->face = face;
+  result->symbol_map = symbol_map;
   result->requested = name;
   result->weight = weight;
   result->cell_height = cell_height;
@@ -161,15 +171,37 @@ Face* open_face(FontLibrary& fonts, std::string_view family, std::string_view fa
   return fonts.faces.back().get();
 }
 
+void release_face(FontLibrary& fonts, const Face* face) {
+  for (auto it = fonts.faces.begin(); it != fonts.faces.end(); ++it) {
+    if (it->get() != face) continue;
+    if ((*it)->face != nullptr) FT_Done_Face((*it)->face);
+    fonts.faces.erase(it);
+    return;
+  }
+}
+
+namespace {
+
+// The glyph of a code in the face's selected map; 0 when there is none.
+FT_UInt glyph_index(const Face& face, std::uint32_t code) {
+  if (face.symbol) {
+    FT_UInt index = code <= 0xFF ? FT_Get_Char_Index(face.face, 0xF000 + code) : 0;
+    return index != 0 ? index : FT_Get_Char_Index(face.face, code);
+  }
+  return FT_Get_Char_Index(face.face, code);
+}
+
+}  // namespace
+
 bool has_glyph(const Face& face, std::uint32_t code) {
-  return face.face != nullptr && FT_Get_Char_Index(face.face, code) != 0;
+  return face.face != nullptr && glyph_index(face, code) != 0;
 }
 
 bool load_glyph_ink(const Face& face, std::uint32_t code, GlyphInk& glyph) {
   if (face.face == nullptr) return false;
   // A code without a glyph draws the face's default glyph (index 0), as text
   // output on the module's original platform draws its default character.
-  FT_UInt index = FT_Get_Char_Index(face.face, code);
+  FT_UInt index = glyph_index(face, code);
   if (FT_Load_Glyph(face.face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0) return false;
   FT_GlyphSlot slot = face.face->glyph;
   const FT_Bitmap& bitmap = slot->bitmap;

@@ -32,6 +32,8 @@ struct Face {
   std::string requested;  // family name asked for
   int weight = weight_normal;
   int cell_height = 0;    // height asked for
+  bool symbol_map = false;  // symbol character map asked for
+  bool symbol = false;      // codes go through the face's symbol map
   std::string family;     // family fontconfig chose
   std::string file;
   int ascent = 0;   // pixels above the baseline
@@ -58,8 +60,20 @@ struct FontLibrary {
 // cell_height pixels. Faces are kept and handed out again for the same
 // request. Returns null with error set to a message for the user when no face
 // is installed, the file cannot be opened or the size cannot be set.
+//
+// With symbol_map the face's symbol character map is used when it has one
+// (fonts of pictographs whose codes are the bytes 0 to 255); codes are then
+// looked up as 0xF000 + code, where such maps keep them, and as the code
+// itself. A face without a symbol map takes the codes as Unicode code points.
 Face* open_face(FontLibrary& fonts, std::string_view family, std::string_view fallback, int weight, int cell_height,
-                std::string& error);
+                std::string& error, bool symbol_map = false);
+
+// Closes a face that open_face returned and forgets it. Faces are handed out
+// again for the same request, so a caller releases only a face that no one
+// else holds at the time: the font rasteriser and the sheet release the faces
+// they tried while fitting a size, so that a long run does not keep one open
+// face per height it ever tried.
+void release_face(FontLibrary& fonts, const Face* face);
 
 // True when the face's character map holds a glyph for code.
 bool has_glyph(const Face& face, std::uint32_t code);
