@@ -35,7 +35,9 @@ bool limit_depth(ImageSet& set, int max_depth) {
 }
 
 // The exports of a stored animation, all in the macro file's directory and
-// named after the first file: the full frames as G16 file and single BMP
+// named after the first file the import loaded (for a '?' sequence its first
+// match: the pattern itself is no valid file name on every system): the full
+// frames as G16 file and single BMP
 // files, with the extra bit the difference frames as G16 file and sheet, and
 // always the sheet of the full frames.
 void export_animation(Context& ctx, ImageSet& full, ImageSet& difference, const BitmapBlock& block, int number,

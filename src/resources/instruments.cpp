@@ -244,6 +244,8 @@ void export_instrument(Context& ctx, const InstrumentBlock& instrument, int numb
   const int bits = ctx.settings.export_overview;
   ImageSet& set = ctx.work_set;
   const std::uint8_t* h = instrument.block.data();
+  // The count in the names is the one the information line gives as
+  // "images": the number of positions, header byte 17.
   const int images = h[17];
   const int width = get_u16(h + 18), height = get_u16(h + 20);
   // These names carry no directory: they go to the current directory.
