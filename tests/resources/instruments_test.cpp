@@ -289,10 +289,6 @@ TEST(Instrument, EncodingModesAndFrameZero) {
   EXPECT_EQ(ByteList(b.begin() + 34, b.begin() + 58),
             (ByteList{4, 0, 1, 0, 58, 0, 0, 0x00, 0, 0, 0, 0, 4, 0, 1, 0, 66, 0, 0, 0x85, 2, 0, 3, 0}));
   EXPECT_EQ(ByteList(b.begin() + 66, b.end()), (ByteList{0x83, 0, 0}));
-  // Mode 0 stores raw.
-  ASSERT_TRUE(encode_instrument(set, out, 0));
-  EXPECT_EQ(out.block_size, 34u + 24u + 16u);
-  EXPECT_EQ(out.block[34 + 12 + 7], 0x05);
   // Mode 2 leaves rows of 2 units raw; mode 1 codes them all the same.
   ImageSet narrow;
   narrow.count = 2;
@@ -303,12 +299,6 @@ TEST(Instrument, EncodingModesAndFrameZero) {
   ASSERT_TRUE(encode_instrument(narrow, out, 1));
   EXPECT_EQ(out.block[34 + 12 + 7], 0x80);
   EXPECT_EQ(ByteList(out.block.end() - 3, out.block.end()), (ByteList{0x81, 0, 0}));
-  // A 24-bit set is refused.
-  ImageSet deep;
-  deep.count = 2;
-  ASSERT_TRUE(create_image(deep.images[0], 2, 1, 24));
-  ASSERT_TRUE(create_image(deep.images[1], 2, 1, 24));
-  EXPECT_FALSE(encode_instrument(deep, out, 1));
 }
 
 TEST(Instrument, I16FilesAndTheirChecks) {
@@ -496,16 +486,6 @@ TEST(Instrument, ExportsAndTheirNames) {
   EXPECT_EQ(pixel_colour(back.images[1], 3, 1), W);
   EXPECT_EQ(pixel_colour(back.images[1], 4, 1), B);
   EXPECT_EQ(pixel_colour(back.images[2], 1, 1), W);
-
-  // Without bit 2 nothing is exported.
-  CapturedContext quiet;
-  write_dial(quiet.dir, "q");
-  quiet.ctx->settings.macro_directory = quiet.dir.path + "/";
-  ASSERT_EQ(chdir(cwd.path.c_str()), 0);
-  quiet.compile_lines("VexaG6\nEXPORTOVERVIEW 1794\nINSTRUMENT 8,<./q?.bmp>\n");
-  ASSERT_EQ(chdir(previous), 0);
-  EXPECT_FALSE(test::file_exists(cwd.file("Instrument8_2x.bmp")));
-  EXPECT_FALSE(test::file_exists(quiet.dir.file("Instrument8_000.bmp")));
 }
 
 }  // namespace
