@@ -54,6 +54,9 @@ struct Settings {
   int export_winfont = 0;
   int font_width = 0;  // LOGFONTWIDTH
   std::array<int, 4> instrument = {-180, 180, 5, 123456};
+  // Start and end angle of the last instrument built from images: a value of
+  // INSTRUMENTPARAM outside -180..180 leaves these in force.
+  std::array<int, 2> instrument_angles = {0, 0};
 
   // EXPORTMACRO
   int export_mode = 0;

@@ -79,6 +79,17 @@ int read_resource_number(Context& ctx, const NumberRule& rule, int& number, int&
   return 1;
 }
 
+int peek_import_name(Context& ctx, std::string& name, std::string& first_file, int& first_number) {
+  driver::Source& src = ctx.source;
+  const std::size_t start = src.pos;
+  NameQueue queue;
+  if (!read_item(ctx, queue, first_file)) return 0;
+  name = queue.name;
+  first_number = ctx.source.file_list.first_number;
+  src.pos = start;
+  return 1;
+}
+
 int set_image_count(const ImageSet& set) {
   int n = 0;
   int end = std::min<int>(set.first_number + set.count, limits::image_slots);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "resources/bitmap.h"
 #include "resources/image.h"
@@ -37,6 +38,16 @@ int read_resource_number(Context& ctx, const NumberRule& rule, int& number, int&
 // aligned lines of the further names, and applies MAKETRANSPARENT. Returns 1,
 // or 0 after reporting.
 int import_images(Context& ctx, const char* kind_word, int max_images);
+
+// Reads the first '<...>' item of an import list the way import_images will
+// and puts the parse position back in front of it, for compilers that must
+// look at the name before they import (the I16 test of INSTRUMENT, the base
+// name of exports). name is the full name as written; first_file the file
+// import_images loads first (the first match of a '?' sequence, else name);
+// first_number the number at the wildcard's place in that file's name, -1
+// when there is none. Returns 1, or 0 after reporting "Cannot found a
+// Filename !".
+int peek_import_name(Context& ctx, std::string& name, std::string& first_file, int& first_number);
 
 // MAKETRANSPARENT n (1 to 9; 0 does nothing): the colour of a corner, edge
 // middle or centre pixel of the set's first image becomes the transparent

@@ -15,8 +15,6 @@ int not_available(Context& ctx, const char* directive) {
 
 }  // namespace
 
-int compile_animation(Context& ctx) { return not_available(ctx, "ANIMATION"); }
-int compile_instrument(Context& ctx) { return not_available(ctx, "INSTRUMENT"); }
 int compile_font(Context& ctx) { return not_available(ctx, "FONT"); }
 int compile_winfont(Context& ctx) { return not_available(ctx, "WINFONT"); }
 

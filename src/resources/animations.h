@@ -1,0 +1,19 @@
+// Animations: a sequence of pictures the module shows one after the other,
+// stored as one bitmap block. With COMPRESS the frames after the first are
+// difference frames: a pixel the previous screen already shows is stored in
+// the key colour, which the module leaves undrawn, so frames that change
+// little compress well; such a block carries 2 in header byte 11.
+#pragma once
+
+#include "resources/image.h"
+
+namespace vexa::resources {
+
+// Turns every image after the first (in slot order) into the difference to
+// the screen the frames before it left: pixels equal to the screen become the
+// key colour. The set becomes 24-bit; a set without transparency gets an
+// unused colour as key and its transparent flag set. Returns false when
+// memory or key colours run out (the set may then be 24-bit already).
+bool make_difference_frames(ImageSet& set);
+
+}  // namespace vexa::resources

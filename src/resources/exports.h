@@ -1,0 +1,43 @@
+// The files the animation and instrument compilers export besides the
+// stored resource (EXPORTOVERVIEW): a G16 file of all images, one BMP file
+// per image, and overview sheets. Each writer reports its own failure, so a
+// compiler can write them one after the other; a failed export never undoes
+// the stored resource.
+#pragma once
+
+#include <string>
+
+#include "resources/image.h"
+
+namespace vexa {
+struct Context;
+}
+
+namespace vexa::resources {
+
+// Bits of the EXPORTOVERVIEW value.
+inline constexpr int export_animations = 0x2;
+inline constexpr int export_instruments = 0x4;
+inline constexpr int export_g16_file = 0x100;
+inline constexpr int export_bmp_files = 0x200;
+inline constexpr int export_extra = 0x400;  // difference frames, cropped instrument frames
+
+// The name exported files are derived from: the file's name without its
+// directory, its last '.' replaced by '_' ("dir/needle.bmp" -> "needle_bmp").
+std::string export_base_name(const std::string& file);
+
+// Writes the set as a G16 file (the set may be converted to the stored
+// depth). Returns 1; 0 after the error "cannot export <%s> !".
+int export_g16(Context& ctx, ImageSet& set, const std::string& file_name);
+
+// Writes every image as "<base>_<nnn>.bmp" (nnn its slot number). Returns 1;
+// 0 after the error "cannot export <%s> !" naming "<base>_nnn.bmp".
+int export_single_bmps(Context& ctx, const ImageSet& set, const std::string& base);
+
+// Writes "Export Overview <%s>" and the overview sheet of the set (cells of
+// width x height, columns per grid row, the stretch mode of the frames).
+// Returns 1; 0 after the error "cannot export overview <%s> !".
+int export_sheet(Context& ctx, const std::string& file_name, ImageSet& set, int width, int height, int columns,
+                 int stretch_mode);
+
+}  // namespace vexa::resources
