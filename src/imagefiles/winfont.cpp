@@ -114,31 +114,6 @@ int render_slot(const Face& face, std::uint32_t code, resources::Image& slot, Gl
   return 1;
 }
 
-// Keeps `keep` rows of every image, from `start` rows above its bottom row
-// up. The window is moved into the image where it would leave it (a start
-// below the bottom row when there are fewer blank rows under the ink than
-// the spare rows to put there): the cells keep the wanted height and no row
-// is invented.
-bool crop_set(resources::ImageSet& set, int start, int keep) {
-  const int end = std::min<int>(set.first_number + set.count, limits::image_slots);
-  for (int s = set.first_number; s < end; ++s) {
-    resources::Image& image = set.images[static_cast<std::size_t>(s)];
-    if (resources::is_empty(image)) continue;
-    const int height = resources::image_height(image);
-    if (height <= keep) continue;
-    const int from = std::clamp(start, 0, height - keep);
-    resources::Image cropped;
-    if (!resources::create_image(cropped, resources::image_width(image), keep, 0, &image)) return false;
-    // Row r above the bottom of the cropped cell is row from + r above the
-    // bottom of the cell.
-    for (int r = 0; r < keep; ++r)
-      std::memcpy(resources::row_pointer(cropped, keep - 1 - r), resources::row_pointer(image, height - 1 - from - r),
-                  cropped.row_stride);
-    image = std::move(cropped);
-  }
-  return true;
-}
-
 // Rasterisations of the fitting loop beyond the first two. A face whose ink
 // does not follow the size (a face of a few fixed bitmap sizes) would
 // otherwise be stepped through every height; after the bound the last
@@ -252,6 +227,33 @@ int rasterise_font_set(FontLibrary& fonts, resources::ImageSet& set, const WinFo
   return resources::image_height(set.images[static_cast<std::size_t>(first)]);
 }
 
+// Keeps `keep` rows of every image, from `start` rows above its bottom row
+// up. The window is moved into the image where it would leave it (a start
+// below the bottom row when there are fewer blank rows under the ink than
+// the spare rows to put there): the cells keep the wanted height and no row
+// is invented.
+bool crop_font_cells(resources::ImageSet& set, int ink, int wanted, int bottom) {
+  const int keep = std::max(ink, wanted);
+  const int start = ink >= wanted ? bottom : bottom - (wanted - ink) / 2;
+  const int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  for (int s = set.first_number; s < end; ++s) {
+    resources::Image& image = set.images[static_cast<std::size_t>(s)];
+    if (resources::is_empty(image)) continue;
+    const int height = resources::image_height(image);
+    if (height <= keep) continue;
+    const int from = std::clamp(start, 0, height - keep);
+    resources::Image cropped;
+    if (!resources::create_image(cropped, resources::image_width(image), keep, 0, &image)) return false;
+    // Row r above the bottom of the cropped cell is row from + r above the
+    // bottom of the cell.
+    for (int r = 0; r < keep; ++r)
+      std::memcpy(resources::row_pointer(cropped, keep - 1 - r), resources::row_pointer(image, height - 1 - from - r),
+                  cropped.row_stride);
+    image = std::move(cropped);
+  }
+  return true;
+}
+
 int rasterise_windows_font(FontLibrary& fonts, resources::ImageSet& set, const WinFontParameters& request) {
   std::array<std::uint32_t, 256> table{};
   if (request.charset >= 0 && !code_page_table(request.charset, table)) return 0;
@@ -276,13 +278,9 @@ int rasterise_windows_font(FontLibrary& fonts, resources::ImageSet& set, const W
     for (int step = 0; step < fitting_steps && ink > wanted; ++step)
       if (again(static_cast<long long>(cell) - 1) <= 0) return cells;
   }
-  if (wanted < cells && ink > 0) {
-    // Cells taller than asked keep the ink and as many spare rows as make
-    // the wanted height, the smaller half of them below the ink.
-    const int keep = static_cast<int>(std::max<long long>(ink, wanted));
-    const int start = ink >= wanted ? margins.bottom : margins.bottom - static_cast<int>((wanted - ink) / 2);
-    if (!crop_set(set, start, keep)) return 0;
-  }
+  // Cells taller than asked are cut to the ink, or to the wanted height
+  // when the ink is lower.
+  if (wanted < cells && ink > 0 && !crop_font_cells(set, ink, request.size, margins.bottom)) return 0;
   return 1;
 }
 

@@ -83,6 +83,13 @@ bool code_page_table(int charset, std::array<std::uint32_t, 256>& table);
 int rasterise_font_set(FontLibrary& fonts, resources::ImageSet& set, const WinFontParameters& request,
                        const std::array<std::uint32_t, 256>& table, int cell_height, GlyphMargins& margins);
 
+// Cuts every image of a rasterised set whose cells are taller than wanted
+// to max(ink, wanted) rows: the rows from the set's bottom margin up when
+// the ink is at least as tall as wanted, else a window that puts the spare
+// rows around the ink with the smaller half below it, kept inside each
+// image. Returns false when memory runs out.
+bool crop_font_cells(resources::ImageSet& set, int ink, int wanted, int bottom);
+
 // Rasterises the request into the set with the size fitted so that the ink
 // of the whole set (from the highest ascender to the lowest descender) is
 // request.size pixels tall, then crops the cells to that height. Returns 1;
