@@ -16,6 +16,7 @@ struct Context;
 namespace vexa::resources {
 
 // Bits of the EXPORTOVERVIEW value.
+inline constexpr int export_fonts = 0x1;
 inline constexpr int export_animations = 0x2;
 inline constexpr int export_instruments = 0x4;
 inline constexpr int export_g16_file = 0x100;

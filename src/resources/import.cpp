@@ -50,10 +50,10 @@ void report_info(Context& ctx, const char* indent, const char* text) {
   driver::report_text(ctx.out, std::string(indent) + text, driver::to_all);
 }
 
-int read_resource_number(Context& ctx, const NumberRule& rule, int& number, int& page) {
+int read_resource_number(Context& ctx, const NumberRule& rule, int& number, int& page, bool single_number) {
   driver::Source& src = ctx.source;
   std::int32_t values[2] = {0, 0};
-  int count = command::parse_header_numbers(ctx, 2, values);
+  int count = command::parse_header_numbers(ctx, single_number ? 1 : 2, values);
   src.header_mode = true;
   page = command::parse_page_number(ctx);
   src.header_mode = false;
@@ -174,7 +174,8 @@ bool is_big_resource(const Context& ctx, char letter, std::uint32_t size) {
 }
 
 int replace_big_resource(Context& ctx, ImageSet& set, BitmapBlock& block, char letter, int number,
-                         const char* line_format, const char* failure_message) {
+                         const char* line_format, const char* failure_message,
+                         void (*after_encode)(BitmapBlock&)) {
   if (!is_big_resource(ctx, letter, block.block_size)) return 1;
   if (!make_dummy_images(ctx, set, letter, number)) return 0;
   // The placeholders replace the resource whatever their size: they are
@@ -183,6 +184,7 @@ int replace_big_resource(Context& ctx, ImageSet& set, BitmapBlock& block, char l
     driver::report_error(ctx, failure_message);
     return 0;
   }
+  if (after_encode != nullptr) after_encode(block);
   driver::report_text(ctx.out,
                       std::string(indent_15) + vexa::format(line_format, ctx.settings.big_limit / 1024,
                                                             static_cast<int>(block.block_size)),

@@ -30,7 +30,9 @@ struct NumberRule {
 // page current. Returns 1 with a number in range whose directory entry is
 // free; 0 after reporting "no %snumber !", "too many parameters !",
 // "%snumber %d is wrong, (allowed: %d..%d) !" or "%snumber %d already exists !".
-int read_resource_number(Context& ctx, const NumberRule& rule, int& number, int& page);
+// With single_number only the first number is read (a directive whose own
+// parameters follow it), and the count is not checked.
+int read_resource_number(Context& ctx, const NumberRule& rule, int& number, int& page, bool single_number = false);
 
 // import-list -> '<' file '>' { '<' file '>' }, each name possibly a '?'
 // sequence. Loads the files into ctx.work_set (further files through
@@ -66,10 +68,13 @@ bool is_big_resource(const Context& ctx, char letter, std::uint32_t size);
 // encoded block is too big for the kind, the set's images become placeholders
 // (make_dummy_images), are encoded again with automatic run-length coding, and
 // line_format (with the limit in kB and the new size) is written indented by
-// 15 blanks. Returns 1; 0 after reporting failure_message when the
-// placeholders cannot be drawn or encoded.
+// 15 blanks. after_encode, when given, reworks the new block before its size
+// is reported (fonts share the data of look-alike placeholders). Returns 1; 0
+// after reporting failure_message when the placeholders cannot be drawn or
+// encoded.
 int replace_big_resource(Context& ctx, ImageSet& set, BitmapBlock& block, char letter, int number,
-                         const char* line_format, const char* failure_message);
+                         const char* line_format, const char* failure_message,
+                         void (*after_encode)(BitmapBlock&) = nullptr);
 
 // Clears the working set and the second set when a compiler returns, so that
 // no image outlives the directive that loaded it.

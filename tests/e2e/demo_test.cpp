@@ -20,7 +20,7 @@ TEST(DemoProject, CompilesWithoutErrors) {
   EXPECT_NE(r.out.find("Write DATA-FLASH Upload File demo.DF\r\n"), std::string::npos) << r.out;
   EXPECT_TRUE(test::file_exists(root.file("demo.DF")));
   // Every kind of resource the demo shows off is stored.
-  for (const char* kind : {"Strings", "Pattern", "Border", "Buttons", "Pictures", "Animations", "Instruments"})
+  for (const char* kind : {"Strings", "Fonts", "Pattern", "Border", "Buttons", "Pictures", "Animations", "Instruments"})
     EXPECT_EQ(r.out.find(vexa::format("   0 %s:", kind)), std::string::npos) << kind;
 }
 

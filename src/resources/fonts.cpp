@@ -1,0 +1,332 @@
+// The FONT and WINFONT directives, the font checks and lines they share, the
+// width listing, the sharing of placeholder glyphs, and the font exports.
+#include "resources/fonts.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "driver/context.h"
+#include "driver/dataflash.h"
+#include "driver/format.h"
+#include "imagefiles/fxt.h"
+#include "resources/colour.h"
+#include "resources/compilers.h"
+#include "resources/exports.h"
+#include "resources/import.h"
+#include "resources/store.h"
+
+namespace vexa::resources {
+
+namespace {
+
+// Fonts and WinFonts number their resources in one directory.
+constexpr NumberRule font_rule{"Font", driver::kind_fonts, 0, 255};
+constexpr const char* indent_12 = "            ";
+constexpr int sheet_columns = 16;  // a grid row per upper hexadecimal digit
+constexpr int sheet_stretch = 3;
+constexpr std::size_t face_name_chars = 31;  // the longest face name a font request holds
+constexpr std::size_t listing_indent = 19;   // the width of "             width:"
+
+// Header flags of a font block.
+constexpr std::uint8_t same_width = 1;
+constexpr std::uint8_t same_height = 2;
+
+constexpr std::size_t frame_entry_bytes = 8;
+
+// --- WinFont parameters ------------------------------------------------------
+
+bool starts_number(char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == '$' || c == '-' || c == '+'; }
+
+// The numbers of a WINFONT line, read from left to right.
+struct NumberText {
+  std::string_view text;
+  std::size_t pos = 0;
+
+  void skip_to_number() {
+    while (pos < text.size() && !starts_number(text[pos])) ++pos;
+  }
+  // True when another number follows.
+  bool more() {
+    skip_to_number();
+    return pos < text.size();
+  }
+  char at() const { return pos < text.size() ? text[pos] : '\0'; }
+
+  // number -> '$' hex-digits | '-' digits | '+' digits | digits
+  // Leaves the position on the start of the next number (or the end). A
+  // value beyond the int range stops growing at its bound.
+  int next() {
+    skip_to_number();
+    const char lead = at();
+    const bool hex = lead == '$';
+    const bool negative = lead == '-';
+    if (hex || negative || lead == '+') ++pos;
+    long long value = 0;
+    while (pos < text.size()) {
+      const char c = text[pos];
+      int digit = -1;
+      if (std::isdigit(static_cast<unsigned char>(c))) digit = c - '0';
+      else if (hex && std::isxdigit(static_cast<unsigned char>(c)))
+        digit = std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
+      if (digit < 0) break;
+      value = std::min<long long>(value * (hex ? 16 : 10) + digit, INT_MAX);
+      ++pos;
+    }
+    skip_to_number();
+    return static_cast<int>(negative ? -value : value);
+  }
+};
+
+int code_of(int value) { return value & 0xFFFF; }
+
+// --- font checks and lines ----------------------------------------------------
+
+std::uint8_t flags_of(const BitmapBlock& block) { return block.block[15]; }
+int first_code(const BitmapBlock& block) { return block.block[16]; }
+int last_code(const BitmapBlock& block) { return block.block[17]; }
+int largest_width(const BitmapBlock& block) { return get_u16(block.block.data() + 18); }
+int largest_height(const BitmapBlock& block) { return get_u16(block.block.data() + 20); }
+
+// The font limits, the information line, the width listing, the big
+// resource check and the storing: what FONT and WINFONT do alike once their
+// glyphs are encoded. Returns 1 when the font was stored.
+int finish_font(Context& ctx, BitmapBlock& block, int number, int page, const char* big_line,
+                const std::string& cannot_convert) {
+  if ((flags_of(block) & same_height) == 0) {
+    driver::report_error(ctx, "different height ! (only fonts with the same height are allowed)");
+    return 0;
+  }
+  if (largest_width(block) > 255 || largest_height(block) > 255) {
+    driver::report_error(ctx, "font is to big! (max. 255x255 dots)");
+    return 0;
+  }
+  const bool monospaced = (flags_of(block) & same_width) != 0;
+  const int size = static_cast<int>(block.block_size);
+  if (monospaced)
+    report_info(ctx, indent_12,
+                vexa::format("size: %dx%d dots, used codes: %d..%d, %d bytes\r\n", largest_width(block),
+                             largest_height(block), first_code(block), last_code(block), size)
+                    .c_str());
+  else
+    report_info(ctx, indent_12,
+                vexa::format("height: %d dots, used codes: %d..%d, %d bytes\r\n", largest_height(block),
+                             first_code(block), last_code(block), size)
+                    .c_str());
+  if (!monospaced && ctx.settings.font_width > 0)
+    driver::report_text(ctx.out, width_listing(block, ctx.settings.font_width), driver::to_window | driver::to_log);
+  if (!replace_big_resource(ctx, ctx.work_set, block, 'F', number, big_line, cannot_convert.c_str(),
+                            share_dummy_glyphs))
+    return 0;
+  return store_resource(ctx, driver::kind_fonts, page, number, block.block.data(), block.block_size);
+}
+
+// The overview exports of a stored font: with their bits a G16 file and one
+// BMP file per glyph, and always the sheet. prefix names the BMP files; the
+// G16 file and the sheet add "_first-last".
+void export_font_overview(Context& ctx, const BitmapBlock& block, const std::string& prefix) {
+  const int bits = ctx.settings.export_overview;
+  ImageSet& set = ctx.work_set;
+  const std::string range = vexa::format("%s_%d-%d", prefix.c_str(), first_code(block), last_code(block));
+  if (bits & export_g16_file) export_g16(ctx, set, range + ".G16");
+  if (bits & export_bmp_files) export_single_bmps(ctx, set, prefix);
+  export_sheet(ctx, range + ".bmp", set, largest_width(block), largest_height(block), sheet_columns, sheet_stretch);
+}
+
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+
+}  // namespace
+
+// winfont-parameters -> [charset [bold [ranges]]] [size]
+// ranges -> first last | range { '+' range },  range -> code [ '-' code ]
+// A list is recognised by a '-' or '+' in the rest of the text; without one
+// the codes are a single range, and a first code without a last one keeps the
+// last code's default.
+int parse_winfont_parameters(std::string_view text, imagefiles::WinFontParameters& request) {
+  NumberText in{text};
+  if (in.more()) {
+    request.charset = in.next();
+    if (in.more()) request.bold = in.next();
+  }
+  const std::string_view rest = text.substr(std::min(in.pos, text.size()));
+  if (rest.find_first_of("-+") == std::string_view::npos) {
+    if (in.more()) {
+      imagefiles::CodeRange range = request.ranges.empty() ? imagefiles::CodeRange{32, 127} : request.ranges[0];
+      range.first = code_of(in.next());
+      if (in.more()) range.last = code_of(in.next());
+      request.ranges = {range};
+    }
+  } else {
+    request.ranges.clear();
+    while (in.more()) {
+      if (static_cast<int>(request.ranges.size()) == max_code_ranges) return 0;
+      imagefiles::CodeRange range;
+      range.first = range.last = code_of(in.next());
+      if (in.at() == '-') {
+        ++in.pos;
+        range.last = code_of(in.next());
+      }
+      request.ranges.push_back(range);
+      if (in.at() != '+') break;
+      ++in.pos;
+    }
+  }
+  if (in.more()) request.size = in.next();
+  return 1;
+}
+
+std::string width_listing(const BitmapBlock& block, int per_line) {
+  if (per_line < 1 || block.block_size < block.frame_table) return {};
+  const int first = first_code(block), last = last_code(block);
+  std::string text = std::string(listing_indent - 6, ' ') + "width:";
+  int entries = 0;
+  for (int code = first; code <= last; ++code) {
+    const std::size_t at = block.frame_table + frame_entry_bytes * static_cast<std::size_t>(code - first);
+    if (at + frame_entry_bytes > block.block_size) break;
+    const int width = get_u16(block.block.data() + at);
+    if (width == 0) continue;
+    text += code < 32 ? vexa::format("%3d:---=%3d  ", code, width) : vexa::format("%3d:'%c'=%3d  ", code, code, width);
+    if (++entries % per_line == 0) text += "\r\n" + std::string(listing_indent, ' ');
+  }
+  return text + "\r\n";
+}
+
+void share_dummy_glyphs(BitmapBlock& block) {
+  if (block.block_size < block.frame_table || block.block.size() < block.block_size) return;
+  const int first = first_code(block);
+  const int n = last_code(block) - first + 1;
+  if (n <= 1) return;
+  const std::size_t table = block.frame_table;
+  if (table + frame_entry_bytes * static_cast<std::size_t>(n) > block.block_size) return;
+  std::uint8_t* b = block.block.data();
+  auto entry = [&](int i) { return b + table + frame_entry_bytes * static_cast<std::size_t>(i); };
+  auto width = [&](int i) { return get_u16(entry(i)); };
+
+  // Each glyph's data runs to the next glyph that has data, the last one to
+  // the end of the block; the sizes are taken before any offset changes.
+  std::vector<std::uint32_t> offset(static_cast<std::size_t>(n)), size(static_cast<std::size_t>(n), 0);
+  for (int i = 0; i < n; ++i) offset[static_cast<std::size_t>(i)] = driver::get_u24(entry(i) + 4);
+  for (int i = 0; i < n; ++i) {
+    std::uint32_t end = block.block_size;
+    for (int k = i + 1; k < n; ++k)
+      if (offset[static_cast<std::size_t>(k)] != 0) {
+        end = offset[static_cast<std::size_t>(k)];
+        break;
+      }
+    const std::uint32_t start = offset[static_cast<std::size_t>(i)];
+    size[static_cast<std::size_t>(i)] = end > start ? end - start : 0;
+  }
+
+  // Glyph 0 keeps its data; the others follow it without gaps.
+  std::uint32_t write = offset[0] + size[0];
+  std::uint32_t read = write;
+  for (int i = 1; i < n; ++i) {
+    if (width(i) == 0) continue;
+    const std::uint32_t bytes = size[static_cast<std::size_t>(i)];
+    int twin = -1;
+    for (int j = 0; j < i && twin < 0; ++j)
+      if (first + j != ' ' && width(j) == width(i)) twin = j;
+    if (twin >= 0) {
+      std::memcpy(entry(i) + 4, entry(twin) + 4, 4);  // offset and flag/delay byte
+    } else {
+      if (write != read && read + static_cast<std::uint64_t>(bytes) <= block.block_size)
+        std::memmove(b + write, b + read, bytes);
+      driver::put_u24(entry(i) + 4, write);
+      write += bytes;
+    }
+    read += bytes;
+  }
+  block.block_size = write;
+}
+
+// font -> FONT number [ '[' page ']' ] import-list
+int compile_font(Context& ctx) {
+  ReleaseSets release(ctx);
+  int number = 0, page = 0;
+  if (!read_resource_number(ctx, font_rule, number, page)) return 0;
+  std::string name, first_file;
+  int first_file_number = -1;
+  if (!peek_import_name(ctx, name, first_file, first_file_number)) return 0;
+  if (!import_images(ctx, "Font", limits::image_slots)) return 0;
+  ImageSet& set = ctx.work_set;
+  const std::string cannot_convert = vexa::format("cannot convert font <%s> !", first_file.c_str());
+  const Image* first = set_first_image(set);
+  BitmapBlock block;
+  if (first == nullptr || !analyse_set_colours(ctx.out, set, bit_count(*first)) ||
+      !encode_bitmap(set, block, ctx.settings.rle_mode, ctx.settings.dithering)) {
+    driver::report_error(ctx, cannot_convert);
+    return 0;
+  }
+  if (!finish_font(ctx, block, number, page, "Font > %dkB, replace with small dummy images, %d bytes\r\n",
+                   cannot_convert))
+    return 0;
+  if (ctx.settings.export_overview & export_fonts)
+    export_font_overview(ctx, block,
+                         vexa::format("%sFont%d_%s", ctx.settings.macro_directory.c_str(), number,
+                                      export_base_name(first_file).c_str()));
+  return 1;
+}
+
+// winfont -> WINFONT number [ '[' page ']' ] '"' face '"' winfont-parameters
+int compile_winfont(Context& ctx) {
+  ReleaseSets release(ctx);
+  int number = 0, page = 0;
+  if (!read_resource_number(ctx, font_rule, number, page, true)) return 0;
+  std::string face;
+  // A line without a quoted face name names no font to import; it is
+  // dropped without a message of its own.
+  if (!driver::read_quoted_text(ctx, face)) return 0;
+  imagefiles::WinFontParameters request;
+  // Installed family names are far shorter; a longer name is cut where a
+  // font request's name field ends, and the cut name is used throughout.
+  face.resize(std::min(face.size(), face_name_chars));
+  request.face_name = face;
+  const driver::Source& src = ctx.source;
+  if (!parse_winfont_parameters(std::string_view(src.line).substr(std::min(src.pos, src.line.size())), request)) {
+    driver::report_error(ctx, vexa::format("too many code ranges (max. %d) !", max_code_ranges));
+    return 0;
+  }
+  const std::string charset = imagefiles::charset_name(request.charset);
+  driver::report_text(ctx.out,
+                      "Import WinFont " + quoted(face) + ", " + charset + (request.bold != 0 ? ", Bold" : "") + "\r\n",
+                      driver::to_all);
+
+  ImageSet& set = ctx.work_set;
+  const int result = imagefiles::rasterise_windows_font(ctx.fonts, set, request);
+  if (result < 0) {
+    driver::report_error(ctx, vexa::format("too many characters: last code=%d (max. 255) !", -result));
+    return 0;
+  }
+  if (result == 0) {
+    driver::report_error(ctx, "cannot import WinFont " + quoted(face) + " !");
+    return 0;
+  }
+  const std::string cannot_convert = "cannot convert font " + quoted(face) + " !";
+  BitmapBlock block;
+  if (!encode_bitmap(set, block, ctx.settings.rle_mode, ctx.settings.dithering)) {
+    driver::report_error(ctx, cannot_convert);
+    return 0;
+  }
+  if (!finish_font(ctx, block, number, page, "WinFont > %dkB, replace with small dummy images, %d bytes\r\n",
+                   cannot_convert))
+    return 0;
+
+  const driver::Settings& s = ctx.settings;
+  const std::string base = vexa::format("%sFont%d_%s_%d_%s_%c", s.macro_directory.c_str(), number, face.c_str(),
+                                        largest_height(block), charset.c_str(), request.bold != 0 ? 'B' : 'N');
+  const bool overview = (s.export_overview & export_fonts) != 0;
+  if (s.export_winfont == 1) {
+    const std::string fxt = vexa::format("%s_%d-%d.fxt", base.c_str(), first_code(block), last_code(block));
+    if (imagefiles::write_font_listing(set, fxt))
+      driver::report_text(ctx.out, "Export FXT-Font <" + fxt + ">\r\n" + (overview ? "" : "\r\n"), driver::to_all);
+    else
+      driver::report_error(ctx, vexa::format("cannot export winfont <%s> !", fxt.c_str()));
+  }
+  if (overview) export_font_overview(ctx, block, base);
+  return 1;
+}
+
+}  // namespace vexa::resources

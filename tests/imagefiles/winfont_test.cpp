@@ -1,0 +1,229 @@
+// The installed-font rasteriser: code pages per character set, the fitting of
+// the ink height, missing glyphs, the code limits of both numbering modes,
+// the cropping window, and faces released on every path. The rendering
+// tests use DejaVu Sans (fonts-dejavu-core) and skip when it is missing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "imagefiles/winfont.h"
+#include "test_support.h"
+
+namespace vexa::imagefiles {
+namespace {
+
+using resources::Image;
+using resources::ImageSet;
+
+bool have_dejavu() {
+  FontLibrary fonts;
+  std::string error;
+  Face* face = open_face(fonts, "DejaVu Sans", "", weight_normal, 16, error);
+  return face != nullptr && face->family == "DejaVu Sans";
+}
+
+WinFontParameters request(int charset, std::vector<CodeRange> ranges, int size) {
+  WinFontParameters p;
+  p.face_name = "DejaVu Sans";
+  p.charset = charset;
+  p.ranges = std::move(ranges);
+  p.size = size;
+  return p;
+}
+
+bool ink_at(const Image& image, int x, int y) { return resources::pixel_value(image, x, y) != 0; }
+
+bool row_has_ink(const Image& image, int y) {
+  for (int x = 0; x < resources::image_width(image); ++x)
+    if (ink_at(image, x, y)) return true;
+  return false;
+}
+
+bool same_pixels(const Image& a, const Image& b) {
+  if (resources::image_width(a) != resources::image_width(b) || resources::image_height(a) != resources::image_height(b))
+    return false;
+  for (int y = 0; y < resources::image_height(a); ++y)
+    for (int x = 0; x < resources::image_width(a); ++x)
+      if (ink_at(a, x, y) != ink_at(b, x, y)) return false;
+  return true;
+}
+
+std::vector<int> filled_slots(const ImageSet& set) {
+  std::vector<int> slots;
+  for (int s = set.first_number; s < set.first_number + set.count; ++s)
+    if (!resources::is_empty(set.images[static_cast<std::size_t>(s)])) slots.push_back(s);
+  return slots;
+}
+
+TEST(CodePages, BytesToCodePointsPerCharset) {
+  std::array<std::uint32_t, 256> t{};
+  ASSERT_TRUE(code_page_table(charset_ansi, t));
+  EXPECT_EQ(t[0x41], 0x41u);
+  EXPECT_EQ(t[0x80], 0x20ACu);  // euro sign
+  EXPECT_EQ(t[0x81], no_character);
+  EXPECT_EQ(t[0xE9], 0xE9u);
+  ASSERT_TRUE(code_page_table(204, t));  // RUSSIAN
+  EXPECT_EQ(t[0xC0], 0x410u);
+  EXPECT_EQ(t[0xFF], 0x44Fu);
+  ASSERT_TRUE(code_page_table(238, t));  // EASTEUROPE
+  EXPECT_EQ(t[0x8A], 0x160u);
+  ASSERT_TRUE(code_page_table(161, t));  // GREEK
+  EXPECT_EQ(t[0xC1], 0x391u);
+  ASSERT_TRUE(code_page_table(163, t));  // VIETNAM
+  EXPECT_EQ(t[0xC3], 0x102u);
+  ASSERT_TRUE(code_page_table(128, t));  // SHIFTJIS: half-width katakana, lead bytes
+  EXPECT_EQ(t[0xB1], 0xFF71u);
+  EXPECT_EQ(t[0x82], no_character);
+  ASSERT_TRUE(code_page_table(255, t));  // OEM
+  EXPECT_EQ(t[0xB0], 0x2591u);
+  ASSERT_TRUE(code_page_table(77, t));  // MAC
+  EXPECT_EQ(t[0x80], 0xC4u);
+  ASSERT_TRUE(code_page_table(charset_symbol, t));  // the face's symbol map looks the bytes up
+  EXPECT_EQ(t[0xF0], 0xF0u);
+  ASSERT_TRUE(code_page_table(100, t));  // no code page of its own: Western
+  EXPECT_EQ(t[0x80], 0x20ACu);
+}
+
+TEST(Rasterise, InkOfTheWholeSetIsFittedToTheSize) {
+  if (!have_dejavu()) GTEST_SKIP() << "DejaVu Sans is not installed";
+  for (int size : {16, 11, 9, 30}) {
+    FontLibrary fonts;
+    ImageSet set;
+    ASSERT_EQ(rasterise_windows_font(fonts, set, request(0, {{32, 126}}, size)), 1);
+    EXPECT_EQ(set.first_number, 32);
+    EXPECT_EQ(set.count, 95);
+    const std::vector<int> slots = filled_slots(set);
+    EXPECT_EQ(slots.size(), 95u);
+    // Every cell is as tall as asked. The ink of the set is as tall, or,
+    // when no font size gives that exactly, a little lower with the spare
+    // rows split around it, the smaller half below.
+    int ink_top = size, ink_bottom = -1;  // rows from the top
+    for (int s : slots) {
+      const Image& image = set.images[static_cast<std::size_t>(s)];
+      ASSERT_EQ(resources::image_height(image), size) << s;
+      EXPECT_EQ(resources::bit_count(image), 1);
+      EXPECT_EQ(resources::colour_entry(image, 0), resources::rgb(255, 255, 255));
+      EXPECT_EQ(resources::colour_entry(image, 1), resources::rgb(0, 0, 0));
+      for (int y = 0; y < size; ++y)
+        if (row_has_ink(image, y)) {
+          ink_top = std::min(ink_top, y);
+          ink_bottom = std::max(ink_bottom, y);
+        }
+    }
+    const int ink = ink_bottom - ink_top + 1;
+    EXPECT_LE(ink, size);
+    EXPECT_GE(ink, size - 2);
+    EXPECT_EQ(size - 1 - ink_bottom, (size - ink) / 2) << size;
+    EXPECT_EQ(ink_top, size - ink - (size - ink) / 2) << size;
+    if (size == 16) {
+      EXPECT_EQ(ink, 16);  // DejaVu Sans reaches 16 exactly
+    }
+    const Image& space = set.images[32];
+    for (int y = 0; y < size; ++y) EXPECT_FALSE(row_has_ink(space, y));
+    EXPECT_GT(resources::image_width(set.images['W']), resources::image_width(set.images['i']));
+    EXPECT_TRUE(fonts.faces.empty());  // every face tried was closed
+  }
+}
+
+TEST(Rasterise, MissingGlyphsAndCodeLimits) {
+  if (!have_dejavu()) GTEST_SKIP() << "DejaVu Sans is not installed";
+  FontLibrary fonts;
+  ImageSet set;
+  // Control codes have no glyphs: empty slots at the ends leave the range.
+  ASSERT_EQ(rasterise_windows_font(fonts, set, request(0, {{30, 34}, {127, 127}}, 12)), 1);
+  EXPECT_EQ(set.first_number, 32);
+  EXPECT_EQ(set.count, 3);
+  // Inside the range an empty slot stays: 0x81 is unassigned in the Western
+  // code page, 0x80 and 0x82 are the euro sign and a low quote.
+  ASSERT_EQ(rasterise_windows_font(fonts, set, request(0, {{0x80, 0x82}}, 12)), 1);
+  EXPECT_EQ(filled_slots(set), (std::vector<int>{0x80, 0x82}));
+  EXPECT_EQ(set.count, 3);
+  // Overlapping ranges render a code once.
+  ASSERT_EQ(rasterise_windows_font(fonts, set, request(0, {{67, 67}, {65, 65}, {65, 67}}, 12)), 1);
+  EXPECT_EQ(filled_slots(set), (std::vector<int>{65, 66, 67}));
+
+  EXPECT_EQ(rasterise_windows_font(fonts, set, request(0, {{250, 256}}, 12)), -256);
+  EXPECT_EQ(rasterise_windows_font(fonts, set, request(0, {{0, 31}}, 12)), 0);
+  EXPECT_EQ(rasterise_windows_font(fonts, set, request(0, {{0x81, 0x81}}, 12)), 0);
+  EXPECT_EQ(rasterise_windows_font(fonts, set, request(0, {{90, 80}}, 12)), 0);
+  // Unicode mode: glyphs found are numbered on from -charset; a missing one
+  // takes no number.
+  EXPECT_EQ(rasterise_windows_font(fonts, set, request(-250, {{0x410, 0x42F}}, 12)), -281);
+  ASSERT_EQ(rasterise_windows_font(fonts, set, request(-128, {{0x41, 0x41}, {0xFFFF, 0xFFFF}, {0x42, 0x42}}, 12)), 1);
+  EXPECT_EQ(set.first_number, 128);
+  EXPECT_EQ(filled_slots(set), (std::vector<int>{128, 129}));
+  ImageSet ansi;
+  ASSERT_EQ(rasterise_windows_font(fonts, ansi, request(0, {{65, 66}}, 12)), 1);
+  EXPECT_TRUE(same_pixels(set.images[128], ansi.images[65]));
+  EXPECT_TRUE(same_pixels(set.images[129], ansi.images[66]));
+  // A start above 255 starts at 33.
+  ASSERT_EQ(rasterise_windows_font(fonts, set, request(-300, {{0x41, 0x43}}, 12)), 1);
+  EXPECT_EQ(filled_slots(set), (std::vector<int>{33, 34, 35}));
+  EXPECT_TRUE(fonts.faces.empty());
+}
+
+TEST(Rasterise, CodePageChoosesTheCharacter) {
+  if (!have_dejavu()) GTEST_SKIP() << "DejaVu Sans is not installed";
+  FontLibrary fonts;
+  // Byte 0xC0 in the Russian set is the Cyrillic capital A, U+0410.
+  ImageSet russian, unicode, western;
+  ASSERT_EQ(rasterise_windows_font(fonts, russian, request(204, {{0xC0, 0xC0}, {0x4A, 0x4A}}, 14)), 1);
+  ASSERT_EQ(rasterise_windows_font(fonts, unicode, request(-0xC0, {{0x410, 0x410}, {0x4A, 0x4A}}, 14)), 1);
+  ASSERT_EQ(rasterise_windows_font(fonts, western, request(0, {{0xC0, 0xC0}, {0x4A, 0x4A}}, 14)), 1);
+  EXPECT_TRUE(same_pixels(russian.images[0xC0], unicode.images[0xC0]));
+  // In the Western set 0xC0 is A with grave: ink above the capital's.
+  EXPECT_FALSE(same_pixels(russian.images[0xC0], western.images[0xC0]));
+}
+
+// A 1-bit cell of width 1 whose ink rows (counted from the bottom) are given.
+Image cell(int height, std::vector<int> ink_rows_from_bottom) {
+  Image image;
+  EXPECT_TRUE(resources::create_image(image, 1, height, 1));
+  for (int r : ink_rows_from_bottom) resources::row_pointer(image, height - 1 - r)[0] = 0x80;
+  return image;
+}
+
+std::vector<int> ink_rows_from_bottom(const Image& image) {
+  std::vector<int> rows;
+  const int h = resources::image_height(image);
+  for (int r = 0; r < h; ++r)
+    if (ink_at(image, 0, h - 1 - r)) rows.push_back(r);
+  return rows;
+}
+
+TEST(Rasterise, CroppingWindow) {
+  ImageSet set;
+  set.first_number = 5;
+  set.count = 2;
+  // Ink 3 rows tall (rows 4 to 6 from the bottom) in cells of 12; wanted 7:
+  // two spare rows, one of them below the ink.
+  set.images[5] = cell(12, {4, 6});
+  set.images[6] = cell(12, {5});
+  ASSERT_TRUE(crop_font_cells(set, 3, 7, 4));
+  EXPECT_EQ(resources::image_height(set.images[5]), 7);
+  EXPECT_EQ(ink_rows_from_bottom(set.images[5]), (std::vector<int>{2, 4}));
+  EXPECT_EQ(ink_rows_from_bottom(set.images[6]), (std::vector<int>{3}));
+
+  // Ink taller than wanted: the ink rows are kept.
+  set.images[5] = cell(12, {1, 9});
+  set.images[6] = cell(12, {4});
+  ASSERT_TRUE(crop_font_cells(set, 9, 6, 1));
+  EXPECT_EQ(resources::image_height(set.images[5]), 9);
+  EXPECT_EQ(ink_rows_from_bottom(set.images[5]), (std::vector<int>{0, 8}));
+  EXPECT_EQ(ink_rows_from_bottom(set.images[6]), (std::vector<int>{3}));
+
+  // Fewer blank rows under the ink than spare rows to put there: the window
+  // starts at the bottom row instead of below it.
+  set.images[5] = cell(10, {0, 1});
+  ASSERT_TRUE(crop_font_cells(set, 2, 8, 0));
+  EXPECT_EQ(resources::image_height(set.images[5]), 8);
+  EXPECT_EQ(ink_rows_from_bottom(set.images[5]), (std::vector<int>{0, 1}));
+  // ... and at the top it ends at the top row.
+  set.images[5] = cell(10, {9});
+  set.images[6] = Image{};
+  ASSERT_TRUE(crop_font_cells(set, 1, 8, 9));
+  EXPECT_EQ(ink_rows_from_bottom(set.images[5]), (std::vector<int>{7}));
+}
+
+}  // namespace
+}  // namespace vexa::imagefiles
