@@ -41,8 +41,8 @@ Face* create_fitted_font(FontLibrary& fonts, FontDescription& description, std::
 // One range of character codes, first to last (a range with last < first
 // asks for nothing).
 struct CodeRange {
-  int first = 0;
-  int last = 0;
+  int first;
+  int last;
 };
 
 // A WINFONT request. A charset of 0 or more asks for the font in that

@@ -163,7 +163,7 @@ int parse_winfont_parameters(std::string_view text, imagefiles::WinFontParameter
     request.ranges.clear();
     while (in.more()) {
       if (static_cast<int>(request.ranges.size()) == max_code_ranges) return 0;
-      imagefiles::CodeRange range;
+      imagefiles::CodeRange range{0, 0};
       range.first = range.last = code_of(in.next());
       if (in.at() == '-') {
         ++in.pos;
