@@ -1,21 +1,12 @@
 #!/usr/bin/python3
 """Independent reference decoder for the image reader tests.
 
-For every file named on the command line, prints two lines:
-
-    <width> <height>
-    <hex of red, green, blue, alpha for every pixel, top row first>
-
-or the single line "error <reason>" when the decoder refuses the file.
-Samples are 8-bit; 16-bit samples are reduced to their high byte, which is
-what the readers under test keep. Alpha comes from the file's alpha channel,
-from a palette's transparency table, or (grey and RGB files with a single
-transparent value) is 0 where the 8-bit sample equals that value's high byte
-and 255 elsewhere.
-
-BMP files are first rewritten to the compiler's own layout rules: pixel rows
-start right after the colour table (or the three masks of a 40-byte header)
-whatever the pixel offset says, and 32-bit pixels are alpha, blue, green, red.
+Prints, per file, "<width> <height>" and a line of hex RGBA (top row first),
+or "error <reason>". 16-bit samples keep their high byte, as the readers do;
+a single transparent grey or RGB value gives alpha 0 where it matches. BMP
+files are first rewritten to the compiler's layout rules: rows start right
+after the colour table (or the three masks of a 40-byte header) whatever the
+pixel offset says, and 32-bit pixels are alpha, blue, green, red.
 """
 import io
 import struct

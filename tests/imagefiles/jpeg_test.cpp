@@ -11,31 +11,20 @@ namespace {
 
 using resources::ImageSet;
 
-int read(ImageSet& set, const std::vector<std::uint8_t>& bytes) {
-  return read_jpeg(set, Bytes(bytes.data(), bytes.size()), ReadOptions{});
-}
+int read(ImageSet& set, const std::vector<std::uint8_t>& bytes) { return test::read_with(read_jpeg, set, bytes); }
 
-TEST(JpegReader, DensityBecomesPixelsPerMetre) {
-  EXPECT_EQ(jpeg_pels_per_metre(1, 300), 11811);  // 300 * 100 / 2.54 = 11811.02
-  EXPECT_EQ(jpeg_pels_per_metre(1, 72), 2835);    // 2834.65
-  EXPECT_EQ(jpeg_pels_per_metre(1, 144), 5669);   // 5669.29
-  EXPECT_EQ(jpeg_pels_per_metre(1, 96), 3780);    // 3779.53 rounds up
-  EXPECT_EQ(jpeg_pels_per_metre(1, 1), 39);
-  EXPECT_EQ(jpeg_pels_per_metre(1, 65535), 2580118);
-  EXPECT_EQ(jpeg_pels_per_metre(1, 0), 2835);  // 0 counts as 72
-  EXPECT_EQ(jpeg_pels_per_metre(2, 118), 11800);
-  EXPECT_EQ(jpeg_pels_per_metre(2, 0), 7200);
-  EXPECT_EQ(jpeg_pels_per_metre(0, 1), 2835);
-  EXPECT_EQ(jpeg_pels_per_metre(0, 300), 2835);
-  EXPECT_EQ(jpeg_pels_per_metre(3, 300), 2835);
-}
-
-TEST(JpegReader, NonJpegBytesFailWithoutAnImage) {
+TEST(JpegReader, DensityBecomesPixelsPerMetreAndOtherBytesFail) {
+  // unit, density, pixels per metre: dots per inch * 100 / 2.54 rounded (0
+  // counts as 72), dots per centimetre * 100, no unit or an unknown one 72 dpi.
+  const int cases[][3] = {{1, 300, 11811}, {1, 72, 2835},  {1, 144, 5669}, {1, 96, 3780},  {1, 1, 39},
+                          {1, 65535, 2580118}, {1, 0, 2835}, {2, 118, 11800}, {2, 0, 7200}, {0, 1, 2835},
+                          {0, 300, 2835}, {3, 300, 2835}};
+  for (const auto& c : cases) EXPECT_EQ(jpeg_pels_per_metre(c[0], c[1]), c[2]) << c[0] << " " << c[1];
   ImageSet set;
-  EXPECT_EQ(read(set, {}), 0);
-  EXPECT_EQ(read(set, {0xFF, 0xD8}), 0);
-  EXPECT_EQ(read(set, {'B', 'M', 0, 0}), 0);
-  EXPECT_TRUE(resources::is_empty(set.images[1]));
+  for (std::vector<std::uint8_t> bytes : {std::vector<std::uint8_t>{}, {0xFF, 0xD8}, {'B', 'M', 0, 0}}) {
+    EXPECT_EQ(read(set, bytes), 0) << bytes.size();
+    EXPECT_TRUE(resources::is_empty(set.images[1]));
+  }
 }
 
 // --- public corpus -----------------------------------------------------------------
@@ -85,23 +74,7 @@ void expect_same_pixels(const ImageSet& set, const Netpbm& reference, const std:
   EXPECT_EQ(differing, 0) << label << ": rows that differ from the reference";
 }
 
-struct Decoded {
-  const char* file;
-  const char* reference;
-};
-
-constexpr Decoded decoded_cases[] = {
-    {"testorig.jpg", "testorig.ppm"},
-    {"testorig_progressive.jpg", "testorig.ppm"},
-    {"testorig_optimized.jpg", "testorig.ppm"},
-    {"testorig_restart1row.jpg", "testorig.ppm"},
-    {"testorig_dens_aspect2x1.jpg", "testorig.ppm"},
-    {"testorig_dens_dpi300.jpg", "testorig.ppm"},
-    {"testorig_dens_dpi72x144.jpg", "testorig.ppm"},
-    {"testorig_dens_dpcm118.jpg", "testorig.ppm"},
-    {"testorig_dens_dpi0.jpg", "testorig.ppm"},
-    {"testorig_nojfif.jpg", "testorig.ppm"},
-    {"testorig_exif_nojfif.jpg", "testorig.ppm"},
+const std::pair<const char*, const char*> decoded_cases[] = {
     {"testorig_grey.jpg", "testorig_grey.pgm"},
     {"testorig_grey_progressive.jpg", "testorig_grey.pgm"},
     {"testorig_crop10x7.jpg", "testorig_crop10x7.ppm"},
@@ -112,14 +85,21 @@ constexpr Decoded decoded_cases[] = {
     {"testimg_q90_422.jpg", "testimg_q90_422.ppm"},
     {"testimg_q90_grey.jpg", "testimg_q90_grey.pgm"},
 };
+// Variants of testorig.jpg that decode to the same picture.
+const char* const testorig_variants[] = {"",          "_progressive",    "_optimized",       "_restart1row",
+                                         "_dens_aspect2x1", "_dens_dpi300", "_dens_dpi72x144", "_dens_dpcm118",
+                                         "_dens_dpi0", "_nojfif",          "_exif_nojfif"};
 
 TEST(JpegCorpus, DecodesEqualTheReferenceDecodes) {
   if (test::testdata("jpeg").empty()) GTEST_SKIP() << "corpora not present";
-  for (const auto& k : decoded_cases) {
+  std::vector<std::pair<std::string, std::string>> cases;
+  for (const char* variant : testorig_variants) cases.emplace_back(std::string("testorig") + variant + ".jpg", "testorig.ppm");
+  cases.insert(cases.end(), std::begin(decoded_cases), std::end(decoded_cases));
+  for (const auto& [file, reference] : cases) {
     ImageSet set;
-    ASSERT_EQ(read(set, test::read_bytes(test::testdata(std::string("jpeg/") + k.file))), 1) << k.file;
-    test::expect_consistent(set, k.file);
-    expect_same_pixels(set, read_netpbm(test::testdata(std::string("jpeg/ref/") + k.reference)), k.file);
+    ASSERT_EQ(read(set, test::read_bytes(test::testdata("jpeg/" + file))), 1) << file;
+    test::expect_consistent(set, file);
+    expect_same_pixels(set, read_netpbm(test::testdata("jpeg/ref/" + reference)), file);
   }
   // Ten pixels: 30 bytes and 2 bytes of padding per row.
   ImageSet set;

@@ -56,26 +56,19 @@ std::vector<int> filled_slots(const ImageSet& set) {
 }
 
 TEST(CodePages, BytesToCodePointsPerCharset) {
-  std::array<std::uint32_t, 256> t{};
-  ASSERT_TRUE(code_page_table(charset_ansi, t));
-  EXPECT_EQ(t[0x41], 0x41u);
-  EXPECT_EQ(t[0x80], 0x20ACu);  // euro sign
-  EXPECT_EQ(t[0x81], no_character);
-  EXPECT_EQ(t[0xE9], 0xE9u);
-  ASSERT_TRUE(code_page_table(204, t));  // RUSSIAN
-  EXPECT_EQ(t[0xC0], 0x410u);
-  EXPECT_EQ(t[0xFF], 0x44Fu);
-  ASSERT_TRUE(code_page_table(238, t));  // EASTEUROPE
-  EXPECT_EQ(t[0x8A], 0x160u);
-  ASSERT_TRUE(code_page_table(77, t));  // MAC
-  EXPECT_EQ(t[0x80], 0xC4u);
-  ASSERT_TRUE(code_page_table(128, t));  // SHIFTJIS: half-width katakana, lead bytes
-  EXPECT_EQ(t[0xB1], 0xFF71u);
-  EXPECT_EQ(t[0x82], no_character);
-  ASSERT_TRUE(code_page_table(charset_symbol, t));  // the face's symbol map looks the bytes up
-  EXPECT_EQ(t[0xF0], 0xF0u);
-  ASSERT_TRUE(code_page_table(100, t));  // no code page of its own: Western
-  EXPECT_EQ(t[0x80], 0x20ACu);
+  // charset, byte, code point: Western (euro sign, a gap), RUSSIAN,
+  // EASTEUROPE, MAC, SHIFTJIS (half-width katakana, a lead byte), SYMBOL
+  // (the face's symbol map looks the bytes up), and a set without a code
+  // page of its own (Western).
+  const std::uint32_t cases[][3] = {{charset_ansi, 0x41, 0x41}, {charset_ansi, 0x80, 0x20AC}, {charset_ansi, 0x81, no_character},
+                                    {charset_ansi, 0xE9, 0xE9}, {204, 0xC0, 0x410},           {204, 0xFF, 0x44F},
+                                    {238, 0x8A, 0x160},         {77, 0x80, 0xC4},             {128, 0xB1, 0xFF71},
+                                    {128, 0x82, no_character},  {charset_symbol, 0xF0, 0xF0}, {100, 0x80, 0x20AC}};
+  for (const auto& c : cases) {
+    std::array<std::uint32_t, 256> t{};
+    ASSERT_TRUE(code_page_table(static_cast<int>(c[0]), t)) << c[0];
+    EXPECT_EQ(t[c[1]], c[2]) << c[0] << " " << c[1];
+  }
 }
 
 TEST(Rasterise, InkOfTheWholeSetIsFittedToTheSize) {
