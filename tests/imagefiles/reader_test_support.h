@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/format.h"
 #include "imagefiles/dispatch.h"
 #include "resources/image.h"
 #include "test_support.h"
@@ -154,27 +155,21 @@ inline int compare_with_reference(const resources::ImageSet& set, const Referenc
   EXPECT_EQ(resources::image_width(image), reference.width) << label;
   EXPECT_EQ(resources::image_height(image), reference.height) << label;
   if (resources::image_width(image) != reference.width || resources::image_height(image) != reference.height) return 1;
+  auto text = [](resources::Bgr c) { return format("%d,%d,%d", c.red, c.green, c.blue); };
+  const bool keyed = set.transparent == 1;
   int mismatches = 0;
-  for (int y = 0; y < reference.height; ++y) {
+  for (int y = 0; y < reference.height; ++y)
     for (int x = 0; x < reference.width; ++x) {
       resources::Bgr ours = resources::pixel_colour(image, x, y);
       resources::Bgr want = resources::rgb(reference.channel(x, y, 0), reference.channel(x, y, 1), reference.channel(x, y, 2));
       bool clear = reference.channel(x, y, 3) < threshold;
-      bool good;
-      if (clear) {
-        good = set.transparent == 1 && ours == set.transparent_colour;
-      } else {
-        want = expected(want);
-        good = ours == want && !(set.transparent == 1 && ours == set.transparent_colour);
-      }
+      bool good = clear ? keyed && ours == set.transparent_colour
+                        : ours == (want = expected(want)) && !(keyed && ours == set.transparent_colour);
       if (!good && ++mismatches <= 3)
         ADD_FAILURE() << label << " pixel (" << x << "," << y << ")" << (clear ? " transparent" : "") << ": ours "
-                      << int(ours.red) << "," << int(ours.green) << "," << int(ours.blue) << " expected "
-                      << int(want.red) << "," << int(want.green) << "," << int(want.blue) << " key "
-                      << int(set.transparent_colour.red) << "," << int(set.transparent_colour.green) << ","
-                      << int(set.transparent_colour.blue) << " transparent " << set.transparent;
+                      << text(ours) << " expected " << text(want) << " key " << text(set.transparent_colour)
+                      << " transparent " << set.transparent;
     }
-  }
   return mismatches;
 }
 
