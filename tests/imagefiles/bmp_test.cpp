@@ -37,11 +37,8 @@ ByteList rows_of(const Image& image) {
 ByteList block_of(const ByteList& file) { return ByteList(file.begin() + 14, file.end()); }
 
 TEST(ReadBmp, TrueColourFileIsTheBlockAsStored) {
-  BmpSpec s;
-  s.width = 3;
-  s.height = 2;
-  s.pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 10, 11, 12, 13, 14, 15, 16, 17, 18, 0, 0, 0};
-  ByteList file = bmp_file(s);
+  ByteList file = bmp_file({.width = 3, .height = 2, .pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 10, 11, 12, 13, 14,
+                                                                15, 16, 17, 18, 0, 0, 0}});
   ImageSet set;
   ASSERT_EQ(read(set, file), 1);
   EXPECT_EQ(set.images[1].dib, block_of(file));
@@ -50,9 +47,7 @@ TEST(ReadBmp, TrueColourFileIsTheBlockAsStored) {
 }
 
 TEST(ReadBmp, RejectsDamagedAndUnhandledFiles) {
-  BmpSpec one;
-  one.pixels = ByteList(4, 0);
-  const ByteList good = bmp_file(one);
+  const ByteList good = bmp_file({.pixels = ByteList(4, 0)});
   std::vector<std::pair<const char*, ByteList>> bad;
   bad.emplace_back("one byte more than stored", good);
   bad.back().second.push_back(0);
@@ -65,25 +60,14 @@ TEST(ReadBmp, RejectsDamagedAndUnhandledFiles) {
     if (cut.size() >= 6) test::put32(cut, 2, static_cast<std::uint32_t>(n));
     bad.emplace_back("headers cut short", cut);
   }
-  auto spec = [](auto change) {
-    BmpSpec s;
-    s.pixels = ByteList(8, 0);
-    change(s);
-    return bmp_file(s);
-  };
-  bad.emplace_back("rows past the end", spec([](BmpSpec& s) { s.height = 3; }));
-  bad.emplace_back("12-byte header", spec([](BmpSpec& s) { s.header_size = 12; }));
-  bad.emplace_back("embedded JPEG", spec([](BmpSpec& s) { s.compression = 4; }));
-  bad.emplace_back("RLE on 24 bits", spec([](BmpSpec& s) { s.compression = 1; }));
-  bad.emplace_back("bit fields on 8 bits", spec([](BmpSpec& s) { s.bits = 8; s.compression = 3; s.table = {Bgr{}}; }));
-  bad.emplace_back("2 bits", spec([](BmpSpec& s) { s.bits = 2; s.table = std::vector<Bgr>(4); }));
-  bad.emplace_back("top-down RLE", spec([](BmpSpec& s) {
-    s.bits = 8;
-    s.height = -1;
-    s.compression = 1;
-    s.table = std::vector<Bgr>(2);
-    s.pixels = {0, 1};
-  }));
+  const ByteList eight(8, 0);
+  bad.emplace_back("rows past the end", bmp_file({.height = 3, .pixels = eight}));
+  bad.emplace_back("12-byte header", bmp_file({.header_size = 12, .pixels = eight}));
+  bad.emplace_back("embedded JPEG", bmp_file({.compression = 4, .pixels = eight}));
+  bad.emplace_back("RLE on 24 bits", bmp_file({.compression = 1, .pixels = eight}));
+  bad.emplace_back("bit fields on 8 bits", bmp_file({.bits = 8, .compression = 3, .table = {Bgr{}}, .pixels = eight}));
+  bad.emplace_back("2 bits", bmp_file({.bits = 2, .table = std::vector<Bgr>(4), .pixels = eight}));
+  bad.emplace_back("top-down RLE", bmp_file({.height = -1, .bits = 8, .compression = 1, .table = {{}, {}}, .pixels = {0, 1}}));
   ImageSet set;
   ASSERT_EQ(read(set, good), 1);
   for (const auto& [what, file] : bad) {
@@ -93,11 +77,7 @@ TEST(ReadBmp, RejectsDamagedAndUnhandledFiles) {
 }
 
 TEST(ReadBmp, OneBitFilesGetTheLightColourFirst) {
-  BmpSpec s;
-  s.width = 9;
-  s.bits = 1;
-  s.table = {rgb(0, 0, 0), rgb(255, 255, 255)};
-  s.pixels = {0xF0, 0x80, 0x00, 0x00};
+  BmpSpec s{.width = 9, .bits = 1, .table = {rgb(0, 0, 0), rgb(255, 255, 255)}, .pixels = {0xF0, 0x80, 0x00, 0x00}};
   ImageSet set;
   ASSERT_EQ(read(set, bmp_file(s)), 1);
   const Image& image = set.images[1];
@@ -118,26 +98,16 @@ TEST(ReadBmp, OneBitFilesGetTheLightColourFirst) {
 }
 
 TEST(ReadBmp, TopDownRowsAreReversed) {
-  BmpSpec s;
-  s.width = 2;
-  s.height = -3;
-  s.bits = 8;
-  s.table = {rgb(0, 0, 0), rgb(1, 1, 1), rgb(2, 2, 2)};
-  s.pixels = {0, 0, 0, 0, 1, 1, 0, 0, 2, 2, 0, 0};  // stored top row first
+  const BmpSpec s{.width = 2, .height = -3, .bits = 8, .table = {rgb(0, 0, 0), rgb(1, 1, 1), rgb(2, 2, 2)},
+                  .pixels = {0, 0, 0, 0, 1, 1, 0, 0, 2, 2, 0, 0}};  // stored top row first
   ImageSet set;
   ASSERT_EQ(read(set, bmp_file(s)), 1);
   EXPECT_EQ(rows_of(set.images[1]), (ByteList{2, 2, 1, 1, 0, 0}));
 }
 
 BmpSpec rle(int bits, int width, int height, ByteList code) {
-  BmpSpec s;
-  s.width = width;
-  s.height = height;
-  s.bits = bits;
-  s.compression = bits == 8 ? 1 : 2;
-  s.table = std::vector<Bgr>(16);
-  s.pixels = std::move(code);
-  return s;
+  return {.width = width, .height = height, .bits = bits, .compression = bits == 8 ? 1u : 2u,
+          .table = std::vector<Bgr>(16), .pixels = std::move(code)};
 }
 
 TEST(DecodeRle, RunsDeltasLineEndsAndTruncation) {
@@ -171,10 +141,8 @@ TEST(DecodeRle, RunsDeltasLineEndsAndTruncation) {
 }
 
 TEST(ReadBmp, SixteenBitFilesEndAs565) {
-  BmpSpec s;
-  s.width = 4;
-  s.bits = 16;
-  s.pixels = {0xFF, 0x7F, 0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00};  // 5-5-5 white, red, green, blue
+  // 5-5-5 white, red, green, blue
+  BmpSpec s{.width = 4, .bits = 16, .pixels = {0xFF, 0x7F, 0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00}};
   ImageSet set;
   ASSERT_EQ(read(set, bmp_file(s)), 1);
   EXPECT_TRUE(resources::is_565(set.images[1]));
@@ -190,16 +158,11 @@ TEST(ReadBmp, SixteenBitFilesEndAs565) {
   }
 }
 
+// Bytes alpha, blue, green, red. After a 40-byte header the last pixel is at
+// offset 52, where a longer header has its alpha mask.
 BmpSpec alpha_file(std::uint32_t header_size, std::uint32_t alpha_mask) {
-  BmpSpec s;
-  s.width = 4;
-  s.bits = 32;
-  s.header_size = header_size;
-  s.alpha_mask = alpha_mask;
-  // Bytes alpha, blue, green, red. After a 40-byte header the last pixel is
-  // at offset 52, where a longer header has its alpha mask.
-  s.pixels = {127, 10, 20, 30, 128, 40, 50, 60, 0, 70, 80, 90, 0xFF, 0, 0, 0};
-  return s;
+  return {.width = 4, .bits = 32, .header_size = header_size, .alpha_mask = alpha_mask,
+          .pixels = {127, 10, 20, 30, 128, 40, 50, 60, 0, 70, 80, 90, 0xFF, 0, 0, 0}};
 }
 
 TEST(ReadBmp, ThirtyTwoBitAlphaKeying) {

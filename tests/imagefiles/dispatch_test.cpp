@@ -9,12 +9,7 @@ namespace {
 
 using test::ByteList;
 
-ByteList small_bmp() {
-  test::BmpSpec s;
-  s.width = 2;
-  s.pixels = {1, 2, 3, 4, 5, 6, 0, 0};
-  return test::bmp_file(s);
-}
+ByteList small_bmp() { return test::bmp_file({.width = 2, .pixels = {1, 2, 3, 4, 5, 6, 0, 0}}); }
 
 TEST(LoadImageFile, ChoosesTheReaderByTheLastExtensionAndClearsTheSet) {
   test::CapturedContext captured;

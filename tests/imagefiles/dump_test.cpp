@@ -21,13 +21,8 @@ ByteList read_back(const std::string& path) {
 
 TEST(DumpImage, PrintsOneLinePerImageAndWritesItAsBmp) {
   test::TempDir dir;
-  BmpSpec s;
-  s.width = 3;
-  s.height = 2;
-  s.bits = 8;
-  s.table = {resources::rgb(0, 0, 0), resources::rgb(9, 9, 9)};
-  s.pixels = {0, 1, 0, 0, 1, 1, 0, 0};
-  ByteList file = test::bmp_file(s);
+  ByteList file = test::bmp_file({.width = 3, .height = 2, .bits = 8, .table = {resources::rgb(0, 0, 0), resources::rgb(9, 9, 9)},
+                                   .pixels = {0, 1, 0, 0, 1, 1, 0, 0}});
   test::write_file(dir.file("pic.bmp"), file);
   test::ProcessResult run = test::run_vexac({"--dump-image", "pic.bmp"}, dir.path);
   EXPECT_EQ(run.exit_code, 0) << run.err;
@@ -40,13 +35,8 @@ TEST(DumpImage, PrintsOneLinePerImageAndWritesItAsBmp) {
   EXPECT_TRUE(test::file_exists(dir.file("out/x_001.bmp")));
 
   // A 32-bit file with alpha: converted to 24 bits with the key colour.
-  BmpSpec alpha;
-  alpha.width = 2;
-  alpha.bits = 32;
-  alpha.header_size = 124;
-  alpha.alpha_mask = 0xFF;
-  alpha.pixels = {0, 1, 2, 3, 255, 4, 5, 6};
-  test::write_file(dir.file("alpha.bmp"), test::bmp_file(alpha));
+  test::write_file(dir.file("alpha.bmp"), test::bmp_file({.width = 2, .bits = 32, .header_size = 124, .alpha_mask = 0xFF,
+                                                          .pixels = {0, 1, 2, 3, 255, 4, 5, 6}}));
   run = test::run_vexac({"--dump-image", dir.file("alpha.bmp")}, dir.path);
   EXPECT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(run.out, "image 001: 2 x 1, 24 bit, 16777216 colors, delay 0, transparent 1, RGB=173,251,90\r\n");
@@ -58,9 +48,7 @@ TEST(DumpImage, PrintsOneLinePerImageAndWritesItAsBmp) {
 TEST(DumpImage, FailuresExitWithOneAndAMessage) {
   test::TempDir dir;
   test::write_file(dir.file("pic.jpeg"), test::bmp_file(BmpSpec{}));
-  BmpSpec one;
-  one.pixels = {1, 2, 3, 0};
-  test::write_file(dir.file("pic.bmp"), test::bmp_file(one));
+  test::write_file(dir.file("pic.bmp"), test::bmp_file({.pixels = {1, 2, 3, 0}}));
   const std::pair<std::vector<std::string>, const char*> cases[] = {
       {{"--dump-image", "missing.bmp"}, "\r\ncannot load image <missing.bmp> !\r\n"},
       {{"--dump-image", "pic.jpeg"}, "\r\ncannot load image <pic.jpeg> !\r\n"},
