@@ -44,15 +44,18 @@ const ByteList signature = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 struct TestPng {
   std::uint32_t width = 1, height = 1;
   int depth = 8, colour_type = 0, interlace = 0;
-  ByteList plte, trns;
-  std::uint32_t gama = 0;      // 0: no gAMA chunk
-  ByteList scanlines;          // filter bytes included
-  std::vector<ByteList> extra;  // chunks placed before IDAT
+  ByteList plte = {}, trns = {};
+  std::uint32_t gama = 0;              // 0: no gAMA chunk
+  std::vector<ByteList> rows = {};     // unfiltered scanlines
+  std::vector<ByteList> extra = {};    // chunks placed before IDAT
 
-  TestPng& row(ByteList bytes) {  // one unfiltered scanline
-    scanlines.push_back(0);
-    scanlines.insert(scanlines.end(), bytes.begin(), bytes.end());
-    return *this;
+  ByteList scanlines() const {
+    ByteList out;
+    for (const ByteList& row : rows) {
+      out.push_back(0);
+      out.insert(out.end(), row.begin(), row.end());
+    }
+    return out;
   }
   ByteList file(const ByteList* idat = nullptr) const {
     ByteList out = signature, ihdr;
@@ -70,19 +73,11 @@ struct TestPng {
     if (!plte.empty()) add(chunk("PLTE", plte));
     if (!trns.empty()) add(chunk("tRNS", trns));
     for (const auto& c : extra) add(c);
-    add(chunk("IDAT", idat != nullptr ? *idat : deflate(scanlines)));
+    add(chunk("IDAT", idat != nullptr ? *idat : deflate(scanlines())));
     add(chunk("IEND", {}));
     return out;
   }
 };
-
-TestPng png_of(std::uint32_t width, int depth, int colour_type) {
-  TestPng png;
-  png.width = width;
-  png.depth = depth;
-  png.colour_type = colour_type;
-  return png;
-}
 
 int read(ImageSet& set, const ByteList& bytes, int threshold = 128, int gamma = 0) {
   return test::read_with(read_png, set, bytes, threshold, gamma);
@@ -95,92 +90,76 @@ std::vector<Bgr> colour_table(const resources::Image& image) {
 }
 
 std::uint32_t clr_used(const resources::Image& image) { return resources::header_field(image, resources::dib::clr_used); }
-ByteList stored(const resources::Image& image, std::size_t n) {
-  return ByteList(image.dib.begin() + image.pixels, image.dib.begin() + image.pixels + n);
-}
+// The stored pixel bytes, bottom row first, padding included.
+ByteList stored(const resources::Image& image) { return ByteList(image.dib.begin() + image.pixels, image.dib.end()); }
+
+const Bgr black = rgb(0, 0, 0), white = rgb(255, 255, 255);
 
 // --- grey levels, palettes and depths ------------------------------------------------
 
 TEST(PngReader, GreyDepthsGiveEvenlySpacedLevels) {
   ImageSet set;
-  TestPng two = png_of(5, 2, 0);
-  two.row({0b00011011, 0b10000000});  // samples 0 1 2 3 2
-  ASSERT_EQ(read(set, two.file()), 1);
+  ASSERT_EQ(read(set, TestPng{.width = 5, .depth = 2, .rows = {{0b00011011, 0b10000000}}}.file()), 1);  // 0 1 2 3 2
   const auto& image = set.images[1];
   EXPECT_EQ(resources::bit_count(image), 4);
   EXPECT_EQ(clr_used(image), 4u);
-  EXPECT_EQ(colour_table(image), (std::vector<Bgr>{rgb(0, 0, 0), rgb(85, 85, 85), rgb(170, 170, 170), rgb(255, 255, 255)}));
+  EXPECT_EQ(colour_table(image), (std::vector<Bgr>{black, rgb(85, 85, 85), rgb(170, 170, 170), white}));
   // The fifth pixel's right nibble and the row padding stay zero.
-  EXPECT_EQ(stored(image, 4), (ByteList{0x01, 0x23, 0x20, 0}));
+  EXPECT_EQ(stored(image), (ByteList{0x01, 0x23, 0x20, 0}));
   EXPECT_EQ(set.transparent, 0);
-
-  TestPng one = png_of(10, 1, 0);  // entry 0 black, entry 1 white, rows as they are
-  one.row({0b10110000, 0b01111111});
-  ASSERT_EQ(read(set, one.file()), 1);
-  EXPECT_EQ(resources::bit_count(set.images[1]), 1);
-  EXPECT_EQ(colour_table(set.images[1]), (std::vector<Bgr>{rgb(0, 0, 0), rgb(255, 255, 255)}));
-  EXPECT_EQ(clr_used(set.images[1]), 2u);
-  EXPECT_EQ(stored(set.images[1], 2), (ByteList{0b10110000, 0b01000000}));  // bits right of pixel 9 cleared
+  // 1 bit: entry 0 black, entry 1 white, rows as they are, bits right of pixel 9 cleared.
+  ASSERT_EQ(read(set, TestPng{.width = 10, .depth = 1, .rows = {{0b10110000, 0b01111111}}}.file()), 1);
+  EXPECT_EQ(resources::bit_count(image), 1);
+  EXPECT_EQ(colour_table(image), (std::vector<Bgr>{black, white}));
+  EXPECT_EQ(clr_used(image), 2u);
+  EXPECT_EQ(stored(image), (ByteList{0b10110000, 0b01000000, 0, 0}));
 }
 
-TEST(PngReader, OneBitPaletteIsOneBitOnlyWhenExactlyBlackAndWhite) {
+TEST(PngReader, PalettesAtEveryDepth) {
+  // 1 bit and exactly black and white: 1 bit, pixels as they are.
   ImageSet set;
-  TestPng png = png_of(3, 1, 3);
-  png.height = 2;
-  png.plte = {255, 255, 255, 0, 0, 0};
-  png.row({0b10100000}).row({0b01000000});
-  ASSERT_EQ(read(set, png.file()), 1);
-  EXPECT_EQ(resources::bit_count(set.images[1]), 1);
-  const Bgr w = rgb(255, 255, 255), k = rgb(0, 0, 0);
-  EXPECT_EQ(test::colours_of(set.images[1]), (std::vector<Bgr>{k, w, k, w, k, w}));
-
-  png.plte = {255, 0, 0, 255, 255, 255};  // red and white: a 4-bit image with two colours
-  ASSERT_EQ(read(set, png.file()), 1);
   const auto& image = set.images[1];
+  TestPng png{.width = 3, .height = 2, .depth = 1, .colour_type = 3, .plte = {255, 255, 255, 0, 0, 0},
+              .rows = {{0b10100000}, {0b01000000}}};
+  ASSERT_EQ(read(set, png.file()), 1);
+  EXPECT_EQ(resources::bit_count(image), 1);
+  EXPECT_EQ(test::colours_of(image), (std::vector<Bgr>{black, white, black, white, black, white}));
+  // Red and white: a 4-bit image with two colours; the bottom row (0 1 0)
+  // is stored first, then the top row (1 0 1).
+  png.plte = {255, 0, 0, 255, 255, 255};
+  ASSERT_EQ(read(set, png.file()), 1);
   EXPECT_EQ(resources::bit_count(image), 4);
   EXPECT_EQ(clr_used(image), 2u);
-  // The bottom row (0 1 0) is stored first, then the top row (1 0 1).
-  EXPECT_EQ(stored(image, 2), (ByteList{0x01, 0x00}));
-  EXPECT_EQ(ByteList(image.dib.begin() + image.pixels + image.row_stride, image.dib.begin() + image.pixels + image.row_stride + 2),
-            (ByteList{0x10, 0x10}));
-
+  EXPECT_EQ(stored(image), (ByteList{0x01, 0x00, 0, 0, 0x10, 0x10, 0, 0}));
   png.plte = {0, 0, 0, 254, 254, 254};  // not exactly white
   ASSERT_EQ(read(set, png.file()), 1);
-  EXPECT_EQ(resources::bit_count(set.images[1]), 4);
-}
+  EXPECT_EQ(resources::bit_count(image), 4);
 
-TEST(PngReader, PaletteEntriesBeyondTheDepthAreDroppedAndMissingOnesAreBlack) {
-  ImageSet set;
-  TestPng png = png_of(2, 2, 3);
-  png.plte = {10, 20, 30, 40, 50, 60, 70, 80, 90, 1, 2, 3, 4, 5, 6};  // 5 entries, 2 bits address 4
-  png.row({0b00110000});
-  ASSERT_EQ(read(set, png.file()), 1);
-  EXPECT_EQ(clr_used(set.images[1]), 4u);
-  png.plte = {10, 20, 30, 40, 50, 60};  // index 3 used but the palette has 2 entries
-  ASSERT_EQ(read(set, png.file()), 1);
-  EXPECT_EQ(colour_table(set.images[1]), (std::vector<Bgr>{rgb(10, 20, 30), rgb(40, 50, 60), rgb(0, 0, 0), rgb(0, 0, 0)}));
-  EXPECT_EQ(resources::pixel_value(set.images[1], 1, 0), 3u);
+  // Entries beyond what the depth addresses are dropped; missing ones are black.
+  TestPng two{.width = 2, .depth = 2, .colour_type = 3, .plte = {10, 20, 30, 40, 50, 60, 70, 80, 90, 1, 2, 3, 4, 5, 6},
+              .rows = {{0b00110000}}};
+  ASSERT_EQ(read(set, two.file()), 1);
+  EXPECT_EQ(clr_used(image), 4u);
+  two.plte = {10, 20, 30, 40, 50, 60};  // index 3 used but the palette has 2 entries
+  ASSERT_EQ(read(set, two.file()), 1);
+  EXPECT_EQ(colour_table(image), (std::vector<Bgr>{rgb(10, 20, 30), rgb(40, 50, 60), black, black}));
+  EXPECT_EQ(resources::pixel_value(image, 1, 0), 3u);
   // A PLTE of 300 entries is cut to the 256 an 8-bit index can reach.
-  png.depth = 8;
-  png.plte.assign(900, 7);
-  png.scanlines.clear();
-  png.row({255, 0});
-  ASSERT_EQ(read(set, png.file()), 1);
-  EXPECT_EQ(clr_used(set.images[1]), 256u);
-  png.plte.clear();  // a palette image without PLTE has no colours
-  EXPECT_EQ(read(set, png.file()), 0);
-  EXPECT_TRUE(resources::is_empty(set.images[1]));
+  TestPng eight{.width = 2, .colour_type = 3, .plte = ByteList(900, 7), .rows = {{255, 0}}};
+  ASSERT_EQ(read(set, eight.file()), 1);
+  EXPECT_EQ(clr_used(image), 256u);
+  eight.plte.clear();  // a palette image without PLTE has no colours
+  EXPECT_EQ(read(set, eight.file()), 0);
+  EXPECT_TRUE(resources::is_empty(image));
 }
 
 // --- transparency ----------------------------------------------------------------------
 
 TEST(PngReader, PaletteTransparencyKeysTheFirstClearEntry) {
   ImageSet set;
-  TestPng png = png_of(4, 8, 3);
+  TestPng png{.width = 4, .colour_type = 3, .trns = {255, 255, 255, 255, 200, 0}, .rows = {{5, 1, 5, 7}}};
   for (int i = 0; i < 8; ++i) png.plte.insert(png.plte.end(), {static_cast<std::uint8_t>(30 * i), 0, 0});
-  png.trns = {255, 255, 255, 255, 200, 0};  // entry 5 alpha 0, the rest opaque
-  png.row({5, 1, 5, 7});
-  ASSERT_EQ(read(set, png.file()), 1);
+  ASSERT_EQ(read(set, png.file()), 1);  // entry 5 alpha 0, the rest opaque
   EXPECT_EQ(test::values_of(set.images[1]), (std::vector<unsigned>{5, 1, 5, 7}));
   ASSERT_EQ(set.transparent, 1);
   // The first candidate of the unused-colour search, exact in 5-6-5.
@@ -203,37 +182,32 @@ TEST(PngReader, PaletteTransparencyKeysTheFirstClearEntry) {
   ASSERT_EQ(read(set, png.file()), 1);
   EXPECT_EQ(resources::colour_entry(set.images[1], 7), set.transparent_colour);
 
-  TestPng bw = png_of(4, 1, 3);  // black and white stays 1 bit
-  bw.plte = {0, 0, 0, 255, 255, 255};
-  bw.trns = {255, 0};  // white is transparent
-  bw.row({0b01100000});
+  // Black and white stays 1 bit; white transparent, then both clear (every
+  // pixel becomes the key index 0).
+  TestPng bw{.width = 4, .depth = 1, .colour_type = 3, .plte = {0, 0, 0, 255, 255, 255}, .trns = {255, 0},
+             .rows = {{0b01100000}}};
   ASSERT_EQ(read(set, bw.file()), 1);
   EXPECT_EQ(resources::bit_count(set.images[1]), 1);
-  EXPECT_EQ(stored(set.images[1], 1), ByteList{0b01100000});
-  EXPECT_EQ(set.transparent_colour, rgb(255, 255, 255));
-  bw.trns = {0, 0};  // both clear: every pixel becomes the key index 0
+  EXPECT_EQ(stored(set.images[1]), (ByteList{0b01100000, 0, 0, 0}));
+  EXPECT_EQ(set.transparent_colour, white);
+  bw.trns = {0, 0};
   ASSERT_EQ(read(set, bw.file()), 1);
-  EXPECT_EQ(stored(set.images[1], 1), ByteList{0});
-  EXPECT_EQ(set.transparent_colour, rgb(0, 0, 0));
+  EXPECT_EQ(stored(set.images[1]), ByteList(4, 0));
+  EXPECT_EQ(set.transparent_colour, black);
 }
 
 TEST(PngReader, GreyAndRgbTransparency) {
   ImageSet set;
   const Bgr key = rgb(0, 255, 0);
-  TestPng grey = png_of(3, 16, 0);
-  grey.trns = {0x40, 0x99};  // compared by its high byte
-  grey.row({0x40, 0x00, 0x41, 0x00, 0x40, 0xFF});
-  ASSERT_EQ(read(set, grey.file()), 1);
+  // 16-bit grey: tRNS compared by its high byte.
+  ASSERT_EQ(read(set, TestPng{.width = 3, .depth = 16, .trns = {0x40, 0x99}, .rows = {{0x40, 0x00, 0x41, 0x00, 0x40, 0xFF}}}.file()), 1);
   ASSERT_EQ(set.transparent, 1);
   EXPECT_EQ(set.transparent_colour, key);
   EXPECT_EQ(resources::colour_entry(set.images[1], 0x40), key);
   EXPECT_EQ(test::colours_of(set.images[1]), (std::vector<Bgr>{key, rgb(0x41, 0x41, 0x41), key}));
-
   // 2 bits: the value is the level's index; one beyond the levels, or a
   // tRNS too short for a grey value, matches nothing.
-  TestPng small = png_of(1, 2, 0);
-  small.row({0b01000000});
-  small.trns = {0, 1};
+  TestPng small{.depth = 2, .trns = {0, 1}, .rows = {{0b01000000}}};
   ASSERT_EQ(read(set, small.file()), 1);
   EXPECT_EQ(resources::colour_entry(set.images[1], 1), key);
   for (ByteList trns : {ByteList{0, 4}, ByteList{0}}) {
@@ -241,12 +215,9 @@ TEST(PngReader, GreyAndRgbTransparency) {
     ASSERT_EQ(read(set, small.file()), 1);
     EXPECT_EQ(set.transparent, 0) << trns.size();
   }
-
   // The key is the tRNS colour itself (high bytes), not gamma-corrected.
-  TestPng colour = png_of(1, 16, 2);
-  colour.gama = 45455;
-  colour.trns = {0x10, 0x11, 0x20, 0x22, 0x30, 0x33};
-  colour.row({0x10, 0, 0x20, 0, 0x30, 0});
+  TestPng colour{.depth = 16, .colour_type = 2, .trns = {0x10, 0x11, 0x20, 0x22, 0x30, 0x33}, .gama = 45455,
+                 .rows = {{0x10, 0, 0x20, 0, 0x30, 0}}};
   ASSERT_EQ(read(set, colour.file(), 128, 1), 1);
   EXPECT_EQ(set.transparent, 1);
   EXPECT_EQ(set.transparent_colour, rgb(0x10, 0x20, 0x30));
@@ -254,8 +225,7 @@ TEST(PngReader, GreyAndRgbTransparency) {
 
 TEST(PngReader, AlphaBelowTheThresholdBecomesTheKeyColour) {
   ImageSet set;
-  TestPng png = png_of(3, 8, 6);
-  png.row({10, 20, 30, 127, 40, 50, 60, 128, 0xAD, 0xFB, 0x5A, 255});
+  const TestPng png{.width = 3, .colour_type = 6, .rows = {{10, 20, 30, 127, 40, 50, 60, 128, 0xAD, 0xFB, 0x5A, 255}}};
   ASSERT_EQ(read(set, png.file()), 1);
   ASSERT_EQ(set.transparent, 1);
   // The image uses the first candidate, so the key is the second one.
@@ -265,9 +235,7 @@ TEST(PngReader, AlphaBelowTheThresholdBecomesTheKeyColour) {
   ASSERT_EQ(read(set, png.file(), 129), 1);
   EXPECT_EQ(resources::pixel_colour(set.images[1], 1, 0), key);
   // A fully opaque picture still gets a key colour (and the flag).
-  TestPng opaque = png_of(1, 8, 4);
-  opaque.row({77, 255});
-  ASSERT_EQ(read(set, opaque.file()), 1);
+  ASSERT_EQ(read(set, TestPng{.colour_type = 4, .rows = {{77, 255}}}.file()), 1);
   EXPECT_EQ(set.transparent, 1);
   EXPECT_EQ(resources::pixel_colour(set.images[1], 0, 0), rgb(77, 77, 77));
 }
@@ -275,10 +243,7 @@ TEST(PngReader, AlphaBelowTheThresholdBecomesTheKeyColour) {
 // --- chunk rules -----------------------------------------------------------------------
 
 TEST(PngReader, EveryChunkIsCheckedByItsCrc) {
-  TestPng png;
-  png.extra = {chunk("tEXt", {'a', 0, 'b'}), chunk("zzZz", {})};
-  png.row({42});
-  ByteList good = png.file();
+  const ByteList good = TestPng{.rows = {{42}}, .extra = {chunk("tEXt", {'a', 0, 'b'}), chunk("zzZz", {})}}.file();
   ImageSet set;
   ASSERT_EQ(read(set, good), 1);
   EXPECT_EQ(resources::pixel_value(set.images[1], 0, 0), 42u);
@@ -294,9 +259,8 @@ TEST(PngReader, EveryChunkIsCheckedByItsCrc) {
 
 TEST(PngReader, HeaderStructureAndDataRules) {
   ImageSet set;
-  TestPng png = png_of(3, 8, 0);
-  png.height = 2;
-  png.row({1, 2, 3}).row({4, 5, 6});
+  const TestPng png{.width = 3, .height = 2, .rows = {{1, 2, 3}, {4, 5, 6}}};
+  const ByteList data = png.scanlines(), file = png.file(), iend = chunk("IEND", {});
   std::vector<std::pair<std::string, ByteList>> bad;
   // Depth / colour type pairs the PNG format does not define.
   for (auto [type, depth] : {std::pair{2, 4}, {3, 16}, {4, 4}, {6, 1}, {0, 3}, {1, 8}, {5, 8}}) {
@@ -311,31 +275,29 @@ TEST(PngReader, HeaderStructureAndDataRules) {
     odd.width = width;
     bad.emplace_back("width " + std::to_string(width), odd.file());
   }
-  const ByteList file = png.file(), iend = chunk("IEND", {});
   bad.emplace_back("no IEND", ByteList(file.begin(), file.end() - 12));
   ByteList no_idat(file.begin(), file.begin() + 33);
   no_idat.insert(no_idat.end(), iend.begin(), iend.end());
   bad.emplace_back("no IDAT", no_idat);
   ByteList early = signature;  // IDAT before IHDR is ignored: no image data
-  for (const ByteList& part : {chunk("IDAT", deflate(png.scanlines)), ByteList(file.begin() + 8, file.begin() + 33), iend})
+  for (const ByteList& part : {chunk("IDAT", deflate(data)), ByteList(file.begin() + 8, file.begin() + 33), iend})
     early.insert(early.end(), part.begin(), part.end());
   bad.emplace_back("IDAT before IHDR", early);
-  const ByteList short_stream = deflate(ByteList(png.scanlines.begin(), png.scanlines.end() - 1));
-  bad.emplace_back("data short of the picture", png.file(&short_stream));
-  ByteList cut = deflate(png.scanlines);
-  cut.resize(4);
-  bad.emplace_back("stream cut short", png.file(&cut));
-  ByteList method = deflate(png.scanlines);
-  method[0] = 0x79;  // compression method 9
-  bad.emplace_back("zlib header", png.file(&method));
-  TestPng filter = png;
-  filter.scanlines[4] = 5;
-  bad.emplace_back("filter type 5", filter.file());
+  std::vector<std::pair<std::string, ByteList>> streams = {
+      {"data short of the picture", deflate(ByteList(data.begin(), data.end() - 1))},
+      {"stream cut short", deflate(data)},
+      {"zlib compression method 9", deflate(data)},
+      {"filter type 5", data}};
+  streams[1].second.resize(4);
+  streams[2].second[0] = 0x79;
+  streams[3].second[4] = 5;
+  streams[3].second = deflate(streams[3].second);
+  for (const auto& [what, stream] : streams) bad.emplace_back(what, png.file(&stream));
   for (const auto& [what, bytes] : bad) EXPECT_EQ(read(set, bytes), 0) << what;
 
   // Extra bytes after the last scanline belong to no pixel; bytes after
   // IEND are not read.
-  ByteList long_data = png.scanlines;
+  ByteList long_data = data;
   long_data.insert(long_data.end(), 1000, 0xEE);
   const ByteList long_stream = deflate(long_data);
   ASSERT_EQ(read(set, png.file(&long_stream)), 1);
@@ -366,10 +328,7 @@ TEST(PngReader, ImageDataSizeCountsFilterBytesAndAdam7Passes) {
   EXPECT_FALSE(png_image_data_size(0, 5, 8, false, size));
   // An interlaced one-pixel file has one scanline of one pixel only.
   ImageSet set;
-  TestPng one = png_of(1, 8, 2);
-  one.interlace = 1;
-  one.row({7, 8, 9});
-  ASSERT_EQ(read(set, one.file()), 1);
+  ASSERT_EQ(read(set, TestPng{.colour_type = 2, .interlace = 1, .rows = {{7, 8, 9}}}.file()), 1);
   EXPECT_EQ(resources::pixel_colour(set.images[1], 0, 0), rgb(7, 8, 9));
 }
 
