@@ -111,7 +111,7 @@ BmpSpec rle(int bits, int width, int height, ByteList code) {
 }
 
 TEST(DecodeRle, RunsDeltasLineEndsAndTruncation) {
-  struct Case { const char* what; BmpSpec spec; ByteList rows; };
+  struct Case { const char* what; BmpSpec layout; ByteList rows; };
   const Case cases[] = {
       // one 5; delta (2, 1) to x 3 of row 1; one 7; end of line; four 9; end
       {"runs, delta, line end", rle(8, 4, 3, {1, 5, 0, 2, 2, 1, 1, 7, 0, 0, 4, 9, 0, 1}),
@@ -130,7 +130,7 @@ TEST(DecodeRle, RunsDeltasLineEndsAndTruncation) {
   };
   ImageSet set;
   for (const Case& c : cases) {
-    ASSERT_EQ(read(set, bmp_file(c.spec)), 1) << c.what;
+    ASSERT_EQ(read(set, bmp_file(c.layout)), 1) << c.what;
     const Image& image = set.images[1];
     EXPECT_EQ(rows_of(image), c.rows) << c.what;
     EXPECT_EQ(resources::header_field(image, resources::dib::compression), 0u) << c.what;
