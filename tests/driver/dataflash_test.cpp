@@ -5,25 +5,13 @@
 #include "driver/dataflash.h"
 #include "driver/run.h"
 #include "test_support.h"
+#include "wire_helpers.h"
 
 namespace vexa::driver {
 namespace {
 
 using test::CapturedContext;
 using Bytes = std::vector<std::uint8_t>;
-
-// A bit-by-bit CRC-16 written out separately from the program's.
-std::uint16_t reference_crc(const Bytes& bytes, std::size_t from, std::size_t to, std::uint16_t crc = 0) {
-  for (std::size_t i = from; i < to; ++i) {
-    for (int bit = 7; bit >= 0; --bit) {
-      bool in = (bytes[i] >> bit) & 1;
-      bool top = crc & 0x8000;
-      crc = static_cast<std::uint16_t>(crc << 1);
-      if (in != top) crc ^= 0x1021;
-    }
-  }
-  return crc;
-}
 
 void put24(Bytes& b, std::size_t at, std::uint32_t v) {
   b[at] = static_cast<std::uint8_t>(v);
@@ -67,6 +55,7 @@ struct Record {
   char region;
   std::uint32_t address;
   Bytes data;
+  bool operator==(const Record&) const = default;
 };
 
 struct Upload {
@@ -103,10 +92,8 @@ const Bytes trailer = {27, 'X', 2, 27, '&', 'D', 0, 0, 0, 0, 0, 0, 'J'};
 
 TEST(DataFlashCrc, CheckValue) {
   Bytes digits = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
-  EXPECT_EQ(reference_crc(digits, 0, digits.size()), 0x31C3);
+  EXPECT_EQ(test::xmodem_crc(digits, 0, digits.size()), 0x31C3);
   EXPECT_EQ(crc16(digits.data(), digits.size()), 0x31C3);
-  Bytes abc = {'a', 'b', 'c'};
-  EXPECT_EQ(crc16(abc.data(), abc.size()), 0x9DD6);
 }
 
 TEST(DataFlashImage, OneMacroOfTenBytes) {
@@ -134,10 +121,10 @@ TEST(DataFlashImage, OneMacroOfTenBytes) {
   put24(expected, 1539, 10);
   Bytes command = {27, '%', 'A', 0, 1, 2, 3, 4, 5, 6};
   std::copy(command.begin(), command.end(), expected.begin() + 1542);
-  std::uint16_t checksum1 = reference_crc(expected, 2, 1552);
+  std::uint16_t checksum1 = test::xmodem_crc(expected, 2, 1552);
   expected[0] = static_cast<std::uint8_t>(checksum1);
   expected[1] = static_cast<std::uint8_t>(checksum1 >> 8);
-  std::uint16_t checksum2 = reference_crc(expected, 0, 1552);
+  std::uint16_t checksum2 = test::xmodem_crc(expected, 0, 1552);
   EXPECT_EQ(r.object, expected);
 
   Upload u = parse_upload(r.upload);
@@ -148,13 +135,8 @@ TEST(DataFlashImage, OneMacroOfTenBytes) {
                 checksum2);
   EXPECT_EQ(u.header, head);
   ASSERT_EQ(u.records.size(), 2u);
-  EXPECT_EQ(u.records[0].number, 1);
-  EXPECT_EQ(u.records[0].region, 'D');
-  EXPECT_EQ(u.records[0].address, 0u);
-  EXPECT_EQ(u.records[0].data, Bytes(expected.begin(), expected.begin() + 1024));
-  EXPECT_EQ(u.records[1].number, 2);
-  EXPECT_EQ(u.records[1].address, 1024u);
-  EXPECT_EQ(u.records[1].data, Bytes(expected.begin() + 1024, expected.begin() + 1552));
+  EXPECT_EQ(u.records[0], (Record{1, 'D', 0, Bytes(expected.begin(), expected.begin() + 1024)}));
+  EXPECT_EQ(u.records[1], (Record{2, 'D', 1024, Bytes(expected.begin() + 1024, expected.begin() + 1552)}));
   EXPECT_EQ(u.trailer, trailer);
 
   EXPECT_NE(r.console.find("\r\nWrite DATA-FLASH Object-File "), std::string::npos);
@@ -202,16 +184,13 @@ TEST(DataFlashImage, PageWithAGapAndResourcesBehindRegionOne) {
   EXPECT_EQ(get24(o, 2), length1);
   EXPECT_EQ(get24(o, 5), 3u);
   EXPECT_EQ(std::string(o.begin() + 16, o.begin() + 21), std::string("Proj\0", 5));
-  std::uint16_t checksum1 = reference_crc(o, 32768, 32771, reference_crc(o, 2, length1));
+  std::uint16_t checksum1 = test::xmodem_crc(o, 32768, 32771, test::xmodem_crc(o, 2, length1));
   EXPECT_EQ(o[0] | o[1] << 8, checksum1);
 
   Upload u = parse_upload(r.upload);
   ASSERT_EQ(u.records.size(), 4u);  // 1024 + 1024 + 698 in region 1, one record in region 2
   EXPECT_EQ(u.records[2].data.size(), length1 - 2048);
-  EXPECT_EQ(u.records[3].number, 4);
-  EXPECT_EQ(u.records[3].region, 'X');
-  EXPECT_EQ(u.records[3].address, 32768u);
-  EXPECT_EQ(u.records[3].data, (Bytes{'a', 'b', 0}));
+  EXPECT_EQ(u.records[3], (Record{4, 'X', 32768, Bytes{'a', 'b', 0}}));
   EXPECT_NE(r.console.find("     System:          2736 bytes\r\n"), std::string::npos);
   EXPECT_NE(r.console.find("   1 Strings:            3 bytes\r\n"), std::string::npos);
   EXPECT_NE(r.console.find("   2 Touchmacros:        6 bytes\r\n"), std::string::npos);
@@ -264,7 +243,7 @@ TEST(DataFlashImage, LargeModelsHeaderAndOverview) {
   ASSERT_EQ(r.exit_code, 0) << r.console;
   Upload u = parse_upload(r.upload);
   std::size_t p = 1536 + 6 + 3;
-  std::uint16_t checksum2 = reference_crc(r.object, 0, p);
+  std::uint16_t checksum2 = test::xmodem_crc(r.object, 0, p);
   char head[512];
   std::snprintf(head, sizeof head,
                 "#MS0;#AA0;#YA0;#VA0;#EA0;#DL;#TC0;#FT8,0;#TE#TW2,1,1,100,30;program VexaG7\r\n\nG7 Demo"

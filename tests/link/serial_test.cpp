@@ -12,6 +12,7 @@
 #include "driver/settings.h"
 #include "link/serial.h"
 #include "test_support.h"
+#include "wire_helpers.h"
 
 namespace vexa::link {
 namespace {
@@ -68,18 +69,9 @@ TEST(SerialPort, ComNumbersNameDevicesAndMessagesNameThePort) {
 
 TEST(SerialPort, FindsUsbSerialDevicesByFriendlyName) {
   TempDir root;
-  auto make_usb = [&](const std::string& tty, const std::string& usb, const char* maker, const char* product) {
-    fs::path dev = fs::path(root.path) / "devices/pci0000:00/usb1" / usb;
-    fs::create_directories(dev / (usb + ":1.0") / tty);
-    test::write_file((dev / "idVendor").string(), "1234\n");
-    if (maker != nullptr) test::write_file((dev / "manufacturer").string(), std::string(maker) + "\n");
-    if (product != nullptr) test::write_file((dev / "product").string(), std::string(product) + "\n");
-    fs::create_directories(fs::path(root.path) / "class/tty" / tty);
-    fs::create_directory_symlink(dev / (usb + ":1.0") / tty, fs::path(root.path) / "class/tty" / tty / "device");
-  };
-  make_usb("ttyUSB1", "1-2", "Vexa", "Programmer");
-  make_usb("ttyUSB0", "1-1", "Generic", "USB Serial Port");
-  make_usb("ttyACM0", "1-3", nullptr, "Display Link");
+  test::add_usb_tty(root.path, "ttyUSB1", "1-2", "Vexa", "Programmer");
+  test::add_usb_tty(root.path, "ttyUSB0", "1-1", "Generic", "USB Serial Port");
+  test::add_usb_tty(root.path, "ttyACM0", "1-3", nullptr, "Display Link");
   // A serial port on the main board and a console: no USB parent.
   fs::create_directories(fs::path(root.path) / "devices/platform/serial8250/ttyS0");
   fs::create_directories(fs::path(root.path) / "class/tty/ttyS0");
