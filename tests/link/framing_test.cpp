@@ -60,7 +60,8 @@ TEST(Framing, PacketsAreAcknowledgedAndRepeatedUntilTheyAre) {
     EXPECT_EQ(send_data(f.link, bytes({32})), 1);
     SimulatorResult r = f.finish();
     EXPECT_EQ(r.trace, *fault ? packet + packet : packet);
-    EXPECT_EQ(r.stat("acks"), 1);
+    // (an ACK the line loses still counts as sent)
+    EXPECT_EQ(r.stat("acks"), std::string(fault) == "noack:1" ? 2 : 1);
     EXPECT_EQ(r.stat("naks"), std::string(fault) == "corrupt:1" ? 1 : 0);
   }
   // The address selects the module; another address is never answered,
@@ -93,7 +94,9 @@ TEST(Framing, RequestDataAsksAgainWithROnlyAfterADamagedAnswer) {
     ASSERT_EQ(request_data(f.link, answer), k.received);
     if (k.received != 0) {
       EXPECT_EQ(std::vector<std::uint8_t>(answer.data.begin(), answer.data.begin() + 9), who);
-      if (!*k.fault) EXPECT_EQ(request_data(f.link, answer), 0);
+      if (!*k.fault) {
+        EXPECT_EQ(request_data(f.link, answer), 0);
+      }
     }
     EXPECT_EQ(f.finish().trace.substr(5), k.requests);
   }
