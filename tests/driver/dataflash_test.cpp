@@ -69,19 +69,12 @@ Upload parse_upload(const Bytes& file) {
   std::size_t at = 0;
   while (at < file.size() && file[at] != 27) u.header += static_cast<char>(file[at++]);
   while (at + 15 <= file.size() && file[at + 1] == 'B') {
-    Record r;
-    EXPECT_EQ(file[at], 27);
-    EXPECT_EQ(file[at + 2], 'A');
-    EXPECT_EQ(file[at + 3], 1);
-    r.number = file[at + 4];
-    EXPECT_EQ(file[at + 5], 27);
-    EXPECT_EQ(file[at + 6], '&');
-    r.region = static_cast<char>(file[at + 7]);
-    r.address = get24(file, at + 8);
+    // ESC B A 1 number, ESC & region address length W
+    EXPECT_EQ((Bytes{file[at], file[at + 2], file[at + 3], file[at + 5], file[at + 6], file[at + 14]}),
+              (Bytes{27, 'A', 1, 27, '&', 'W'}));
     std::uint32_t length = get24(file, at + 11);
-    EXPECT_EQ(file[at + 14], 'W');
-    r.data.assign(file.begin() + static_cast<long>(at + 15), file.begin() + static_cast<long>(at + 15 + length));
-    u.records.push_back(r);
+    u.records.push_back({file[at + 4], static_cast<char>(file[at + 7]), get24(file, at + 8),
+                         Bytes(file.begin() + static_cast<long>(at + 15), file.begin() + static_cast<long>(at + 15 + length))});
     at += 15 + length;
   }
   u.trailer.assign(file.begin() + static_cast<long>(at), file.end());

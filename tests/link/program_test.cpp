@@ -90,6 +90,12 @@ void expect_programmed(const SimulatorResult& sim, const UploadImage& image, boo
   EXPECT_EQ(sim.flash.back(), protect_check ? 0 : 255);
 }
 
+// A failed run whose console ends with `end`.
+void expect_failure(const Programming& p, const std::string& end) {
+  EXPECT_EQ(p.result, 0);
+  EXPECT_TRUE(test::ends_with(p.console, end)) << p.console;
+}
+
 std::size_t count(const std::string& text, const std::string& part) {
   std::size_t n = 0;
   for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
@@ -286,26 +292,22 @@ TEST(Programming, FailuresBeforeTheTransfer) {
   EXPECT_EQ(p.console, "\r\nERROR: cannot open " + p.device + " with 1000 baud !\r\n");
 
   p = program(good, {"--fault", "stop:1", "--rate", "230400"}, [](Context& ctx) { ctx.link.tick_us = 500; });
-  EXPECT_EQ(p.result, 0);
-  EXPECT_TRUE(test::ends_with(p.console, ".........\r\nERROR: not found !\r\n")) << p.console;
+  expect_failure(p, ".........\r\nERROR: not found !\r\n");
 
   // The wrong module is reported once, without "not found".
   p = program(good, {"--model", "VexaG5", "--rate", "230400"});
-  EXPECT_EQ(p.result, 0);
-  EXPECT_TRUE(test::ends_with(p.console, "connected Orix VexaG5)\r\n")) << p.console;
+  expect_failure(p, "connected Orix VexaG5)\r\n");
 
   // A flash of exactly the payload's size is one byte short: the highest
   // address must reach the total.
   UploadImage two_k = test::random_image(2048, 0);
   p = program(two_k.upload_file(), {"--rate", "230400", "--flash-kb", "2", "--framed"});
-  EXPECT_EQ(p.result, 0);
-  EXPECT_TRUE(test::ends_with(p.console, "ERROR: not enough DATA-FLASH Memory !  (2048 bytes are needed)\r\n"));
+  expect_failure(p, "ERROR: not enough DATA-FLASH Memory !  (2048 bytes are needed)\r\n");
   p = program(two_k.upload_file(), {"--rate", "230400", "--flash-kb", "3", "--framed"});
   EXPECT_EQ(p.result, 1);
 
   p = program(good, {"--rate", "230400", "--framed", "--write-protected"});
-  EXPECT_EQ(p.result, 0);
-  EXPECT_TRUE(test::ends_with(p.console, "ERROR: VexaG6 is write protected !\r\n"));
+  expect_failure(p, "ERROR: VexaG6 is write protected !\r\n");
   EXPECT_EQ(count(p.sim.log, "write D 1048575 1\n"), 2);  // tried with both waits
 }
 
@@ -319,8 +321,7 @@ TEST(Programming, FailuresDuringTheTransfer) {
   // once the line's buffers are full a write times out.
   UploadImage big = test::random_image(32768, 12000);
   p = program(big.upload_file(), {"--rate", "57600", "--fault", "hang:6"});
-  EXPECT_EQ(p.result, 0);
-  EXPECT_TRUE(test::ends_with(p.console, "\r\nERROR: Timeout (CTS) !\r\n"));
+  expect_failure(p, "\r\nERROR: Timeout (CTS) !\r\n");
 
   // The first write command fails on the module's side.
   // The file is larger than the line's buffers, so the transfer is still
@@ -338,8 +339,7 @@ TEST(Programming, FailuresDuringTheTransfer) {
 
   // A byte changed on the way is found by the verify.
   p = program(good, {"--rate", "57600", "--fault", "corrupt:7"}, [](Context& ctx) { ctx.settings.verify = true; });
-  EXPECT_EQ(p.result, 0);
-  EXPECT_TRUE(test::ends_with(p.console, "\r\nERROR during verify\r\n"));
+  expect_failure(p, "\r\nERROR during verify\r\n");
   EXPECT_EQ(p.sim.stat("ends"), 0);  // no end of upload after a failed verify
 
   // A framed chunk that is never acknowledged ends the transfer with the
@@ -360,9 +360,7 @@ TEST(Programming, FileWithoutEndOfUploadIsNotSent) {
   std::string file = image.upload_file();
   file.back() = 'K';
   Programming p = program(file, {"--rate", "230400", "--framed"});
-  EXPECT_EQ(p.result, 0);
-  EXPECT_TRUE(test::ends_with(p.console, "found: VexaG6 480x272, color, Duzedadoridido, 1024kB FLASH, 230400 baud\r\n"));
-  EXPECT_EQ(p.console.find("program file"), std::string::npos);
+  expect_failure(p, "found: VexaG6 480x272, color, Duzedadoridido, 1024kB FLASH, 230400 baud\r\n");
   EXPECT_EQ(p.sim.stat("writes"), 0);
 }
 
