@@ -36,7 +36,7 @@ TEST(Source, IncludeRepeatsAndLineNumbers) {
   EXPECT_EQ(c.ctx->source.current, -1);
 }
 
-TEST(Source, OpenFileLinesAndMissingIncludes) {
+TEST(Source, OpenFileLinesMissingIncludesAndSelfInclusion) {
   CapturedContext c;
   test::write_file(c.dir.file("b.txt"), "\n");
   c.compile_lines("INCLUDE <./b.txt>\nINCLUDE <./nothing.txt>\nINCLUDE nothing\n", "main.txt");
@@ -46,6 +46,12 @@ TEST(Source, OpenFileLinesAndMissingIncludes) {
   EXPECT_NE(out.find("--->LINE 2: Cannot Open File <" + c.dir.file("nothing.txt") + "> !\r\n"), std::string::npos);
   EXPECT_NE(out.find("--->LINE 3: Cannot found a Filename !\r\n"), std::string::npos);
   EXPECT_EQ(c.errors(), 2);
+
+  CapturedContext self;
+  self.compile_lines("INCLUDE <./self.txt>\n", "self.txt");
+  EXPECT_NE(self.console().find("more than 10 nested files"), std::string::npos);
+  EXPECT_EQ(self.errors(), 1);
+  EXPECT_EQ(self.ctx->source.current, -1);
 }
 
 TEST(Source, PathAppliesToItsOwnFileOnly) {
@@ -101,15 +107,6 @@ TEST(Source, LongLinesAndTrailingControlCharacters) {
   EXPECT_EQ(c.ctx->source.levels[0].line_number, 4);
   EXPECT_EQ(read_source_line(*c.ctx), 0);
   EXPECT_EQ(end_of_source(*c.ctx), 0);
-}
-
-TEST(Source, SelfIncludeIsStoppedAtTenLevels) {
-  CapturedContext c;
-  c.compile_lines("INCLUDE <./self.txt>\n", "self.txt");
-  std::string out = c.console();
-  EXPECT_NE(out.find("more than 10 nested files"), std::string::npos);
-  EXPECT_EQ(c.errors(), 1);
-  EXPECT_EQ(c.ctx->source.current, -1);
 }
 
 TEST(Source, WildcardSearch) {

@@ -167,11 +167,12 @@ struct UploadImage {
     bool large = link::is_large_model(model);
     char header[1024];
     std::snprintf(header, sizeof header,
-                  "#MS0;#AA0;#YA0;#VA0;%s#TC0;#FT8,%d;#TE#TW2,1,1,%s;program %s\r\n\n%s#TP%d,$%04X;#TP%d,$%04X;#FB4,3,8;"
-                  "#BM0;#BR1,0,64,%d,90,0,%d,1;#BR2,0,64,%d,90,0,%d,1;",
+                  "#MS0;#AA0;#YA0;#VA0;%s#TC0;#FT8,%d;#TE#TW2,1,1,%s;program %s\r\n\n%s#TP%d,$%04X;#TP%d,$%04X;"
+                  "#FB4,3,8;#BM0;#BR1,0,64,%d,90,0,%d,1;#BR2,0,64,%d,90,0,%d,1;",
                   large ? "#EA0;#DL;" : "", large ? 0 : 1, large ? "100,30" : "60,17", std::string(m.name).c_str(),
                   project.c_str(), static_cast<int>(region1.size()), static_cast<int>(region2_start),
-                  static_cast<int>(p), checksum2(), m.width - 1, static_cast<int>(blocks), m.width - 1, static_cast<int>(blocks));
+                  static_cast<int>(p), checksum2(), m.width - 1, static_cast<int>(blocks), m.width - 1,
+                  static_cast<int>(blocks));
     std::string file = header;
     int record = 1;
     auto records = [&](const std::vector<std::uint8_t>& bytes, char region, long address) {
