@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "../imagefiles/bmp_files.h"
+#include "stored_resources.h"
 #include "driver/dataflash.h"
 #include "resources/import.h"
 #include "resources/store.h"
@@ -61,20 +61,6 @@ std::vector<Bgr> uniform_row(int width, Bgr c) { return std::vector<Bgr>(static_
 
 constexpr Bgr red = rgb(255, 0, 0), blue = rgb(0, 0, 255), white = rgb(255, 255, 255), green = rgb(0, 255, 0);
 
-// The bytes of a stored resource: from its directory offset to the next
-// resource's offset (or the end of the area).
-ByteList stored(const Context& ctx, int kind, int page, int number) {
-  const std::uint8_t* e = ctx.flash.directories[static_cast<std::size_t>(kind)].data() + driver::resource_entry(page, number);
-  if (!driver::entry_used(e)) return {};
-  std::uint32_t start = driver::get_u24(e);
-  std::uint32_t end = static_cast<std::uint32_t>(ctx.flash.resource_pos);
-  for (const auto& dir : ctx.flash.directories)
-    for (std::size_t at = 0; at < dir.size(); at += 3)
-      if (driver::entry_used(dir.data() + at) && driver::get_u24(dir.data() + at) > start)
-        end = std::min(end, driver::get_u24(dir.data() + at));
-  return ByteList(ctx.flash.resources.begin() + start, ctx.flash.resources.begin() + end);
-}
-
 std::string error_block(CapturedContext& c, int line, const std::string& message, const std::string& source) {
   return "--->ERROR in file <" + c.dir.file("test.txt") + ">\r\n--->LINE " + std::to_string(line) + ": " + message +
          "\r\n--->'" + source + "'\r\n\r\n";
@@ -100,7 +86,7 @@ TEST(Picture, StoresTheBlockAndWritesItsLines) {
                        0x1F, 0x00, 0xFF, 0xFF, 0x00, 0xF8,        // palette
                        8, 0, 2, 0, 36, 0, 0, 0x80,                // frame: 8 x 2 at 36, coded
                        0x83, 0x22, 0x81, 0x00, 0x81, 0x11};
-  EXPECT_EQ(stored(*c.ctx, driver::kind_pictures, 2, 4), expected);
+  EXPECT_EQ(test::stored_resource(*c.ctx, driver::kind_pictures, 2, 4), expected);
   EXPECT_EQ(c.ctx->flash.resource_stats[driver::kind_pictures].count, 1);
   EXPECT_EQ(c.ctx->flash.resource_stats[driver::kind_pictures].bytes, 42);
   EXPECT_EQ(c.ctx->macro.page, 2);  // the header's page is current
@@ -120,7 +106,7 @@ TEST(Picture, MakeTransparentPicksThePixelOfItsNumber) {
     test::write_file(c.dir.file("t.bmp"), bmp24(10, rows));
     c.compile_lines("VexaG6\nMAKETRANSPARENT " + std::to_string(n) + "\nPICTURE 0,<./t.bmp>\n");
     ASSERT_EQ(c.errors(), 0) << c.console();
-    ByteList b = stored(*c.ctx, driver::kind_pictures, 0, 0);
+    ByteList b = test::stored_resource(*c.ctx, driver::kind_pictures, 0, 0);
     ASSERT_GT(b.size(), 26u);
     // Two colours with transparency stay at 4 bits: white 0, green 1 (the
     // bottom row is met first, left to right).
@@ -146,7 +132,7 @@ TEST(Button, TwoFilesShareOnePalette) {
                        4, 0, 1, 0, 44, 0, 0, 0,
                        4, 0, 1, 0, 46, 0, 0, 0,
                        0x00, 0x11, 0x11, 0x22};
-  EXPECT_EQ(stored(*c.ctx, driver::kind_buttons, 0, 9), expected);
+  EXPECT_EQ(test::stored_resource(*c.ctx, driver::kind_buttons, 0, 9), expected);
   std::string lines = "Import Button <" + c.dir.file("up.bmp") + ">\r\n" + i14 + "<" + c.dir.file("down.bmp") +
                       ">\r\n" + i15 + "only 3 colors are used: change colordepth->4-bit\r\n" + i14 +
                       "size: 4x1 dots, colordepth: 4-bit, 48 bytes\r\n";
@@ -162,7 +148,7 @@ TEST(Button, TwoFilesShareOnePalette) {
                     4, 0, 1, 0, 46, 0, 0, 0,
                     4, 0, 1, 0, 48, 0, 0, 0,
                     0x00, 0x11, 0x22, 0x33};
-  EXPECT_EQ(stored(*c.ctx, driver::kind_buttons, 0, 10), mixed);
+  EXPECT_EQ(test::stored_resource(*c.ctx, driver::kind_buttons, 0, 10), mixed);
 }
 
 // A 24 x 24 4-bit picture whose pixels hold the number of their 8 x 8 tile
@@ -195,9 +181,9 @@ TEST(Border, RecordOfTilesAndPalette) {
   for (int tile = 0; tile < 9; ++tile) one.insert(one.end(), 64, static_cast<std::uint8_t>(tile));
   two.insert(two.end(), one.begin() + 36, one.end());
   for (int tile = 0; tile < 9; ++tile) two.insert(two.end(), 64, static_cast<std::uint8_t>(tile + 7));
-  EXPECT_EQ(stored(*c.ctx, driver::kind_borders, 0, 1).size(), 612u);
-  EXPECT_EQ(stored(*c.ctx, driver::kind_borders, 0, 1), one);
-  EXPECT_EQ(stored(*c.ctx, driver::kind_borders, 1, 2), two);
+  EXPECT_EQ(test::stored_resource(*c.ctx, driver::kind_borders, 0, 1).size(), 612u);
+  EXPECT_EQ(test::stored_resource(*c.ctx, driver::kind_borders, 0, 1), one);
+  EXPECT_EQ(test::stored_resource(*c.ctx, driver::kind_borders, 1, 2), two);
   EXPECT_EQ(c.ctx->flash.resource_stats[driver::kind_borders].bytes, 612 + 1188);
 
   // 256 colours would store an entry count of 0 and no palette: refused.
@@ -227,13 +213,13 @@ TEST(Pattern, RecordOfIndicesAndTransparency) {
   ByteList one = {2, 0, 0, 0xFF, 0xFF, 0x00, 0x00};
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x) one.push_back(static_cast<std::uint8_t>((x + y) % 2));
-  EXPECT_EQ(stored(*c.ctx, driver::kind_patterns, 0, 1), one);
+  EXPECT_EQ(test::stored_resource(*c.ctx, driver::kind_patterns, 0, 1), one);
   // Green (transparent, the top-left pixel) is met first from the bottom
   // row, then blue (row 4), then red (row 3).
   ByteList two = {3, 1, 0, 0xE0, 0x07, 0x1F, 0x00, 0x00, 0xF8};
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x) two.push_back(rows[y][x] == green ? 0 : (rows[y][x] == blue ? 1 : 2));
-  EXPECT_EQ(stored(*c.ctx, driver::kind_patterns, 0, 2), two);
+  EXPECT_EQ(test::stored_resource(*c.ctx, driver::kind_patterns, 0, 2), two);
 }
 
 TEST(Numbering, MessagesOfEveryKindAndTheRestCompiles) {
@@ -323,7 +309,7 @@ TEST(Import, WildcardSequenceFillsAButton) {
   test::write_file(c.dir.file("k2.bmp"), bmp24(4, {{blue, blue, white, white}}));
   c.compile_lines("VexaG6\nBUTTON 9,<./k?.bmp>\n");
   ASSERT_EQ(c.errors(), 0) << c.console();
-  ByteList b = stored(*c.ctx, driver::kind_buttons, 0, 9);
+  ByteList b = test::stored_resource(*c.ctx, driver::kind_buttons, 0, 9);
   ASSERT_EQ(b.size(), 48u);
   EXPECT_EQ(ByteList(b.begin() + 44, b.end()), (ByteList{0x00, 0x11, 0x11, 0x22}));
 }
@@ -370,11 +356,11 @@ TEST(BigResources, PlaceholdersReplaceWhatExceedsTheLimit) {
       "DISABLEBIGIMAGES 1\n"
       "PICTURE 2,<./g.bmp>\n");
   ASSERT_EQ(c.errors(), 0) << c.console();
-  ByteList kept = stored(*c.ctx, driver::kind_pictures, 0, 1);
+  ByteList kept = test::stored_resource(*c.ctx, driver::kind_pictures, 0, 1);
   EXPECT_EQ(kept[10], 16);
   EXPECT_GT(kept.size(), 1024u);
 
-  ByteList dummy = stored(*c.ctx, driver::kind_pictures, 0, 2);
+  ByteList dummy = test::stored_resource(*c.ctx, driver::kind_pictures, 0, 2);
   ASSERT_GT(dummy.size(), 38u);
   // 1 bit with the picture colours (100,0,0) and (255,0,0) in 5-6-5.
   EXPECT_EQ(ByteList(dummy.begin(), dummy.begin() + 22),
@@ -410,7 +396,7 @@ TEST(StoreResource, AResourceThatNoLongerFitsIsRefused) {
   c.compile_lines("VexaG6\nPICTURE 1,<./p.bmp>\nPICTURE 2,<./p.bmp>\nSTRING 1,\"ok\"\n");
   EXPECT_NE(c.console().find("--->LINE 3: DATA-FLASH memory overflow !\r\n"), std::string::npos);
   EXPECT_EQ(c.errors(), 1);
-  EXPECT_EQ(stored(*c.ctx, driver::kind_pictures, 0, 1).size(), 42u);
+  EXPECT_EQ(test::stored_resource(*c.ctx, driver::kind_pictures, 0, 1).size(), 42u);
   EXPECT_TRUE(resource_free(*c.ctx, driver::kind_pictures, 0, 2));
   EXPECT_EQ(c.ctx->flash.resource_pos, static_cast<int>(limits::work_area) - 60 + 42 + 3);
 }

@@ -1,4 +1,4 @@
-// Helpers of the animation and instrument tests: 24-bit BMP files built from
+// Helpers of the resource compiler tests: 24-bit BMP files built from
 // their pixels, and the bytes a compiler stored for a resource.
 #pragma once
 
