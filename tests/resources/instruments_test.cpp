@@ -350,7 +350,7 @@ TEST(Instrument, ExpandingFramesAndDamagedBlocks) {
   EXPECT_EQ(set.transparent, 0);
   const std::uint32_t row1[6] = {0xFFFF, 0xF800, 0xF800, 0xFFFF, 0x001F, 0xFFFF};
   for (std::size_t s = 0; s < 3; ++s) {
-    ASSERT_EQ(image_width(set.images[s]) * 10 + image_height(set.images[s]), 63) << s;
+    ASSERT_TRUE(image_width(set.images[s]) == 6 && image_height(set.images[s]) == 3) << s;
     for (int y = 0; y < 3; ++y)
       for (int x = 0; x < 6; ++x)
         EXPECT_EQ(pixel_value(set.images[s], x, y), s == 1 && y == 1 ? row1[x] : 0xFFFFu) << s << ":" << x << "," << y;
