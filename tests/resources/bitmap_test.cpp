@@ -13,33 +13,19 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A bitmap built byte by byte (40-byte header, the given colour table,
-// zeroed rows), independent of create_image.
+// A bitmap with zeroed rows, built byte by byte from the file format.
 Image make_image(int width, int height, int bits, const std::vector<Bgr>& table = {}) {
-  std::uint32_t stride = ((width * bits + 31) / 32) * 4;
-  std::size_t table_bytes = bits <= 8 ? table.size() * 4 : (bits == 16 ? 12 : 0);
-  Image image;
-  image.dib.assign(40 + table_bytes + stride * height, 0);
-  std::uint8_t* h = image.dib.data();
-  put_u32(h, 40);
-  put_u32(h + 4, static_cast<std::uint32_t>(width));
-  put_u32(h + 8, static_cast<std::uint32_t>(height));
-  put_u16(h + 12, 1);
-  put_u16(h + 14, static_cast<std::uint16_t>(bits));
-  put_u32(h + 16, bits == 16 ? 3 : 0);
-  put_u32(h + 32, bits <= 8 ? static_cast<std::uint32_t>(table.size()) : 0);
-  for (std::size_t i = 0; i < table.size() && bits <= 8; ++i) {
-    h[40 + 4 * i] = table[i].blue;
-    h[41 + 4 * i] = table[i].green;
-    h[42 + 4 * i] = table[i].red;
-  }
+  test::BmpSpec spec;
+  spec.width = width;
+  spec.height = height;
+  spec.bits = bits;
+  spec.table = table;
   if (bits == 16) {
-    put_u32(h + 40, 0xF800);
-    put_u32(h + 44, 0x07E0);
-    put_u32(h + 48, 0x001F);
+    spec.compression = 3;
+    spec.masks = {0xF800, 0x07E0, 0x001F};
   }
-  EXPECT_TRUE(refresh_layout(image));
-  return image;
+  spec.pixels.assign(static_cast<std::size_t>((width * bits + 31) / 32 * 4 * height), 0);
+  return test::image_of_bmp(test::bmp_file(spec));
 }
 
 // Stores the bytes of picture rows from the top one on.

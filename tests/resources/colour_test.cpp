@@ -21,22 +21,7 @@ using Values = std::vector<std::uint32_t>;
 
 // A palette image with the given table and indices (picture rows, top first).
 Image palette_picture(int bits, const Table& table, const std::vector<std::vector<int>>& rows) {
-  Image templ;
-  EXPECT_TRUE(create_image(templ, 1, 1, 8));
-  set_header_field(templ, dib::clr_used, static_cast<std::uint32_t>(table.size()));
-  EXPECT_TRUE(refresh_layout(templ));
-  for (std::size_t i = 0; i < table.size(); ++i) set_colour_entry(templ, static_cast<int>(i), table[i]);
-  Image image;
-  EXPECT_TRUE(create_image(image, static_cast<int>(rows[0].size()), static_cast<int>(rows.size()), bits, &templ));
-  for (std::size_t y = 0; y < rows.size(); ++y)
-    for (std::size_t x = 0; x < rows[0].size(); ++x) {
-      std::uint8_t* row = row_pointer(image, static_cast<int>(y));
-      auto v = static_cast<std::uint8_t>(rows[y][x]);
-      if (bits == 8) row[x] = v;
-      if (bits == 4) row[x / 2] |= static_cast<std::uint8_t>(x % 2 ? v : v << 4);
-      if (bits == 1 && v) row[x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
-    }
-  return image;
+  return test::image_of_bmp(test::bmp_indexed(bits, table, rows));
 }
 
 Table table_of(const Image& image) {

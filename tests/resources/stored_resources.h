@@ -90,6 +90,14 @@ inline ByteList bmp_indexed(int bits, const Row& table, const std::vector<std::v
   return bmp_file(spec);
 }
 
+// The image a BMP file holds: its bytes after the 14-byte file header.
+inline resources::Image image_of_bmp(const ByteList& file) {
+  resources::Image image;
+  image.dib.assign(file.begin() + 14, file.end());
+  EXPECT_TRUE(resources::refresh_layout(image));
+  return image;
+}
+
 // The bytes of a stored resource: from its directory offset to the next
 // resource's offset (or the end of the area); empty when the entry is free.
 inline ByteList stored_resource(const Context& ctx, int kind, int page, int number) {
