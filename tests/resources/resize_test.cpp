@@ -22,10 +22,13 @@ Image filled(int width, int height, Bgr colour, int bits = 24) {
   return test::picture(test::plain_rows(width, height, colour), bits);
 }
 
-// Paints the rectangle (inclusive) of a 24-bit image.
-void paint(Image& image, int left, int top, int right, int bottom, Bgr colour) {
+// A picture of one colour with the rectangle from (left, top) to (right,
+// bottom), inclusive, in another.
+Image boxed(int width, int height, Bgr outside, int left, int top, int right, int bottom, Bgr inside) {
+  test::Rows rows = test::plain_rows(width, height, outside);
   for (int y = top; y <= bottom; ++y)
-    for (int x = left; x <= right; ++x) set_pixel_colour(image, x, y, colour);
+    for (int x = left; x <= right; ++x) rows[y][x] = inside;
+  return test::picture(rows);
 }
 
 using test::set_of;
@@ -144,8 +147,7 @@ TEST(Crop, ClampsAndKeepsTheTable) {
 }
 
 TEST(Border, ContentRectangleAndCorners) {
-  Image image = filled(10, 8, white);
-  paint(image, 2, 3, 6, 4, red);
+  Image image = boxed(10, 8, white, 2, 3, 6, 4, red);
   set_pixel_colour(image, 8, 6, blue);
   Rect r;
   EXPECT_TRUE(content_rect(image, white, r));
@@ -175,11 +177,7 @@ TEST(Border, ContentRectangleAndCorners) {
 
 TEST(Border, SetModesAndOneRectangleForAllFrames) {
   test::CapturedContext c;
-  auto margin = [] {
-    Image image = filled(20, 16, white);
-    paint(image, 5, 5, 14, 10, red);
-    return image;
-  };
+  auto margin = [] { return boxed(20, 16, white, 5, 5, 14, 10, red); };
   // Mode 1: corner colour. Mode 2 and 4 are only for fitting; 3 without
   // transparency has no colour.
   for (int mode : {0, 2, 3, 4}) {
@@ -192,23 +190,17 @@ TEST(Border, SetModesAndOneRectangleForAllFrames) {
   EXPECT_EQ(remove_set_borders(c.ctx->out, *set, 1, &pivot_x, &pivot_y), 1);
   EXPECT_EQ(size_of(set->images[1]), "10x6");
   EXPECT_EQ(pixel_colour(set->images[1], 0, 0), red);
-  EXPECT_EQ(pivot_x, 45);
-  EXPECT_EQ(pivot_y, 35);
+  EXPECT_EQ(std::pair(pivot_x, pivot_y), std::pair(45, 35));
 
   // Mode 3 strips the transparent colour.
-  auto keyed = set_of({filled(6, 6, blue)});
-  paint(keyed->images[1], 2, 2, 3, 3, red);
+  auto keyed = set_of({boxed(6, 6, blue, 2, 2, 3, 3, red)});
   keyed->transparent = 1;
   keyed->transparent_colour = blue;
   EXPECT_EQ(remove_set_borders(c.ctx->out, *keyed, 3), 1);
   EXPECT_EQ(size_of(keyed->images[1]), "2x2");
 
   // Frames: one common rectangle.
-  Image one = filled(12, 12, white);
-  paint(one, 2, 3, 4, 5, red);
-  Image two = filled(12, 12, white);
-  paint(two, 6, 1, 8, 2, red);
-  auto frames = set_of({std::move(one), std::move(two), filled(12, 12, white)});
+  auto frames = set_of({boxed(12, 12, white, 2, 3, 4, 5, red), boxed(12, 12, white, 6, 1, 8, 2, red), filled(12, 12, white)});
   EXPECT_EQ(remove_set_borders(c.ctx->out, *frames, 1), 1);
   for (int i = 1; i <= 3; ++i) EXPECT_EQ(size_of(frames->images[i]), "7x5") << i;
   EXPECT_EQ(pixel_colour(frames->images[1], 0, 2), red);
@@ -238,11 +230,7 @@ TEST(FitSet, ShrinksAndStripsBordersOfSinglePictures) {
 
   // A 5-pixel white margin: mode 2 strips it only when the picture is too
   // large; here 30x20 fits into 25x25 after stripping, so no resize follows.
-  auto margin = [] {
-    Image image = filled(30, 20, white);
-    paint(image, 5, 5, 24, 14, blue);
-    return image;
-  };
+  auto margin = [] { return boxed(30, 20, white, 5, 5, 24, 14, blue); };
   auto small = set_of({margin()});
   ASSERT_TRUE(fit_set(*c.ctx, *small, 40, 40, true, 2));
   EXPECT_EQ(size_of(small->images[1]), "30x20");
@@ -252,8 +240,7 @@ TEST(FitSet, ShrinksAndStripsBordersOfSinglePictures) {
   // A two-image button is never stripped, only resized.
   auto button = set_of({margin(), margin()});
   ASSERT_TRUE(fit_set(*c.ctx, *button, 15, 15, false, 1));
-  EXPECT_EQ(size_of(button->images[1]), "15x15");
-  EXPECT_EQ(size_of(button->images[2]), "15x15");
+  for (int i : {1, 2}) EXPECT_EQ(size_of(button->images[i]), "15x15") << i;
   EXPECT_EQ(pixel_colour(button->images[1], 0, 0), white);
 
   EXPECT_EQ(c.console(), blanks + "resize 100x50 -> 40x20\r\n" + blanks + "remove border 30x20 -> 20x10\r\n" + blanks +
