@@ -36,8 +36,8 @@ TEST(DummyImages, FontGlyphsGetLinesAndTheSpaceStaysEmpty) {
         EXPECT_EQ(ink(glyph, x, y), code == 65 && line ? 1 : 0) << code << ":" << x << "," << y;
       }
   }
-  EXPECT_EQ(colour_entry(a, 0), rgb(255, 255, 255));  // a 1-bit glyph keeps white and black
-  EXPECT_EQ(colour_entry(a, 1), rgb(0, 0, 0));
+  EXPECT_EQ(colour_entry(set.images[65], 0), rgb(255, 255, 255));  // a 1-bit glyph keeps white and black
+  EXPECT_EQ(colour_entry(set.images[65], 1), rgb(0, 0, 0));
   EXPECT_EQ(make_dummy_images(*c.ctx, set, 'X', 3), 0);
 }
 
