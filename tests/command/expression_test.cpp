@@ -16,64 +16,43 @@ std::int32_t eval(CapturedContext& c, const std::string& text) {
   return evaluate_expression(*c.ctx);
 }
 
+// Sets the line to parse and empties the command buffer.
+void parse_from(CapturedContext& c, const std::string& text) {
+  c.ctx->source.line = text;
+  c.ctx->source.pos = 0;
+  c.ctx->command.length = 0;
+}
+
 std::vector<int> buffer_of(const Context& ctx) {
   return std::vector<int>(ctx.command.bytes.begin(), ctx.command.bytes.begin() + ctx.command.length);
 }
 
-TEST(Expression, PrecedenceAndAssociativity) {
-  CapturedContext c;
-  EXPECT_EQ(eval(c, "2+3*4"), 14);
-  EXPECT_EQ(eval(c, "(2+3)*4"), 20);
-  EXPECT_EQ(eval(c, "1|2&3"), 3);
-  EXPECT_EQ(eval(c, "-(2+3)*2"), -10);
-  EXPECT_EQ(eval(c, "10-4-3"), 3);
-  EXPECT_EQ(eval(c, "100/10/5"), 2);
-  EXPECT_EQ(eval(c, "1+2<<3"), 24);  // shift binds weaker than +
-  EXPECT_EQ(eval(c, "6^3|8"), 13);   // | and ^ on one level, left to right
-  EXPECT_EQ(eval(c, "~0"), -1);
-  EXPECT_EQ(eval(c, "+5"), 5);
-  EXPECT_EQ(c.errors(), 0);
-}
+struct Case {
+  const char* text;
+  std::int32_t value;
+};
 
-TEST(Expression, NumberFormsSkipBlanksInsideDigits) {
-  CapturedContext c;
-  EXPECT_EQ(eval(c, "%1010"), 10);
-  EXPECT_EQ(eval(c, "$ff"), 255);
-  EXPECT_EQ(eval(c, "$1 F"), 31);
-  EXPECT_EQ(eval(c, "1 0"), 10);
-  EXPECT_EQ(eval(c, "1 2"), 12);
-  EXPECT_EQ(eval(c, "4294967295"), -1);  // 32-bit wrap-around
-}
+// Values worked out by hand: precedence, number forms, 32-bit arithmetic and
+// the built-in functions (the trigonometry in tenths of a degree, truncated).
+constexpr Case cases[] = {
+    {"2+3*4", 14}, {"(2+3)*4", 20}, {"1|2&3", 3}, {"-(2+3)*2", -10}, {"10-4-3", 3}, {"100/10/5", 2},
+    {"1+2<<3", 24},  // shift binds weaker than +
+    {"6^3|8", 13},   // | and ^ on one level, left to right
+    {"~0", -1}, {"+5", 5},
+    {"%1010", 10}, {"$ff", 255}, {"$1 F", 31}, {"1 0", 10}, {"1 2", 12},  // blanks inside digits are skipped
+    {"4294967295", -1}, {"-7/2", -3}, {"MOD(-7,2)", -1}, {"-8>>1", -4},
+    {"1<<33", 2},  // the count uses its low 5 bits
+    {"2147483647+1", -2147483647 - 1}, {"-2147483648/-1", -2147483647 - 1}, {"65536*65536", 0},
+    {"SIN(900,100)", 100}, {"COS(600,100)", 50}, {"SIN(-300,10)", -4}, {"tan(450,10)", 9},
+    {"AVG(1,2)", 1}, {"AVG(-1,-2)", -1}, {"MIN(5,-3,7)", -3}, {"max(5,-3,7)", 7},
+    {"HI($1234)", 18}, {"LO($1234)", 0x34}, {"SET_RGB(1,2,3)", 66051},
+    {"GET_R($123456)", 0x12}, {"GET_G($123456)", 0x34}, {"GET_B($123456)", 0x56},
+    {"STRING_P(1,1,0,0,0,0)", 0}, {"STRING_P(2,3,4,5,6,7)", 1 + 2 * 16 + 4 * 256 + 5 * 4096 + 6 * 65536 + 7 * 16777216},
+};
 
-TEST(Expression, DivisionShiftsAndWrapAround) {
+TEST(Expression, ValuesOfWellFormedExpressions) {
   CapturedContext c;
-  EXPECT_EQ(eval(c, "-7/2"), -3);
-  EXPECT_EQ(eval(c, "MOD(-7,2)"), -1);
-  EXPECT_EQ(eval(c, "-8>>1"), -4);
-  EXPECT_EQ(eval(c, "1<<33"), 2);  // the count uses its low 5 bits
-  EXPECT_EQ(eval(c, "2147483647+1"), -2147483647 - 1);
-  EXPECT_EQ(eval(c, "-2147483648/-1"), -2147483647 - 1);
-  EXPECT_EQ(eval(c, "65536*65536"), 0);
-}
-
-TEST(Expression, BuiltInFunctions) {
-  CapturedContext c;
-  EXPECT_EQ(eval(c, "SIN(900,100)"), 100);
-  EXPECT_EQ(eval(c, "COS(600,100)"), 50);  // 0.5000000000000001 * 100, truncated
-  EXPECT_EQ(eval(c, "SIN(-300,10)"), -4);
-  EXPECT_EQ(eval(c, "tan(450,10)"), 9);    // 0.9999999999999999 * 10
-  EXPECT_EQ(eval(c, "AVG(1,2)"), 1);
-  EXPECT_EQ(eval(c, "AVG(-1,-2)"), -1);
-  EXPECT_EQ(eval(c, "MIN(5,-3,7)"), -3);
-  EXPECT_EQ(eval(c, "max(5,-3,7)"), 7);
-  EXPECT_EQ(eval(c, "HI($1234)"), 18);
-  EXPECT_EQ(eval(c, "LO($1234)"), 0x34);
-  EXPECT_EQ(eval(c, "SET_RGB(1,2,3)"), 66051);
-  EXPECT_EQ(eval(c, "GET_R($123456)"), 0x12);
-  EXPECT_EQ(eval(c, "GET_G($123456)"), 0x34);
-  EXPECT_EQ(eval(c, "GET_B($123456)"), 0x56);
-  EXPECT_EQ(eval(c, "STRING_P(1,1,0,0,0,0)"), 0);
-  EXPECT_EQ(eval(c, "STRING_P(2,3,4,5,6,7)"), 1 + 2 * 16 + 4 * 256 + 5 * 4096 + 6 * 65536 + 7 * 16777216);
+  for (const Case& k : cases) EXPECT_EQ(eval(c, k.text), k.value) << k.text;
   EXPECT_EQ(c.errors(), 0);
 }
 
@@ -148,15 +127,12 @@ TEST(Expression, DeepNestingIsRefusedNotCrashed) {
 
 TEST(ParameterLists, ByteListForms) {
   CapturedContext c;
-  c.ctx->source.line = "\"AB\",{7C},300;";
-  c.ctx->source.pos = 0;
+  parse_from(c, "\"AB\",{7C},300;");
   EXPECT_EQ(parse_byte_list(*c.ctx, limits::list_unlimited), 5);
   EXPECT_EQ(buffer_of(*c.ctx), (std::vector<int>{65, 66, 92, 124, 255}));
   EXPECT_NE(c.console().find("parameter exceeds bytesize (0..255)"), std::string::npos);
 
-  c.ctx->command.length = 0;
-  c.ctx->source.line = "'x\"y',{5c 4},{0a1}, 2";
-  c.ctx->source.pos = 0;
+  parse_from(c, "'x\"y',{5c 4},{0a1}, 2");
   EXPECT_EQ(parse_byte_list(*c.ctx, limits::list_unlimited), 7);
   // {5c 4}: "5c" is 92 and escaped, " 4" is not a pair; {0a1}: 10, the single 1 gives nothing
   EXPECT_EQ(buffer_of(*c.ctx), (std::vector<int>{'x', '"', 'y', 92, 92, 10, 2}));
@@ -164,14 +140,11 @@ TEST(ParameterLists, ByteListForms) {
 
 TEST(ParameterLists, StringLimitAndTerminator) {
   CapturedContext c;
-  c.ctx->source.line = "\"AB\",{0D0A}";
-  c.ctx->source.pos = 0;
+  parse_from(c, "\"AB\",{0D0A}");
   EXPECT_EQ(parse_string_param(*c.ctx, limits::list_unlimited), 3);
   EXPECT_EQ(buffer_of(*c.ctx), (std::vector<int>{65, 66, 0}));
 
-  c.ctx->command.length = 0;
-  c.ctx->source.line = "\"ABCDEF\",7";
-  c.ctx->source.pos = 0;
+  parse_from(c, "\"ABCDEF\",7");
   EXPECT_EQ(parse_byte_list(*c.ctx, 3), 3);  // characters beyond the limit are read over
   EXPECT_EQ(buffer_of(*c.ctx), (std::vector<int>{'A', 'B', 'C'}));
   EXPECT_EQ(c.ctx->source.line.substr(c.ctx->source.pos), ",7");
@@ -179,15 +152,12 @@ TEST(ParameterLists, StringLimitAndTerminator) {
 
 TEST(ParameterLists, WordListStopsAtItsLimit) {
   CapturedContext c;
-  c.ctx->source.line = "300,-1,5";
-  c.ctx->source.pos = 0;
+  parse_from(c, "300,-1,5");
   EXPECT_EQ(parse_word_list(*c.ctx, 2), 2);
   EXPECT_EQ(buffer_of(*c.ctx), (std::vector<int>{44, 1, 255, 255}));
   EXPECT_EQ(c.ctx->source.line.substr(c.ctx->source.pos), ",5");
   // A word list ends before a quote or a file name.
-  c.ctx->command.length = 0;
-  c.ctx->source.line = "1,2 <pic.bmp>";
-  c.ctx->source.pos = 0;
+  parse_from(c, "1,2 <pic.bmp>");
   EXPECT_EQ(parse_word_list(*c.ctx, limits::list_unlimited), 2);
   EXPECT_EQ(c.ctx->source.line[c.ctx->source.pos], '<');
 }

@@ -35,21 +35,10 @@ TEST(Dispatch, NumericSettingsWithRangesAndMessages) {
                             "CHECKWRITEPROTECT 0\nCHECKWRITEPROTECT 2\n"
                             "RS485ADR 12\nRS485ADR 256\nRS485ADR\n");
   const Settings& s = c.ctx->settings;
-  EXPECT_EQ(s.max_colour_depth, 8);
-  EXPECT_EQ(s.make_transparent, 9);
-  EXPECT_EQ(s.compress, 5);
-  EXPECT_EQ(s.code_table, 2);
-  EXPECT_EQ(s.dithering, 3);
-  EXPECT_EQ(s.rle_mode, 1);
-  EXPECT_EQ(s.gamma, 1);
-  EXPECT_EQ(s.alpha_threshold, 7);
-  EXPECT_EQ(s.remove_border, 0);
-  EXPECT_EQ(s.export_overview, 0x301);
-  EXPECT_EQ(s.export_winfont, 1);
-  EXPECT_EQ(s.font_width, 4);
-  EXPECT_EQ(s.autoscan, 0);
-  EXPECT_EQ(s.check_write_protect, 0);
-  EXPECT_EQ(s.rs485_address, 12);
+  EXPECT_EQ((std::vector<int>{s.max_colour_depth, s.make_transparent, s.compress, s.code_table, s.dithering, s.rle_mode,
+                              s.gamma, s.alpha_threshold, s.remove_border, s.export_overview, s.export_winfont,
+                              s.font_width, s.autoscan, s.check_write_protect, s.rs485_address}),
+            (std::vector<int>{8, 9, 5, 2, 3, 1, 1, 7, 0, 0x301, 1, 4, 0, 0, 12}));
   EXPECT_TRUE(has(out, "--->LINE 2: wrong parameter (allowed 1,4,8,16) !\r\n"));
   EXPECT_TRUE(has(out, "--->LINE 3: missing parameter\r\n"));
   EXPECT_TRUE(has(out, "--->LINE 5: wrong parameter (allowed 0..9) !\r\n"));
@@ -109,11 +98,8 @@ TEST(Dispatch, ModelLineAndMaxSize) {
                             "MAXSIZE\nMAXSIZE 5\n"
                             "VexaNothing <other>\n");
   const Settings& s = c.ctx->settings;
-  EXPECT_EQ(s.model, 15);
-  EXPECT_EQ(s.region1_size, 32768);
-  EXPECT_EQ(s.max_width, 100);
-  EXPECT_EQ(s.max_height, 300);
-  EXPECT_EQ(s.resize, 1);
+  EXPECT_EQ((std::vector<int>{s.model, s.region1_size, s.max_width, s.max_height, s.resize}),
+            (std::vector<int>{15, 32768, 100, 300, 1}));
   EXPECT_EQ(s.project_name, "other");  // a model line that names no model still reads the project name
   EXPECT_TRUE(has(out, "--->LINE 4: wrong values (allowed 1..480) !\r\n"));
   EXPECT_TRUE(has(out, "--->LINE 6: missing maxX,maxY values\r\n"));
@@ -122,11 +108,9 @@ TEST(Dispatch, ModelLineAndMaxSize) {
 
   CapturedContext g7;
   compile(g7, "vexag7\nMAXSIZE 10,10,0\n");
-  EXPECT_EQ(g7.ctx->settings.model, 16);
-  EXPECT_EQ(g7.ctx->settings.region1_size, 16384);
-  EXPECT_EQ(g7.ctx->settings.max_width, 10);
-  EXPECT_EQ(g7.ctx->settings.resize, 0);
-  EXPECT_EQ(g7.ctx->settings.max_height, 10);
+  const Settings& t = g7.ctx->settings;
+  EXPECT_EQ((std::vector<int>{t.model, t.region1_size, t.max_width, t.max_height, t.resize}),
+            (std::vector<int>{16, 16384, 10, 10, 0}));
 }
 
 TEST(Dispatch, BigImagesInstrumentParametersAndPaths) {
@@ -157,17 +141,15 @@ TEST(Dispatch, ComAndUsbKeepEarlierChoices) {
   c.ctx->settings.com_port = 5;
   c.ctx->settings.baud = 19200;
   compile(c, "COM3,9600\n");
-  EXPECT_EQ(c.ctx->settings.com_port, 5);
-  EXPECT_EQ(c.ctx->settings.baud, 19200);
+  EXPECT_EQ(std::make_pair(c.ctx->settings.com_port, c.ctx->settings.baud), std::make_pair(5, 19200));
 
   CapturedContext d;
   std::string out = compile(d, "COM3,1000\nCOM4:57600\n");
-  EXPECT_EQ(d.ctx->settings.com_port, 3);
-  EXPECT_EQ(d.ctx->settings.baud, 57600);
+  EXPECT_EQ(std::make_pair(d.ctx->settings.com_port, d.ctx->settings.baud), std::make_pair(3, 57600));
   EXPECT_TRUE(has(out, "--->LINE 1: baudrate 1000 is not supported !\r\n"));
 
   CapturedContext u;
-  out = compile(u, "USB \"Programmer X\"\n");
+  compile(u, "USB \"Programmer X\"\n");
   EXPECT_EQ(u.ctx->settings.usb_name, "Programmer X");
   EXPECT_EQ(u.ctx->settings.baud, 230400);
   CapturedContext v;

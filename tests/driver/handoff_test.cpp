@@ -10,7 +10,7 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
-#include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -18,6 +18,7 @@
 #include "driver/handoff.h"
 #include "link/models.h"
 #include "test_support.h"
+#include "wire_helpers.h"
 
 namespace vexa::driver {
 namespace {
@@ -25,31 +26,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::CapturedContext;
 using test::TempDir;
-
-// The texts posted to a window descriptor, each with its end code.
-std::vector<std::pair<std::string, int>> decode_records(const std::string& records) {
-  std::vector<std::pair<std::string, int>> texts;
-  std::string text;
-  bool open = false;
-  for (std::size_t at = 0; at + 12 <= records.size(); at += 12) {
-    const auto* p = reinterpret_cast<const unsigned char*>(records.data() + at);
-    auto u32 = [&](int off) {
-      return static_cast<std::uint32_t>(p[off] | (p[off + 1] << 8) | (p[off + 2] << 16) |
-                                        (static_cast<std::uint32_t>(p[off + 3]) << 24));
-    };
-    std::uint32_t message = u32(0), w = u32(4), l = u32(8);
-    if (message == 1034) {
-      if (open) texts.emplace_back(text, static_cast<int>(w));
-      open = !open;
-      text.clear();
-    } else {
-      const char b[6] = {static_cast<char>(w), static_cast<char>(l), static_cast<char>(w >> 8),
-                         static_cast<char>(l >> 8), static_cast<char>(l >> 16), static_cast<char>(l >> 24)};
-      text.append(b, message - 1034);
-    }
-  }
-  return texts;
-}
 
 bool wait_for_file(const std::string& path) {
   for (int i = 0; i < 500; ++i) {
@@ -132,7 +108,7 @@ TEST(HandOff, SimulationDirectiveStartsTheProgramOrReports) {
                          dir.file("Nothing.EXE") + "\r\n";
   EXPECT_EQ(cc.console(), expected);  // with a front-end, no <RETURN> wait
   ::close(ctx.out.window_fd);
-  std::vector<std::pair<std::string, int>> texts = decode_records(test::read_file(window));
+  std::vector<std::pair<std::string, int>> texts = test::window_texts(test::read_file(window));
   ASSERT_EQ(texts.size(), 3u);
   EXPECT_EQ(texts[2], std::make_pair("ERROR: cannot open " + dir.file("Nothing.EXE") + "\r\n", 3));
 
@@ -177,7 +153,7 @@ TEST(HandOff, RunningSimulatorWindowGetsTheUploadPath) {
   ::close(peer);
   ::close(listener);
   ::unsetenv("XDG_RUNTIME_DIR");
-  std::vector<std::pair<std::string, int>> texts = decode_records(records);
+  std::vector<std::pair<std::string, int>> texts = test::window_texts(records);
   ASSERT_EQ(texts.size(), 1u);
   EXPECT_EQ(texts[0], std::make_pair(dir.file("demo.DF"), 1));
   EXPECT_EQ(records.size() % 12, 0u);
@@ -185,67 +161,36 @@ TEST(HandOff, RunningSimulatorWindowGetsTheUploadPath) {
 }
 
 TEST(HandOff, UsbDeviceNameBecomesThePort) {
+  using namespace std::string_literals;
   TempDir root;
-  auto make_usb = [&](const std::string& tty, const std::string& usb, const char* maker, const char* product) {
-    fs::path dev = fs::path(root.path) / "devices/usb1" / usb;
-    fs::create_directories(dev / tty);
-    test::write_file((dev / "idVendor").string(), "1234\n");
-    test::write_file((dev / "manufacturer").string(), std::string(maker) + "\n");
-    test::write_file((dev / "product").string(), std::string(product) + "\n");
-    fs::create_directories(fs::path(root.path) / "class/tty" / tty);
-    fs::create_directory_symlink(dev / tty, fs::path(root.path) / "class/tty" / tty / "device");
-  };
   fs::create_directories(fs::path(root.path) / "class/tty");
   ::setenv("VEXA_SYSFS_ROOT", root.path.c_str(), 1);
-  auto run = [](const std::string& usb, int com_port, bool& failed) {
-    auto cc = std::make_unique<CapturedContext>();
-    cc->ctx->settings.usb_name = usb;
-    cc->ctx->settings.com_port = com_port;
-    failed = hand_off(*cc->ctx);
-    return cc;
+  // (failed, console, USB name, device, COM number) after a hand-off.
+  auto run = [](const std::string& usb, int com_port) {
+    CapturedContext cc;
+    cc.ctx->settings.usb_name = usb;
+    cc.ctx->settings.com_port = com_port;
+    bool failed = hand_off(*cc.ctx);
+    EXPECT_EQ(failed, cc.ctx->settings.handoff_failed);
+    const Settings& s = cc.ctx->settings;
+    return std::make_tuple(failed, cc.console(), s.usb_name, s.com_device, s.com_port);
   };
-  bool failed = false;
-
-  // Nothing attached: with COM2 given, the programming falls back to it.
-  auto cc = run("XYZ", 2, failed);
-  EXPECT_FALSE(failed);
-  EXPECT_EQ(cc->console(), "\r\n\"XYZ\" not found!\r\n");
-  EXPECT_EQ(cc->ctx->settings.usb_name, "");
-  EXPECT_EQ(cc->ctx->settings.com_port, 2);
-  EXPECT_EQ(cc->ctx->settings.com_device, "");
-  // ... and without a port the hand-off fails.
-  cc = run("XYZ", 0, failed);
-  EXPECT_TRUE(failed);
-  EXPECT_TRUE(cc->ctx->settings.handoff_failed);
-  EXPECT_EQ(cc->console(), "\r\nERROR: cannot open \"XYZ\"\r\n");
-
-  // The second fallback name.
-  make_usb("ttyUSB3", "1-4", "Vexa", "VexaG4 Programmer");
-  cc = run("XYZ", 0, failed);
-  EXPECT_FALSE(failed);
-  EXPECT_EQ(cc->console(), "");
-  EXPECT_EQ(cc->ctx->settings.usb_name, "Vexa VexaG4 Programmer (/dev/ttyUSB3)");
-  EXPECT_EQ(cc->ctx->settings.com_device, "/dev/ttyUSB3");
-  EXPECT_EQ(cc->ctx->settings.com_port, 1);
-
-  // The first fallback name wins over the second.
-  make_usb("ttyUSB2", "1-3", "Acme", "Vexa Programmer");
-  cc = run("XYZ", 5, failed);
-  EXPECT_EQ(cc->ctx->settings.usb_name, "Acme Vexa Programmer (/dev/ttyUSB2)");
-  EXPECT_EQ(cc->ctx->settings.com_device, "/dev/ttyUSB2");
-  EXPECT_EQ(cc->ctx->settings.com_port, 1);
-
-  // The name given wins over both, found without regard to case.
-  make_usb("ttyUSB7", "1-7", "Acme", "Display Cable");
-  cc = run("display CABLE", 0, failed);
-  EXPECT_EQ(cc->ctx->settings.usb_name, "Acme Display Cable (/dev/ttyUSB7)");
-  EXPECT_EQ(cc->ctx->settings.com_device, "/dev/ttyUSB7");
-  EXPECT_EQ(cc->ctx->settings.com_port, 3);
-
-  // No tty class at all: as not found.
+  // Nothing attached: with COM2 given, the programming falls back to it;
+  // without a port the hand-off fails.
+  EXPECT_EQ(run("XYZ", 2), std::make_tuple(false, "\r\n\"XYZ\" not found!\r\n"s, ""s, ""s, 2));
+  EXPECT_EQ(run("XYZ", 0), std::make_tuple(true, "\r\nERROR: cannot open \"XYZ\"\r\n"s, "XYZ"s, ""s, 0));
+  // The second fallback name, then the first one winning over it, then the
+  // name given winning over both, found without regard to case.
+  test::add_usb_tty(root.path, "ttyUSB3", "1-4", "Vexa", "VexaG4 Programmer");
+  EXPECT_EQ(run("XYZ", 0),
+            std::make_tuple(false, ""s, "Vexa VexaG4 Programmer (/dev/ttyUSB3)"s, "/dev/ttyUSB3"s, 1));
+  test::add_usb_tty(root.path, "ttyUSB2", "1-3", "Acme", "Vexa Programmer");
+  EXPECT_EQ(run("XYZ", 5), std::make_tuple(false, ""s, "Acme Vexa Programmer (/dev/ttyUSB2)"s, "/dev/ttyUSB2"s, 1));
+  test::add_usb_tty(root.path, "ttyUSB7", "1-7", "Acme", "Display Cable");
+  EXPECT_EQ(run("display CABLE", 0),
+            std::make_tuple(false, ""s, "Acme Display Cable (/dev/ttyUSB7)"s, "/dev/ttyUSB7"s, 3));
   ::setenv("VEXA_SYSFS_ROOT", (root.path + "/none").c_str(), 1);
-  cc = run("XYZ", 0, failed);
-  EXPECT_TRUE(failed);
+  EXPECT_TRUE(std::get<0>(run("XYZ", 0)));  // no tty class at all: as not found
   ::unsetenv("VEXA_SYSFS_ROOT");
 }
 

@@ -13,10 +13,9 @@ TEST(HostileInput, LongNamesAreRefusedWithAMessage) {
   CapturedContext c;
   std::string long_name(300, 'n');
   c.compile_lines("INCLUDE <" + long_name + ".txt>\nPATH <" + long_name + ">\nDESTINATION <" + long_name + ">\n");
-  std::string out = c.console();
-  EXPECT_NE(out.find("--->LINE 1: File name too long (max. 255 characters) !"), std::string::npos);
-  EXPECT_NE(out.find("--->LINE 2: File name too long (max. 255 characters) !"), std::string::npos);
-  EXPECT_NE(out.find("--->LINE 3: File name too long (max. 255 characters) !"), std::string::npos);
+  for (const char* line : {"1", "2", "3"})
+    EXPECT_NE(c.console().find("--->LINE " + std::string(line) + ": File name too long (max. 255 characters) !"),
+              std::string::npos);
   EXPECT_EQ(c.errors(), 3);
 }
 

@@ -6,28 +6,14 @@
 
 #include "driver/output.h"
 #include "test_support.h"
+#include "wire_helpers.h"
 
 namespace vexa::driver {
 namespace {
 
 using test::CapturedContext;
 
-struct Record {
-  std::uint32_t message, wparam, lparam;
-  bool operator==(const Record&) const = default;
-};
-
-std::vector<Record> decode(const std::string& bytes) {
-  std::vector<Record> records;
-  auto u32 = [&](std::size_t at) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at]) |
-                                      static_cast<unsigned char>(bytes[at + 1]) << 8 |
-                                      static_cast<unsigned char>(bytes[at + 2]) << 16 |
-                                      static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24);
-  };
-  for (std::size_t at = 0; at + 12 <= bytes.size(); at += 12) records.push_back({u32(at), u32(at + 4), u32(at + 8)});
-  return records;
-}
+using Record = test::WindowRecord;
 
 std::string drain(int fd) {
   std::string bytes;
@@ -44,7 +30,7 @@ TEST(PostText, MessageRecords) {
   post_text(fds[1], "Hello, world!", end_upload_path);  // 13 bytes: pieces of 6, 6 and 1
   post_text(fds[1], "", end_output_text);
   ::close(fds[1]);
-  std::vector<Record> r = decode(drain(fds[0]));
+  std::vector<Record> r = test::window_records(drain(fds[0]));
   ::close(fds[0]);
   ASSERT_EQ(r.size(), 3u + 5u + 2u);
   EXPECT_EQ(r[0], (Record{1034, 0, 0}));
@@ -92,16 +78,9 @@ TEST(ErrorReport, BlocksCountsAndChannels) {
   c.ctx->out.log = nullptr;
   EXPECT_EQ(logged, expected);
   // The window gets every text but the source line.
-  std::vector<Record> records = decode(drain(fds[0]));
-  ::close(fds[0]);
   std::string window_text;
-  for (const Record& r : records) {
-    if (r.message <= 1034 || r.message > 1040) continue;
-    std::uint32_t n = r.message - 1034;
-    char b[6] = {static_cast<char>(r.wparam), static_cast<char>(r.lparam), static_cast<char>(r.wparam >> 8),
-                 static_cast<char>(r.lparam >> 8), static_cast<char>(r.lparam >> 16), static_cast<char>(r.lparam >> 24)};
-    window_text.append(b, n);
-  }
+  for (const auto& text : test::window_texts(drain(fds[0]))) window_text += text.first;
+  ::close(fds[0]);
   EXPECT_EQ(window_text.find("--->'BAD1'"), std::string::npos);
   EXPECT_NE(window_text.find("--->LINE 1: Unknown Command !\r\n\r\n"), std::string::npos);
   EXPECT_EQ(c.errors(), 2);

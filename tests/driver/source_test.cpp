@@ -11,6 +11,12 @@ namespace {
 
 using test::CapturedContext;
 
+// Puts a line to read from position pos.
+void read_at(CapturedContext& c, const std::string& line, std::size_t pos = 0) {
+  c.ctx->source.line = line;
+  c.ctx->source.pos = pos;
+}
+
 TEST(Source, IncludeRepeatsAndLineNumbers) {
   CapturedContext c;
   test::write_file(c.dir.file("a.txt"), "INFO \"a1\"\nUNKNOWNA\n");
@@ -30,7 +36,7 @@ TEST(Source, IncludeRepeatsAndLineNumbers) {
   EXPECT_EQ(c.ctx->source.current, -1);
 }
 
-TEST(Source, OpenFileLinesAndMissingIncludes) {
+TEST(Source, OpenFileLinesMissingIncludesAndSelfInclusion) {
   CapturedContext c;
   test::write_file(c.dir.file("b.txt"), "\n");
   c.compile_lines("INCLUDE <./b.txt>\nINCLUDE <./nothing.txt>\nINCLUDE nothing\n", "main.txt");
@@ -40,6 +46,12 @@ TEST(Source, OpenFileLinesAndMissingIncludes) {
   EXPECT_NE(out.find("--->LINE 2: Cannot Open File <" + c.dir.file("nothing.txt") + "> !\r\n"), std::string::npos);
   EXPECT_NE(out.find("--->LINE 3: Cannot found a Filename !\r\n"), std::string::npos);
   EXPECT_EQ(c.errors(), 2);
+
+  CapturedContext self;
+  self.compile_lines("INCLUDE <./self.txt>\n", "self.txt");
+  EXPECT_NE(self.console().find("more than 10 nested files"), std::string::npos);
+  EXPECT_EQ(self.errors(), 1);
+  EXPECT_EQ(self.ctx->source.current, -1);
 }
 
 TEST(Source, PathAppliesToItsOwnFileOnly) {
@@ -64,8 +76,7 @@ TEST(Source, FullPathRules) {
   c.ctx->source.levels[0].directory = "/work/src/";
   c.ctx->source.levels[0].name = "main.txt";
   auto read = [&](const std::string& line) {
-    c.ctx->source.line = line;
-    c.ctx->source.pos = 0;
+    read_at(c, line);
     read_file_name(*c.ctx, name);
     return name;
   };
@@ -98,15 +109,6 @@ TEST(Source, LongLinesAndTrailingControlCharacters) {
   EXPECT_EQ(end_of_source(*c.ctx), 0);
 }
 
-TEST(Source, SelfIncludeIsStoppedAtTenLevels) {
-  CapturedContext c;
-  c.compile_lines("INCLUDE <./self.txt>\n", "self.txt");
-  std::string out = c.console();
-  EXPECT_NE(out.find("more than 10 nested files"), std::string::npos);
-  EXPECT_EQ(c.errors(), 1);
-  EXPECT_EQ(c.ctx->source.current, -1);
-}
-
 TEST(Source, WildcardSearch) {
   CapturedContext c;
   for (const char* name : {"frame07.bmp", "frame05.bmp", "frame06.bmp", "frameXY.bmp", "other.bmp"})
@@ -114,8 +116,7 @@ TEST(Source, WildcardSearch) {
   c.compile_lines("", "main.txt");
   c.ctx->source.current = 0;
   c.ctx->source.levels[0].directory = c.dir.path + "/";
-  c.ctx->source.line = "<./FRAME??.bmp>";
-  c.ctx->source.pos = 0;
+  read_at(c, "<./FRAME??.bmp>");
   std::string name;
   ASSERT_EQ(read_file_name(*c.ctx, name), 1);
   const FileList& list = c.ctx->source.file_list;
@@ -138,18 +139,17 @@ TEST(Source, CaseInsensitiveFallback) {
 TEST(Source, ProjectNames) {
   CapturedContext c;
   std::string name = "unchanged";
-  c.ctx->source.line = "VexaG6 'x<y' <A#B> \"q\"";
-  c.ctx->source.pos = 6;
+  read_at(c, "VexaG6 'x<y' <A#B> \"q\"", 6);
   ASSERT_EQ(read_project_name(*c.ctx, name), 1);
   EXPECT_EQ(name, "y' <A##B");  // a '<' anywhere wins over the quotes before it
-  c.ctx->source.line = "VexaG6 'My Demo'";
+  read_at(c, "VexaG6 'My Demo'", 6);
   read_project_name(*c.ctx, name);
   EXPECT_EQ(name, "My Demo");
-  c.ctx->source.line = "VexaG6 \"" + std::string(50, 'n') + "\"";
+  read_at(c, "VexaG6 \"" + std::string(50, 'n') + "\"", 6);
   read_project_name(*c.ctx, name);
   EXPECT_EQ(name, std::string(40, 'n'));
   name = "kept";
-  c.ctx->source.line = "VexaG6";
+  read_at(c, "VexaG6", 6);
   EXPECT_EQ(read_project_name(*c.ctx, name), 0);
   EXPECT_EQ(name, "kept");
   EXPECT_EQ(project_name_from_path("C:\\work\\demo.DF"), "demo.DF");
@@ -159,13 +159,11 @@ TEST(Source, ProjectNames) {
 TEST(Source, QuotedReaders) {
   CapturedContext c;
   std::string text;
-  c.ctx->source.line = "USB \"Programmer X\" rest";
-  c.ctx->source.pos = 3;
+  read_at(c, "USB \"Programmer X\" rest", 3);
   ASSERT_EQ(read_quoted_text(*c.ctx, text), 1);
   EXPECT_EQ(text, "Programmer X");
   EXPECT_EQ(c.ctx->source.line.substr(c.ctx->source.pos), " rest");
-  c.ctx->source.line = "x \"only one";
-  c.ctx->source.pos = 0;
+  read_at(c, "x \"only one");
   EXPECT_EQ(read_quoted_text(*c.ctx, text), 0);
   EXPECT_EQ(c.ctx->source.pos, 0u);
   EXPECT_EQ(read_quoted_file_name(*c.ctx, text), 1);

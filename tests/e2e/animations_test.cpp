@@ -3,50 +3,28 @@
 // overview lines, and where the exports land.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 
-#include "../imagefiles/bmp_files.h"
+#include "project_files.h"
 #include "test_support.h"
 
 namespace vexa {
 namespace {
 
 using test::ByteList;
+using test::contains;
 using test::run_vexac;
 using test::TempDir;
-
-// A 24-bit BMP of rows given top first as "RWB" letters.
-ByteList bmp(const std::vector<std::string>& rows) {
-  test::BmpSpec spec;
-  spec.width = static_cast<int>(rows[0].size());
-  spec.height = static_cast<int>(rows.size());
-  for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
-    ByteList bytes;
-    for (char c : *row) {
-      if (c == 'R') bytes.insert(bytes.end(), {0, 0, 255});
-      if (c == 'B') bytes.insert(bytes.end(), {255, 0, 0});
-      if (c == 'W') bytes.insert(bytes.end(), {255, 255, 255});
-    }
-    while (bytes.size() % 4 != 0) bytes.push_back(0);
-    spec.pixels.insert(spec.pixels.end(), bytes.begin(), bytes.end());
-  }
-  return test::bmp_file(spec);
-}
-
-bool contains(const ByteList& haystack, const ByteList& needle) {
-  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
-}
 
 TEST(AnimationsProject, BlocksSizesAndExports) {
   TempDir root;
   const std::string src = root.file("src");
   std::filesystem::create_directory(src);
-  test::write_file(src + "/a1.bmp", bmp({"RRBB"}));
-  test::write_file(src + "/a2.bmp", bmp({"BBRR"}));
-  test::write_file(src + "/n0.bmp", bmp({"WWWWWW", "WWWWWW", "WWWWWW"}));
-  test::write_file(src + "/n1.bmp", bmp({"WWWWWW", "WRRWBW", "WWWWWW"}));
-  test::write_file(src + "/n2.bmp", bmp({"WWWWWW", "WWWWWW", "WWWWWW"}));
+  test::write_file(src + "/a1.bmp", test::letter_bmp({"RRBB"}));
+  test::write_file(src + "/a2.bmp", test::letter_bmp({"BBRR"}));
+  test::write_file(src + "/n0.bmp", test::letter_bmp({"WWWWWW", "WWWWWW", "WWWWWW"}));
+  test::write_file(src + "/n1.bmp", test::letter_bmp({"WWWWWW", "WRRWBW", "WWWWWW"}));
+  test::write_file(src + "/n2.bmp", test::letter_bmp({"WWWWWW", "WWWWWW", "WWWWWW"}));
   test::write_file(src + "/demo.txt",
                    "VexaG6 <Dials>\r\n"
                    "EXPORTOVERVIEW 6\r\n"

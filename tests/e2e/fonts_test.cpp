@@ -3,22 +3,19 @@
 // lines on the console and in the log, the memory overview and the exports.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 
 #include "imagefiles/glyphs.h"
+#include "project_files.h"
 #include "test_support.h"
 
 namespace vexa {
 namespace {
 
-using ByteList = std::vector<std::uint8_t>;
+using test::ByteList;
+using test::contains;
 using test::run_vexac;
 using test::TempDir;
-
-bool contains(const ByteList& haystack, const ByteList& needle) {
-  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
-}
 
 TEST(FontsProject, FxtFontAndInstalledFace) {
   {

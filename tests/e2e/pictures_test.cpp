@@ -3,7 +3,7 @@
 // and the log.
 #include <gtest/gtest.h>
 
-#include "../imagefiles/bmp_files.h"
+#include "project_files.h"
 #include "test_support.h"
 
 namespace vexa {
@@ -12,14 +12,6 @@ namespace {
 using test::ByteList;
 using test::run_vexac;
 using test::TempDir;
-
-ByteList bmp24(int width, int height, const std::vector<std::uint8_t>& bgr_rows_bottom_up) {
-  test::BmpSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.pixels = bgr_rows_bottom_up;
-  return test::bmp_file(spec);
-}
 
 ByteList bmp1(int side, const std::vector<std::vector<int>>& rows_top_down) {
   test::BmpSpec spec;
@@ -37,26 +29,17 @@ ByteList bmp1(int side, const std::vector<std::vector<int>>& rows_top_down) {
 }
 
 std::uint32_t u24(const ByteList& b, std::size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16; }
-ByteList slice(const ByteList& b, std::size_t at, std::size_t n) { return ByteList(b.begin() + at, b.begin() + at + n); }
+ByteList slice(const ByteList& b, std::size_t at, std::size_t n) {
+  return ByteList(b.begin() + at, b.begin() + at + n);
+}
 
 struct Project {
   TempDir dir;
   Project() {
-    const std::uint8_t R[3] = {0, 0, 255}, B[3] = {255, 0, 0}, W[3] = {255, 255, 255};
-    auto row = [](std::initializer_list<const std::uint8_t*> pixels) {
-      ByteList out;
-      for (const std::uint8_t* p : pixels) out.insert(out.end(), p, p + 3);
-      while (out.size() % 4 != 0) out.push_back(0);
-      return out;
-    };
-    // 8 x 2: top row red, bottom row 4 blue + 4 white (stored bottom-up).
-    ByteList p = row({B, B, B, B, W, W, W, W});
-    ByteList top = row({R, R, R, R, R, R, R, R});
-    p.insert(p.end(), top.begin(), top.end());
-    test::write_file(dir.file("logo.bmp"), bmp24(8, 2, p));
-    test::write_file(dir.file("up.bmp"), bmp24(4, 1, row({R, R, B, B})));
-    test::write_file(dir.file("down.bmp"), bmp24(4, 1, row({B, B, W, W})));
-    test::write_file(dir.file("inline.bmp"), bmp24(4, 1, row({R, R, B, B})));
+    test::write_file(dir.file("logo.bmp"), test::letter_bmp({"RRRRRRRR", "BBBBWWWW"}));
+    test::write_file(dir.file("up.bmp"), test::letter_bmp({"RRBB"}));
+    test::write_file(dir.file("down.bmp"), test::letter_bmp({"BBWW"}));
+    test::write_file(dir.file("inline.bmp"), test::letter_bmp({"RRBB"}));
     std::vector<std::vector<int>> border(24, std::vector<int>(24)), checker(8, std::vector<int>(8));
     for (int y = 0; y < 24; ++y)
       for (int x = 0; x < 24; ++x) border[y][x] = x / 8 == y / 8 ? 1 : 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "test_support.h"
+#include "wire_helpers.h"
 
 namespace vexa {
 namespace {
@@ -11,31 +12,6 @@ using test::run_vexac;
 using test::TempDir;
 
 const std::string banner = "vexac " VEXAC_VERSION " - macro compiler for Vexa display modules\r\n\r\n";
-
-// Texts sent to a front-end descriptor, decoded from their 12-byte records.
-std::vector<std::string> decode_window_texts(const std::string& bytes) {
-  std::vector<std::string> texts;
-  std::string current;
-  auto u32 = [&](std::size_t at) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at]) |
-                                      static_cast<unsigned char>(bytes[at + 1]) << 8 |
-                                      static_cast<unsigned char>(bytes[at + 2]) << 16 |
-                                      static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24);
-  };
-  for (std::size_t at = 0; at + 12 <= bytes.size(); at += 12) {
-    std::uint32_t message = u32(at), w = u32(at + 4), l = u32(at + 8);
-    if (message == 1034 && w == 0) {
-      current.clear();
-    } else if (message == 1034) {
-      texts.push_back(current);
-    } else if (message > 1034 && message <= 1040) {
-      const char b[6] = {static_cast<char>(w), static_cast<char>(l), static_cast<char>(w >> 8),
-                         static_cast<char>(l >> 8), static_cast<char>(l >> 16), static_cast<char>(l >> 24)};
-      current.append(b, message - 1034);
-    }
-  }
-  return texts;
-}
 
 TEST(Run, SuccessfulCompileWritesUploadLogAndObject) {
   TempDir dir;
@@ -109,27 +85,23 @@ TEST(Run, UploadFileWithoutPortDoesNothing) {
 TEST(Run, FrontEndDescriptorGetsTheTextsAndTheOutcome) {
   TempDir dir;
   test::write_file(dir.file("fe.txt"), "VexaG6\nFOO\n");
-  // Descriptor 2 is the standard error of the child: the records arrive there.
-  auto r = run_vexac({"fe.txt", "-m2"}, dir.path);
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out.find("<RETURN>"), std::string::npos);  // no waits with a front-end
-  std::vector<std::string> texts = decode_window_texts(r.err);
-  ASSERT_GE(texts.size(), 4u);
-  EXPECT_EQ(texts.front(), banner);
-  EXPECT_EQ(texts.back(), "E R R O R");
-  // The source line of an error is not sent to the window.
-  for (const std::string& t : texts) EXPECT_EQ(t.find("--->'FOO'"), std::string::npos);
-  EXPECT_NE(std::find(texts.begin(), texts.end(), "--->LINE 2: Unknown Command !\r\n"), texts.end());
-}
-
-TEST(Run, FrontEndGetsReadyAfterASuccessfulRun) {
-  TempDir dir;
   test::write_file(dir.file("ok.txt"), "VexaG6\n");
-  auto r = run_vexac({"ok.txt", "-m2"}, dir.path);
-  EXPECT_EQ(r.exit_code, 0);
-  std::vector<std::string> texts = decode_window_texts(r.err);
-  ASSERT_FALSE(texts.empty());
-  EXPECT_EQ(texts.back(), "R E A D Y");
+  // Descriptor 2 is the standard error of the child: the records arrive there.
+  for (bool good : {false, true}) {
+    auto r = run_vexac({good ? "ok.txt" : "fe.txt", "-m2"}, dir.path);
+    EXPECT_EQ(r.exit_code, good ? 0 : 1);
+    EXPECT_EQ(r.out.find("<RETURN>"), std::string::npos);  // no waits with a front-end
+    std::vector<std::pair<std::string, int>> texts = test::window_texts(r.err);
+    ASSERT_GE(texts.size(), good ? 2u : 4u);
+    EXPECT_EQ(texts.front().first, banner);
+    EXPECT_EQ(texts.back().first, good ? "R E A D Y" : "E R R O R");
+    if (good) continue;
+    // The source line of an error is not sent to the window.
+    std::string all;
+    for (const auto& t : texts) all += t.first + "|";
+    EXPECT_EQ(all.find("--->'FOO'"), std::string::npos);
+    EXPECT_NE(all.find("|--->LINE 2: Unknown Command !\r\n|"), std::string::npos) << all;
+  }
 }
 
 TEST(Run, HelpAndVersion) {

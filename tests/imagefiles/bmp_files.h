@@ -21,10 +21,10 @@ struct BmpSpec {
   int bits = 24;
   std::uint32_t compression = 0;
   std::uint32_t header_size = 40;
-  std::vector<resources::Bgr> table;  // colour table (biClrUsed = its size)
-  std::vector<std::uint32_t> masks;   // inside a long header at 40, or after a 40-byte one
+  std::vector<resources::Bgr> table = {};  // colour table (biClrUsed = its size)
+  std::vector<std::uint32_t> masks = {};  // inside a long header at 40, or after a 40-byte one
   std::uint32_t alpha_mask = 0;       // header offset 52 (headers of 56 bytes and more)
-  ByteList pixels;                    // everything after the table or masks
+  ByteList pixels = {};               // everything after the table or masks
 };
 
 inline ByteList bmp_file(const BmpSpec& s) {

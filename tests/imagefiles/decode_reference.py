@@ -1,18 +1,14 @@
 #!/usr/bin/python3
 """Independent reference decoder for the image reader tests.
 
-For every file named on the command line, prints two lines:
-
-    <width> <height>
-    <hex of red, green, blue, alpha for every pixel, top row first>
-
-or the single line "error <reason>" when the decoder refuses the file.
-Samples are 8-bit; 16-bit samples are reduced to their high byte, which is
-what the readers under test keep. Alpha comes from the file's alpha channel,
-from a palette's transparency table, or (grey and RGB files with a single
-transparent value) is 0 where the 8-bit sample equals that value's high byte
-and 255 elsewhere.
+Prints, per file, "<width> <height>" and a line of hex RGBA (top row first),
+or "error <reason>". 16-bit samples keep their high byte, as the readers do;
+a single transparent grey or RGB value gives alpha 0 where it matches. BMP
+files are first rewritten to the compiler's layout rules: rows start right
+after the colour table (or the three masks of a 40-byte header) whatever the
+pixel offset says, and 32-bit pixels are alpha, blue, green, red.
 """
+import io
 import struct
 import sys
 
@@ -28,8 +24,31 @@ def png_header(path):
     return head[24], head[25]
 
 
+def compiler_layout(data):
+    """The BMP rewritten so that a standard decoder sees what the compiler reads."""
+    header_size, width, height, _planes, bits, compression = struct.unpack_from("<IiiHHI", data, 14)
+    if bits <= 8:
+        offset = 14 + header_size + (struct.unpack_from("<I", data, 46)[0] or (1 << bits)) * 4
+    elif header_size == 40 and compression == 3:
+        offset = 14 + 52
+    else:
+        offset = 14 + header_size
+    if bits == 32:
+        info = bytearray(data[14:54])
+        struct.pack_into("<II", info, 0, 40, width)
+        struct.pack_into("<I", info, 16, 3)
+        body = bytes(info) + struct.pack("<III", 0xFF000000, 0x00FF0000, 0x0000FF00)
+        body += data[offset:offset + width * 4 * abs(height)]
+        return b"BM" + struct.pack("<IHHI", 14 + len(body), 0, 0, 66) + body
+    patched = bytearray(data)
+    struct.pack_into("<I", patched, 10, offset)
+    return bytes(patched)
+
+
 def rgba_of(path):
-    image = Image.open(path)
+    with open(path, "rb") as f:
+        data = f.read()
+    image = Image.open(io.BytesIO(compiler_layout(data)) if data[:2] == b"BM" else path)
     image.load()
     depth, colour_type = png_header(path)
     mode = image.mode

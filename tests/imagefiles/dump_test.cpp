@@ -21,38 +21,23 @@ ByteList read_back(const std::string& path) {
 
 TEST(DumpImage, PrintsOneLinePerImageAndWritesItAsBmp) {
   test::TempDir dir;
-  BmpSpec s;
-  s.width = 3;
-  s.height = 2;
-  s.bits = 8;
-  s.table = {resources::rgb(0, 0, 0), resources::rgb(9, 9, 9)};
-  s.pixels = {0, 1, 0, 0, 1, 1, 0, 0};
-  ByteList file = test::bmp_file(s);
+  ByteList file = test::bmp_file({.width = 3, .height = 2, .bits = 8, .table = {resources::rgb(0, 0, 0), resources::rgb(9, 9, 9)},
+                                   .pixels = {0, 1, 0, 0, 1, 1, 0, 0}});
   test::write_file(dir.file("pic.bmp"), file);
-
   test::ProcessResult run = test::run_vexac({"--dump-image", "pic.bmp"}, dir.path);
   EXPECT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(run.out, "image 001: 3 x 2, 8 bit, 2 colors, delay 0, transparent 0, RGB=0,0,0\r\n");
-  ASSERT_TRUE(test::file_exists(dir.file("pic_001.bmp")));
   EXPECT_EQ(test::read_bytes(dir.file("pic_001.bmp")), file);  // written back unchanged
-
   // Another base name; a name in other letter case finds the file.
   std::filesystem::create_directory(dir.file("out"));
   run = test::run_vexac({"--dump-image", "PIC.BMP", "out/x"}, dir.path);
   EXPECT_EQ(run.exit_code, 0) << run.err;
   EXPECT_TRUE(test::file_exists(dir.file("out/x_001.bmp")));
-}
 
-TEST(DumpImage, ShowsConversionsAndTransparency) {
-  test::TempDir dir;
-  BmpSpec s;
-  s.width = 2;
-  s.bits = 32;
-  s.header_size = 124;
-  s.alpha_mask = 0xFF;
-  s.pixels = {0, 1, 2, 3, 255, 4, 5, 6};
-  test::write_file(dir.file("alpha.bmp"), test::bmp_file(s));
-  test::ProcessResult run = test::run_vexac({"--dump-image", dir.file("alpha.bmp")}, dir.path);
+  // A 32-bit file with alpha: converted to 24 bits with the key colour.
+  test::write_file(dir.file("alpha.bmp"), test::bmp_file({.width = 2, .bits = 32, .header_size = 124, .alpha_mask = 0xFF,
+                                                          .pixels = {0, 1, 2, 3, 255, 4, 5, 6}}));
+  run = test::run_vexac({"--dump-image", dir.file("alpha.bmp")}, dir.path);
   EXPECT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(run.out, "image 001: 2 x 1, 24 bit, 16777216 colors, delay 0, transparent 1, RGB=173,251,90\r\n");
   ByteList dib = read_back(dir.file("alpha_001.bmp"));
@@ -62,30 +47,23 @@ TEST(DumpImage, ShowsConversionsAndTransparency) {
 
 TEST(DumpImage, FailuresExitWithOneAndAMessage) {
   test::TempDir dir;
-  test::ProcessResult run = test::run_vexac({"--dump-image", "missing.bmp"}, dir.path);
-  EXPECT_EQ(run.exit_code, 1);
-  EXPECT_EQ(run.out, "\r\ncannot load image <missing.bmp> !\r\n");
-
   test::write_file(dir.file("pic.jpeg"), test::bmp_file(BmpSpec{}));
-  run = test::run_vexac({"--dump-image", "pic.jpeg"}, dir.path);
-  EXPECT_EQ(run.exit_code, 1);
-  EXPECT_EQ(run.out, "\r\ncannot load image <pic.jpeg> !\r\n");
-
-  BmpSpec one;
-  one.pixels = {1, 2, 3, 0};
-  test::write_file(dir.file("pic.bmp"), test::bmp_file(one));
-  run = test::run_vexac({"--dump-image", "pic.bmp", "nowhere/pic"}, dir.path);
-  EXPECT_EQ(run.exit_code, 1);
-  EXPECT_EQ(run.out, "\r\ncannot write image files <nowhere/pic_nnn.bmp> !\r\n");
-
-  for (auto args : {std::vector<std::string>{"--dump-image"}, std::vector<std::string>{"--dump-image", "a", "b", "c"}}) {
-    run = test::run_vexac(args, dir.path);
-    EXPECT_EQ(run.exit_code, 1);
-    EXPECT_EQ(run.out, "\r\nusage: vexac --dump-image FILE [BASE]\r\n");
+  test::write_file(dir.file("pic.bmp"), test::bmp_file({.pixels = {1, 2, 3, 0}}));
+  const std::pair<std::vector<std::string>, const char*> cases[] = {
+      {{"--dump-image", "missing.bmp"}, "\r\ncannot load image <missing.bmp> !\r\n"},
+      {{"--dump-image", "pic.jpeg"}, "\r\ncannot load image <pic.jpeg> !\r\n"},
+      {{"--dump-image", "pic.bmp", "nowhere/pic"}, "\r\ncannot write image files <nowhere/pic_nnn.bmp> !\r\n"},
+      {{"--dump-image"}, "\r\nusage: vexac --dump-image FILE [BASE]\r\n"},
+      {{"--dump-image", "a", "b", "c"}, "\r\nusage: vexac --dump-image FILE [BASE]\r\n"},
+  };
+  for (const auto& [args, message] : cases) {
+    test::ProcessResult run = test::run_vexac(args, dir.path);
+    EXPECT_EQ(run.exit_code, 1) << message;
+    EXPECT_EQ(run.out, message);
   }
 }
 
-TEST(DumpImage, EveryGoodCorpusFileIsShown) {
+TEST(DumpImage, CorpusFilesAreShownUncompressed) {
   std::string folder = test::testdata("bmpsuite/g");
   if (folder.empty()) GTEST_SKIP() << "no corpus";
   test::TempDir dir;
@@ -97,7 +75,6 @@ TEST(DumpImage, EveryGoodCorpusFileIsShown) {
   ByteList plain = test::read_bytes(folder + "/pal4.bmp");
   ASSERT_EQ(rle.size(), plain.size() - 14);
   EXPECT_TRUE(std::equal(rle.begin() + 40 + 48, rle.end(), plain.begin() + 14 + 40 + 48));
-
   run = test::run_vexac({"--dump-image", folder + "/rgb16.bmp", dir.file("rgb16")}, dir.path);
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.out, "image 001: 127 x 64, 16 bit, 65536 colors, delay 0, transparent 0, RGB=0,0,0\r\n");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <tuple>
 
 #include "imagefiles/canvas.h"
 #include "imagefiles/glyphs.h"
@@ -52,12 +53,9 @@ TEST(Glyphs, CaptionFaceIsAnEightPixelMonospaceFace) {
   EXPECT_EQ(ink_of(cell), 0);
 }
 
-TEST(Glyphs, FamiliesWeightsAndSizes) {
+TEST(Glyphs, WeightsAndSizes) {
   FontLibrary fonts;
   std::string error;
-  Face* arial = open_face(fonts, "Arial", "sans-serif", weight_normal, 16, error);
-  ASSERT_NE(arial, nullptr) << error;
-  EXPECT_EQ(arial->family, "Liberation Sans");  // the metric alias of the platform
   Face* normal = open_face(fonts, "DejaVu Sans", "", weight_normal, 24, error);
   Face* bold = open_face(fonts, "DejaVu Sans", "", weight_bold, 24, error);
   ASSERT_NE(normal, nullptr);
@@ -110,13 +108,9 @@ TEST(Canvas, LinesLeaveOutTheirEndPointAndClip) {
     EXPECT_EQ(ink_at(canvas, x, 1), x >= 1 && x <= 4) << x;
     EXPECT_TRUE(ink_at(canvas, x, 5));
   }
-  EXPECT_FALSE(ink_at(canvas, 8, 2));
-  EXPECT_TRUE(ink_at(canvas, 8, 3));
-  EXPECT_TRUE(ink_at(canvas, 8, 4));
-  EXPECT_TRUE(ink_at(canvas, 0, 0));
-  EXPECT_TRUE(ink_at(canvas, 2, 2));
-  EXPECT_FALSE(ink_at(canvas, 3, 3));
-  EXPECT_FALSE(ink_at(canvas, 7, 0));
+  for (auto [x, y, ink] : {std::tuple{8, 2, false}, {8, 3, true}, {8, 4, true}, {0, 0, true}, {2, 2, true},
+                           {3, 3, false}, {7, 0, false}})
+    EXPECT_EQ(ink_at(canvas, x, y), ink) << x << "," << y;
 
   fill_rect(canvas, 8, -3, 10, 4, rgb(1, 2, 3));  // clipped to columns 8-9, row 0
   resources::Image image;

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "imagefiles/dispatch.h"
 #include "imagefiles/jpeg.h"
 #include "reader_test_support.h"
@@ -11,97 +9,25 @@ namespace {
 
 using resources::ImageSet;
 
-int read(ImageSet& set, const std::vector<std::uint8_t>& bytes) {
-  return read_jpeg(set, Bytes(bytes.data(), bytes.size()), ReadOptions{});
-}
+int read(ImageSet& set, const std::vector<std::uint8_t>& bytes) { return test::read_with(read_jpeg, set, bytes); }
 
-TEST(JpegReader, DensityBecomesPixelsPerMetre) {
-  EXPECT_EQ(jpeg_pels_per_metre(1, 300), 11811);  // 300 * 100 / 2.54 = 11811.02
-  EXPECT_EQ(jpeg_pels_per_metre(1, 72), 2835);    // 2834.65
-  EXPECT_EQ(jpeg_pels_per_metre(1, 144), 5669);   // 5669.29
-  EXPECT_EQ(jpeg_pels_per_metre(1, 96), 3780);    // 3779.53 rounds up
-  EXPECT_EQ(jpeg_pels_per_metre(1, 1), 39);
-  EXPECT_EQ(jpeg_pels_per_metre(1, 65535), 2580118);
-  EXPECT_EQ(jpeg_pels_per_metre(1, 0), 2835);  // 0 counts as 72
-  EXPECT_EQ(jpeg_pels_per_metre(2, 118), 11800);
-  EXPECT_EQ(jpeg_pels_per_metre(2, 0), 7200);
-  EXPECT_EQ(jpeg_pels_per_metre(0, 1), 2835);
-  EXPECT_EQ(jpeg_pels_per_metre(0, 300), 2835);
-  EXPECT_EQ(jpeg_pels_per_metre(3, 300), 2835);
-}
-
-TEST(JpegReader, NonJpegBytesFailWithoutAnImage) {
+TEST(JpegReader, DensityBecomesPixelsPerMetreAndOtherBytesFail) {
+  // unit, density, pixels per metre: dots per inch * 100 / 2.54 rounded (0
+  // counts as 72), dots per centimetre * 100, no unit or an unknown one 72 dpi.
+  const int cases[][3] = {{1, 300, 11811}, {1, 72, 2835},  {1, 144, 5669}, {1, 96, 3780},  {1, 1, 39},
+                          {1, 65535, 2580118}, {1, 0, 2835}, {2, 118, 11800}, {2, 0, 7200}, {0, 1, 2835},
+                          {0, 300, 2835}, {3, 300, 2835}};
+  for (const auto& c : cases) EXPECT_EQ(jpeg_pels_per_metre(c[0], c[1]), c[2]) << c[0] << " " << c[1];
   ImageSet set;
-  EXPECT_EQ(read(set, {}), 0);
-  EXPECT_EQ(read(set, {0xFF, 0xD8}), 0);
-  EXPECT_EQ(read(set, {'B', 'M', 0, 0}), 0);
-  EXPECT_TRUE(resources::is_empty(set.images[1]));
+  for (std::vector<std::uint8_t> bytes : {std::vector<std::uint8_t>{}, {0xFF, 0xD8}, {'B', 'M', 0, 0}}) {
+    EXPECT_EQ(read(set, bytes), 0) << bytes.size();
+    EXPECT_TRUE(resources::is_empty(set.images[1]));
+  }
 }
 
 // --- public corpus -----------------------------------------------------------------
 
-// A binary PPM (P6) or PGM (P5) file as rows of blue, green, red.
-struct Netpbm {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint8_t> bgr;  // top row first
-};
-
-Netpbm read_netpbm(const std::string& path) {
-  std::string bytes = test::read_file(path);
-  std::istringstream in(bytes);
-  std::string magic;
-  int maxval = 0;
-  Netpbm p;
-  in >> magic >> p.width >> p.height >> maxval;
-  in.get();  // the single white-space byte before the samples
-  int channels = magic == "P6" ? 3 : 1;
-  std::size_t at = static_cast<std::size_t>(in.tellg());
-  EXPECT_EQ(maxval, 255) << path;
-  EXPECT_EQ(bytes.size() - at, static_cast<std::size_t>(p.width) * p.height * channels) << path;
-  for (std::size_t i = at; i + channels <= bytes.size(); i += channels) {
-    auto s = [&](int c) { return static_cast<std::uint8_t>(bytes[i + static_cast<std::size_t>(c)]); };
-    if (channels == 3) p.bgr.insert(p.bgr.end(), {s(2), s(1), s(0)});
-    else p.bgr.insert(p.bgr.end(), {s(0), s(0), s(0)});
-  }
-  return p;
-}
-
-// Every stored row, compared byte for byte with the reference row it holds;
-// the row padding must be zero.
-void expect_same_pixels(const ImageSet& set, const Netpbm& reference, const std::string& label) {
-  const auto& image = set.images[1];
-  ASSERT_EQ(resources::image_width(image), reference.width) << label;
-  ASSERT_EQ(resources::image_height(image), reference.height) << label;
-  EXPECT_EQ(resources::bit_count(image), 24) << label;
-  std::size_t row_bytes = static_cast<std::size_t>(reference.width) * 3;
-  int differing = 0;
-  for (int y = 0; y < reference.height; ++y) {
-    const std::uint8_t* ours = resources::row_pointer(image, y);
-    const std::uint8_t* want = reference.bgr.data() + y * row_bytes;
-    if (!std::equal(ours, ours + row_bytes, want)) ++differing;
-    for (std::size_t i = row_bytes; i < image.row_stride; ++i) EXPECT_EQ(ours[i], 0) << label;
-  }
-  EXPECT_EQ(differing, 0) << label << ": rows that differ from the reference";
-}
-
-struct Decoded {
-  const char* file;
-  const char* reference;
-};
-
-constexpr Decoded decoded_cases[] = {
-    {"testorig.jpg", "testorig.ppm"},
-    {"testorig_progressive.jpg", "testorig.ppm"},
-    {"testorig_optimized.jpg", "testorig.ppm"},
-    {"testorig_restart1row.jpg", "testorig.ppm"},
-    {"testorig_dens_aspect2x1.jpg", "testorig.ppm"},
-    {"testorig_dens_dpi300.jpg", "testorig.ppm"},
-    {"testorig_dens_dpi72x144.jpg", "testorig.ppm"},
-    {"testorig_dens_dpcm118.jpg", "testorig.ppm"},
-    {"testorig_dens_dpi0.jpg", "testorig.ppm"},
-    {"testorig_nojfif.jpg", "testorig.ppm"},
-    {"testorig_exif_nojfif.jpg", "testorig.ppm"},
+const std::pair<const char*, const char*> decoded_cases[] = {
     {"testorig_grey.jpg", "testorig_grey.pgm"},
     {"testorig_grey_progressive.jpg", "testorig_grey.pgm"},
     {"testorig_crop10x7.jpg", "testorig_crop10x7.ppm"},
@@ -112,21 +38,35 @@ constexpr Decoded decoded_cases[] = {
     {"testimg_q90_422.jpg", "testimg_q90_422.ppm"},
     {"testimg_q90_grey.jpg", "testimg_q90_grey.pgm"},
 };
+// Variants of testorig.jpg that decode to the same picture.
+const char* const testorig_variants[] = {"",          "_progressive",    "_optimized",       "_restart1row",
+                                         "_dens_aspect2x1", "_dens_dpi300", "_dens_dpi72x144", "_dens_dpcm118",
+                                         "_dens_dpi0", "_nojfif",          "_exif_nojfif"};
 
 TEST(JpegCorpus, DecodesEqualTheReferenceDecodes) {
   if (test::testdata("jpeg").empty()) GTEST_SKIP() << "corpora not present";
-  for (const auto& k : decoded_cases) {
+  std::vector<std::pair<std::string, std::string>> cases;
+  for (const char* variant : testorig_variants) cases.emplace_back(std::string("testorig") + variant + ".jpg", "testorig.ppm");
+  cases.insert(cases.end(), std::begin(decoded_cases), std::end(decoded_cases));
+  std::vector<std::string> references;
+  for (const auto& c : cases) references.push_back(test::testdata("jpeg/ref/" + c.second));
+  auto decoded = test::decode_reference(references);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const std::string& file = cases[i].first;
     ImageSet set;
-    ASSERT_EQ(read(set, test::read_bytes(test::testdata(std::string("jpeg/") + k.file))), 1) << k.file;
-    test::expect_consistent(set, k.file);
-    expect_same_pixels(set, read_netpbm(test::testdata(std::string("jpeg/ref/") + k.reference)), k.file);
+    ASSERT_EQ(read(set, test::read_bytes(test::testdata("jpeg/" + file))), 1) << file;
+    test::expect_consistent(set, file);
+    EXPECT_EQ(resources::bit_count(set.images[1]), 24) << file;
+    ASSERT_TRUE(decoded[references[i]].ok) << file;
+    EXPECT_EQ(test::compare_with_reference(set, decoded[references[i]], 128, test::same_colour, file), 0);
   }
-  // Ten pixels: 30 bytes and 2 bytes of padding per row.
+  // Ten pixels: 30 bytes and 2 bytes of padding per row, kept zero.
   ImageSet set;
   ASSERT_EQ(read(set, test::read_bytes(test::testdata("jpeg/testorig_crop10x7.jpg"))), 1);
   EXPECT_EQ(set.images[1].row_stride, 32u);
   EXPECT_EQ(resources::header_field(set.images[1], resources::dib::size_image), 32u * 7);
   EXPECT_EQ(resources::header_field(set.images[1], resources::dib::clr_used), 0u);
+  for (int y = 0; y < 7; ++y) EXPECT_EQ(resources::row_pointer(set.images[1], y)[30] | resources::row_pointer(set.images[1], y)[31], 0);
 }
 
 TEST(JpegCorpus, DensityFieldsGiveTheResolution) {

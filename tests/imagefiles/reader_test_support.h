@@ -1,7 +1,7 @@
 // Helpers for the image reader tests: corpus listing, the independent
 // reference decoder (python3-pil through decode_reference.py), comparison of
-// a decoded image with reference pixels, and damaged copies of files for the
-// robustness runs.
+// a decoded image with reference pixels, damaged copies of files for the
+// robustness runs, and small pictures written and read as text.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,11 +15,70 @@
 #include <string>
 #include <vector>
 
+#include "driver/format.h"
 #include "imagefiles/dispatch.h"
 #include "resources/image.h"
 #include "test_support.h"
 
 namespace vexa::test {
+
+using ByteList = std::vector<std::uint8_t>;
+using Reader = int (*)(resources::ImageSet&, imagefiles::Bytes, const imagefiles::ReadOptions&);
+
+inline int read_with(Reader reader, resources::ImageSet& set, const ByteList& file, int threshold = 128, int gamma = 0) {
+  imagefiles::ReadOptions options;
+  options.alpha_threshold = threshold;
+  options.gamma = gamma;
+  return reader(set, imagefiles::Bytes(file.data(), file.size()), options);
+}
+
+// A picture's rows as text: '#' for a non-zero pixel value, '.' for zero.
+inline std::vector<std::string> mono_rows(const resources::Image& image) {
+  std::vector<std::string> rows;
+  for (int y = 0; y < resources::image_height(image); ++y) {
+    std::string row;
+    for (int x = 0; x < resources::image_width(image); ++x) row += resources::pixel_value(image, x, y) ? '#' : '.';
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// A 1-bit picture from rows of '#' (ink) and '.'.
+inline resources::Image mono_image(const std::vector<std::string>& rows) {
+  resources::Image image;
+  EXPECT_TRUE(resources::create_image(image, static_cast<int>(rows[0].size()), static_cast<int>(rows.size()), 1));
+  for (std::size_t y = 0; y < rows.size(); ++y)
+    for (std::size_t x = 0; x < rows[y].size(); ++x)
+      if (rows[y][x] == '#') resources::row_pointer(image, static_cast<int>(y))[x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+  return image;
+}
+
+inline resources::Image solid_image(int w, int h, resources::Bgr c) {
+  resources::Image image;
+  EXPECT_TRUE(resources::create_image(image, w, h, 24));
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      std::uint8_t* p = resources::row_pointer(image, y) + 3 * x;
+      p[0] = c.blue;
+      p[1] = c.green;
+      p[2] = c.red;
+    }
+  return image;
+}
+
+// Colours and raw values of every pixel, top row first.
+inline std::vector<resources::Bgr> colours_of(const resources::Image& image) {
+  std::vector<resources::Bgr> v;
+  for (int y = 0; y < resources::image_height(image); ++y)
+    for (int x = 0; x < resources::image_width(image); ++x) v.push_back(resources::pixel_colour(image, x, y));
+  return v;
+}
+inline std::vector<unsigned> values_of(const resources::Image& image) {
+  std::vector<unsigned> v;
+  for (int y = 0; y < resources::image_height(image); ++y)
+    for (int x = 0; x < resources::image_width(image); ++x) v.push_back(resources::pixel_value(image, x, y));
+  return v;
+}
 
 // Files under a corpus folder (recursively) whose names end in extension
 // (lower case compared), sorted; empty when the corpora are absent.
@@ -96,27 +155,21 @@ inline int compare_with_reference(const resources::ImageSet& set, const Referenc
   EXPECT_EQ(resources::image_width(image), reference.width) << label;
   EXPECT_EQ(resources::image_height(image), reference.height) << label;
   if (resources::image_width(image) != reference.width || resources::image_height(image) != reference.height) return 1;
+  auto text = [](resources::Bgr c) { return format("%d,%d,%d", c.red, c.green, c.blue); };
+  const bool keyed = set.transparent == 1;
   int mismatches = 0;
-  for (int y = 0; y < reference.height; ++y) {
+  for (int y = 0; y < reference.height; ++y)
     for (int x = 0; x < reference.width; ++x) {
       resources::Bgr ours = resources::pixel_colour(image, x, y);
       resources::Bgr want = resources::rgb(reference.channel(x, y, 0), reference.channel(x, y, 1), reference.channel(x, y, 2));
       bool clear = reference.channel(x, y, 3) < threshold;
-      bool good;
-      if (clear) {
-        good = set.transparent == 1 && ours == set.transparent_colour;
-      } else {
-        want = expected(want);
-        good = ours == want && !(set.transparent == 1 && ours == set.transparent_colour);
-      }
+      bool good = clear ? keyed && ours == set.transparent_colour
+                        : ours == (want = expected(want)) && !(keyed && ours == set.transparent_colour);
       if (!good && ++mismatches <= 3)
         ADD_FAILURE() << label << " pixel (" << x << "," << y << ")" << (clear ? " transparent" : "") << ": ours "
-                      << int(ours.red) << "," << int(ours.green) << "," << int(ours.blue) << " expected "
-                      << int(want.red) << "," << int(want.green) << "," << int(want.blue) << " key "
-                      << int(set.transparent_colour.red) << "," << int(set.transparent_colour.green) << ","
-                      << int(set.transparent_colour.blue) << " transparent " << set.transparent;
+                      << text(ours) << " expected " << text(want) << " key " << text(set.transparent_colour)
+                      << " transparent " << set.transparent;
     }
-  }
   return mismatches;
 }
 

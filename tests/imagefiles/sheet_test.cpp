@@ -4,11 +4,13 @@
 // standing in for "Arial"), measured through the text layer.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "bmp_decode.h"
+#include "reader_test_support.h"
 #include "imagefiles/canvas.h"
 #include "imagefiles/sheet.h"
 #include "imagefiles/winfont.h"
-#include "test_support.h"
 
 namespace vexa::imagefiles {
 namespace {
@@ -21,28 +23,10 @@ using test::DecodedBmp;
 
 constexpr Bgr black = rgb(0, 0, 0), white = rgb(255, 255, 255);
 
-Image glyph(int w, int h, const std::vector<std::pair<int, int>>& ink) {
-  Image image;
-  EXPECT_TRUE(resources::create_image(image, w, h, 1));
-  for (auto [x, y] : ink) {
-    std::uint8_t* row = resources::row_pointer(image, y);
-    row[x / 8] = static_cast<std::uint8_t>(row[x / 8] | (0x80 >> (x % 8)));
-  }
-  return image;
-}
+using test::solid_image;
 
-Image solid(int w, int h, Bgr c) {
-  Image image;
-  EXPECT_TRUE(resources::create_image(image, w, h, 24));
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      std::uint8_t* p = resources::row_pointer(image, y) + 3 * x;
-      p[0] = c.blue;
-      p[1] = c.green;
-      p[2] = c.red;
-    }
-  return image;
-}
+// A 1-bit picture all ink or all clear.
+Image block(int w, int h, bool ink) { return test::mono_image(std::vector<std::string>(h, std::string(w, ink ? '#' : '.'))); }
 
 // The label face at a cell height, and the extent of a text in it.
 struct Labels {
@@ -107,19 +91,12 @@ TEST(FittedFont, CellsComeOutAsTallAsAsked) {
 }
 
 TEST(CharsetName, KnownSetsByNameOthersAsNumbers) {
-  EXPECT_EQ(charset_name(204), "RUSSIAN");
-  EXPECT_EQ(charset_name(-5), "UNICODES");
-  EXPECT_EQ(charset_name(0), "ANSI");
-  EXPECT_EQ(charset_name(2), "SYMBOL");
-  EXPECT_EQ(charset_name(77), "MAC");
-  EXPECT_EQ(charset_name(136), "CHINESEBIG5");
-  EXPECT_EQ(charset_name(238), "EASTEUROPE");
-  EXPECT_EQ(charset_name(255), "OEM");
-  EXPECT_EQ(charset_name(100), "100");
-  EXPECT_EQ(charset_name(5), "  5");
-  EXPECT_EQ(charset_name(1000), "1000");
-  // Each call has its own text.
-  std::string a = charset_name(5), b = charset_name(6);
+  const std::pair<int, const char*> names[] = {{204, "RUSSIAN"}, {-5, "UNICODES"},     {0, "ANSI"},
+                                               {2, "SYMBOL"},    {77, "MAC"},          {136, "CHINESEBIG5"},
+                                               {238, "EASTEUROPE"}, {255, "OEM"},     {100, "100"},
+                                               {5, "  5"},       {1000, "1000"}};
+  for (auto [charset, name] : names) EXPECT_EQ(charset_name(charset), name) << charset;
+  std::string a = charset_name(5), b = charset_name(6);  // each call has its own text
   EXPECT_EQ(a, "  5");
 }
 
@@ -132,13 +109,13 @@ TEST(OverviewSheet, FontOfSixRowsInSixteenColumns) {
   ImageSet& set = c.ctx->work_set;
   set.first_number = 32;
   set.count = 96;
-  for (int code = 32; code < 128; ++code) set.images[code] = glyph(8, 16, {});
+  for (int code = 32; code < 128; ++code) set.images[code] = block(8, 16, false);
   // 'A' is a full block, 'B' has its two corner pixels only.
-  std::vector<std::pair<int, int>> block;
-  for (int y = 0; y < 16; ++y)
-    for (int x = 0; x < 8; ++x) block.emplace_back(x, y);
-  set.images[65] = glyph(8, 16, block);
-  set.images[66] = glyph(8, 16, {{0, 0}, {7, 15}});
+  set.images[65] = block(8, 16, true);
+  std::vector<std::string> corners(16, "........");
+  corners[0] = "#.......";
+  corners[15] = ".......#";
+  set.images[66] = test::mono_image(corners);
   const std::string file = c.dir.file("font.bmp");
   ASSERT_EQ(export_overview_sheet(*c.ctx, file, set, 8, 16, 16, stretch_nearest), 1);
 
@@ -160,12 +137,9 @@ TEST(OverviewSheet, FontOfSixRowsInSixteenColumns) {
   EXPECT_EQ(b.y_pels, static_cast<std::uint32_t>(SW * 10));
 
   // Borders, the line under the heading band and right of the row headings.
-  EXPECT_TRUE(all_ink(b, 0, 0, SW, M));
-  EXPECT_TRUE(all_ink(b, 0, SH - M, SW, M));
-  EXPECT_TRUE(all_ink(b, 0, 0, M, SH));
-  EXPECT_TRUE(all_ink(b, SW - M, 0, M, SH));
-  EXPECT_TRUE(all_ink(b, 0, HB - L, SW, M));
-  EXPECT_TRUE(all_ink(b, LB - L, 0, M, SH));
+  for (auto [x, y, w, h] : {std::array{0, 0, SW, M}, {0, SH - M, SW, M}, {0, 0, M, SH}, {SW - M, 0, M, SH},
+                            {0, HB - L, SW, M}, {LB - L, 0, M, SH}})
+    EXPECT_TRUE(all_ink(b, x, y, w, h)) << x << "," << y;
   // Bars between the cells, L wide; the cells between them are clear of
   // them (a column of an empty cell holds no ink below the heading band).
   for (int col = 1; col < 16; ++col) {
@@ -217,7 +191,7 @@ TEST(OverviewSheet, AnimationInOneRowWithTransparencyShownWhite) {
   const Bgr colours[5] = {rgb(255, 0, 0), rgb(0, 128, 0), rgb(0, 0, 255), rgb(200, 200, 0), rgb(0, 200, 200)};
   set.first_number = 1;
   set.count = 5;
-  for (int i = 0; i < 5; ++i) set.images[1 + i] = solid(20, 10, colours[i]);
+  for (int i = 0; i < 5; ++i) set.images[1 + i] = solid_image(20, 10, colours[i]);
   set.transparent = 1;
   set.transparent_colour = colours[2];
   const std::string file = c.dir.file("anim.bmp");
@@ -241,13 +215,9 @@ TEST(OverviewSheet, AnimationInOneRowWithTransparencyShownWhite) {
     const Bgr shown = i == 2 ? white : colours[i];
     for (auto [px, py] : {std::pair{x, y}, {x + 59, y}, {x, y + 29}, {x + 59, y + 29}, {x + 30, y + 15}})
       EXPECT_EQ(b.at(px, py), shown) << i;
-    EXPECT_EQ(b.at(x - 1, y + 15), white);
-    EXPECT_EQ(b.at(x + 60, y + 15), white);
-    EXPECT_EQ(b.at(x + 30, y - 1), white);
-    EXPECT_EQ(b.at(x + 30, y + 30), white);
-    if (i > 0) {
-      EXPECT_TRUE(all_ink(b, LB + i * CW, 0, L, b.height));
-    }
+    for (auto [px, py] : {std::pair{x - 1, y + 15}, {x + 60, y + 15}, {x + 30, y - 1}, {x + 30, y + 30}})
+      EXPECT_EQ(b.at(px, py), white) << i;
+    EXPECT_TRUE(i == 0 || all_ink(b, LB + i * CW, 0, L, b.height)) << i;
     // Headings 1 to 5 in "$%X" and "(%d)".
     const int centre = LB + i * CW + L + CW / 2;
     for (const std::string& text : {"$" + std::to_string(i + 1), "(" + std::to_string(i + 1) + ")"})
@@ -263,12 +233,9 @@ TEST(OverviewSheet, ScaleStepsAtTenAndTwenty) {
   for (auto [h, scale] : {std::pair{10, 300}, {11, 200}, {20, 200}, {21, 100}}) {
     test::CapturedContext c;
     ImageSet& set = c.ctx->work_set;
-    std::vector<std::pair<int, int>> block;
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < 4; ++x) block.emplace_back(x, y);
     set.first_number = 1;
     set.count = 1;
-    set.images[1] = glyph(4, h, block);
+    set.images[1] = block(4, h, true);
     const std::string file = c.dir.file("one.bmp");
     ASSERT_EQ(export_overview_sheet(*c.ctx, file, set, 4, h, 16, stretch_nearest), 1);
     DecodedBmp b = test::decode_bmp_file(file);
@@ -300,7 +267,7 @@ TEST(OverviewSheet, HalftoneAveragesNearestPicks) {
   for (int mode : {stretch_halftone, stretch_nearest}) {
     test::CapturedContext c;
     ImageSet& set = c.ctx->work_set;
-    Image stripes = solid(200, 200, white);
+    Image stripes = solid_image(200, 200, white);
     for (int y = 0; y < 200; ++y)
       for (int x = 0; x < 200; x += 2) std::fill_n(resources::row_pointer(stripes, y) + 3 * x, 3, 0);
     set.first_number = 0;
@@ -334,7 +301,7 @@ TEST(OverviewSheet, FailuresReturnZero) {
   EXPECT_EQ(export_overview_sheet(*c.ctx, c.dir.file("empty.bmp"), set, 8, 8, 16, 3), 0);
   set.first_number = 1;
   set.count = 1;
-  set.images[1] = glyph(8, 8, {{1, 1}});
+  set.images[1] = block(8, 8, true);
   EXPECT_EQ(export_overview_sheet(*c.ctx, c.dir.file("no/such/dir/x.bmp"), set, 8, 8, 16, 3), 0);
   EXPECT_EQ(export_overview_sheet(*c.ctx, c.dir.file("zero.bmp"), set, 0, 8, 16, 3), 0);
   EXPECT_FALSE(test::file_exists(c.dir.file("empty.bmp")));
@@ -345,7 +312,7 @@ TEST(OverviewSheet, FailuresReturnZero) {
 }
 
 TEST(Canvas, StretchNearestAndBox) {
-  Image source = solid(2, 2, white);
+  Image source = solid_image(2, 2, white);
   std::fill_n(resources::row_pointer(source, 0), 3, 0);  // top-left black
   Canvas canvas;
   ASSERT_TRUE(create_canvas(canvas, 10, 10, rgb(9, 9, 9)));
@@ -357,7 +324,7 @@ TEST(Canvas, StretchNearestAndBox) {
     }
   // Three target pixels over two source pixels: the middle one covers half
   // of each.
-  Image row = solid(2, 1, white);
+  Image row = solid_image(2, 1, white);
   std::fill_n(resources::row_pointer(row, 0), 3, 0);
   stretch_image(canvas, 0, 9, 3, 1, row, 0, 0, 2, 1, Stretch::box);
   EXPECT_EQ(get_pixel(canvas, 0, 9), black);

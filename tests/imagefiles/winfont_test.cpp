@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "imagefiles/winfont.h"
-#include "test_support.h"
+#include "reader_test_support.h"
 
 namespace vexa::imagefiles {
 namespace {
@@ -39,14 +39,7 @@ bool row_has_ink(const Image& image, int y) {
   return false;
 }
 
-bool same_pixels(const Image& a, const Image& b) {
-  if (resources::image_width(a) != resources::image_width(b) || resources::image_height(a) != resources::image_height(b))
-    return false;
-  for (int y = 0; y < resources::image_height(a); ++y)
-    for (int x = 0; x < resources::image_width(a); ++x)
-      if (ink_at(a, x, y) != ink_at(b, x, y)) return false;
-  return true;
-}
+bool same_pixels(const Image& a, const Image& b) { return test::mono_rows(a) == test::mono_rows(b); }
 
 std::vector<int> filled_slots(const ImageSet& set) {
   std::vector<int> slots;
@@ -56,26 +49,19 @@ std::vector<int> filled_slots(const ImageSet& set) {
 }
 
 TEST(CodePages, BytesToCodePointsPerCharset) {
-  std::array<std::uint32_t, 256> t{};
-  ASSERT_TRUE(code_page_table(charset_ansi, t));
-  EXPECT_EQ(t[0x41], 0x41u);
-  EXPECT_EQ(t[0x80], 0x20ACu);  // euro sign
-  EXPECT_EQ(t[0x81], no_character);
-  EXPECT_EQ(t[0xE9], 0xE9u);
-  ASSERT_TRUE(code_page_table(204, t));  // RUSSIAN
-  EXPECT_EQ(t[0xC0], 0x410u);
-  EXPECT_EQ(t[0xFF], 0x44Fu);
-  ASSERT_TRUE(code_page_table(238, t));  // EASTEUROPE
-  EXPECT_EQ(t[0x8A], 0x160u);
-  ASSERT_TRUE(code_page_table(77, t));  // MAC
-  EXPECT_EQ(t[0x80], 0xC4u);
-  ASSERT_TRUE(code_page_table(128, t));  // SHIFTJIS: half-width katakana, lead bytes
-  EXPECT_EQ(t[0xB1], 0xFF71u);
-  EXPECT_EQ(t[0x82], no_character);
-  ASSERT_TRUE(code_page_table(charset_symbol, t));  // the face's symbol map looks the bytes up
-  EXPECT_EQ(t[0xF0], 0xF0u);
-  ASSERT_TRUE(code_page_table(100, t));  // no code page of its own: Western
-  EXPECT_EQ(t[0x80], 0x20ACu);
+  // charset, byte, code point: Western (euro sign, a gap), RUSSIAN,
+  // EASTEUROPE, MAC, SHIFTJIS (half-width katakana, a lead byte), SYMBOL
+  // (the face's symbol map looks the bytes up), and a set without a code
+  // page of its own (Western).
+  const std::uint32_t cases[][3] = {{charset_ansi, 0x41, 0x41}, {charset_ansi, 0x80, 0x20AC}, {charset_ansi, 0x81, no_character},
+                                    {charset_ansi, 0xE9, 0xE9}, {204, 0xC0, 0x410},           {204, 0xFF, 0x44F},
+                                    {238, 0x8A, 0x160},         {77, 0x80, 0xC4},             {128, 0xB1, 0xFF71},
+                                    {128, 0x82, no_character},  {charset_symbol, 0xF0, 0xF0}, {100, 0x80, 0x20AC}};
+  for (const auto& c : cases) {
+    std::array<std::uint32_t, 256> t{};
+    ASSERT_TRUE(code_page_table(static_cast<int>(c[0]), t)) << c[0];
+    EXPECT_EQ(t[c[1]], c[2]) << c[0] << " " << c[1];
+  }
 }
 
 TEST(Rasterise, InkOfTheWholeSetIsFittedToTheSize) {
@@ -182,37 +168,31 @@ std::vector<int> ink_rows_from_bottom(const Image& image) {
 }
 
 TEST(Rasterise, CroppingWindow) {
-  ImageSet set;
-  set.first_number = 5;
-  set.count = 2;
-  // Ink 3 rows tall (rows 4 to 6 from the bottom) in cells of 12; wanted 7:
-  // two spare rows, one of them below the ink.
-  set.images[5] = cell(12, {4, 6});
-  set.images[6] = cell(12, {5});
-  ASSERT_TRUE(crop_font_cells(set, 3, 7, 4));
-  EXPECT_EQ(resources::image_height(set.images[5]), 7);
-  EXPECT_EQ(ink_rows_from_bottom(set.images[5]), (std::vector<int>{2, 4}));
-  EXPECT_EQ(ink_rows_from_bottom(set.images[6]), (std::vector<int>{3}));
-
-  // Ink taller than wanted: the ink rows are kept.
-  set.images[5] = cell(12, {1, 9});
-  set.images[6] = cell(12, {4});
-  ASSERT_TRUE(crop_font_cells(set, 9, 6, 1));
-  EXPECT_EQ(resources::image_height(set.images[5]), 9);
-  EXPECT_EQ(ink_rows_from_bottom(set.images[5]), (std::vector<int>{0, 8}));
-  EXPECT_EQ(ink_rows_from_bottom(set.images[6]), (std::vector<int>{3}));
-
-  // Fewer blank rows under the ink than spare rows to put there: the window
-  // starts at the bottom row instead of below it.
-  set.images[5] = cell(10, {0, 1});
-  ASSERT_TRUE(crop_font_cells(set, 2, 8, 0));
-  EXPECT_EQ(resources::image_height(set.images[5]), 8);
-  EXPECT_EQ(ink_rows_from_bottom(set.images[5]), (std::vector<int>{0, 1}));
-  // ... and at the top it ends at the top row.
-  set.images[5] = cell(10, {9});
-  set.images[6] = Image{};
-  ASSERT_TRUE(crop_font_cells(set, 1, 8, 9));
-  EXPECT_EQ(ink_rows_from_bottom(set.images[5]), (std::vector<int>{7}));
+  // Cells of 1 x height with ink rows counted from the bottom, cropped to
+  // (ink height, wanted height, lowest ink row).
+  struct Case { int height; std::vector<int> five, six; int ink, wanted, bottom; std::vector<int> want5, want6; };
+  const Case cases[] = {
+      // ink 3 rows tall (rows 4 to 6), wanted 7: two spare rows, one below the ink
+      {12, {4, 6}, {5}, 3, 7, 4, {2, 4}, {3}},
+      // ink taller than wanted: the ink rows are kept
+      {12, {1, 9}, {4}, 9, 6, 1, {0, 8}, {3}},
+      // fewer blank rows under the ink than spare rows to put there: the
+      // window starts at the bottom row instead of below it...
+      {10, {0, 1}, {}, 2, 8, 0, {0, 1}, {}},
+      // ... and at the top it ends at the top row
+      {10, {9}, {}, 1, 8, 9, {7}, {}},
+  };
+  for (const Case& c : cases) {
+    ImageSet set;
+    set.first_number = 5;
+    set.count = 2;
+    set.images[5] = cell(c.height, c.five);
+    if (!c.six.empty()) set.images[6] = cell(c.height, c.six);
+    ASSERT_TRUE(crop_font_cells(set, c.ink, c.wanted, c.bottom));
+    EXPECT_EQ(resources::image_height(set.images[5]), std::max(c.ink, c.wanted)) << c.bottom;
+    EXPECT_EQ(ink_rows_from_bottom(set.images[5]), c.want5) << c.bottom;
+    EXPECT_EQ(ink_rows_from_bottom(set.images[6]), c.want6) << c.bottom;
+  }
 }
 
 }  // namespace

@@ -102,7 +102,7 @@ TEST(CompileAndProgram, FrontEndSeesTheOutcome) {
     auto r = test::run_vexac({"panel.txt", "-m2", "-c1", "-b19200"}, dir.path, {"VEXA_COM1=" + sim.device});
     sim.finish();
     EXPECT_EQ(r.exit_code, 0);
-    std::vector<std::pair<std::string, int>> texts = test::decode_window(r.err);
+    std::vector<std::pair<std::string, int>> texts = test::window_texts(r.err);
     ASSERT_GE(texts.size(), 2u);
     EXPECT_EQ(texts[texts.size() - 2].first.substr(0, 27), "Ready: Vexa is programed,  ");
     EXPECT_EQ(texts.back(), std::make_pair(std::string("R E A D Y"), 3));
@@ -112,7 +112,7 @@ TEST(CompileAndProgram, FrontEndSeesTheOutcome) {
   auto r = test::run_vexac({"panel.txt", "-m2", "-c1", "-b19200"}, dir.path, {"VEXA_COM1=" + sim.device});
   sim.finish();
   EXPECT_EQ(r.exit_code, 0);  // a failed programming does not change the exit code
-  std::vector<std::pair<std::string, int>> texts = test::decode_window(r.err);
+  std::vector<std::pair<std::string, int>> texts = test::window_texts(r.err);
   ASSERT_GE(texts.size(), 3u);
   EXPECT_EQ(texts[texts.size() - 3], std::make_pair(std::string("\r\n"), 3));
   EXPECT_EQ(texts[texts.size() - 2], std::make_pair(std::string("ERROR: not found !\r\n"), 3));

@@ -86,10 +86,8 @@ Run program_with(CapturedContext& cc, const Setup& setup, const std::string& fil
 }
 
 bool ends_with_failure(const std::string& console) {
-  for (const char* line : failure_lines) {
-    std::string end = line;
-    if (console.size() >= end.size() && console.compare(console.size() - end.size(), end.size(), end) == 0) return true;
-  }
+  for (const char* line : failure_lines)
+    if (test::ends_with(console, line)) return true;
   return false;
 }
 

@@ -1,6 +1,5 @@
 // Helpers of the link tests: the module simulator (tests/tools/vexasim.cpp)
-// as a child process, upload files built here from their format, and the
-// decoding of the front-end records.
+// as a child process, and upload files built here from their format.
 #pragma once
 
 #include <fcntl.h>
@@ -20,6 +19,7 @@
 
 #include "link/models.h"
 #include "test_support.h"
+#include "wire_helpers.h"
 
 extern char** environ;
 
@@ -107,20 +107,8 @@ struct Simulator {
   }
 };
 
-// CRC-16 with polynomial 0x1021, start 0, most significant bit first: a
-// table-free version of its own, so that the tests do not check the
-// program's CRC against itself.
-inline std::uint16_t xmodem_crc(const std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t to,
-                                std::uint16_t crc = 0) {
-  for (std::size_t i = from; i < to; ++i) {
-    for (int bit = 7; bit >= 0; --bit) {
-      bool in = ((bytes[i] >> bit) & 1) != 0;
-      bool top = (crc & 0x8000) != 0;
-      crc = static_cast<std::uint16_t>(crc << 1);
-      if (in != top) crc ^= 0x1021;
-    }
-  }
-  return crc;
+inline bool ends_with(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 // A DATA-FLASH image of two regions and the upload file that carries it.
@@ -176,17 +164,15 @@ struct UploadImage {
     long block = 1024;
     while (p / block > 254) block += 1024;
     long blocks = p / block;
-    std::string name(m.name);
+    bool large = link::is_large_model(model);
     char header[1024];
-    const char* format =
-        link::is_large_model(model)
-            ? "#MS0;#AA0;#YA0;#VA0;#EA0;#DL;#TC0;#FT8,0;#TE#TW2,1,1,100,30;program %s\r\n\n%s#TP%d,$%04X;#TP%d,$%04X;#FB4,"
-              "3,8;#BM0;#BR1,%d,%d,%d,%d,%d,%d,1;#BR2,%d,%d,%d,%d,%d,%d,1;"
-            : "#MS0;#AA0;#YA0;#VA0;#TC0;#FT8,1;#TE#TW2,1,1,60,17;program %s\r\n\n%s#TP%d,$%04X;#TP%d,$%04X;#FB4,3,8;#"
-              "BM0;#BR1,%d,%d,%d,%d,%d,%d,1;#BR2,%d,%d,%d,%d,%d,%d,1;";
-    std::snprintf(header, sizeof header, format, name.c_str(), project.c_str(), static_cast<int>(region1.size()),
-                  static_cast<int>(region2_start), static_cast<int>(p), checksum2(), 0, 64, m.width - 1, 90, 0,
-                  static_cast<int>(blocks), 0, 64, m.width - 1, 90, 0, static_cast<int>(blocks));
+    std::snprintf(header, sizeof header,
+                  "#MS0;#AA0;#YA0;#VA0;%s#TC0;#FT8,%d;#TE#TW2,1,1,%s;program %s\r\n\n%s#TP%d,$%04X;#TP%d,$%04X;"
+                  "#FB4,3,8;#BM0;#BR1,0,64,%d,90,0,%d,1;#BR2,0,64,%d,90,0,%d,1;",
+                  large ? "#EA0;#DL;" : "", large ? 0 : 1, large ? "100,30" : "60,17", std::string(m.name).c_str(),
+                  project.c_str(), static_cast<int>(region1.size()), static_cast<int>(region2_start),
+                  static_cast<int>(p), checksum2(), m.width - 1, static_cast<int>(blocks), m.width - 1,
+                  static_cast<int>(blocks));
     std::string file = header;
     int record = 1;
     auto records = [&](const std::vector<std::uint8_t>& bytes, char region, long address) {
@@ -231,33 +217,6 @@ inline UploadImage random_image(long region1_length, long region2_length, int mo
   for (auto& b : u.region2) b = next();
   u.seal();
   return u;
-}
-
-// The texts a run posted to the front-end: (text, end code) per message.
-inline std::vector<std::pair<std::string, int>> decode_window(const std::string& records) {
-  std::vector<std::pair<std::string, int>> texts;
-  std::string text;
-  bool open = false;
-  for (std::size_t at = 0; at + 12 <= records.size(); at += 12) {
-    auto u32 = [&](std::size_t off) {
-      const auto* p = reinterpret_cast<const unsigned char*>(records.data() + at + off);
-      return static_cast<std::uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
-    };
-    std::uint32_t message = u32(0), wparam = u32(4), lparam = u32(8);
-    if (message == 1034 && !open) {
-      open = true;
-      text.clear();
-    } else if (message == 1034) {
-      texts.emplace_back(text, static_cast<int>(wparam));
-      open = false;
-    } else if (message > 1034 && message <= 1040) {
-      unsigned char b[6] = {static_cast<unsigned char>(wparam), static_cast<unsigned char>(lparam),
-                            static_cast<unsigned char>(wparam >> 8), static_cast<unsigned char>(lparam >> 8),
-                            static_cast<unsigned char>(lparam >> 16), static_cast<unsigned char>(lparam >> 24)};
-      text.append(reinterpret_cast<const char*>(b), message - 1034);
-    }
-  }
-  return texts;
 }
 
 }  // namespace vexa::test

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <numeric>
 
 #include <gtest/gtest.h>
 
@@ -51,7 +52,7 @@ Programming program(const std::string& file, const std::vector<std::string>& sim
   p.result = program_module(ctx);
   ::close(ctx.out.window_fd);
   p.console = cc.console();
-  p.window = test::decode_window(test::read_file(window_file));
+  p.window = test::window_texts(test::read_file(window_file));
   p.sim = sim.finish();
   return p;
 }
@@ -89,6 +90,12 @@ void expect_programmed(const SimulatorResult& sim, const UploadImage& image, boo
   EXPECT_EQ(sim.flash.back(), protect_check ? 0 : 255);
 }
 
+// A failed run whose console ends with `end`.
+void expect_failure(const Programming& p, const std::string& end) {
+  EXPECT_EQ(p.result, 0);
+  EXPECT_TRUE(test::ends_with(p.console, end)) << p.console;
+}
+
 std::size_t count(const std::string& text, const std::string& part) {
   std::size_t n = 0;
   for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
@@ -109,9 +116,8 @@ TEST(Programming, PlainModeWithAndWithoutVerify) {
     std::string start = "\r\nconnecting VexaG6 on " + p.device + " with 57600 baud\r\n\r\nfound: VexaG6 480x272, color, "
                         "64kB FLASH\r\nprogram file " + p.file + "\r\n";
     EXPECT_EQ(p.console.substr(0, start.size()), start);
-    std::string ready = "\r100% Ok\r\nReady: Vexa is programed,  2152 bytes used, 63384 bytes free\r\n";
-    ASSERT_GE(p.console.size(), ready.size());
-    EXPECT_EQ(p.console.substr(p.console.size() - ready.size()), ready);
+    EXPECT_TRUE(
+        test::ends_with(p.console, "\r100% Ok\r\nReady: Vexa is programed,  2152 bytes used, 63384 bytes free\r\n"));
     EXPECT_EQ(p.sim.stat("ends"), 1);
     if (!verify) {
       EXPECT_TRUE(rises_to_100(percentages(p.console)));
@@ -237,12 +243,10 @@ TEST(Programming, PercentagesOfAThousandByteFileInBlocksOfEight) {
   Programming p = program(file, {"--rate", "57600"}, [](Context& ctx) { ctx.settings.check_write_protect = 0; });
   EXPECT_EQ(p.result, 1);
   expect_programmed(p.sim, image, false);
-  std::vector<int> shown = percentages(p.console);
-  // 125 chunks: 0 after the first (8 * 100 / 1000), then each value once.
-  ASSERT_FALSE(shown.empty());
-  EXPECT_EQ(shown.front(), 0);
-  EXPECT_TRUE(rises_to_100(shown));
-  EXPECT_EQ(shown.size(), 101u);  // 8k * 100 / 1000 for k = 1..125 takes every value
+  // 125 chunks: 8k * 100 / 1000 for k = 1..125 takes every value from 0 to 100 once.
+  std::vector<int> every(101);
+  std::iota(every.begin(), every.end(), 0);
+  EXPECT_EQ(percentages(p.console), every);
 }
 
 TEST(Programming, ConnectionLineNamesAddressAndDevice) {
@@ -257,10 +261,6 @@ TEST(Programming, ConnectionLineNamesAddressAndDevice) {
   EXPECT_EQ(p.console,
             "\r\nconnecting VexaG6 with RS485 address 3 on \"Vexa Programmer (/dev/ttyUSB0)\" with 115200 baud\r\n\r\n"
             "ERROR: not found !\r\n");
-}
-
-bool ends_with(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 TEST(Programming, FailuresBeforeTheTransfer) {
@@ -293,26 +293,22 @@ TEST(Programming, FailuresBeforeTheTransfer) {
   EXPECT_EQ(p.console, "\r\nERROR: cannot open " + p.device + " with 1000 baud !\r\n");
 
   p = program(good, {"--fault", "stop:1", "--rate", "230400"}, [](Context& ctx) { ctx.link.tick_us = 500; });
-  EXPECT_EQ(p.result, 0);
-  EXPECT_TRUE(ends_with(p.console, ".........\r\nERROR: not found !\r\n")) << p.console;
+  expect_failure(p, ".........\r\nERROR: not found !\r\n");
 
   // The wrong module is reported once, without "not found".
   p = program(good, {"--model", "VexaG5", "--rate", "230400"});
-  EXPECT_EQ(p.result, 0);
-  EXPECT_TRUE(ends_with(p.console, "connected Orix VexaG5)\r\n")) << p.console;
+  expect_failure(p, "connected Orix VexaG5)\r\n");
 
   // A flash of exactly the payload's size is one byte short: the highest
   // address must reach the total.
   UploadImage two_k = test::random_image(2048, 0);
   p = program(two_k.upload_file(), {"--rate", "230400", "--flash-kb", "2", "--framed"});
-  EXPECT_EQ(p.result, 0);
-  EXPECT_TRUE(ends_with(p.console, "ERROR: not enough DATA-FLASH Memory !  (2048 bytes are needed)\r\n"));
+  expect_failure(p, "ERROR: not enough DATA-FLASH Memory !  (2048 bytes are needed)\r\n");
   p = program(two_k.upload_file(), {"--rate", "230400", "--flash-kb", "3", "--framed"});
   EXPECT_EQ(p.result, 1);
 
   p = program(good, {"--rate", "230400", "--framed", "--write-protected"});
-  EXPECT_EQ(p.result, 0);
-  EXPECT_TRUE(ends_with(p.console, "ERROR: VexaG6 is write protected !\r\n"));
+  expect_failure(p, "ERROR: VexaG6 is write protected !\r\n");
   EXPECT_EQ(count(p.sim.log, "write D 1048575 1\n"), 2);  // tried with both waits
 }
 
@@ -326,8 +322,7 @@ TEST(Programming, FailuresDuringTheTransfer) {
   // once the line's buffers are full a write times out.
   UploadImage big = test::random_image(32768, 12000);
   p = program(big.upload_file(), {"--rate", "57600", "--fault", "hang:6"});
-  EXPECT_EQ(p.result, 0);
-  EXPECT_TRUE(ends_with(p.console, "\r\nERROR: Timeout (CTS) !\r\n"));
+  expect_failure(p, "\r\nERROR: Timeout (CTS) !\r\n");
 
   // The first write command fails on the module's side.
   // The file is larger than the line's buffers, so the transfer is still
@@ -337,7 +332,7 @@ TEST(Programming, FailuresDuringTheTransfer) {
   const std::string refused = "\r\nERROR: Cannot program DATA-FLASH at filepos ";
   std::size_t at = p.console.rfind(refused);
   ASSERT_NE(at, std::string::npos) << p.console;
-  EXPECT_TRUE(ends_with(p.console, " !\r\n"));
+  EXPECT_TRUE(test::ends_with(p.console, " !\r\n"));
   long position = std::stol(p.console.substr(at + refused.size()));
   EXPECT_EQ(position % 8, 0);  // after a whole chunk
   EXPECT_GT(position, 0);
@@ -345,8 +340,7 @@ TEST(Programming, FailuresDuringTheTransfer) {
 
   // A byte changed on the way is found by the verify.
   p = program(good, {"--rate", "57600", "--fault", "corrupt:7"}, [](Context& ctx) { ctx.settings.verify = true; });
-  EXPECT_EQ(p.result, 0);
-  EXPECT_TRUE(ends_with(p.console, "\r\nERROR during verify\r\n"));
+  expect_failure(p, "\r\nERROR during verify\r\n");
   EXPECT_EQ(p.sim.stat("ends"), 0);  // no end of upload after a failed verify
 
   // A framed chunk that is never acknowledged ends the transfer with the
@@ -355,11 +349,9 @@ TEST(Programming, FailuresDuringTheTransfer) {
   // acknowledged already.
   p = program(good, {"--rate", "230400", "--framed", "--fault", "stop-write:2"},
               [](Context& ctx) { ctx.link.tick_us = 250; });
-  EXPECT_EQ(p.result, 0);
   char shown[8];
   std::snprintf(shown, sizeof shown, "\r%3d%%", static_cast<int>(255 * 100 / good.size()));
-  EXPECT_TRUE(ends_with(p.console, shown + std::string("\r\nERROR: Cannot program DATA-FLASH at filepos 255 !\r\n")))
-      << p.console;
+  expect_failure(p, shown + std::string("\r\nERROR: Cannot program DATA-FLASH at filepos 255 !\r\n"));
 }
 
 TEST(Programming, FileWithoutEndOfUploadIsNotSent) {
@@ -367,11 +359,7 @@ TEST(Programming, FileWithoutEndOfUploadIsNotSent) {
   std::string file = image.upload_file();
   file.back() = 'K';
   Programming p = program(file, {"--rate", "230400", "--framed"});
-  EXPECT_EQ(p.result, 0);
-  std::string found = "found: VexaG6 480x272, color, Duzedadoridido, 1024kB FLASH, 230400 baud\r\n";
-  ASSERT_GE(p.console.size(), found.size());
-  EXPECT_EQ(p.console.substr(p.console.size() - found.size()), found);
-  EXPECT_EQ(p.console.find("program file"), std::string::npos);
+  expect_failure(p, "found: VexaG6 480x272, color, Duzedadoridido, 1024kB FLASH, 230400 baud\r\n");
   EXPECT_EQ(p.sim.stat("writes"), 0);
 }
 

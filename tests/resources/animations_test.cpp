@@ -22,7 +22,7 @@ constexpr Bgr W = rgb(255, 255, 255), R = rgb(255, 0, 0), B = rgb(0, 0, 255);
 constexpr Bgr key = rgb(0xAD, 0xFB, 0x5A);
 const std::string i15(15, ' '), i17(17, ' ');
 
-using Row = std::vector<Bgr>;
+using test::Row;
 
 TEST(Animation, FullFramesAsOneBlock) {
   CapturedContext c;
@@ -65,19 +65,6 @@ TEST(Animation, CompressStoresDifferenceFrames) {
       << c.console();
 }
 
-// Sets a 24-bit image of one row from colours.
-void put_row_image(ImageSet& set, int slot, const std::vector<Row>& rows) {
-  Image& image = set.images[static_cast<std::size_t>(slot)];
-  ASSERT_TRUE(create_image(image, static_cast<int>(rows[0].size()), static_cast<int>(rows.size()), 24));
-  for (std::size_t y = 0; y < rows.size(); ++y)
-    for (std::size_t x = 0; x < rows[y].size(); ++x) {
-      std::uint8_t* p = row_pointer(image, static_cast<int>(y)) + 3 * x;
-      p[0] = rows[y][x].blue;
-      p[1] = rows[y][x].green;
-      p[2] = rows[y][x].red;
-    }
-}
-
 std::vector<Bgr> colours_of(const Image& image, int y) {
   std::vector<Bgr> out;
   for (int x = 0; x < image_width(image); ++x) out.push_back(pixel_colour(image, x, y));
@@ -85,49 +72,35 @@ std::vector<Bgr> colours_of(const Image& image, int y) {
 }
 
 TEST(DifferenceFrames, EachFrameAgainstTheScreenBeforeIt) {
-  ImageSet set;
-  set.first_number = 1;
-  set.count = 4;
-  put_row_image(set, 1, {{R, R, B, B}});
-  put_row_image(set, 2, {{R, B, B, B}});
-  // slot 3 is a gap
-  put_row_image(set, 4, {{R, R, B, B}});
-  ASSERT_TRUE(make_difference_frames(set));
-  EXPECT_EQ(set.transparent, 1);
-  EXPECT_EQ(set.transparent_colour, key);
-  EXPECT_EQ(colours_of(set.images[1], 0), (Row{R, R, B, B}));
-  EXPECT_EQ(colours_of(set.images[2], 0), (Row{key, B, key, key}));
-  // Against the screen frame 2 left (R B B B), not against frame 1.
-  EXPECT_EQ(colours_of(set.images[4], 0), (Row{key, R, key, key}));
+  // Slot 3 is a gap; frame 4 is compared with the screen frame 2 left
+  // (R B B B), not with frame 1.
+  auto set = test::set_of({test::picture({{R, R, B, B}}), test::picture({{R, B, B, B}}), Image{},
+                           test::picture({{R, R, B, B}})});
+  ASSERT_TRUE(make_difference_frames(*set));
+  EXPECT_EQ(set->transparent, 1);
+  EXPECT_EQ(set->transparent_colour, key);
+  EXPECT_EQ(colours_of(set->images[1], 0), (Row{R, R, B, B}));
+  EXPECT_EQ(colours_of(set->images[2], 0), (Row{key, B, key, key}));
+  EXPECT_EQ(colours_of(set->images[4], 0), (Row{key, R, key, key}));
 
   // A set with transparency keeps its colour as key; a transparent pixel
   // leaves the screen as it was.
-  ImageSet clear;
-  clear.first_number = 0;
-  clear.count = 3;
   const Bgr t = rgb(0, 255, 0);
-  clear.transparent = 1;
-  clear.transparent_colour = t;
-  put_row_image(clear, 0, {{R, B}});
-  put_row_image(clear, 1, {{t, R}});
-  put_row_image(clear, 2, {{R, B}});
-  ASSERT_TRUE(make_difference_frames(clear));
-  EXPECT_EQ(clear.transparent_colour, t);
-  EXPECT_EQ(colours_of(clear.images[1], 0), (Row{t, R}));
-  EXPECT_EQ(colours_of(clear.images[2], 0), (Row{t, B}));
+  auto clear = test::set_of({test::picture({{R, B}}), test::picture({{t, R}}), test::picture({{R, B}})}, 0);
+  clear->transparent = 1;
+  clear->transparent_colour = t;
+  ASSERT_TRUE(make_difference_frames(*clear));
+  EXPECT_EQ(clear->transparent_colour, t);
+  EXPECT_EQ(colours_of(clear->images[1], 0), (Row{t, R}));
+  EXPECT_EQ(colours_of(clear->images[2], 0), (Row{t, B}));
 
   // Frames of other sizes are laid from the top-left corner; pixels where
   // no earlier frame has drawn are kept.
-  ImageSet sizes;
-  sizes.first_number = 1;
-  sizes.count = 3;
-  put_row_image(sizes, 1, {{R, B}});
-  put_row_image(sizes, 2, {{R, B, B}, {R, R, R}});
-  put_row_image(sizes, 3, {{R}});
-  ASSERT_TRUE(make_difference_frames(sizes));
-  EXPECT_EQ(colours_of(sizes.images[2], 0), (Row{key, key, B}));
-  EXPECT_EQ(colours_of(sizes.images[2], 1), (Row{R, R, R}));
-  EXPECT_EQ(colours_of(sizes.images[3], 0), (Row{key}));
+  auto sizes = test::set_of({test::picture({{R, B}}), test::picture({{R, B, B}, {R, R, R}}), test::picture({{R}})});
+  ASSERT_TRUE(make_difference_frames(*sizes));
+  EXPECT_EQ(colours_of(sizes->images[2], 0), (Row{key, key, B}));
+  EXPECT_EQ(colours_of(sizes->images[2], 1), (Row{R, R, R}));
+  EXPECT_EQ(colours_of(sizes->images[3], 0), (Row{key}));
 }
 
 TEST(Animation, MessagesAndRefusals) {
@@ -144,16 +117,14 @@ TEST(Animation, MessagesAndRefusals) {
       "ANIMATION 7,<./a1.bmp><./a2.bmp>\n"  // 6: two names make two frames
       "ANIMATION 7,<./a?.bmp>\n"       // 7
       "ANIMATION 8,<./none?.bmp>\n");  // 8
-  const std::string out = c.console();
-  auto has = [&out](int line, const std::string& message) {
-    return out.find("--->LINE " + std::to_string(line) + ": " + message + "\r\n") != std::string::npos;
-  };
-  EXPECT_TRUE(has(2, "an animation is only possible with 2 or more pictures !")) << out;
-  EXPECT_TRUE(has(3, "an animation is only possible with 2 or more pictures !")) << out;
-  EXPECT_TRUE(has(4, "no Animationnumber !")) << out;
-  EXPECT_TRUE(has(5, "Animationnumber 256 is wrong, (allowed: 0..255) !")) << out;
-  EXPECT_TRUE(has(7, "Animationnumber 7 already exists !")) << out;
-  EXPECT_TRUE(has(8, "cannot load Animation <" + c.dir.file("none?.bmp") + "> !")) << out;
+  const std::pair<int, std::string> errors[] = {
+      {2, "an animation is only possible with 2 or more pictures !"},
+      {3, "an animation is only possible with 2 or more pictures !"},
+      {4, "no Animationnumber !"},
+      {5, "Animationnumber 256 is wrong, (allowed: 0..255) !"},
+      {7, "Animationnumber 7 already exists !"},
+      {8, "cannot load Animation <" + c.dir.file("none?.bmp") + "> !"}};
+  for (const auto& [line, message] : errors) EXPECT_TRUE(test::has_error(c, line, message)) << line << c.console();
   EXPECT_EQ(c.errors(), 6);
   EXPECT_EQ(c.ctx->flash.resource_stats[driver::kind_animations].count, 1);
   // Nothing of a failed directive stays in the sets.

@@ -25,21 +25,19 @@ TEST(DummyImages, FontGlyphsGetLinesAndTheSpaceStaysEmpty) {
   set.transparent = 1;
   ASSERT_EQ(make_dummy_images(*c.ctx, set, 'F', 3), 1);
   EXPECT_EQ(set.transparent, 0);
-  const Image& space = set.images[32];
-  ASSERT_EQ(bit_count(space), 1);
-  for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 6; ++x) EXPECT_EQ(ink(space, x, y), 0);
-  // T and B whole rows, P on row 4 from column 9/4 = 2 up to 9 - 2 = 7
-  // (left out); no caption for fonts.
-  const Image& a = set.images[65];
-  ASSERT_EQ(image_width(a), 9);
-  for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 9; ++x) {
-      int expected = y == 0 || y == 7 || (y == 4 && x >= 2 && x < 7) ? 1 : 0;
-      EXPECT_EQ(ink(a, x, y), expected) << x << "," << y;
-    }
-  EXPECT_EQ(colour_entry(a, 0), rgb(255, 255, 255));  // a 1-bit glyph keeps white and black
-  EXPECT_EQ(colour_entry(a, 1), rgb(0, 0, 0));
+  // The space stays empty; others get T and B whole rows, P on row 4 from
+  // column 9/4 = 2 up to 9 - 2 = 7 (left out); no caption for fonts.
+  for (int code : {32, 65}) {
+    const Image& glyph = set.images[static_cast<std::size_t>(code)];
+    ASSERT_EQ(bit_count(glyph), 1);
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < image_width(glyph); ++x) {
+        const bool line = y == 0 || y == 7 || (y == 4 && x >= 2 && x < 7);
+        EXPECT_EQ(ink(glyph, x, y), code == 65 && line ? 1 : 0) << code << ":" << x << "," << y;
+      }
+  }
+  EXPECT_EQ(colour_entry(set.images[65], 0), rgb(255, 255, 255));  // a 1-bit glyph keeps white and black
+  EXPECT_EQ(colour_entry(set.images[65], 1), rgb(0, 0, 0));
   EXPECT_EQ(make_dummy_images(*c.ctx, set, 'X', 3), 0);
 }
 
