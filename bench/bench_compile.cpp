@@ -1,16 +1,14 @@
 // Compile throughput: a generated macro file of 100,000 display command lines
 // in 2,000 macros is compiled by the vexac program; reports lines per second
 // and the program's peak memory.
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "compile_runs.h"
 
 namespace {
 
@@ -41,36 +39,14 @@ int main() {
   std::ofstream(dir / "bench.txt", std::ios::binary) << text;
   const int lines = 4 + macros * (lines_per_macro + 1);
 
-  double best = 1e9, best_cpu = 1e9;
-  long peak_kb = 0;
-  for (int run = 0; run < 5; ++run) {
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      if (::chdir(dir.c_str()) != 0) _exit(127);
-      std::freopen("/dev/null", "w", stdout);
-      std::freopen("/dev/null", "r", stdin);
-      ::execl(VEXAC_PATH, "vexac", "bench.txt", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-      std::fprintf(stderr, "compile failed (status %d)\n", status);
-      return 1;
-    }
-    best = std::min(best, seconds);
-    double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
-    best_cpu = std::min(best_cpu, cpu);
-    peak_kb = std::max(peak_kb, usage.ru_maxrss);
-  }
-  std::uintmax_t upload = std::filesystem::file_size(dir / "bench.DF");
+  vexa::bench::CompileRuns r;
+  const bool ok = vexa::bench::time_compiles(dir, "bench.txt", 5, r);
   std::filesystem::remove_all(dir);
+  if (!ok) return 1;
   std::printf("compile: %d lines in %d macros, best of 5: %.3f s wall (%.2f million lines/s), %.3f s cpu "
               "(%.2f million lines/s), peak memory %.1f MB, upload %ju bytes\n",
-              lines, macros, best, lines / best / 1e6, best_cpu, lines / best_cpu / 1e6, peak_kb / 1024.0, upload);
+              lines, macros, r.wall_seconds, lines / r.wall_seconds / 1e6, r.cpu_seconds, lines / r.cpu_seconds / 1e6,
+              r.peak_mb, r.upload_bytes);
   std::printf("targets: >= 2 million lines/s, < 40 MB\n");
   return 0;
 }

@@ -4,12 +4,9 @@
 // where that pays). Reports wall and cpu time, megapixels per second and the
 // program's peak memory; the best of several runs counts, since the machine
 // is shared.
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -18,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "compile_runs.h"
 #include "resources/image.h"
 
 namespace {
@@ -82,40 +80,15 @@ int main() {
   }
   std::ofstream(dir / "pictures.txt", std::ios::binary) << text;
 
-  double best = 1e9, best_cpu = 1e9;
-  long peak_kb = 0;
-  for (int run = 0; run < runs; ++run) {
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      if (::chdir(dir.c_str()) != 0) _exit(127);
-      if (std::freopen("/dev/null", "w", stdout) == nullptr || std::freopen("/dev/null", "r", stdin) == nullptr)
-        _exit(127);
-      ::execl(VEXAC_PATH, "vexac", "pictures.txt", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-      std::fprintf(stderr, "compile failed (status %d)\n", status);
-      std::filesystem::remove_all(dir);
-      return 1;
-    }
-    best = std::min(best, seconds);
-    double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-                 usage.ru_stime.tv_usec / 1e6;
-    best_cpu = std::min(best_cpu, cpu);
-    peak_kb = std::max(peak_kb, usage.ru_maxrss);
-  }
-  std::uintmax_t upload = std::filesystem::file_size(dir / "pictures.DF");
+  vexa::bench::CompileRuns r;
+  const bool ok = vexa::bench::time_compiles(dir, "pictures.txt", runs, r);
   std::filesystem::remove_all(dir);
+  if (!ok) return 1;
   const double megapixels = pictures * double(width) * height / 1e6;
   std::printf("pictures: %d pictures of %dx%d (%.2f megapixels), best of %d: %.3f s wall (%.1f megapixels/s), "
               "%.3f s cpu (%.1f megapixels/s), peak memory %.1f MB, upload %ju bytes\n",
-              pictures, width, height, megapixels, runs, best, megapixels / best, best_cpu, megapixels / best_cpu,
-              peak_kb / 1024.0, upload);
+              pictures, width, height, megapixels, runs, r.wall_seconds, megapixels / r.wall_seconds, r.cpu_seconds,
+              megapixels / r.cpu_seconds, r.peak_mb, r.upload_bytes);
   std::printf("targets: < 0.5 s, < 64 MB\n");
   return 0;
 }
