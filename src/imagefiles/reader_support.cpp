@@ -81,40 +81,12 @@ bool allocate_large(LargeBuffer& buffer, std::size_t size) {
 
 bool create_bitmap(resources::Image& image, std::int64_t width, std::int64_t height, int bits,
                    int table_entries, std::uint32_t clr_used) {
-  resources::release_image(image);
-  if (width < 1 || height < 1 || width > limits::image_side || height > limits::image_side) return false;
-  if (table_entries < 0 || table_entries > 256) return false;
-  // Sides are at most 65535, so these products stay far inside 64 bits.
-  std::uint64_t stride = ((static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bits) + 31) / 32) * 4;
-  std::uint64_t size_image = stride * static_cast<std::uint64_t>(height);
-  if (size_image > limits::image_bytes) return false;
-  std::uint64_t table_bytes = bits <= 8 ? 4u * static_cast<std::uint64_t>(table_entries) : (bits == 16 ? 12 : 0);
-  try {
-    std::size_t total = dib::header_bytes + table_bytes + size_image;
-    image.dib.reserve(total);
-    advise_large(image.dib.data(), total);
-    image.dib.assign(total, 0);
-  } catch (const std::bad_alloc&) {
+  if (table_entries < 0) {
     resources::release_image(image);
     return false;
   }
-  std::uint8_t* h = image.dib.data();
-  put_u32(h + dib::size, dib::header_bytes);
-  put_u32(h + dib::width, static_cast<std::uint32_t>(width));
-  put_u32(h + dib::height, static_cast<std::uint32_t>(height));
-  put_u16(h + dib::planes, 1);
-  put_u16(h + dib::bit_count, static_cast<std::uint16_t>(bits));
-  put_u32(h + dib::compression, bits == 16 ? 3 : 0);
-  put_u32(h + dib::x_pels, dib::pels_per_metre);
-  put_u32(h + dib::y_pels, dib::pels_per_metre);
-  put_u32(h + dib::clr_used, clr_used);
-  put_u32(h + dib::clr_important, clr_used);
-  // A clr_used that disagrees with table_entries would move the pixel rows.
-  if (!resources::refresh_layout(image) || image.dib_size != image.dib.size()) {
-    resources::release_image(image);
-    return false;
-  }
-  return true;
+  return resources::create_dib(image, width, height, bits, static_cast<std::uint32_t>(table_entries), clr_used,
+                               advise_large);
 }
 
 }  // namespace vexa::imagefiles

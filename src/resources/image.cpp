@@ -177,28 +177,23 @@ bool refresh_layout(Image& image) {
   return true;
 }
 
-bool create_image(Image& image, int width, int height, int bits, const Image* templ) {
-  if (bits == 0 && templ != nullptr) bits = bit_count(*templ);
+bool create_dib(Image& image, std::int64_t width, std::int64_t height, int bits, std::uint32_t table_entries,
+                std::uint32_t clr_used, void (*prepare)(void* block, std::size_t size)) {
   release_image(image);
   if (width < 1 || height < 1 || width > limits::image_side || height > limits::image_side) return false;
-  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24) return false;
-  // A palette image has the template's number of entries, at most 2^bits.
-  std::uint32_t colours = 0;
-  if (bits <= 8) {
-    colours = 1u << bits;
-    if (templ != nullptr && templ->colour_count >= 1 && templ->colour_count < colours)
-      colours = templ->colour_count;
-  }
-
-  std::uint64_t table_bytes = bits <= 8 ? colours * 4ull : (bits == 16 ? 12 : 0);
-  std::uint64_t stride = ((static_cast<std::uint64_t>(width) * bits + 31) / 32) * 4;
-  std::uint64_t size_image = stride * static_cast<std::uint64_t>(height);
+  if (table_entries > 256) return false;
+  // Sides are at most image_side, so these products stay far inside 64 bits.
+  const std::uint64_t stride = ((static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bits) + 31) / 32) * 4;
+  const std::uint64_t size_image = stride * static_cast<std::uint64_t>(height);
   if (size_image > limits::image_bytes) return false;
-  std::uint64_t total = dib::header_bytes + table_bytes + size_image;
+  const std::uint64_t table_bytes = bits <= 8 ? 4ull * table_entries : (bits == 16 ? 12 : 0);
+  const std::size_t total = static_cast<std::size_t>(dib::header_bytes + table_bytes + size_image);
   try {
+    image.dib.reserve(total);
+    if (prepare != nullptr) prepare(image.dib.data(), total);
     image.dib.assign(total, 0);
   } catch (const std::bad_alloc&) {
-    image.dib.clear();
+    release_image(image);
     return false;
   }
   std::uint8_t* h = image.dib.data();
@@ -208,23 +203,35 @@ bool create_image(Image& image, int width, int height, int bits, const Image* te
   put_u16(h + dib::planes, 1);
   put_u16(h + dib::bit_count, static_cast<std::uint16_t>(bits));
   put_u32(h + dib::compression, bits == 16 ? 3 : 0);
-  put_u32(h + dib::size_image, static_cast<std::uint32_t>(size_image));
   put_u32(h + dib::x_pels, dib::pels_per_metre);
   put_u32(h + dib::y_pels, dib::pels_per_metre);
-  if (bits <= 8) {
-    put_u32(h + dib::clr_used, colours);
-    put_u32(h + dib::clr_important, colours);
-  }
-  std::uint8_t* table = h + dib::header_bytes;
-  if (bits == 16) {
-    put_u32(table, 0xF800);
-    put_u32(table + 4, 0x07E0);
-    put_u32(table + 8, 0x001F);
-  }
-  bool ok = refresh_layout(image);
-  if (!ok) {
+  put_u32(h + dib::clr_used, clr_used);
+  put_u32(h + dib::clr_important, clr_used);
+  // A clr_used that disagrees with table_entries would move the pixel rows.
+  if (!refresh_layout(image) || image.dib_size != image.dib.size()) {
     release_image(image);
     return false;
+  }
+  return true;
+}
+
+bool create_image(Image& image, int width, int height, int bits, const Image* templ) {
+  if (bits == 0 && templ != nullptr) bits = bit_count(*templ);
+  release_image(image);
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24) return false;
+  // A palette image has the template's number of entries, at most 2^bits.
+  std::uint32_t colours = 0;
+  if (bits <= 8) {
+    colours = 1u << bits;
+    if (templ != nullptr && templ->colour_count >= 1 && templ->colour_count < colours)
+      colours = templ->colour_count;
+  }
+  if (!create_dib(image, width, height, bits, colours, colours)) return false;
+  if (bits == 16) {
+    std::uint8_t* masks = image.dib.data() + dib::header_bytes;
+    put_u32(masks, 0xF800);
+    put_u32(masks + 4, 0x07E0);
+    put_u32(masks + 8, 0x001F);
   }
   if (bits <= 8) {
     for (std::uint32_t i = 0; i < colours; ++i) {

@@ -133,6 +133,18 @@ std::uint32_t pixel_value(const Image& image, int x, int y);
 // 256 colour-table entries, or pixel rows that would end outside the block.
 bool refresh_layout(Image& image);
 
+// Replaces the block by a zero-filled one of a bottom-up bitmap: the 40-byte
+// header (one plane, compression 3 for 16 bits, 2500 pixels per metre,
+// biClrUsed and biClrImportant = clr_used), table_entries colour-table
+// entries up to 8 bits or three zero mask words for 16 bits, then the pixel
+// rows; the derived fields are refreshed. prepare, when given, sees the
+// reserved block before it is filled (the readers ask for huge pages there).
+// Returns false, the image empty, when a side is outside 1..image_side, the
+// rows exceed image_bytes, table_entries is above 256, clr_used disagrees
+// with the table, or memory runs out.
+bool create_dib(Image& image, std::int64_t width, std::int64_t height, int bits, std::uint32_t table_entries,
+                std::uint32_t clr_used, void (*prepare)(void* block, std::size_t size) = nullptr);
+
 // Builds a zero-filled bitmap (the old block is released). Depth 0 with a
 // template takes the template's depth; the colour table comes from the
 // template, or is white/black for 1 bit and the default palette for 4 and 8
