@@ -25,17 +25,23 @@ const Image* last_image(const ImageSet& set) {
   return nullptr;
 }
 
-// "size: ..." from the block's header: largest width and height, stored depth.
-void report_size(Context& ctx, const char* indent, const BitmapBlock& block) {
+// The common end of PICTURE and BUTTON: encodes the prepared set, writes the
+// "size: ..." line (largest width and height, stored depth, bytes), swaps a
+// too big resource for placeholders and stores it.
+int encode_and_store(Context& ctx, ImageSet& set, const NumberRule& rule, int number, int page, char letter,
+                     const char* indent, const char* big_line) {
+  BitmapBlock block;
+  if (!encode_bitmap(set, block, ctx.settings.rle_mode, ctx.settings.dithering)) {
+    driver::report_error(ctx, cannot_convert);
+    return 0;
+  }
   const std::uint8_t* h = block.block.data();
   report_info(ctx, indent,
               vexa::format("size: %dx%d dots, colordepth: %d-bit, %d bytes\r\n", get_u16(h + 18), get_u16(h + 20),
                            h[10], static_cast<int>(block.block_size))
                   .c_str());
-}
-
-int store_block(Context& ctx, int kind, int page, int number, const BitmapBlock& block) {
-  return store_resource(ctx, kind, page, number, block.block.data(), block.block_size);
+  if (!replace_big_resource(ctx, set, block, letter, number, big_line, cannot_convert)) return 0;
+  return store_resource(ctx, rule.kind, page, number, block.block.data(), block.block_size);
 }
 
 }  // namespace
@@ -63,16 +69,8 @@ int compile_picture(Context& ctx) {
     if (prepared < 0) driver::report_error(ctx, cannot_convert);
     return 0;
   }
-  BitmapBlock block;
-  if (!encode_bitmap(set, block, ctx.settings.rle_mode, ctx.settings.dithering)) {
-    driver::report_error(ctx, cannot_convert);
-    return 0;
-  }
-  report_size(ctx, "               ", block);
-  if (!replace_big_resource(ctx, set, block, 'P', number,
-                            "Picture > %dkB, replace with a small dummy image, %d bytes\r\n", cannot_convert))
-    return 0;
-  return store_block(ctx, driver::kind_pictures, page, number, block);
+  return encode_and_store(ctx, set, picture_rule, number, page, 'P', "               ",
+                          "Picture > %dkB, replace with a small dummy image, %d bytes\r\n");
 }
 
 // button -> BUTTON number [ '[' page ']' ] '<' released '>' [ '<' pressed '>' ]
@@ -101,16 +99,8 @@ int compile_button(Context& ctx) {
     driver::report_error(ctx, cannot_convert);
     return 0;
   }
-  BitmapBlock block;
-  if (!encode_bitmap(set, block, s.rle_mode, s.dithering)) {
-    driver::report_error(ctx, cannot_convert);
-    return 0;
-  }
-  report_size(ctx, "              ", block);
-  if (!replace_big_resource(ctx, set, block, 'B', number,
-                            "Button > %dkB, replace with small dummy images, %d bytes\r\n", cannot_convert))
-    return 0;
-  return store_block(ctx, driver::kind_buttons, page, number, block);
+  return encode_and_store(ctx, set, button_rule, number, page, 'B', "              ",
+                          "Button > %dkB, replace with small dummy images, %d bytes\r\n");
 }
 
 }  // namespace vexa::resources
