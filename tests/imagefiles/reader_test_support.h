@@ -204,4 +204,15 @@ inline void expect_consistent(const resources::ImageSet& set, const std::string&
   EXPECT_EQ(copy.dib.size(), size) << label;
 }
 
+// A damaged file either loads into a consistent image or leaves the set
+// empty; never half of each. Returns whether it loaded.
+inline bool check_damaged_read(int result, const resources::ImageSet& set, const std::string& label) {
+  if (result != 1) {
+    EXPECT_TRUE(resources::is_empty(set.images[1])) << label;
+    return false;
+  }
+  expect_consistent(set, label);
+  return true;
+}
+
 }  // namespace vexa::test
