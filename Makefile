@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build deps test-deps run test test-plain test-sanitize bench clean
+.PHONY: all build deps test-deps run test test-plain test-sanitize bench coverage clean
 
 all: build
 
@@ -38,5 +38,16 @@ bench:
 	@cmake --build build-bench -j $(JOBS)
 	@bench/run build-bench
 
+# Line and branch coverage of src/ and tools/ over the whole suite (gcov
+# needs the real source paths, so a compiler cache is kept out of this build).
+coverage:
+	@scripts/install-deps coverage
+	@cmake -S . -B build-coverage -DCMAKE_BUILD_TYPE=Debug -DVEXA_COVERAGE=ON $(CMAKE_FLAGS) >/dev/null
+	@CCACHE_DISABLE=1 cmake --build build-coverage -j $(JOBS)
+	@find build-coverage -name '*.gcda' -delete
+	@cd build-coverage && (ctest -j $(JOBS) >/dev/null || ctest --rerun-failed --output-on-failure)
+	@gcovr --root . --object-directory build-coverage --filter 'src/' --filter 'tools/' \
+	  --txt build-coverage/coverage.txt --print-summary 2>/dev/null | grep -E '^(lines|branches):'
+
 clean:
-	rm -rf build build-sanitize build-bench
+	rm -rf build build-sanitize build-bench build-coverage

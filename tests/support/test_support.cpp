@@ -102,14 +102,14 @@ std::string CapturedContext::console() {
 }
 
 ProcessResult run_process(const std::vector<std::string>& argv, const std::string& directory,
-                          const std::vector<std::string>& extra_env) {
+                          const std::vector<std::string>& extra_env, const std::string& stdin_path) {
   ProcessResult result;
   int out_pipe[2], err_pipe[2];
   if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) return result;
   pid_t pid = ::fork();
   if (pid == 0) {
     if (!directory.empty() && ::chdir(directory.c_str()) != 0) _exit(127);
-    int null_in = ::open("/dev/null", O_RDONLY);
+    int null_in = ::open(stdin_path.empty() ? "/dev/null" : stdin_path.c_str(), O_RDONLY);
     ::dup2(null_in, 0);
     ::dup2(out_pipe[1], 1);
     ::dup2(err_pipe[1], 2);
@@ -148,10 +148,10 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::strin
 }
 
 ProcessResult run_vexac(const std::vector<std::string>& args, const std::string& directory,
-                        const std::vector<std::string>& extra_env) {
+                        const std::vector<std::string>& extra_env, const std::string& stdin_path) {
   std::vector<std::string> argv = {VEXAC_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
-  return run_process(argv, directory, extra_env);
+  return run_process(argv, directory, extra_env, stdin_path);
 }
 
 }  // namespace vexa::test

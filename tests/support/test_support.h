@@ -59,11 +59,12 @@ struct ProcessResult {
   std::string err;  // standard error
 };
 
-// Runs a program with arguments in a working directory; stdin is empty.
+// Runs a program with arguments in a working directory; standard input is the
+// file stdin_path, or empty.
 ProcessResult run_process(const std::vector<std::string>& argv, const std::string& directory,
-                          const std::vector<std::string>& extra_env = {});
+                          const std::vector<std::string>& extra_env = {}, const std::string& stdin_path = {});
 // Runs build/vexac.
 ProcessResult run_vexac(const std::vector<std::string>& args, const std::string& directory,
-                        const std::vector<std::string>& extra_env = {});
+                        const std::vector<std::string>& extra_env = {}, const std::string& stdin_path = {});
 
 }  // namespace vexa::test
