@@ -1,14 +1,20 @@
 #include "driver/paths.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <fnmatch.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
 
 #include <algorithm>
 #include <cstdio>
 #include <strings.h>
 
+#include "driver/format.h"
 #include "driver/limits.h"
 
 namespace vexa::driver {
@@ -162,15 +168,91 @@ std::vector<std::string> find_matches(const std::string& pattern, int max) {
   return found;
 }
 
+namespace {
+
+// The file a name finally stands for: symbolic links on the last component
+// are followed (at most 40 of them, as the kernel does), so that a link stays
+// a link and the file it points at is what gets replaced.
+std::string link_target(const std::string& path) {
+  std::string current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    std::string target(4096, '\0');
+    ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return current;
+    target.resize(static_cast<std::size_t>(n));
+    current = target[0] == '/' ? target : directory_of(current) + target;
+  }
+  return current;
+}
+
+bool write_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// A device, a FIFO or a socket named as output is written into as it is: it
+// cannot be replaced by a file, and must not be. A FIFO nobody reads fails at
+// once instead of blocking the run.
+bool write_into(const std::string& path, std::string_view bytes) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  bool ok = write_all(fd, bytes);
+  return ::close(fd) == 0 && ok;
+}
+
+// Temporary files are named ".vx<hash of the target's name>.<process id>":
+// short, so that a target name near the file system's limit still has room,
+// and telling which output and which run they belong to, so that the next
+// run writing the same output can remove what a killed run left behind.
+std::string temporary_prefix(const std::string& target_name) {
+  std::uint32_t hash = 2166136261u;
+  for (unsigned char c : target_name) hash = (hash ^ c) * 16777619u;
+  return format(".vx%08x.", hash);
+}
+
+void remove_stale_temporaries(const std::string& folder, const std::string& prefix) {
+  for (const std::string& name : directory_names(folder)) {
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    std::string digits = name.substr(prefix.size());
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    pid_t owner = static_cast<pid_t>(std::stol(digits));
+    if (owner != ::getpid() && ::kill(owner, 0) != 0 && errno == ESRCH) ::unlink((folder + name).c_str());
+  }
+}
+
+}  // namespace
+
+std::string temporary_name(const std::string& target, int process) {
+  return directory_of(target) + temporary_prefix(file_name_of(target)) + std::to_string(process);
+}
+
 bool write_file_atomically(const std::string& path, std::string_view bytes) {
-  std::string temporary = path + ".tmp-vexac";
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (file == nullptr) return false;
-  std::setvbuf(file, nullptr, _IONBF, 0);  // the bytes are in memory already: no second copy
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  ok = std::fclose(file) == 0 && ok;
-  if (ok) ok = std::rename(temporary.c_str(), path.c_str()) == 0;
-  if (!ok) std::remove(temporary.c_str());
+  const std::string target = link_target(path);
+  struct stat st;
+  const bool exists = ::stat(target.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) return false;
+  if (exists && !S_ISREG(st.st_mode)) return write_into(target, bytes);
+
+  const std::string folder = directory_of(target);
+  remove_stale_temporaries(folder, temporary_prefix(file_name_of(target)));
+  const std::string temporary = temporary_name(target, ::getpid());
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return false;
+  // A file that is replaced keeps its permissions; a new one gets the
+  // process's default ones, as any newly created file.
+  if (exists) ::fchmod(fd, st.st_mode & 07777);
+  bool ok = write_all(fd, bytes);
+  ok = ::close(fd) == 0 && ok;
+  if (ok) ok = std::rename(temporary.c_str(), target.c_str()) == 0;
+  if (!ok) ::unlink(temporary.c_str());
   return ok;
 }
 

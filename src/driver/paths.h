@@ -35,8 +35,14 @@ bool read_whole_file(const std::string& path, std::string& bytes);
 std::vector<std::string> find_matches(const std::string& pattern, int max);
 // Writes a whole file under a temporary name beside it and renames it into
 // place, so that a failed or interrupted run never leaves a half-written file
-// (an older file of that name stays as it was). False when it cannot be written.
+// (an older file of that name stays as it was). A symbolic link is followed
+// and stays a link; a device or FIFO is written into directly. False when it
+// cannot be written.
 bool write_file_atomically(const std::string& path, std::string_view bytes);
+// The name under which process writes target before renaming it into place:
+// in target's folder, short, and the same for every write of that target by
+// that process.
+std::string temporary_name(const std::string& target, int process);
 // The directory of the running program, ending in '/'.
 std::string executable_directory();
 

@@ -6,6 +6,8 @@
 #include <array>
 #include <string>
 
+#include "driver/limits.h"
+
 namespace vexa::driver {
 
 struct Settings {
@@ -57,6 +59,10 @@ struct Settings {
   // Start and end angle of the last instrument built from images: a value of
   // INSTRUMENTPARAM outside -180..180 leaves these in force.
   std::array<int, 2> instrument_angles = {0, 0};
+
+  // Bounds of the run's work: a fuzz run lowers them so that one input costs
+  // milliseconds, where a user never comes near them.
+  long long max_source_lines = limits::source_lines;
 
   // EXPORTMACRO
   int export_mode = 0;

@@ -1,5 +1,6 @@
 #include "driver/source.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -77,6 +78,13 @@ void wildcard_search(Context& ctx, const std::string& pattern) {
   list.names = std::move(found);
 }
 
+// Reports that the run's line budget is spent and ends the reading.
+void too_many_lines(Context& ctx, const std::string& name) {
+  report_error(ctx, format("Cannot Open File <%s> ! (more than %lld source lines in all)", name.c_str(),
+                           ctx.settings.max_source_lines));
+  close_all_sources(ctx);
+}
+
 }  // namespace
 
 void to_separator(Source& s) {
@@ -102,6 +110,13 @@ int open_source(Context& ctx, const std::string& raw_name, int repeat) {
     report_error(ctx, format("Cannot Open File <%s> !", name.c_str()));
     return 0;
   }
+  // Checked before the first line is read, so that a huge repeat count ends
+  // at once; reading stops there, as every further pass would fail alike.
+  const long long lines = std::count(level.content.begin(), level.content.end(), '\n') + 1;
+  if (lines > (ctx.settings.max_source_lines - src.lines_read) / std::max(repeat, 1)) {
+    too_many_lines(ctx, name);
+    return 0;
+  }
   ++src.current;
   src.levels[static_cast<std::size_t>(src.current)] = std::move(level);
   report_text(ctx.out, format("Open File <%s>\r\n", name.c_str()), to_all);
@@ -114,6 +129,11 @@ int read_source_line(Context& ctx) {
   SourceLevel& level = current_level(ctx);
   const std::string& text = level.content;
   if (level.offset >= text.size()) return 0;
+  if (src.lines_read >= ctx.settings.max_source_lines) {
+    too_many_lines(ctx, level.name);
+    return 0;
+  }
+  ++src.lines_read;
   std::size_t limit = std::min(text.size(), level.offset + limits::line_length);
   const void* feed = std::memchr(text.data() + level.offset, '\n', limit - level.offset);
   // The line feed belongs to the line; a longer line goes on as the next one.

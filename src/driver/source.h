@@ -43,6 +43,7 @@ struct Source {
   std::string word;            // the identifier a directive line starts with
   std::string shown_line;      // the line as read, when a comment was cut off
   FileList file_list;
+  long long lines_read = 0;  // by the whole run, every pass counted
   // While the number of a macro or resource header is parsed, '[' ends
   // expressions and byte lists (a page number follows).
   bool header_mode = false;

@@ -448,10 +448,134 @@ bool convert_to_palette(Image& image, int bits, int palette_mode, const Image* t
 
 // --- counting and analysing -------------------------------------------------
 
+namespace {
+
+// Palette pictures are counted by index: a byte value met before brings no
+// new pixel, and a row equal to the one before brings nothing at all, so a
+// picture near the size limit costs one pass over its bytes with a table
+// lookup each, and the pass ends once every index has been met. The order of
+// first appearance is the one of the pixel-by-pixel count.
+int count_palette_colours(const Image& image, std::array<Bgr, 256>& table) {
+  const int bits = bit_count(image), width = image_width(image), height = image_height(image);
+  const RowReader reader(image);  // its palette reads entries beyond the table as black
+  std::array<bool, 256> index_met{}, byte_met{};
+  ColourHash colours;
+  int count = 0, indices = 0;
+  auto meet = [&](int index) {
+    if (index_met[static_cast<std::size_t>(index)]) return;
+    index_met[static_cast<std::size_t>(index)] = true;
+    ++indices;
+    const Bgr c = reader.palette[static_cast<std::size_t>(index)];
+    if (colours.insert(colour_key(c), count)) table[static_cast<std::size_t>(count++)] = c;
+  };
+  const std::size_t whole_bytes = bits == 8 ? static_cast<std::size_t>(width) : static_cast<std::size_t>(width) / 2;
+  const bool half_byte = bits == 4 && (width & 1) != 0;
+  const std::uint8_t* previous = nullptr;
+  for (int r = 0; r < height && indices < (1 << bits); ++r) {
+    const std::uint8_t* row = stored_row(image, r);
+    if (previous != nullptr && std::memcmp(previous, row, whole_bytes + (half_byte ? 1 : 0)) == 0) continue;
+    previous = row;
+    for (std::size_t i = 0; i < whole_bytes; ++i) {
+      const std::uint8_t b = row[i];
+      if (byte_met[b]) continue;
+      byte_met[b] = true;
+      if (bits == 8) {
+        meet(b);
+      } else {
+        meet(b >> 4);
+        meet(b & 0x0F);
+      }
+    }
+    if (half_byte) meet(row[whole_bytes] >> 4);
+  }
+  return count;
+}
+
+// Gives a palette picture the table entries[0..count) in place of its own,
+// with the header a new picture of its size gets, so that the bytes are the
+// ones a freshly built picture would have. False, before anything changes,
+// for a header this program does not build itself.
+bool shorten_colour_table(Image& image, const std::array<Bgr, 256>& entries, int count) {
+  const int bits = bit_count(image);
+  if (header_field(image, dib::size) != dib::header_bytes || image_height(image) < 1) return false;
+  auto table = image.dib.begin() + dib::header_bytes;
+  const auto have = static_cast<std::ptrdiff_t>(image.colour_count), want = static_cast<std::ptrdiff_t>(count);
+  if (have > want)
+    image.dib.erase(table + 4 * want, table + 4 * have);
+  else
+    image.dib.insert(table + 4 * have, static_cast<std::size_t>(4 * (want - have)), std::uint8_t{0});
+  const std::uint32_t used = count < (1 << bits) ? static_cast<std::uint32_t>(count) : 0;
+  set_header_field(image, dib::compression, 0);
+  set_header_field(image, dib::size_image, 0);
+  set_header_field(image, dib::x_pels, dib::pels_per_metre);
+  set_header_field(image, dib::y_pels, dib::pels_per_metre);
+  set_header_field(image, dib::clr_used, used);
+  set_header_field(image, dib::clr_important, used);
+  if (!refresh_layout(image)) return false;
+  for (int i = 0; i < count; ++i) set_colour_entry(image, i, entries[static_cast<std::size_t>(i)]);
+  return true;
+}
+
+// Maps the indices of a palette picture's rows through map into rows of
+// another depth (To below From), or in place (To equal to From). Rows of a
+// new target are zero-filled, so bits are only ever set.
+template <int From, int To>
+void remap_rows(const Image& source, Image& target, const std::array<std::uint8_t, 256>& map) {
+  const int width = image_width(source), height = image_height(source);
+  std::array<std::uint8_t, 256> pair{};  // a 4-bit byte: both pixels mapped at once
+  if constexpr (From == 4 && To == 4)
+    for (int b = 0; b < 256; ++b) pair[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(map[static_cast<std::size_t>(b >> 4)] << 4 | map[static_cast<std::size_t>(b & 15)]);
+  for (int r = 0; r < height; ++r) {
+    const std::uint8_t* in = stored_row(source, r);
+    std::uint8_t* out = stored_row(target, r);
+    if constexpr (From == To) {
+      int bytes = From == 8 ? width : width / 2;
+      for (int i = 0; i < bytes; ++i) out[i] = From == 8 ? map[in[i]] : pair[in[i]];
+      if (From == 4 && (width & 1) != 0) {
+        out[bytes] = static_cast<std::uint8_t>(map[in[bytes] >> 4] << 4);
+        ++bytes;
+      }
+      std::memset(out + bytes, 0, target.row_stride - static_cast<std::uint32_t>(bytes));
+    } else {
+      // Whole output bytes from groups of input bytes, then the last pixels
+      // one by one.
+      int x = 0;
+      if constexpr (From == 4 && To == 1) {
+        std::array<std::uint8_t, 256> two{};  // a 4-bit byte as two 1-bit pixels
+        for (int b = 0; b < 256; ++b)
+          two[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>((map[static_cast<std::size_t>(b >> 4)] & 1) << 1 | (map[static_cast<std::size_t>(b & 15)] & 1));
+        for (; x + 8 <= width; x += 8) {
+          const std::uint8_t* q = in + x / 2;
+          out[x / 8] = static_cast<std::uint8_t>(two[q[0]] << 6 | two[q[1]] << 4 | two[q[2]] << 2 | two[q[3]]);
+        }
+      } else if constexpr (From == 8 && To == 4) {
+        for (; x + 2 <= width; x += 2) out[x / 2] = static_cast<std::uint8_t>(map[in[x]] << 4 | map[in[x + 1]]);
+      } else if constexpr (From == 8 && To == 1) {
+        for (; x + 8 <= width; x += 8) {
+          unsigned byte = 0;
+          for (int j = 0; j < 8; ++j) byte = byte << 1 | (map[in[x + j]] & 1u);
+          out[x / 8] = static_cast<std::uint8_t>(byte);
+        }
+      }
+      for (; x < width; ++x) {
+        const unsigned v = From == 8 ? in[x] : (x & 1) != 0 ? in[x >> 1] & 0x0Fu : static_cast<unsigned>(in[x >> 1] >> 4);
+        const unsigned k = map[v];
+        if constexpr (To == 4)
+          out[x >> 1] = static_cast<std::uint8_t>(out[x >> 1] | ((x & 1) != 0 ? k : k << 4));
+        else
+          out[x >> 3] = static_cast<std::uint8_t>(out[x >> 3] | (k & 1) << (7 - (x & 7)));
+      }
+    }
+  }
+}
+
+}  // namespace
+
 int count_colours(const Image& image, std::array<Bgr, 256>& table, bool stop_early) {
   if (is_empty(image)) return 0;
   int bits = bit_count(image);
   if (bits == 1) return static_cast<int>(image.colour_count);
+  if (bits == 4 || bits == 8) return count_palette_colours(image, table);
   int width = image_width(image);
   int height = image_height(image);
   try {
@@ -528,32 +652,54 @@ int analyse_colours(driver::Output& out, Image& image, int report_depth, bool tr
       if (taken.insert(colour_key(e), n)) entries[static_cast<std::size_t>(n++)] = e;
     }
 
-    Image result;
-    if (!create_palette_image(result, width, height, depth, c)) return old_count;
-    for (int i = 0; i < c; ++i) set_colour_entry(result, i, entries[static_cast<std::size_t>(i)]);
-
-    RowReader reader(image);
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width) * 3);
-    for (int r = 0; r < height; ++r) {
-      const std::uint8_t* p = reader.read(r, buffer.data());
-      std::uint8_t* o = stored_row(result, r);
-      std::uint32_t last = 0xFFFFFFFFu;
-      int k = 0;
-      for (int x = 0; x < width; ++x, p += 3) {
-        std::uint32_t key = bgr_key(p);
-        if (key != last) {
-          last = key;
-          k = taken.find(key);
-        }
-        if (depth == 8)
-          o[x] = static_cast<std::uint8_t>(k);
-        else if (depth == 4)
-          o[x >> 1] = static_cast<std::uint8_t>(o[x >> 1] | ((x & 1) ? k : k << 4));
-        else if (k != 0)
-          o[x >> 3] = static_cast<std::uint8_t>(o[x >> 3] | (0x80 >> (x & 7)));
+    if (bits <= 8) {
+      // Indices map to indices: one lookup a pixel, and at the same depth
+      // the picture is rewritten in place, never copied.
+      std::array<std::uint8_t, 256> map{};
+      const RowReader reader(image);
+      for (int i = 0; i < 256; ++i)
+        map[static_cast<std::size_t>(i)] =
+            static_cast<std::uint8_t>(std::max(0, taken.find(colour_key(reader.palette[static_cast<std::size_t>(i)]))));
+      if (depth == bits) {
+        if (!shorten_colour_table(image, entries, c)) return old_count;
+        if (bits == 8) remap_rows<8, 8>(image, image, map);
+        if (bits == 4) remap_rows<4, 4>(image, image, map);
+      } else {
+        Image result;
+        if (!create_palette_image(result, width, height, depth, c)) return old_count;
+        for (int i = 0; i < c; ++i) set_colour_entry(result, i, entries[static_cast<std::size_t>(i)]);
+        if (bits == 8 && depth == 4) remap_rows<8, 4>(image, result, map);
+        if (bits == 8 && depth == 1) remap_rows<8, 1>(image, result, map);
+        if (bits == 4 && depth == 1) remap_rows<4, 1>(image, result, map);
+        image = std::move(result);
       }
+    } else {
+      Image result;
+      if (!create_palette_image(result, width, height, depth, c)) return old_count;
+      for (int i = 0; i < c; ++i) set_colour_entry(result, i, entries[static_cast<std::size_t>(i)]);
+      RowReader reader(image);
+      std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width) * 3);
+      for (int r = 0; r < height; ++r) {
+        const std::uint8_t* p = reader.read(r, buffer.data());
+        std::uint8_t* o = stored_row(result, r);
+        std::uint32_t last = 0xFFFFFFFFu;
+        int k = 0;
+        for (int x = 0; x < width; ++x, p += 3) {
+          std::uint32_t key = bgr_key(p);
+          if (key != last) {
+            last = key;
+            k = taken.find(key);
+          }
+          if (depth == 8)
+            o[x] = static_cast<std::uint8_t>(k);
+          else if (depth == 4)
+            o[x >> 1] = static_cast<std::uint8_t>(o[x >> 1] | ((x & 1) ? k : k << 4));
+          else if (k != 0)
+            o[x >> 3] = static_cast<std::uint8_t>(o[x >> 3] | (0x80 >> (x & 7)));
+        }
+      }
+      image = std::move(result);
     }
-    image = std::move(result);
   } catch (const std::bad_alloc&) {
     return old_count;
   }
