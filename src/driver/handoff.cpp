@@ -92,12 +92,6 @@ int find_usb_port(std::string& name, std::string& device) {
   return found;
 }
 
-void wait_for_return(Output& out) {
-  if (out.window_fd >= 0) return;
-  report_text(out, "<RETURN>\n", to_console);
-  read_console_line(out);
-}
-
 }  // namespace
 
 std::string compiler_directory() {
@@ -177,7 +171,6 @@ bool hand_off(Context& ctx) {
       start_simulator(program, upload_path);  // whether it ran makes no difference to the run
     } else {
       report_text(out, format("ERROR: cannot open %s\r\n", s.simulator.c_str()), to_all);
-      wait_for_return(out);
       failed = true;
     }
   } else if (s.model >= 0 && s.model < static_cast<int>(link::models.size())) {

@@ -49,7 +49,7 @@ inline constexpr int code_tables = 256;
 inline constexpr std::uint64_t image_bytes = 256u * 1024u * 1024u;
 inline constexpr std::int64_t image_side = 65535;
 
-// Console line reads ("Filename: ", "<RETURN>")
+// Console line reads (the "Filename: " prompt)
 inline constexpr std::size_t console_line = 255;
 
 }  // namespace vexa::limits

@@ -40,22 +40,27 @@ const char* const usage =
     "  -m<fd>      front-end descriptor: every text is also written there as\n"
     "              12-byte message records\n"
     "  -o          also write the object file (.DFO)\n"
-    "  --help      this text\n"
+    "  -h, -?, --help\n"
+    "              this text (wherever it stands)\n"
     "  --version   the version\n"
     "  --dump-image FILE [BASE]\n"
     "              load an image file as the compiler reads it, write every\n"
     "              image as BASE_nnn.bmp and list the images\n"
     "\n"
-    "exit code: 1 when errors were found in the macro file, otherwise 0.\n"
+    "exit codes: 0 the run did what was asked; 1 errors were found in the macro\n"
+    "file; 2 the run could not do what was asked (no macro file name, a macro\n"
+    "file that cannot be opened, an unknown option, a programming run or a\n"
+    "hand-off that failed).\n"
     "environment: VEXA_COM<n> (device of COM port n), VEXA_RANDOM_SEED (fixed\n"
     "seed of RANDOM), NO_COLOR (no colours on the console).\n";
 
-void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+// Exit codes. Scripts tell a run that did what was asked from one whose
+// macro file has errors, and both from one that could not run at all.
+constexpr int exit_done = 0;
+constexpr int exit_errors = 1;
+constexpr int exit_failed = 2;
 
-void wait_for_return(Context& ctx) {
-  report_text(ctx.out, "<RETURN>\n", to_console);
-  read_console_line(ctx.out);
-}
+void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 void seed_random(Context& ctx) {
   const char* seed = std::getenv("VEXA_RANDOM_SEED");
@@ -125,10 +130,7 @@ void hand_over(Context& ctx) {
   hand_off(ctx);
   if (!com_port_set(ctx.settings)) return;
   if (ctx.out.window_fd >= 0) sleep_ms(200);
-  if (!link::program_module(ctx)) {
-    ctx.settings.handoff_failed = true;
-    if (ctx.out.window_fd < 0) wait_for_return(ctx);
-  }
+  if (!link::program_module(ctx)) ctx.settings.handoff_failed = true;
 }
 
 // The outcome for a front-end; nothing of it goes to the console or the log.
@@ -149,7 +151,8 @@ int finish(Context& ctx) {
     report_text(out, "E R R O R", to_window);
   }
   close_all_sources(ctx);
-  return out.error_count != 0 ? 1 : 0;
+  if (out.error_count != 0) return exit_errors;
+  return ctx.settings.handoff_failed ? exit_failed : exit_done;
 }
 
 }  // namespace
@@ -167,7 +170,7 @@ int run(Context& ctx, const std::vector<std::string>& args) {
     s.macro_file = to_slashes(read_console_line(out));
     if (s.macro_file.empty()) {
       report_error_text(out, "error: no File!", to_console | to_window);
-      return 0;
+      return exit_failed;
     }
   }
 
@@ -179,9 +182,13 @@ int run(Context& ctx, const std::vector<std::string>& args) {
     if (std::tolower(static_cast<unsigned char>(char_at_or_zero(base, dot + 1))) == 'd' &&
         std::tolower(static_cast<unsigned char>(char_at_or_zero(base, dot + 2))) == 'f') {
       s.upload_file = s.macro_file;
-      if (com_port_set(s)) link::program_module(ctx);
-      close_all_sources(ctx);
-      return 0;
+      if (!com_port_set(s)) {
+        report_text(out, format("warning: %s is not programmed: no port given; name one with -c<n> (its\r\n"
+                                "device set by VEXA_COM<n>) or -c/dev/ttyUSB0\r\n",
+                                s.upload_file.c_str()), to_console);
+        return exit_failed;
+      }
+      return link::program_module(ctx) ? exit_done : exit_failed;
     }
     base.resize(dot);
   }
@@ -203,7 +210,7 @@ int run(Context& ctx, const std::vector<std::string>& args) {
       std::fclose(out.log);
       out.log = nullptr;
     }
-    return 0;
+    return exit_failed;
   }
   while (ctx.source.current >= 0) {
     if (read_source_line(ctx))
@@ -224,7 +231,6 @@ int run(Context& ctx, const std::vector<std::string>& args) {
   if (out.error_count != 0) {
     report_text(out, format("\r\n---> found %d Errors !\r\n", out.error_count), to_all);
     report_text(out, format("---> see File <%s>\r\n", s.log_file.c_str()), to_console);
-    if (out.window_fd < 0) wait_for_return(ctx);
   }
   return finish(ctx);
 }
@@ -234,16 +240,25 @@ int run_program(int argc, char** argv) {
   // it fail quietly instead.
   std::signal(SIGPIPE, SIG_IGN);
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
-    std::fputs(usage, stdout);
-    return 0;
+  // A tool named first takes the rest of the command line as its own.
+  if (!args.empty() && args[0] == "--dump-image")
+    return imagefiles::dump_image_command(std::vector<std::string>(args.begin() + 1, args.end()));
+  for (const std::string& arg : args)
+    if (arg == "--help" || arg == "-h" || arg == "-H" || arg == "-?") {
+      std::fputs(usage, stdout);
+      return exit_done;
+    }
+  for (const std::string& arg : args) {
+    if (arg == "--version") {
+      std::printf("vexac %s\n", VEXAC_VERSION);
+      return exit_done;
+    }
+    if (arg.rfind("--", 0) == 0) {
+      std::fprintf(stderr, "vexac: unknown option %s\n%s(vexac --help lists the options)\n", arg.c_str(),
+                   std::string(usage, std::strchr(usage, '\n') + 1).c_str());
+      return exit_failed;
+    }
   }
-  if (!args.empty() && args[0] == "--version") {
-    std::printf("vexac %s\n", VEXAC_VERSION);
-    return 0;
-  }
-  if (argc > 1 && std::strcmp(argv[1], "--dump-image") == 0)
-    return imagefiles::dump_image_command(std::vector<std::string>(argv + 2, argv + argc));
   auto ctx = std::make_unique<Context>();
   ctx->out.interactive = ::isatty(1);
   ctx->out.ansi_colour = ctx->out.interactive && std::getenv("NO_COLOR") == nullptr;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -107,22 +108,55 @@ UploadHeader parse_header(const std::string& head) {
 }
 
 // The percentage display of the transfer and the read-back: the console
-// shows the number, the front-end a dot per step.
+// shows the number, the front-end a dot per step. On a terminal the line
+// also shows the rate and the time left, rewritten in place, and the last
+// one the bytes, seconds and bytes per second of the whole phase; a file or
+// pipe gets the bare percentages, the same on every run.
 struct Progress {
   long shown = -1;
-  void update(driver::Output& out, long done, long total) {
-    long percent = total > 0 ? static_cast<long>(static_cast<long long>(done) * 100 / total) : 100;
-    if (percent == shown) return;
+  long done = 0;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point last_line = start;
+
+  double seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+
+  void update(driver::Output& out, long bytes, long total) {
+    done = bytes;
+    long percent = total > 0 ? static_cast<long>(static_cast<long long>(bytes) * 100 / total) : 100;
+    const auto now = std::chrono::steady_clock::now();
+    const bool refresh = out.interactive && now - last_line >= std::chrono::milliseconds(500);
+    if (percent == shown && !refresh) return;
+    if (percent != shown) report_text(out, ".", to_window);
     shown = percent;
-    report_text(out, format("\r%3ld%c", percent, '%'), to_console);
-    report_text(out, ".", to_window);
+    last_line = now;
+    if (!out.interactive) {
+      report_text(out, format("\r%3ld%c", percent, '%'), to_console);
+      return;
+    }
+    const double elapsed = seconds();
+    const double rate = elapsed > 0 ? bytes / elapsed : 0;
+    std::string line = format("\r%3ld%c", percent, '%');
+    if (rate > 0) {
+      const long left = static_cast<long>((total - bytes) / rate + 0.5);
+      line += format("  %.0f bytes/s, %ld:%02ld left  ", rate, left / 60, left % 60);
+    }
+    report_text(out, line, to_console);
+  }
+
+  void finish(driver::Output& out) const {
+    if (out.interactive) {
+      const double elapsed = seconds();
+      report_text(out, format("\r100%c Ok  %ld bytes in %.1f s, %.0f bytes/s%s\r\n", '%', done, elapsed,
+                              elapsed > 0 ? done / elapsed : 0.0, "          "),
+                  to_console);
+    } else {
+      report_text(out, format("\r100%c Ok\r\n", '%'), to_console);
+    }
+    report_text(out, "Ok\r\n", to_window | to_log);
   }
 };
-
-void report_ok(driver::Output& out) {
-  report_text(out, format("\r100%c Ok\r\n", '%'), to_console);
-  report_text(out, "Ok\r\n", to_window | to_log);
-}
 
 void put_u24(std::uint8_t* p, long v) {
   p[0] = static_cast<std::uint8_t>(v);
@@ -237,13 +271,13 @@ int verify_flash(Context& ctx, const UploadHeader& h, long region2_start) {
     report_text(out, "\r\nERROR during verify\r\n", to_all);
     return 0;
   }
-  report_ok(out);
+  progress.finish(out);
   send_command(link, end_of_upload);
   return 1;
 }
 
-// Sends the first `count` bytes of the file. Prints the percentages and,
-// on a failure, its message; 1 when everything was sent.
+// Sends the first `count` bytes of the file. Prints the percentages, the
+// closing "Ok" and, on a failure, its message; 1 when everything was sent.
 int transfer(Context& ctx, const std::string& file, long count) {
   LinkState& link = ctx.link;
   driver::Output& out = ctx.out;
@@ -275,6 +309,7 @@ int transfer(Context& ctx, const std::string& file, long count) {
     }
     progress.update(out, sent, count);
   }
+  progress.finish(out);
   return 1;
 }
 
@@ -362,7 +397,6 @@ int program_open_port(Context& ctx, const std::string& file, const UploadHeader&
   // has shown the flash to be right.
   long count = static_cast<long>(file.size()) - (s.verify ? static_cast<long>(trailer_bytes) : 0L);
   if (!transfer(ctx, file, count)) return 0;
-  report_ok(out);
 
   if (s.verify) {
     // The region 2 start of the compile that wrote the file: the model line

@@ -38,7 +38,7 @@ TEST(Run, ErrorsSuppressOutputsAndSetTheExitCode) {
   auto r = run_vexac({"bad.txt"}, dir.path);
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_FALSE(test::file_exists(dir.file("bad.DF")));
-  std::string tail = "\r\n---> found 2 Errors !\r\n---> see File <bad.log>\r\n<RETURN>\n";
+  std::string tail = "\r\n---> found 2 Errors !\r\n---> see File <bad.log>\r\n";
   ASSERT_GE(r.out.size(), tail.size());
   EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
   std::string log = test::read_file(dir.file("bad.log"));
@@ -65,10 +65,10 @@ TEST(Run, CommandLineOptions) {
 TEST(Run, NoFileAndMissingFile) {
   TempDir dir;
   auto r = run_vexac({}, dir.path);  // standard input is empty
-  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.exit_code, 2);
   EXPECT_EQ(r.out, banner + "Filename: \r\nerror: no File!");
   auto m = run_vexac({"missing.txt"}, dir.path);
-  EXPECT_EQ(m.exit_code, 0);
+  EXPECT_EQ(m.exit_code, 2);
   EXPECT_EQ(m.out, banner + "\r\nCannot Open File <missing.txt> !");
   EXPECT_EQ(test::read_file(dir.file("missing.log")), banner + "\r\nCannot Open File <missing.txt> !");
 }
@@ -77,8 +77,9 @@ TEST(Run, UploadFileWithoutPortDoesNothing) {
   TempDir dir;
   test::write_file(dir.file("demo.df"), "not really an upload file");
   auto r = run_vexac({"demo.df"}, dir.path);
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out, banner);
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.out, banner + "warning: demo.df is not programmed: no port given; name one with -c<n> (its\r\n"
+                            "device set by VEXA_COM<n>) or -c/dev/ttyUSB0\r\n");
   EXPECT_FALSE(test::file_exists(dir.file("demo.log")));
 }
 

@@ -80,7 +80,7 @@ TEST(CompileAndProgram, UploadFileOnItsOwn) {
   Simulator sim;
   ASSERT_TRUE(sim.start({"--framed", "--rate", "115200", "--flash-kb", "128"}));
   auto r = test::run_vexac({"panel.DF", "-c/dev/null/none"}, dir.path);
-  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.exit_code, 2);
   EXPECT_NE(r.out.find("\r\nERROR: cannot open /dev/null/none: !\r\n"), std::string::npos) << r.out;
   r = test::run_vexac({"-c" + sim.device, "panel.DF"}, dir.path);
   SimulatorResult module = sim.finish();
@@ -111,7 +111,7 @@ TEST(CompileAndProgram, FrontEndSeesTheOutcome) {
   ASSERT_TRUE(sim.start({"--rate", "19200", "--fault", "stop:1"}));
   auto r = test::run_vexac({"panel.txt", "-m2", "-c1", "-b19200"}, dir.path, {"VEXA_COM1=" + sim.device});
   sim.finish();
-  EXPECT_EQ(r.exit_code, 0);  // a failed programming does not change the exit code
+  EXPECT_EQ(r.exit_code, 2);  // the run could not do what was asked
   std::vector<std::pair<std::string, int>> texts = test::window_texts(r.err);
   ASSERT_GE(texts.size(), 3u);
   EXPECT_EQ(texts[texts.size() - 3], std::make_pair(std::string("\r\n"), 3));
