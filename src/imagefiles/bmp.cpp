@@ -1,6 +1,7 @@
 #include "imagefiles/bmp.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -21,7 +22,6 @@ namespace {
 
 constexpr std::size_t file_header_bytes = 14;
 constexpr std::size_t alpha_mask_offset = 52;  // in version 4 and 5 info headers
-constexpr std::uint32_t alpha_in_first_byte = 0x000000FF;
 
 constexpr std::uint32_t plain = 0;
 constexpr std::uint32_t rle8 = 1;
@@ -105,38 +105,99 @@ void normalise_one_bit(Image& image) {
   for (std::uint32_t i = 0; i < size; ++i) pixels[i] = static_cast<std::uint8_t>(~pixels[i]);
 }
 
-// A 32-bit picture whose alpha is in the first byte of each pixel: pixels
-// with alpha below the threshold get a key colour that no pixel uses, and the
-// set is marked transparent with it. The key is chosen on the 24-bit picture
-// (the same blue, green, red bytes), after the alpha bytes were noted.
-bool convert_with_alpha(ImageSet& set, Image& image, int threshold) {
-  const int width = resources::image_width(image);
-  const int height = resources::image_height(image);
-  std::vector<std::uint8_t> see_through;
-  try {
-    see_through.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
-  } catch (const std::bad_alloc&) {
-    return false;
+// Where a 32-bit pixel keeps each channel, as a mask over the pixel read as
+// a little-endian word.
+struct ChannelMasks {
+  std::uint32_t red = 0x00FF0000, green = 0x0000FF00, blue = 0x000000FF, alpha = 0;
+};
+
+// The masks a 32-bit file describes: with bit fields, the red, green and
+// blue masks of the header (or the three words behind a 40-byte header) and
+// the alpha mask of a version 4 or 5 header; without, blue, green, red and a
+// fourth byte that is alpha as soon as one pixel has it non-zero (a file
+// with nothing there leaves it 0).
+ChannelMasks channel_masks(const Image& image) {
+  ChannelMasks m;
+  const std::uint32_t header_size = resources::header_field(image, dib::size);
+  if (resources::header_field(image, dib::compression) == bit_fields) {
+    m.red = resources::get_u32(image.dib.data() + dib::header_bytes);
+    m.green = resources::get_u32(image.dib.data() + dib::header_bytes + 4);
+    m.blue = resources::get_u32(image.dib.data() + dib::header_bytes + 8);
+    if (header_size >= alpha_mask_offset + 4) m.alpha = resources::header_field(image, alpha_mask_offset);
+    return m;
   }
-  for (int y = 0; y < height; ++y) {
+  const int width = resources::image_width(image), height = resources::image_height(image);
+  for (int y = 0; y < height && m.alpha == 0; ++y) {
     const std::uint8_t* row = resources::row_pointer(image, y);
     for (int x = 0; x < width; ++x)
-      see_through[static_cast<std::size_t>(y) * width + x] = row[4 * x] < threshold ? 1 : 0;
+      if (row[4 * x + 3] != 0) {
+        m.alpha = 0xFF000000;
+        break;
+      }
   }
-  if (!resources::convert_to_24_bit(image)) return false;
-  Bgr key;
-  set.transparent = static_cast<std::uint16_t>(resources::find_unused_colour(image, key));
-  set.transparent_colour = key;
-  if (!set.transparent) return true;
+  return m;
+}
+
+// One channel of a pixel as 8 bits: a field of 8 bits or more gives its top
+// 8 bits; a narrower one repeats its bits to fill 8 (so its largest value
+// is 255 and 0 stays 0); an empty mask gives 0.
+struct Channel {
+  int shift = 0;
+  int bits = 0;
+  std::uint32_t mask = 0;
+
+  explicit Channel(std::uint32_t m) : mask(m) {
+    if (m == 0) return;
+    while (((m >> shift) & 1) == 0) ++shift;
+    bits = std::bit_width(m >> shift);  // holes in a mask count as bits of the field
+  }
+  std::uint8_t operator()(std::uint32_t pixel) const {
+    if (bits == 0) return 0;
+    const std::uint32_t v = (pixel & mask) >> shift;
+    if (bits >= 8) return static_cast<std::uint8_t>(v >> (bits - 8));
+    std::uint32_t repeated = 0;
+    int filled = 0;
+    for (; filled < 8; filled += bits) repeated = repeated << bits | v;
+    return static_cast<std::uint8_t>(repeated >> (filled - 8));
+  }
+};
+
+// A 32-bit picture becomes a 24-bit one, each channel taken where its mask
+// says. When the file carries alpha, pixels with alpha below the threshold
+// get a key colour that no pixel of the result uses, and the set is marked
+// transparent with it.
+bool convert_32_bit(ImageSet& set, Image& image, int threshold) {
+  const ChannelMasks masks = channel_masks(image);
+  const Channel red(masks.red), green(masks.green), blue(masks.blue), alpha(masks.alpha);
+  const int width = resources::image_width(image), height = resources::image_height(image);
+  Image result;
+  if (!resources::create_image(result, width, height, 24)) return false;
   for (int y = 0; y < height; ++y) {
-    std::uint8_t* row = resources::row_pointer(image, y);
-    for (int x = 0; x < width; ++x) {
-      if (!see_through[static_cast<std::size_t>(y) * width + x]) continue;
-      row[3 * x] = key.blue;
-      row[3 * x + 1] = key.green;
-      row[3 * x + 2] = key.red;
+    const std::uint8_t* in = resources::row_pointer(image, y);
+    std::uint8_t* out = resources::row_pointer(result, y);
+    for (int x = 0; x < width; ++x, in += 4, out += 3) {
+      const std::uint32_t pixel = resources::get_u32(in);
+      out[0] = blue(pixel);
+      out[1] = green(pixel);
+      out[2] = red(pixel);
     }
   }
+  if (masks.alpha != 0) {
+    Bgr key;
+    set.transparent = static_cast<std::uint16_t>(resources::find_unused_colour(result, key));
+    set.transparent_colour = key;
+    for (int y = 0; set.transparent != 0 && y < height; ++y) {
+      const std::uint8_t* in = resources::row_pointer(image, y);
+      std::uint8_t* out = resources::row_pointer(result, y);
+      for (int x = 0; x < width; ++x, in += 4, out += 3)
+        if (alpha(resources::get_u32(in)) < threshold) {
+          out[0] = key.blue;
+          out[1] = key.green;
+          out[2] = key.red;
+        }
+    }
+  }
+  image = std::move(result);
   return true;
 }
 
@@ -171,6 +232,11 @@ int read_bmp(ImageSet& set, Bytes file, const ReadOptions& options) {
   const std::uint32_t header_size = resources::header_field(image, dib::size);
   const std::uint32_t compression = resources::header_field(image, dib::compression);
   const int bits = resources::bit_count(image);
+  // Bit-field masks sit behind a 40-byte header or inside a longer one; a
+  // header too short to hold them and too long to be followed by them
+  // leaves nowhere to find them.
+  if (compression == bit_fields && header_size > dib::header_bytes && header_size < dib::header_bytes + 12)
+    return fail(image);
   // Only the combinations the format defines: run-length coding for 8 and 4
   // bits, bit fields for 16 and 32 bits. Compressions above 3 (embedded JPEG
   // or PNG, OS/2 Huffman and RLE24, alpha bit fields) are refused rather than
@@ -205,12 +271,7 @@ int read_bmp(ImageSet& set, Bytes file, const ReadOptions& options) {
     // 5-6-5 with bit fields stays; every other 16-bit layout is read as 5-5-5.
     if (!resources::convert_to_16_bit(image, false, nullptr)) return fail(image);
   } else if (bits == 32) {
-    // The alpha-mask field exists only in version 4 and 5 headers; a shorter
-    // header has pixel data or other masks at that place, so it is not read.
-    bool keyed = header_size >= alpha_mask_offset + 4 &&
-                 resources::header_field(image, alpha_mask_offset) == alpha_in_first_byte;
-    bool ok = keyed ? convert_with_alpha(set, image, options.alpha_threshold) : resources::convert_to_24_bit(image);
-    if (!ok) return fail(image);
+    if (!convert_32_bit(set, image, options.alpha_threshold)) return fail(image);
   }
   return 1;
 }
