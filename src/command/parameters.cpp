@@ -1,6 +1,8 @@
 // The parameter-list parsers: byte lists, word lists and strings, written
 // into the command buffer.
+#include <algorithm>
 #include <string>
+#include <string_view>
 
 #include "command/constants.h"
 #include "command/encoder.h"
@@ -48,13 +50,13 @@ int parse_byte_list(Context& ctx, int max) {
     if (c == ';' || c == '\0' || c == '<' || (c == '[' && src.header_mode)) break;
     if (c == '\'' || c == '"') {
       ++src.pos;
-      while (!driver::at_line_end(src) && current_char(src) != c) {
-        if (produced < max) {
-          put_byte(buffer, resources::translate(ctx, static_cast<std::uint8_t>(current_char(src))));
-          ++produced;
-        }
-        ++src.pos;
+      std::size_t close = std::min(src.line.find(c, src.pos), src.line.size());
+      for (char t : driver::text_bytes(ctx, std::string_view(src.line).substr(src.pos, close - src.pos))) {
+        if (produced >= max) break;
+        put_byte(buffer, resources::translate(ctx, static_cast<std::uint8_t>(t)));
+        ++produced;
       }
+      src.pos = close;
       if (current_char(src) == c) ++src.pos;
     } else if (c == '{') {
       ++src.pos;

@@ -78,6 +78,13 @@ void set_numeric(Context& ctx, const Keyword& row) {
   ctx.settings.*row.range.field = value;
 }
 
+bool same_start(std::string_view text, std::string_view keyword, std::size_t count) {
+  if (text.size() < count) return false;
+  for (std::size_t i = 0; i < count; ++i)
+    if (std::toupper(static_cast<unsigned char>(text[i])) != keyword[i]) return false;
+  return true;
+}
+
 void model_line(Context& ctx, const Keyword&) {
   Settings& s = ctx.settings;
   Source& src = ctx.source;
@@ -88,6 +95,14 @@ void model_line(Context& ctx, const Keyword&) {
     s.max_width = link::models[static_cast<std::size_t>(found)].width;
     s.max_height = link::models[static_cast<std::size_t>(found)].height;
     s.region1_size = link::is_large_model(found) ? 16384 : 32768;
+  } else {
+    // Only names that start like a model line can be chosen by one.
+    std::string names;
+    for (const link::Model& m : link::models)
+      if (same_start(m.name, "VEXA", 4)) names += (names.empty() ? "" : ", ") + std::string(m.name);
+    std::size_t word = std::min(start.find_first_of(" \t<'\";"), start.size());
+    report_warning(ctx, format("%.*s names no model, so none is chosen (models: %s)", static_cast<int>(word),
+                               start.data(), names.c_str()));
   }
   to_separator(src);
   read_project_name(ctx, s.project_name);
@@ -295,12 +310,6 @@ const Keyword keywords[] = {
     {"COM", 3, Match::prefix, com},
 };
 
-bool same_start(std::string_view text, std::string_view keyword, std::size_t count) {
-  if (text.size() < count) return false;
-  for (std::size_t i = 0; i < count; ++i)
-    if (std::toupper(static_cast<unsigned char>(text[i])) != keyword[i]) return false;
-  return true;
-}
 
 bool matches(const Context& ctx, const Keyword& row, std::string_view word, std::string_view line_start) {
   switch (row.match) {

@@ -136,6 +136,20 @@ void report_error_at(Context& ctx, std::string_view file_name, int line_number, 
   ++out.error_count;
 }
 
+void report_warning(Context& ctx, std::string_view message) {
+  const Source& src = ctx.source;
+  std::string text = "\r\n";
+  if (src.current >= 0) {
+    const SourceLevel& level = src.levels[static_cast<std::size_t>(src.current)];
+    const std::string& shown = src.shown_line.empty() ? src.line : src.shown_line;
+    text += format("--->WARNING in file <%s>\r\n--->LINE %d: %.*s\r\n--->'%s'\r\n\r\n", level.name.c_str(),
+                   level.line_number, static_cast<int>(message.size()), message.data(), shown.c_str());
+  } else {
+    text += format("--->WARNING: %.*s\r\n\r\n", static_cast<int>(message.size()), message.data());
+  }
+  report_text(ctx.out, text, to_console | to_log);
+}
+
 void info_line(Context& ctx) {
   Source& src = ctx.source;
   // info -> { quoted-text | ',' | !string-constant! | expression } [';' comment]
@@ -156,7 +170,7 @@ void info_line(Context& ctx) {
         }
       }
       if (current_char(src) == c) ++src.pos;
-      report_text(ctx.out, text, to_all);
+      report_text(ctx.out, text_bytes(ctx, text), to_all);
     } else if (c == ',') {
       ++src.pos;
       report_text(ctx.out, " ", to_all);

@@ -65,6 +65,12 @@ void report_error(Context& ctx, std::string_view message);
 // message, and the current source line, counted like report_error.
 void report_error_at(Context& ctx, std::string_view file_name, int line_number, std::string_view message);
 
+// A mistake in the macro file that would otherwise pass in silence: shown
+// like an error (file, line number, message, source line) but in the normal
+// colour, on the console and in the log, and not counted, so that it never
+// changes what the run writes.
+void report_warning(Context& ctx, std::string_view message);
+
 // The INFO directive: prints the items of the rest of the line as one line.
 void info_line(Context& ctx);
 

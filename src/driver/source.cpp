@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 
 #include "command/expression.h"
@@ -78,6 +79,57 @@ void wildcard_search(Context& ctx, const std::string& pattern) {
   list.names = std::move(found);
 }
 
+// Length of the UTF-8 sequence at text[at] and its code point, or 0 when the
+// bytes there are not one (overlong forms and surrogates included).
+std::size_t utf8_sequence(std::string_view text, std::size_t at, std::uint32_t& code) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                     : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+  if (length == 0 || at + length > text.size()) return 0;
+  code = length == 1 ? lead : lead & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    code = code << 6 | (byte(at + i) & 0x3F);
+  }
+  static constexpr std::uint32_t smallest[5] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
+// A file is read as UTF-8 when it says so with a byte-order mark, or when it
+// is valid UTF-8 and holds at least one character beyond ASCII: a file in a
+// single-byte code page practically never passes that test, so projects
+// written on Windows keep their bytes.
+bool is_utf8_text(std::string_view text) {
+  bool multi_byte = false;
+  std::uint32_t code = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    if (static_cast<unsigned char>(text[at]) < 0x80) {
+      ++at;
+      continue;
+    }
+    std::size_t length = utf8_sequence(text, at, code);
+    if (length == 0) return false;
+    multi_byte = true;
+    at += length;
+  }
+  return multi_byte;
+}
+
+// The Windows-1252 byte of a code point, or -1. Bytes A0-FF are the same
+// code points; 80-9F hold the typographic characters below.
+int windows_1252(std::uint32_t code) {
+  static constexpr std::uint16_t high[32] = {
+      0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+  if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) return static_cast<int>(code);
+  for (int i = 0; i < 32; ++i)
+    if (high[i] != 0 && high[i] == code) return 0x80 + i;
+  return -1;
+}
+
 // Reports that the run's line budget is spent and ends the reading.
 void too_many_lines(Context& ctx, const std::string& name) {
   report_error(ctx, format("Cannot Open File <%s> ! (more than %lld source lines in all)", name.c_str(),
@@ -116,6 +168,12 @@ int open_source(Context& ctx, const std::string& raw_name, int repeat) {
   if (lines > (ctx.settings.max_source_lines - src.lines_read) / std::max(repeat, 1)) {
     too_many_lines(ctx, name);
     return 0;
+  }
+  if (level.content.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    level.utf8 = true;
+    level.start = level.offset = 3;
+  } else {
+    level.utf8 = is_utf8_text(level.content);
   }
   ++src.current;
   src.levels[static_cast<std::size_t>(src.current)] = std::move(level);
@@ -159,7 +217,7 @@ int end_of_source(Context& ctx) {
     --src.current;
     return src.current >= 0 ? 1 : 0;
   }
-  level.offset = 0;
+  level.offset = level.start;
   --level.repeat;
   level.line_number = 0;
   return 1;
@@ -195,6 +253,29 @@ int read_file_name(Context& ctx, std::string& buffer) {
   if (!name_fits(ctx, buffer)) return 0;
   if (buffer.find('?') != std::string::npos) wildcard_search(ctx, buffer);
   return 1;
+}
+
+std::string text_bytes(Context& ctx, std::string_view raw) {
+  const Source& src = ctx.source;
+  if (src.current < 0 || !src.levels[static_cast<std::size_t>(src.current)].utf8) return std::string(raw);
+  std::string bytes;
+  bytes.reserve(raw.size());
+  for (std::size_t at = 0; at < raw.size();) {
+    std::uint32_t code = 0;
+    std::size_t length = utf8_sequence(raw, at, code);
+    if (length == 0) {  // a line cut inside a character: its bytes as they are
+      bytes += raw[at++];
+      continue;
+    }
+    int byte = windows_1252(code);
+    if (byte < 0)
+      report_error(ctx, format("the character U+%04X (%.*s) has no Windows-1252 code !", code,
+                               static_cast<int>(length), raw.data() + at));
+    else
+      bytes += static_cast<char>(byte);
+    at += length;
+  }
+  return bytes;
 }
 
 int read_quoted_text(Context& ctx, std::string& buffer) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "driver/limits.h"
@@ -24,6 +25,8 @@ struct SourceLevel {
   std::string name;        // as opened (full path for included files)
   std::string directory;   // ends in '/'
   std::string path;        // PATH prefix while this level is current
+  std::size_t start = 0;   // where each pass begins: after a byte-order mark
+  bool utf8 = false;       // quoted texts are UTF-8, given to the module as Windows-1252
 };
 
 // Names found by a wildcard search: entry 0 of the classic list is `directory`,
@@ -77,6 +80,13 @@ int read_source_line(Context& ctx);
 int end_of_source(Context& ctx);
 // Releases every open level (end of run or a test tearing down).
 void close_all_sources(Context& ctx);
+
+// The bytes a quoted text of the current line stands for. In a UTF-8 file
+// (one that starts with a byte-order mark, or is valid UTF-8 with at least
+// one multi-byte character) each character becomes its Windows-1252 byte,
+// since the module knows no other text; a character that code page lacks is
+// reported and left out. In any other file the bytes stay as they are.
+std::string text_bytes(Context& ctx, std::string_view raw);
 
 int read_bracket_name(Context& ctx, std::string& buffer);
 int read_file_name(Context& ctx, std::string& buffer);

@@ -39,9 +39,24 @@ bool start_library(FontLibrary& fonts, std::string& error) {
   return true;
 }
 
+// True when family is one of the names the request binds strongly after
+// fontconfig's substitution: the name asked for and the faces configured as
+// its equals (metric-compatible ones such as Liberation Sans for Arial). The
+// generic families behind them are bound weakly: a face found only through
+// them stands in for a face that is not installed.
+bool bound_strongly(FcPattern* pattern, const std::string& family) {
+  FcValue value;
+  FcValueBinding binding;
+  for (int i = 0; FcPatternGetWithBinding(pattern, FC_FAMILY, i, &value, &binding) == FcResultMatch; ++i)
+    if (binding != FcValueBindingWeak && value.type == FcTypeString &&
+        FcStrCmpIgnoreCase(value.u.s, reinterpret_cast<const FcChar8*>(family.c_str())) == 0)
+      return true;
+  return false;
+}
+
 // The installed font file fontconfig chooses for the request.
 bool match_font(FontLibrary& fonts, std::string_view family, std::string_view fallback, int weight,
-                std::string& file, int& index, std::string& found_family) {
+                std::string& file, int& index, std::string& found_family, bool& replaced) {
   FcPattern* pattern = FcPatternCreate();
   if (pattern == nullptr) return false;
   std::string name(family);
@@ -60,8 +75,10 @@ bool match_font(FontLibrary& fonts, std::string_view family, std::string_view fa
     FcResult result = FcResultNoMatch;
     match = FcFontMatch(fonts.config, pattern, &result);
   }
-  FcPatternDestroy(pattern);
-  if (match == nullptr) return false;
+  if (match == nullptr) {
+    FcPatternDestroy(pattern);
+    return false;
+  }
   FcChar8* path = nullptr;
   FcChar8* chosen = nullptr;
   index = 0;
@@ -72,7 +89,9 @@ bool match_font(FontLibrary& fonts, std::string_view family, std::string_view fa
     found_family = FcPatternGetString(match, FC_FAMILY, 0, &chosen) == FcResultMatch && chosen != nullptr
                        ? reinterpret_cast<const char*>(chosen)
                        : std::string();
+    replaced = !bound_strongly(pattern, found_family);
   }
+  FcPatternDestroy(pattern);
   FcPatternDestroy(match);
   return found;
 }
@@ -140,7 +159,8 @@ Face* open_face(FontLibrary& fonts, std::string_view family, std::string_view fa
 
   auto result = std::make_unique<Face>();
   int index = 0;
-  if (!match_font(fonts, family, fallback, weight, result->file, index, result->family)) {
+  bool replaced = false;
+  if (!match_font(fonts, family, fallback, weight, result->file, index, result->family, replaced)) {
     error = vexa::format("cannot find the font \"%s\" !", name.c_str());
     return nullptr;
   }
@@ -169,6 +189,15 @@ Face* open_face(FontLibrary& fonts, std::string_view family, std::string_view fa
   face_metrics(face, result->ascent, result->descent);
   fonts.faces.push_back(std::move(result));
   return fonts.faces.back().get();
+}
+
+std::string replacing_family(FontLibrary& fonts, std::string_view family, std::string_view fallback, int weight) {
+  std::string error, file, found;
+  int index = 0;
+  bool replaced = false;
+  if (!start_library(fonts, error) || !match_font(fonts, family, fallback, weight, file, index, found, replaced))
+    return {};
+  return replaced ? found : std::string();
 }
 
 void release_face(FontLibrary& fonts, const Face* face) {

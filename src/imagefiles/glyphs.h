@@ -68,6 +68,11 @@ struct FontLibrary {
 Face* open_face(FontLibrary& fonts, std::string_view family, std::string_view fallback, int weight, int cell_height,
                 std::string& error, bool symbol_map = false);
 
+// The family fontconfig puts in place of family when no face of that name,
+// nor one configured as its equal (Liberation Sans for Arial), is installed;
+// empty when the request is met as asked or nothing is found at all.
+std::string replacing_family(FontLibrary& fonts, std::string_view family, std::string_view fallback, int weight);
+
 // Closes a face that open_face returned and forgets it. Faces are handed out
 // again for the same request, so a caller releases only a face that no one
 // else holds at the time: the font rasteriser and the sheet release the faces

@@ -284,6 +284,11 @@ int rasterise_windows_font(FontLibrary& fonts, resources::ImageSet& set, const W
   return 1;
 }
 
+std::string winfont_substitute(FontLibrary& fonts, const WinFontParameters& request) {
+  return replacing_family(fonts, request.face_name, fallback_family,
+                          request.bold != 0 ? weight_bold : weight_normal);
+}
+
 std::string charset_name(int charset) {
   if (charset < 0) return "UNICODES";
   for (const CharsetName& row : charset_names)

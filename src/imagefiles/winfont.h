@@ -97,6 +97,10 @@ bool crop_font_cells(resources::ImageSet& set, int ink, int wanted, int bottom);
 // Reports nothing.
 int rasterise_windows_font(FontLibrary& fonts, resources::ImageSet& set, const WinFontParameters& request);
 
+// The family that stands in for the request's face when that face is not
+// installed (see replacing_family); empty when it is.
+std::string winfont_substitute(FontLibrary& fonts, const WinFontParameters& request);
+
 // The name of a character set for the log: "UNICODES" for negative values,
 // the set's name for the known ones, otherwise the number formatted by "%3d".
 std::string charset_name(int charset);

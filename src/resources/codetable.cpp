@@ -1,6 +1,7 @@
 #include "resources/codetable.h"
 
 #include <string>
+#include <string_view>
 
 #include "command/expression.h"
 #include "driver/context.h"
@@ -28,7 +29,7 @@ void define_codes(Context& ctx) {
   std::size_t close = line.find(quote, open + 1);
   std::size_t equals = line.find('=', open + 1);
   bool ok = close != std::string::npos && equals != std::string::npos;
-  std::string sources = ok ? line.substr(open + 1, close - open - 1) : std::string();
+  std::string sources = ok ? driver::text_bytes(ctx, std::string_view(line).substr(open + 1, close - open - 1)) : std::string();
   if (ok) {
     src.pos = equals + 1;
     command::CommandBuffer& buffer = ctx.command;

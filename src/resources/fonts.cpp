@@ -293,6 +293,10 @@ int compile_winfont(Context& ctx) {
   driver::report_text(ctx.out,
                       "Import WinFont " + quoted(face) + ", " + charset + (request.bold != 0 ? ", Bold" : "") + "\r\n",
                       driver::to_all);
+  const std::string substitute = imagefiles::winfont_substitute(ctx.fonts, request);
+  if (!substitute.empty())
+    driver::report_warning(ctx, "the font " + quoted(face) + " is not installed: " + quoted(substitute) +
+                                    " is used in its place");
 
   ImageSet& set = ctx.work_set;
   const int result = imagefiles::rasterise_windows_font(ctx.fonts, set, request);

@@ -6,7 +6,7 @@ or "error <reason>". 16-bit samples keep their high byte, as the readers do;
 a single transparent grey or RGB value gives alpha 0 where it matches. BMP
 files are first rewritten to the compiler's layout rules: rows start right
 after the colour table (or the three masks of a 40-byte header) whatever the
-pixel offset says, and 32-bit pixels are alpha, blue, green, red.
+pixel offset says.
 """
 import io
 import struct
@@ -33,13 +33,6 @@ def compiler_layout(data):
         offset = 14 + 52
     else:
         offset = 14 + header_size
-    if bits == 32:
-        info = bytearray(data[14:54])
-        struct.pack_into("<II", info, 0, 40, width)
-        struct.pack_into("<I", info, 16, 3)
-        body = bytes(info) + struct.pack("<III", 0xFF000000, 0x00FF0000, 0x0000FF00)
-        body += data[offset:offset + width * 4 * abs(height)]
-        return b"BM" + struct.pack("<IHHI", 14 + len(body), 0, 0, 66) + body
     patched = bytearray(data)
     struct.pack_into("<I", patched, 10, offset)
     return bytes(patched)

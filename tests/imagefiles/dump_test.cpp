@@ -34,9 +34,12 @@ TEST(DumpImage, PrintsOneLinePerImageAndWritesItAsBmp) {
   EXPECT_EQ(run.exit_code, 0) << run.err;
   EXPECT_TRUE(test::file_exists(dir.file("out/x_001.bmp")));
 
-  // A 32-bit file with alpha: converted to 24 bits with the key colour.
-  test::write_file(dir.file("alpha.bmp"), test::bmp_file({.width = 2, .bits = 32, .header_size = 124, .alpha_mask = 0xFF,
-                                                          .pixels = {0, 1, 2, 3, 255, 4, 5, 6}}));
+  // A 32-bit file with alpha (first, red in the top byte, as its masks say):
+  // converted to 24 bits with the key colour.
+  test::write_file(dir.file("alpha.bmp"),
+                   test::bmp_file({.width = 2, .bits = 32, .compression = 3, .header_size = 124,
+                                   .masks = {0xFF000000, 0xFF0000, 0xFF00}, .alpha_mask = 0xFF,
+                                   .pixels = {0, 1, 2, 3, 255, 4, 5, 6}}));
   run = test::run_vexac({"--dump-image", dir.file("alpha.bmp")}, dir.path);
   EXPECT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(run.out, "image 001: 2 x 1, 24 bit, 16777216 colors, delay 0, transparent 1, RGB=173,251,90\r\n");
