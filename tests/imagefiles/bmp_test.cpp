@@ -198,6 +198,22 @@ TEST(ReadBmp, ThirtyTwoBitChannelsAndAlphaWhereTheFileSaysSo) {
   EXPECT_EQ(read(set, bmp_file(alpha_file(44, 3, {}, 0, bgra))), 0);
 }
 
+// 32-bit files as ordinary tools write them, a plain one with alpha in its
+// fourth bytes and a version 5 one with an alpha mask, against the same
+// picture as a PNG: colours exact, transparency keyed.
+TEST(ReadBmp, ThirtyTwoBitFilesOfOrdinaryToolsMatchTheirPicture) {
+  const std::string folder = std::string(VEXA_SOURCE_DIR) + "/tests/imagefiles/fixtures/";
+  auto reference = test::decode_reference({folder + "rgba.png"});
+  const test::ReferencePicture& picture = reference[folder + "rgba.png"];
+  ASSERT_TRUE(picture.ok);
+  for (const char* name : {"rgba-plain.bmp", "rgba-v5.bmp"}) {
+    ImageSet set;
+    ASSERT_EQ(read(set, test::read_bytes(folder + name)), 1) << name;
+    EXPECT_EQ(set.transparent, 1) << name;
+    EXPECT_EQ(test::compare_with_reference(set, picture, 128, test::same_colour, name), 0);
+  }
+}
+
 TEST(WriteBmp, FileHeaderThenTheBlockAndOneFilePerSlot) {
   test::TempDir dir;
   Image image;
