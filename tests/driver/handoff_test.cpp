@@ -3,6 +3,7 @@
 // simulator window listening on a socket, and USB devices found in a fake
 // device tree.
 #include <fcntl.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -58,22 +59,23 @@ TEST(HandOff, SimulatorStartsDetachedInItsDirectory) {
   TempDir dir;
   fs::create_directory(dir.file("bin"));
   std::string program = dir.file("bin/VexaG6");
-  test::write_file(program,
-                   "#!/bin/sh\n"
-                   "if [ -e /proc/$$/fd/57 ]; then echo yes > \"$1.leak\"; else echo no > \"$1.leak\"; fi\n"
-                   "echo \"$#:$*\" > \"$1.args\"\n"
-                   "pwd > \"$1.cwd\"\n");
+  // Two descriptors of ours, one low and one high, that must not reach it.
+  int low = ::open("/dev/null", O_RDONLY);
+  int high = ::fcntl(low, F_DUPFD, 57);
+  std::string check = "[ -e /proc/$$/fd/" + std::to_string(low) + " ] || [ -e /proc/$$/fd/" + std::to_string(high) + " ]";
+  test::write_file(program, "#!/bin/sh\nif " + check +
+                                "; then echo yes > \"$1.leak\"; else echo no > \"$1.leak\"; fi\n"
+                                "echo \"$#:$*\" > \"$1.args\"\n"
+                                "pwd > \"$1.cwd\"\n");
   ::chmod(program.c_str(), 0755);
   std::string upload = dir.file("demo.DF");
-  int keep = ::open("/dev/null", O_RDONLY);
-  ASSERT_EQ(::dup2(keep, 57), 57);
   CapturedContext cc;
   cc.ctx->settings.model = link::model_vexag6;
   cc.ctx->settings.upload_file = upload;
   cc.ctx->settings.simulator = program + ".EXE";
   EXPECT_FALSE(hand_off(*cc.ctx));
-  ::close(57);
-  ::close(keep);
+  ::close(high);
+  ::close(low);
   int status;
   EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);
@@ -108,6 +110,8 @@ TEST(HandOff, RunningSimulatorWindowGetsTheUploadPath) {
   ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ASSERT_EQ(::listen(listener, 1), 0);
   EXPECT_FALSE(hand_off(*cc.ctx));
+  pollfd waiting = {listener, POLLIN, 0};
+  ASSERT_EQ(::poll(&waiting, 1, 5000), 1) << "no connection";
   int peer = ::accept(listener, nullptr, nullptr);
   ASSERT_GE(peer, 0);
   std::string records;
