@@ -1,4 +1,5 @@
-// The file list of a wildcard name, which only the resource compilers read.
+// The file list of a wildcard name, which only the resource compilers read,
+// and the quoted file name reader, which no directive uses.
 #include <gtest/gtest.h>
 
 #include "driver/source.h"
@@ -32,6 +33,23 @@ TEST(Source, WildcardSearch) {
   EXPECT_EQ(list.first_number, -1);
   EXPECT_TRUE(search("<./none??.bmp>").names.empty());
   c.ctx->source.current = -1;
+}
+
+TEST(Source, QuotedFileName) {
+  test::CapturedContext c;
+  std::string name;
+  c.ctx->source.line = "x \"only one";
+  c.ctx->source.pos = 0;
+  EXPECT_EQ(read_quoted_file_name(*c.ctx, name), 1);
+  EXPECT_EQ(name, "only one");
+  c.ctx->source.line = "WINFONT 1,\"Deja\tVu\",2";
+  c.ctx->source.pos = 7;
+  EXPECT_EQ(read_quoted_file_name(*c.ctx, name), 1);
+  EXPECT_EQ(name, "Deja");
+  EXPECT_EQ(c.ctx->source.line[c.ctx->source.pos], '\t');
+  c.ctx->source.line = "none";
+  c.ctx->source.pos = 0;
+  EXPECT_EQ(read_quoted_file_name(*c.ctx, name), 0);
 }
 
 }  // namespace
