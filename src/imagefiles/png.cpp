@@ -1,12 +1,14 @@
-// PNG reader: chunks with their CRC-32, one zlib decompression of the joined
+// PNG reader: chunks with their CRC-32, one decompression of the joined
 // image data, the five scanline filters, Adam7 interlacing, and the
 // conversion of every colour type and bit depth into a bitmap this program
 // handles (1, 4 or 8 bits with a colour table, or 24 bits), with tRNS and
 // alpha turned into the set's transparent key colour.
 #include "imagefiles/png.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -566,6 +568,26 @@ bool build_truecolour(ImageSet& set, const PngState& s, const RawRows& raw) {
   return true;
 }
 
+// Decompresses the zlib stream into out, which must receive exactly size
+// bytes. The common case, a whole stream of exactly that size, takes one
+// call of libdeflate. libdeflate only accepts such whole, well-formed
+// streams, so anything else gets its verdict from zlib, whose inflate stops
+// when the buffer is full: a stream that runs on past the last scanline, or
+// lacks its end or checksum after it, has filled every pixel and is
+// accepted (the surplus belongs to no pixel); one that ends early or is
+// damaged before the buffer is full fails.
+bool inflate_image_data(Bytes stream, std::uint8_t* out, std::size_t size) {
+  std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> inflater(
+      libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+  if (inflater == nullptr) return false;
+  if (libdeflate_zlib_decompress(inflater.get(), stream.data(), stream.size(), out, size, nullptr) ==
+      LIBDEFLATE_SUCCESS)
+    return true;
+  uLongf produced = static_cast<uLongf>(size);
+  int result = uncompress(out, &produced, stream.data(), static_cast<uLong>(stream.size()));
+  return (result == Z_OK && produced == size) || result == Z_BUF_ERROR;
+}
+
 // IEND with image data: decompress, unfilter, build slot 1.
 bool decode_image(ImageSet& set, PngState& s) {
   int bits = s.bit_depth * channels_of(s.colour_type);
@@ -573,31 +595,24 @@ bool decode_image(ImageSet& set, PngState& s) {
   if (!png_image_data_size(s.width, s.height, bits, s.interlace == 1, needed)) return false;
   if (needed > s.idat_bytes * deflate_max_ratio) return false;  // cannot hold the picture
 
-  // One contiguous compressed stream: the single IDAT in place, or a copy of
-  // all of them joined.
-  std::vector<std::uint8_t> joined;
-  const std::uint8_t* stream = s.idat.front().data();
-  if (s.idat.size() > 1) {
-    try {
-      joined.reserve(s.idat_bytes);
-      advise_large(joined.data(), s.idat_bytes);
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
-    for (Bytes part : s.idat) joined.insert(joined.end(), part.begin(), part.end());
-    stream = joined.data();
-  }
-
-  // The buffer holds exactly the scanlines of the picture. A stream that ends
-  // early fails; one that goes on after them has filled every pixel and is
-  // accepted, the surplus dropped (it belongs to no pixel).
+  // The buffer holds exactly the scanlines of the picture; they are
+  // unfiltered where they are.
   LargeBuffer buffer;
   if (!allocate_large(buffer, static_cast<std::size_t>(needed))) return false;
   std::uint8_t* data = buffer.data.get();
-  uLongf produced = static_cast<uLongf>(needed);
-  int result = uncompress(data, &produced, stream, static_cast<uLong>(s.idat_bytes));
-  if (!(result == Z_OK && produced == needed) && result != Z_BUF_ERROR) return false;
-  std::vector<std::uint8_t>().swap(joined);
+
+  // One contiguous compressed stream: the single IDAT in place, or a copy of
+  // all of them joined.
+  LargeBuffer joined;
+  Bytes stream = s.idat.front();
+  if (s.idat.size() > 1) {
+    if (!allocate_large(joined, s.idat_bytes)) return false;
+    std::uint8_t* end = joined.data.get();
+    for (Bytes part : s.idat) end = std::copy(part.begin(), part.end(), end);
+    stream = Bytes(joined.data.get(), joined.size);
+  }
+  if (!inflate_image_data(stream, data, buffer.size)) return false;
+  joined = LargeBuffer{};
 
   std::size_t row_bytes = (static_cast<std::size_t>(s.width) * bits + 7) / 8;
   std::vector<std::uint8_t> zero_row;
@@ -677,7 +692,7 @@ int read_png(ImageSet& set, Bytes file, const ReadOptions& options) {
     if (!cursor.u32_be(length) || length > cursor.remaining() || !cursor.take(std::size_t{4} + length, typed) ||
         !cursor.u32_be(crc))
       return 0;
-    if (crc32_z(0L, typed.data(), typed.size()) != crc) return 0;
+    if (libdeflate_crc32(0, typed.data(), typed.size()) != crc) return 0;
     std::uint32_t type = get_u32_be(typed.data());
     Bytes data = typed.subspan(4);
 
