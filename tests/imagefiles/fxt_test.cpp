@@ -29,23 +29,23 @@ TEST(ReadFxtFont, ColumnsBeyondTheLineLimitAreDropped) {
   EXPECT_EQ(resources::image_height(set->images[1]), 2);
 }
 
-TEST(WriteFontListing, GapFirstSizesThatDifferAndColourPictures) {
+TEST(WriteFontListing, GapFirstControlCodesSizesThatDifferAndColourPictures) {
   test::TempDir dir;
   auto set = std::make_unique<resources::ImageSet>();
-  set->first_number = 40;  // a gap: sizes are compared from 41 on
+  set->first_number = 30;  // a gap: sizes are compared from 31 on
   set->count = 3;
-  set->images[41] = test::image_from_art({"#.", ".#", "##"}, 24, ink);
-  set->images[42] = test::image_from_art({"..", "..", "#."}, 24, ink);
+  set->images[31] = test::image_from_art({"#.", ".#", "##"}, 24, ink);
+  set->images[32] = test::image_from_art({"..", "..", "#."}, 24, ink);
   ASSERT_EQ(write_font_listing(*set, dir.file("mono.fxt")), 1);
   EXPECT_EQ(test::read_file(dir.file("mono.fxt")),
-            "; First Nr    :  40\n; Last  Nr    :  42\n; Typ         : monospaced\n; width       :   2\n"
-            "; height      :   3\n\n41  $29  ')'\n#.\n.#\n##\n\n42  $2A  '*'\n..\n..\n#.\n\n");
+            "; First Nr    :  30\n; Last  Nr    :  32\n; Typ         : monospaced\n; width       :   2\n"
+            "; height      :   3\n\n31  $1F\n#.\n.#\n##\n\n32  $20  ' '\n..\n..\n#.\n\n");
 
-  set->images[42] = test::image_from_art({"#.#"}, 24, ink);
+  set->images[32] = test::image_from_art({"#.#"}, 24, ink);
   ASSERT_EQ(write_font_listing(*set, dir.file("various.fxt")), 1);
   EXPECT_EQ(test::read_file(dir.file("various.fxt")),
-            "; First Nr    :  40\n; Last  Nr    :  42\n; Typ         : various size\n; max width   :   3\n"
-            "; max height  :   3\n\n41  $29  ')'\n#.\n.#\n##\n\n42  $2A  '*'\n#.#\n\n");
+            "; First Nr    :  30\n; Last  Nr    :  32\n; Typ         : various size\n; max width   :   3\n"
+            "; max height  :   3\n\n31  $1F\n#.\n.#\n##\n\n32  $20  ' '\n#.#\n\n");
   EXPECT_EQ(write_font_listing(*set, dir.file("missing/font.fxt")), 0);
 }
 
