@@ -1,13 +1,16 @@
-// PNG reader: chunks with their CRC-32, one zlib decompression of the joined
+// PNG reader: chunks with their CRC-32, one decompression of the joined
 // image data, the five scanline filters, Adam7 interlacing, and the
 // conversion of every colour type and bit depth into a bitmap this program
 // handles (1, 4 or 8 bits with a colour table, or 24 bits), with tRNS and
 // alpha turned into the set's transparent key colour.
 #include "imagefiles/png.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -183,10 +186,18 @@ void read_gama(PngState& s, Bytes data) {
 }
 
 // --- scanline filters ---------------------------------------------------------
+//
+// Sub, average and Paeth depend on the byte bpp places to the left, which
+// has just been reconstructed; that value is carried in a local per byte of
+// the pixel instead of being read back from the row, so the bytes of one
+// pixel form independent chains the processor runs side by side. Up has no
+// such chain and is left to the compiler's vectoriser.
 
 template <int bpp>
 void unfilter_sub(std::uint8_t* row, std::size_t n) {
-  for (std::size_t i = bpp; i < n; ++i) row[i] = static_cast<std::uint8_t>(row[i] + row[i - bpp]);
+  std::uint8_t left[bpp] = {};
+  for (std::size_t i = 0; i < n; i += bpp)
+    for (int k = 0; k < bpp; ++k) row[i + k] = left[k] = static_cast<std::uint8_t>(row[i + k] + left[k]);
 }
 
 void unfilter_up(std::uint8_t* row, const std::uint8_t* prior, std::size_t n) {
@@ -195,31 +206,48 @@ void unfilter_up(std::uint8_t* row, const std::uint8_t* prior, std::size_t n) {
 
 template <int bpp>
 void unfilter_average(std::uint8_t* row, const std::uint8_t* prior, std::size_t n) {
-  std::size_t first = std::min<std::size_t>(bpp, n);
-  for (std::size_t i = 0; i < first; ++i) row[i] = static_cast<std::uint8_t>(row[i] + (prior[i] >> 1));
-  for (std::size_t i = bpp; i < n; ++i)
-    row[i] = static_cast<std::uint8_t>(row[i] + ((row[i - bpp] + prior[i]) >> 1));
+  unsigned left[bpp] = {};
+  for (std::size_t i = 0; i < n; i += bpp)
+    for (int k = 0; k < bpp; ++k) {
+      left[k] = (row[i + k] + ((left[k] + prior[i + k]) >> 1)) & 0xFFu;
+      row[i + k] = static_cast<std::uint8_t>(left[k]);
+    }
+}
+
+// The Paeth predictor of left a, above b and upper left c: whichever is
+// closest to a + b - c, ties going to a, then b. Written as selections, not
+// branches: the choice follows the picture's content, which a branch
+// predictor cannot guess.
+inline int paeth_predictor(int a, int b, int c) {
+  int pa = b - c;  // |p - a| with p = a + b - c
+  int pb = a - c;  // |p - b|
+  int pc = pa + pb;
+  pa = pa < 0 ? -pa : pa;
+  pb = pb < 0 ? -pb : pb;
+  pc = pc < 0 ? -pc : pc;
+  bool b_closer = pb < pa;
+  int nearest = b_closer ? pb : pa;
+  int predictor = b_closer ? b : a;
+  return pc < nearest ? c : predictor;
 }
 
 template <int bpp>
 void unfilter_paeth(std::uint8_t* row, const std::uint8_t* prior, std::size_t n) {
-  std::size_t first = std::min<std::size_t>(bpp, n);
-  for (std::size_t i = 0; i < first; ++i) row[i] = static_cast<std::uint8_t>(row[i] + prior[i]);
-  for (std::size_t i = bpp; i < n; ++i) {
-    int a = row[i - bpp];
-    int b = prior[i];
-    int c = prior[i - bpp];
-    int pa = b - c;  // |p - a| with p = a + b - c
-    int pb = a - c;  // |p - b|
-    int pc = pa + pb;
-    pa = pa < 0 ? -pa : pa;
-    pb = pb < 0 ? -pb : pb;
-    pc = pc < 0 ? -pc : pc;
-    int predictor = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
-    row[i] = static_cast<std::uint8_t>(row[i] + predictor);
-  }
+  // Left of the first pixel a and c are 0, so its predictor is b.
+  int left[bpp] = {};
+  int upper_left[bpp] = {};
+  for (std::size_t i = 0; i < n; i += bpp)
+    for (int k = 0; k < bpp; ++k) {
+      int above = prior[i + k];
+      left[k] = (row[i + k] + paeth_predictor(left[k], above, upper_left[k])) & 0xFF;
+      upper_left[k] = above;
+      row[i + k] = static_cast<std::uint8_t>(left[k]);
+    }
 }
 
+// Removes the filters of rows scanlines in place; each is one filter byte and
+// row_bytes bytes (a multiple of bpp). The first row's prior row is zero_row.
+// Fails on a filter type that does not exist: the data are damaged.
 template <int bpp>
 bool unfilter_rows_bpp(std::uint8_t* data, std::size_t row_bytes, std::size_t rows, const std::uint8_t* zero_row) {
   const std::uint8_t* prior = zero_row;
@@ -232,15 +260,13 @@ bool unfilter_rows_bpp(std::uint8_t* data, std::size_t row_bytes, std::size_t ro
       case 2: unfilter_up(row, prior, row_bytes); break;
       case 3: unfilter_average<bpp>(row, prior, row_bytes); break;
       case 4: unfilter_paeth<bpp>(row, prior, row_bytes); break;
-      default: return false;  // no such filter: the data are damaged
+      default: return false;
     }
     prior = row;
   }
   return true;
 }
 
-// Removes the filters of rows scanlines in place; each is one filter byte and
-// row_bytes bytes. The first row's prior row is zero_row.
 bool unfilter_rows(std::uint8_t* data, std::size_t row_bytes, std::size_t rows, int bpp,
                    const std::uint8_t* zero_row) {
   switch (bpp) {
@@ -254,61 +280,91 @@ bool unfilter_rows(std::uint8_t* data, std::size_t row_bytes, std::size_t rows, 
   }
 }
 
-// --- Adam7 -------------------------------------------------------------------
+// --- the unfiltered rows -------------------------------------------------------
+
+// The unfiltered picture, handed to the bitmap builders one row at a time.
+// A plain picture's rows are read where they were unfiltered. A row of an
+// interlaced picture is assembled on request, from the passes that hold its
+// pixels, into one scratch row: no second picture-sized buffer is needed,
+// and the row is still in the cache when the builder reads it.
+struct RawRows {
+  const std::uint8_t* first = nullptr;  // plain: row y starts at first + y * pitch
+  std::size_t pitch = 0;
+
+  bool interlaced = false;
+  int bits = 0;                                      // bits per pixel
+  std::array<const std::uint8_t*, 7> pass_first{};  // first unfiltered row of each pass; null when empty
+  std::array<std::size_t, 7> pass_pitch{};
+  std::array<std::uint32_t, 7> pass_width{};
+  std::uint8_t* scratch = nullptr;  // one row of the picture
+  std::size_t row_bytes = 0;
+
+  const std::uint8_t* row(std::uint32_t y) const;
+};
 
 template <int bytes>
 void place_pixels(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t count, std::uint32_t step) {
-  for (std::uint32_t i = 0; i < count; ++i) std::memcpy(dst + static_cast<std::size_t>(i) * step * bytes, src + i * bytes, bytes);
+  for (std::uint32_t i = 0; i < count; ++i, src += bytes, dst += static_cast<std::size_t>(step) * bytes)
+    std::memcpy(dst, src, bytes);
 }
 
-// Unfilters every pass in place and places its pixels into raw, a
-// non-interlaced image of height rows of row_bytes (zero-filled by the caller
-// for sample sizes below one byte).
-bool deinterlace(std::uint8_t* data, std::uint8_t* raw, std::uint32_t width, std::uint32_t height, int bits,
-                 std::size_t row_bytes, const std::uint8_t* zero_row) {
-  int bpp = bits < 8 ? 1 : bits / 8;
-  for (const Pass& pass : adam7) {
+// Samples below a byte are OR-ed into place: the row must start zeroed.
+void place_samples(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t x0, std::uint32_t count,
+                   std::uint32_t step, int bits) {
+  unsigned mask = (1u << bits) - 1;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::size_t sbit = static_cast<std::size_t>(i) * bits;
+    unsigned sample = (src[sbit >> 3] >> (8 - bits - (sbit & 7))) & mask;
+    std::size_t dbit = (static_cast<std::size_t>(x0) + static_cast<std::size_t>(i) * step) * bits;
+    dst[dbit >> 3] = static_cast<std::uint8_t>(dst[dbit >> 3] | (sample << (8 - bits - (dbit & 7))));
+  }
+}
+
+const std::uint8_t* RawRows::row(std::uint32_t y) const {
+  if (!interlaced) return first + static_cast<std::size_t>(y) * pitch;
+  if (bits < 8) std::memset(scratch, 0, row_bytes);
+  // Every pixel belongs to exactly one pass, so whole-byte pixels fill the row.
+  for (std::size_t p = 0; p < adam7.size(); ++p) {
+    const Pass& pass = adam7[p];
+    if (pass_first[p] == nullptr || y < pass.y0 || (y - pass.y0) % pass.dy != 0) continue;
+    const std::uint8_t* src = pass_first[p] + static_cast<std::size_t>((y - pass.y0) / pass.dy) * pass_pitch[p];
+    std::uint32_t count = pass_width[p];
+    std::uint8_t* at = scratch + static_cast<std::size_t>(pass.x0) * static_cast<std::size_t>(bits / 8);
+    switch (bits) {
+      case 8: place_pixels<1>(src, at, count, pass.dx); break;
+      case 16: place_pixels<2>(src, at, count, pass.dx); break;
+      case 24: place_pixels<3>(src, at, count, pass.dx); break;
+      case 32: place_pixels<4>(src, at, count, pass.dx); break;
+      case 48: place_pixels<6>(src, at, count, pass.dx); break;
+      case 64: place_pixels<8>(src, at, count, pass.dx); break;
+      default: place_samples(src, scratch, pass.x0, count, pass.dx, bits); break;
+    }
+  }
+  return scratch;
+}
+
+// Unfilters every pass of an interlaced picture in place and records where
+// each one's rows lie. Passes that are empty for the picture's size hold no
+// scanlines and are skipped.
+bool unfilter_passes(std::uint8_t* data, std::uint32_t width, std::uint32_t height, const std::uint8_t* zero_row,
+                     RawRows& raw) {
+  int bpp = raw.bits < 8 ? 1 : raw.bits / 8;
+  for (std::size_t p = 0; p < adam7.size(); ++p) {
+    const Pass& pass = adam7[p];
     std::uint32_t pw = pass_extent(width, pass.x0, pass.dx);
     std::uint32_t ph = pass_extent(height, pass.y0, pass.dy);
     if (pw == 0 || ph == 0) continue;
-    std::size_t pass_row = (static_cast<std::size_t>(pw) * bits + 7) / 8;
+    std::size_t pass_row = (static_cast<std::size_t>(pw) * raw.bits + 7) / 8;
     if (!unfilter_rows(data, pass_row, ph, bpp, zero_row)) return false;
-    for (std::uint32_t py = 0; py < ph; ++py) {
-      const std::uint8_t* src = data + py * (pass_row + 1) + 1;
-      std::uint8_t* dst = raw + (static_cast<std::size_t>(pass.y0) + static_cast<std::size_t>(py) * pass.dy) * row_bytes;
-      if (bits >= 8) {
-        std::uint8_t* first = dst + static_cast<std::size_t>(pass.x0) * bpp;
-        switch (bpp) {
-          case 1: place_pixels<1>(src, first, pw, pass.dx); break;
-          case 2: place_pixels<2>(src, first, pw, pass.dx); break;
-          case 3: place_pixels<3>(src, first, pw, pass.dx); break;
-          case 4: place_pixels<4>(src, first, pw, pass.dx); break;
-          case 6: place_pixels<6>(src, first, pw, pass.dx); break;
-          default: place_pixels<8>(src, first, pw, pass.dx); break;
-        }
-      } else {
-        unsigned mask = (1u << bits) - 1;
-        for (std::uint32_t i = 0; i < pw; ++i) {
-          std::size_t sbit = static_cast<std::size_t>(i) * bits;
-          unsigned sample = (src[sbit >> 3] >> (8 - bits - (sbit & 7))) & mask;
-          std::size_t dbit = (static_cast<std::size_t>(pass.x0) + static_cast<std::size_t>(i) * pass.dx) * bits;
-          dst[dbit >> 3] = static_cast<std::uint8_t>(dst[dbit >> 3] | (sample << (8 - bits - (dbit & 7))));
-        }
-      }
-    }
+    raw.pass_first[p] = data + 1;
+    raw.pass_pitch[p] = pass_row + 1;
+    raw.pass_width[p] = pw;
     data += static_cast<std::size_t>(ph) * (pass_row + 1);
   }
   return true;
 }
 
 // --- building the bitmap --------------------------------------------------------
-
-// The unfiltered image: row y starts at first + y * pitch.
-struct RawRows {
-  const std::uint8_t* first;
-  std::size_t pitch;
-  const std::uint8_t* row(std::uint32_t y) const { return first + static_cast<std::size_t>(y) * pitch; }
-};
 
 std::uint8_t* bitmap_row(Image& image, std::uint32_t height, std::uint32_t y) {
   return image.dib.data() + image.pixels + static_cast<std::size_t>(image.row_stride) * (height - 1 - y);
@@ -349,15 +405,38 @@ void build_1_bit(Image& image, const PngState& s, const RawRows& raw, int fill) 
   }
 }
 
-// 4-bit bitmap: every 1-, 2- or 4-bit sample, through map, into a nibble.
-void build_4_bit(Image& image, const PngState& s, const RawRows& raw, const std::array<std::uint8_t, 256>& map) {
+// 4-bit bitmap: every 1-, 2- or 4-bit sample, through map, into a nibble,
+// high nibble first. A PNG byte of 8 / depth samples becomes 4 / depth bitmap
+// bytes, taken whole from a table of all 256 byte values; a row's last byte
+// may carry samples right of the last pixel, so the nibbles there are cleared
+// afterwards and the row padding stays zero. The widest expansion, 1-bit
+// samples, writes 4 bytes per 8 pixels, which is exactly the row stride.
+template <int depth>
+void expand_4_bit(Image& image, const PngState& s, const RawRows& raw, const std::array<std::uint8_t, 256>& map) {
+  constexpr int samples = 8 / depth;
+  constexpr int out_bytes = 4 / depth;
+  std::array<std::array<std::uint8_t, out_bytes>, 256> expand{};
+  for (unsigned v = 0; v < 256; ++v)
+    for (int i = 0; i < samples; ++i) {
+      unsigned nibble = map[(v >> (8 - depth * (i + 1))) & ((1u << depth) - 1)] & 0x0Fu;
+      expand[v][static_cast<std::size_t>(i / 2)] |= static_cast<std::uint8_t>((i & 1) ? nibble : nibble << 4);
+    }
+  std::size_t in_bytes = (static_cast<std::size_t>(s.width) * depth + 7) / 8;
+  std::size_t used = (static_cast<std::size_t>(s.width) + 1) / 2;
   for (std::uint32_t y = 0; y < s.height; ++y) {
     const std::uint8_t* src = raw.row(y);
     std::uint8_t* dst = bitmap_row(image, s.height, y);
-    for (std::uint32_t x = 0; x < s.width; ++x) {
-      unsigned v = map[sample_at(src, x, s.bit_depth)] & 0x0F;
-      dst[x >> 1] = static_cast<std::uint8_t>(dst[x >> 1] | ((x & 1) ? v : v << 4));
-    }
+    for (std::size_t j = 0; j < in_bytes; ++j) std::memcpy(dst + j * out_bytes, expand[src[j]].data(), out_bytes);
+    if (s.width & 1) dst[used - 1] &= 0xF0;
+    std::memset(dst + used, 0, image.row_stride - used);
+  }
+}
+
+void build_4_bit(Image& image, const PngState& s, const RawRows& raw, const std::array<std::uint8_t, 256>& map) {
+  switch (s.bit_depth) {
+    case 1: expand_4_bit<1>(image, s, raw, map); break;
+    case 2: expand_4_bit<2>(image, s, raw, map); break;
+    default: expand_4_bit<4>(image, s, raw, map); break;
   }
 }
 
@@ -378,61 +457,100 @@ void build_8_bit(Image& image, const PngState& s, const RawRows& raw, const std:
   }
 }
 
-// 24-bit rows from pixels of step bytes whose red, green and blue (high) bytes
-// lie at r, g, b; with gamma each passes through the table.
-template <int step, int r, int g, int b, bool with_gamma>
-void copy_bgr_rows(Image& image, const PngState& s, const RawRows& raw) {
-  const std::uint8_t* table = s.gamma.data();
-  for (std::uint32_t y = 0; y < s.height; ++y) {
-    const std::uint8_t* src = raw.row(y);
-    std::uint8_t* dst = bitmap_row(image, s.height, y);
-    for (std::uint32_t x = 0; x < s.width; ++x, src += step, dst += 3) {
-      if constexpr (with_gamma) {
-        dst[0] = table[src[b]];
-        dst[1] = table[src[g]];
-        dst[2] = table[src[r]];
-      } else {
-        dst[0] = src[b];
-        dst[1] = src[g];
-        dst[2] = src[r];
+// Word-at-a-time pixel copies assume the little-endian byte order of words.
+constexpr bool little_endian = std::endian::native == std::endian::little;
+
+// The key colour for pixels whose alpha sample (its high byte for 16 bits)
+// is below the threshold, and the same colour as the low three bytes of a
+// little-endian word.
+struct Keying {
+  Bgr colour;
+  std::uint32_t word = 0;
+  int threshold = 0;
+};
+
+// One 24-bit row (blue, green, red) from count PNG pixels of step bytes whose
+// red, green, blue and alpha (high) bytes lie at r, g, b and a; with gamma
+// each colour passes through the table; keyed, a pixel below the alpha
+// threshold gets the key colour instead.
+template <int step, int r, int g, int b, int a, bool with_gamma, bool keyed>
+void bgr_row(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t count, const std::uint8_t* table,
+             const Keying& key) {
+  std::uint32_t x = 0;
+  if constexpr (!with_gamma && (step == 3 || step == 4) && r == 0 && g == 1 && b == 2 && little_endian) {
+    // 8-bit RGB and RGBA, a word per pixel: the fourth byte read is the next
+    // pixel's or the alpha, the fourth written is overwritten by the next
+    // pixel. The last pixel is copied byte by byte, so that neither leaves
+    // the row. The key is chosen with a mask, not a branch: which pixels are
+    // transparent follows the picture, which a branch predictor cannot learn.
+    for (; x + 1 < count; ++x, src += step, dst += 3) {
+      std::uint32_t v;
+      std::memcpy(&v, src, 4);
+      v = ((v >> 16) & 0xFFu) | (v & 0xFF00u) | ((v & 0xFFu) << 16);
+      if constexpr (keyed) {
+        std::uint32_t clear = 0u - static_cast<std::uint32_t>(src[a] < key.threshold);
+        v = (v & ~clear) | (key.word & clear);
       }
+      std::memcpy(dst, &v, 4);
+    }
+  }
+  for (; x < count; ++x, src += step, dst += 3) {
+    if constexpr (keyed) {
+      if (src[a] < key.threshold) {
+        dst[0] = key.colour.blue;
+        dst[1] = key.colour.green;
+        dst[2] = key.colour.red;
+        continue;
+      }
+    }
+    if constexpr (with_gamma) {
+      dst[0] = table[src[b]];
+      dst[1] = table[src[g]];
+      dst[2] = table[src[r]];
+    } else {
+      dst[0] = src[b];
+      dst[1] = src[g];
+      dst[2] = src[r];
     }
   }
 }
 
-template <bool with_gamma>
-void build_24_bit_as(Image& image, const PngState& s, const RawRows& raw) {
+template <int step, int r, int g, int b, int a, bool with_gamma, bool keyed>
+void bgr_rows(Image& image, const PngState& s, const RawRows& raw, const Keying& key) {
+  for (std::uint32_t y = 0; y < s.height; ++y)
+    bgr_row<step, r, g, b, a, with_gamma, keyed>(raw.row(y), bitmap_row(image, s.height, y), s.width,
+                                                 s.gamma.data(), key);
+}
+
+// The 24-bit picture of a true-colour or grey-with-alpha PNG; keyed (only
+// with an alpha channel), transparent pixels get the key colour.
+template <bool with_gamma, bool keyed>
+void build_24_bit_as(Image& image, const PngState& s, const RawRows& raw, const Keying& key) {
   bool wide = s.bit_depth == 16;
   switch (s.colour_type) {
     case truecolour:
-      wide ? copy_bgr_rows<6, 0, 2, 4, with_gamma>(image, s, raw) : copy_bgr_rows<3, 0, 1, 2, with_gamma>(image, s, raw);
+      if constexpr (!keyed) {
+        wide ? bgr_rows<6, 0, 2, 4, 0, with_gamma, false>(image, s, raw, key)
+             : bgr_rows<3, 0, 1, 2, 0, with_gamma, false>(image, s, raw, key);
+      }
       break;
     case truecolour_alpha:
-      wide ? copy_bgr_rows<8, 0, 2, 4, with_gamma>(image, s, raw) : copy_bgr_rows<4, 0, 1, 2, with_gamma>(image, s, raw);
+      wide ? bgr_rows<8, 0, 2, 4, 6, with_gamma, keyed>(image, s, raw, key)
+           : bgr_rows<4, 0, 1, 2, 3, with_gamma, keyed>(image, s, raw, key);
       break;
     default:  // grey with alpha: the grey value three times
-      wide ? copy_bgr_rows<4, 0, 0, 0, with_gamma>(image, s, raw) : copy_bgr_rows<2, 0, 0, 0, with_gamma>(image, s, raw);
+      wide ? bgr_rows<4, 0, 0, 0, 2, with_gamma, keyed>(image, s, raw, key)
+           : bgr_rows<2, 0, 0, 0, 1, with_gamma, keyed>(image, s, raw, key);
       break;
   }
 }
 
-// Pixels whose alpha sample (its high byte for 16 bits) is below the
-// threshold become the key colour.
-void key_transparent_pixels(Image& image, const PngState& s, const RawRows& raw, Bgr key) {
-  int channels = channels_of(s.colour_type);
-  std::size_t step = static_cast<std::size_t>(channels) * (s.bit_depth / 8);
-  std::size_t alpha_at = static_cast<std::size_t>(channels - 1) * (s.bit_depth / 8);
-  for (std::uint32_t y = 0; y < s.height; ++y) {
-    const std::uint8_t* src = raw.row(y) + alpha_at;
-    std::uint8_t* dst = bitmap_row(image, s.height, y);
-    for (std::uint32_t x = 0; x < s.width; ++x, src += step, dst += 3) {
-      if (*src < s.alpha_threshold) {
-        dst[0] = key.blue;
-        dst[1] = key.green;
-        dst[2] = key.red;
-      }
-    }
-  }
+template <bool keyed>
+void build_24_bit(Image& image, const PngState& s, const RawRows& raw, const Keying& key) {
+  if (s.gamma_identity)
+    build_24_bit_as<false, keyed>(image, s, raw, key);
+  else
+    build_24_bit_as<true, keyed>(image, s, raw, key);
 }
 
 Bgr gamma_corrected(const PngState& s, Bgr c) {
@@ -542,10 +660,7 @@ bool build_indexed(ImageSet& set, const PngState& s, const RawRows& raw) {
 bool build_truecolour(ImageSet& set, const PngState& s, const RawRows& raw) {
   Image& image = set.images[1];
   if (!create_bitmap(image, s.width, s.height, 24, 0, 0)) return false;
-  if (s.gamma_identity)
-    build_24_bit_as<false>(image, s, raw);
-  else
-    build_24_bit_as<true>(image, s, raw);
+  build_24_bit<false>(image, s, raw, Keying{});
   if (s.colour_type == truecolour) {
     // The tRNS colour is compared with the stored pixels as it is (the
     // pixels are not changed).
@@ -556,14 +671,39 @@ bool build_truecolour(ImageSet& set, const PngState& s, const RawRows& raw) {
     return true;
   }
   // Alpha: a key colour that no pixel uses, then every pixel below the
-  // threshold takes it.
-  Bgr key;
-  set.transparent = static_cast<std::uint16_t>(resources::find_unused_colour(image, key) ? 1 : 0);
+  // threshold takes it. The picture is built once more for that, choosing
+  // each pixel's colour or the key by its alpha: each pixel is written again
+  // without reading back what the first pass stored.
+  Keying key;
+  set.transparent = static_cast<std::uint16_t>(resources::find_unused_colour(image, key.colour) ? 1 : 0);
   if (set.transparent) {
-    set.transparent_colour = key;
-    key_transparent_pixels(image, s, raw, key);
+    set.transparent_colour = key.colour;
+    key.word = key.colour.blue | (static_cast<std::uint32_t>(key.colour.green) << 8) |
+               (static_cast<std::uint32_t>(key.colour.red) << 16);
+    key.threshold = s.alpha_threshold;
+    build_24_bit<true>(image, s, raw, key);
   }
   return true;
+}
+
+// Decompresses the zlib stream into out, which must receive exactly size
+// bytes. The common case, a whole stream of exactly that size, takes one
+// call of libdeflate. libdeflate only accepts such whole, well-formed
+// streams, so anything else gets its verdict from zlib, whose inflate stops
+// when the buffer is full: a stream that runs on past the last scanline, or
+// lacks its end or checksum after it, has filled every pixel and is
+// accepted (the surplus belongs to no pixel); one that ends early or is
+// damaged before the buffer is full fails.
+bool inflate_image_data(Bytes stream, std::uint8_t* out, std::size_t size) {
+  std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> inflater(
+      libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+  if (inflater == nullptr) return false;
+  if (libdeflate_zlib_decompress(inflater.get(), stream.data(), stream.size(), out, size, nullptr) ==
+      LIBDEFLATE_SUCCESS)
+    return true;
+  uLongf produced = static_cast<uLongf>(size);
+  int result = uncompress(out, &produced, stream.data(), static_cast<uLong>(stream.size()));
+  return (result == Z_OK && produced == size) || result == Z_BUF_ERROR;
 }
 
 // IEND with image data: decompress, unfilter, build slot 1.
@@ -573,44 +713,35 @@ bool decode_image(ImageSet& set, PngState& s) {
   if (!png_image_data_size(s.width, s.height, bits, s.interlace == 1, needed)) return false;
   if (needed > s.idat_bytes * deflate_max_ratio) return false;  // cannot hold the picture
 
-  // One contiguous compressed stream: the single IDAT in place, or a copy of
-  // all of them joined.
-  std::vector<std::uint8_t> joined;
-  const std::uint8_t* stream = s.idat.front().data();
-  if (s.idat.size() > 1) {
-    try {
-      joined.reserve(s.idat_bytes);
-      advise_large(joined.data(), s.idat_bytes);
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
-    for (Bytes part : s.idat) joined.insert(joined.end(), part.begin(), part.end());
-    stream = joined.data();
-  }
-
-  // The buffer holds exactly the scanlines of the picture. A stream that ends
-  // early fails; one that goes on after them has filled every pixel and is
-  // accepted, the surplus dropped (it belongs to no pixel).
+  // The buffer holds exactly the scanlines of the picture; they are
+  // unfiltered where they are.
   LargeBuffer buffer;
   if (!allocate_large(buffer, static_cast<std::size_t>(needed))) return false;
   std::uint8_t* data = buffer.data.get();
-  uLongf produced = static_cast<uLongf>(needed);
-  int result = uncompress(data, &produced, stream, static_cast<uLong>(s.idat_bytes));
-  if (!(result == Z_OK && produced == needed) && result != Z_BUF_ERROR) return false;
-  std::vector<std::uint8_t>().swap(joined);
+
+  // One contiguous compressed stream: the single IDAT in place, or a copy of
+  // all of them joined.
+  LargeBuffer joined;
+  Bytes stream = s.idat.front();
+  if (s.idat.size() > 1) {
+    if (!allocate_large(joined, s.idat_bytes)) return false;
+    std::uint8_t* end = joined.data.get();
+    for (Bytes part : s.idat) end = std::copy(part.begin(), part.end(), end);
+    stream = Bytes(joined.data.get(), joined.size);
+  }
+  if (!inflate_image_data(stream, data, buffer.size)) return false;
+  joined = LargeBuffer{};
 
   std::size_t row_bytes = (static_cast<std::size_t>(s.width) * bits + 7) / 8;
   std::vector<std::uint8_t> zero_row;
-  LargeBuffer deinterlaced;
-  RawRows raw{data + 1, row_bytes + 1};
+  std::vector<std::uint8_t> scratch;
+  RawRows raw{.first = data + 1, .pitch = row_bytes + 1};
   try {
     zero_row.assign(row_bytes, 0);
     if (s.interlace == 1) {
-      if (!allocate_large(deinterlaced, row_bytes * s.height)) return false;
-      std::memset(deinterlaced.data.get(), 0, deinterlaced.size);  // samples below a byte are OR-ed in
-      if (!deinterlace(data, deinterlaced.data.get(), s.width, s.height, bits, row_bytes, zero_row.data()))
-        return false;
-      raw = RawRows{deinterlaced.data.get(), row_bytes};
+      scratch.assign(row_bytes, 0);
+      raw = RawRows{.interlaced = true, .bits = bits, .scratch = scratch.data(), .row_bytes = row_bytes};
+      if (!unfilter_passes(data, s.width, s.height, zero_row.data(), raw)) return false;
     } else {
       int bpp = bits < 8 ? 1 : bits / 8;
       if (!unfilter_rows(data, row_bytes, s.height, bpp, zero_row.data())) return false;
@@ -677,7 +808,7 @@ int read_png(ImageSet& set, Bytes file, const ReadOptions& options) {
     if (!cursor.u32_be(length) || length > cursor.remaining() || !cursor.take(std::size_t{4} + length, typed) ||
         !cursor.u32_be(crc))
       return 0;
-    if (crc32_z(0L, typed.data(), typed.size()) != crc) return 0;
+    if (libdeflate_crc32(0, typed.data(), typed.size()) != crc) return 0;
     std::uint32_t type = get_u32_be(typed.data());
     Bytes data = typed.subspan(4);
 

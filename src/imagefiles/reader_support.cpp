@@ -69,9 +69,12 @@ bool allocate_large(LargeBuffer& buffer, std::size_t size) {
   buffer.data.reset();
   buffer.size = 0;
   if (size == 0) return false;
-  // Huge-page aligned when large, so that every part of it can use them.
-  void* p = size >= huge_page ? std::aligned_alloc(huge_page, (size + huge_page - 1) & ~(huge_page - 1))
-                              : std::malloc(size);
+  // A plain block, not one aligned to the huge-page size: an aligned block is
+  // cut out of a larger one, the cut-off pieces are soon taken by small
+  // blocks, and the space can then no longer hold the next picture's buffers,
+  // so that every picture decoded later runs on fresh memory the system must
+  // first clear. Only the unaligned ends of the block miss huge pages.
+  void* p = std::malloc(size);
   if (p == nullptr) return false;
   if (size >= huge_page) advise_large(p, size);
   buffer.data.reset(static_cast<std::uint8_t*>(p));
