@@ -79,6 +79,8 @@ TEST(ReadPng, HeadersAndStreamsThatLie) {
     bad.emplace_back("type " + std::to_string(type) + " depth " + std::to_string(depth),
                      png({ihdr(3, depth, type), chunk("PLTE", {1, 2, 3}), idat, iend}));
   for (std::uint32_t width : {0u, 65536u}) bad.emplace_back("width", png({ihdr(width, 8, 0), idat, iend}));
+  const ByteList largest = {0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 16, 6, 0, 0, 0};  // 65535 x 65535 of 64 bits
+  bad.emplace_back("picture beyond the memory bound", png({chunk("IHDR", largest), idat, iend}));
   bad.emplace_back("no IEND", png({ihdr(3, 8, 0), idat}));
   bad.emplace_back("no IDAT", png({ihdr(3, 8, 0), iend}));
   bad.emplace_back("IDAT before IHDR", png({idat, ihdr(3, 8, 0), iend}));
