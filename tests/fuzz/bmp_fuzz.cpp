@@ -1,28 +1,32 @@
-// Fuzz target of the BMP reader: any bytes are read as a BMP file; a file
-// that loads is then walked pixel by pixel and written into a bitmap block,
-// so that every later step sees what the reader produced.
+// Fuzz target of the BMP reader: any bytes are read as a BMP file, as they
+// are and with the stored file size set to their length, so that cut or
+// changed copies get past that check to the headers and pixel data. A file
+// that loads is then written into a bitmap block, so that every later step
+// sees what the reader produced.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "imagefiles/dispatch.h"
+#include "read_checks.h"
 #include "resources/bitmap.h"
-#include "resources/image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vexa;
-  auto owned = std::make_unique<resources::ImageSet>();
-  resources::ImageSet& set = *owned;
+  std::vector<std::uint8_t> sized(data, data + size);
+  if (size >= 6) resources::put_u32(sized.data() + 2, static_cast<std::uint32_t>(size));
   imagefiles::ReadOptions options;
   options.alpha_threshold = size > 0 ? data[size - 1] : 128;
-  if (imagefiles::read_bmp(set, imagefiles::Bytes(data, size), options) != 1) return 0;
-  set.first_number = 1;
-  set.count = 1;
-  const resources::Image& image = set.images[1];
-  std::uint32_t sum = 0;
-  for (int y = 0; y < resources::image_height(image); ++y)
-    for (int x = 0; x < resources::image_width(image); ++x) sum += resources::pixel_value(image, x, y);
-  resources::BitmapBlock block;
-  resources::encode_bitmap(set, block, 2, 0);
-  return static_cast<int>(sum & 0);
+  for (const std::uint8_t* bytes : {data, static_cast<const std::uint8_t*>(sized.data())}) {
+    auto set = std::make_unique<resources::ImageSet>();
+    const int result = imagefiles::read_bmp(*set, imagefiles::Bytes(bytes, size), options);
+    fuzz::check_read(result, *set);
+    if (result != 1) continue;
+    set->first_number = 1;
+    set->count = 1;
+    resources::BitmapBlock block;
+    resources::encode_bitmap(*set, block, 2, 0);
+  }
+  return 0;
 }

@@ -6,13 +6,12 @@
 
 #include "driver/output.h"
 #include "imagefiles/dispatch.h"
-#include "resources/image.h"
+#include "read_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   vexa::driver::Output out;
   out.console = nullptr;  // the analysis' information lines go nowhere
   auto set = std::make_unique<vexa::resources::ImageSet>();
-  vexa::imagefiles::read_gif(out, *set, vexa::imagefiles::Bytes(data, size));
-  vexa::resources::clear_set(*set);
+  vexa::fuzz::check_read(vexa::imagefiles::read_gif(out, *set, vexa::imagefiles::Bytes(data, size)), *set);
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "imagefiles/dispatch.h"
+#include "read_checks.h"
 
 namespace {
 
@@ -30,9 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   vexa::imagefiles::ReadOptions options;
   options.gamma = size > 0 && (data[size - 1] & 1);
   options.alpha_threshold = size > 1 ? data[size / 2] : 128;
-  vexa::imagefiles::read_png(*set, vexa::imagefiles::Bytes(data, size), options);
+  vexa::fuzz::check_read(vexa::imagefiles::read_png(*set, vexa::imagefiles::Bytes(data, size), options), *set);
   std::vector<std::uint8_t> fixed(data, data + size);
   fix_crcs(fixed);
-  vexa::imagefiles::read_png(*set, vexa::imagefiles::Bytes(fixed.data(), fixed.size()), options);
+  vexa::fuzz::check_read(vexa::imagefiles::read_png(*set, vexa::imagefiles::Bytes(fixed.data(), fixed.size()), options),
+                         *set);
   return 0;
 }

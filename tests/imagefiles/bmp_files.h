@@ -30,35 +30,29 @@ struct BmpSpec {
 inline ByteList bmp_file(const BmpSpec& s) {
   // Fields of the 40-byte header; a shorter header keeps its first bytes.
   ByteList info(std::max<std::uint32_t>(s.header_size, 40), 0);
-  put32(info, 0, s.header_size);
-  put32(info, 4, static_cast<std::uint32_t>(s.width));
-  put32(info, 8, static_cast<std::uint32_t>(s.height));
-  resources::put_u16(info.data() + 12, 1);
-  resources::put_u16(info.data() + 14, static_cast<std::uint16_t>(s.bits));
-  put32(info, 16, s.compression);
-  std::uint32_t stride = ((s.width * s.bits + 31) / 32) * 4;
-  bool coded = s.compression == 1 || s.compression == 2;
-  put32(info, 20, coded ? static_cast<std::uint32_t>(s.pixels.size()) : stride * std::abs(s.height));
-  put32(info, 32, static_cast<std::uint32_t>(s.table.size()));
+  const std::int64_t stride = ((static_cast<std::int64_t>(s.width) * s.bits + 31) / 32) * 4;
+  const bool coded = s.compression == 1 || s.compression == 2;
+  const auto size_image = static_cast<std::uint32_t>(coded ? s.pixels.size() : stride * std::abs(std::int64_t{s.height}));
+  for (auto [at, v] : {std::pair{0, s.header_size}, {4, static_cast<std::uint32_t>(s.width)},
+                       {8, static_cast<std::uint32_t>(s.height)}, {12, 1u | static_cast<std::uint32_t>(s.bits) << 16},
+                       {16, s.compression}, {20, size_image}, {32, static_cast<std::uint32_t>(s.table.size())}})
+    put32(info, at, v);
   info.resize(s.header_size);
   ByteList after;
   if (s.header_size >= 56) {
     for (std::size_t i = 0; i < s.masks.size() && i < 3; ++i) put32(info, 40 + 4 * i, s.masks[i]);
     put32(info, 52, s.alpha_mask);
   } else {
-    for (std::uint32_t m : s.masks)
-      for (int i = 0; i < 4; ++i) after.push_back(static_cast<std::uint8_t>(m >> (8 * i)));
+    for (std::uint32_t m : s.masks) after.insert(after.end(), {static_cast<std::uint8_t>(m), static_cast<std::uint8_t>(m >> 8),
+                                                               static_cast<std::uint8_t>(m >> 16), static_cast<std::uint8_t>(m >> 24)});
   }
   for (resources::Bgr c : s.table) after.insert(after.end(), {c.blue, c.green, c.red, 0});
   const std::size_t offset = 14 + info.size() + after.size();
-  ByteList file(offset + s.pixels.size(), 0);
-  file[0] = 'B';
-  file[1] = 'M';
-  put32(file, 2, static_cast<std::uint32_t>(file.size()));
+  ByteList file = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   put32(file, 10, static_cast<std::uint32_t>(offset));
-  std::copy(info.begin(), info.end(), file.begin() + 14);
-  std::copy(after.begin(), after.end(), file.begin() + 14 + static_cast<std::ptrdiff_t>(info.size()));
-  std::copy(s.pixels.begin(), s.pixels.end(), file.begin() + static_cast<std::ptrdiff_t>(offset));
+  for (const ByteList* part : std::initializer_list<const ByteList*>{&info, &after, &s.pixels})
+    file.insert(file.end(), part->begin(), part->end());
+  put32(file, 2, static_cast<std::uint32_t>(file.size()));
   return file;
 }
 

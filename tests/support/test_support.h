@@ -28,7 +28,7 @@ std::vector<std::uint8_t> read_bytes(const std::string& path);
 bool file_exists(const std::string& path);
 
 // Path of a corpus file (VEXA_TESTDATA/relative), or empty when the corpora
-// are not present.
+// are not present; an absolute path stays as it is.
 std::string testdata(const std::string& relative);
 
 // A context whose console goes to a memory buffer and whose console input is
