@@ -76,6 +76,12 @@ TEST(ReadBmp, AlphaThresholdIsTheCallers) {
   }
 }
 
+std::vector<Bgr> colours_of(const resources::Image& image) {
+  std::vector<Bgr> colours;
+  for (int x = 0; x < resources::image_width(image); ++x) colours.push_back(resources::pixel_colour(image, x, 0));
+  return colours;
+}
+
 // 32-bit channels where the masks put them; alpha where the file has it.
 TEST(ReadBmp, ThirtyTwoBitChannelsAndAlphaWhereTheFileSaysSo) {
   const Bgr key = resources::rgb(0xAD, 0xFB, 0x5A);  // the first candidate key colour
@@ -92,14 +98,14 @@ TEST(ReadBmp, ThirtyTwoBitChannelsAndAlphaWhereTheFileSaysSo) {
     ImageSet set;
     ASSERT_EQ(read(set, bytes), 1);
     ASSERT_EQ(set.transparent, 1);
-    EXPECT_EQ(test::colours_of(set.images[1]),
+    EXPECT_EQ(colours_of(set.images[1]),
               (std::vector<Bgr>{key, resources::rgb(60, 50, 40), key, resources::rgb(0, 0, 0)}));
   }
   // Narrow fields widened, an empty mask 0, no alpha; masks with nowhere to be refused.
   ImageSet set;
   ASSERT_EQ(read(set, file(40, 3, {0x7C00, 0x03E0, 0}, 0, {0x1F, 0x7C, 0, 0, 0, 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})), 1);
   EXPECT_EQ(set.transparent, 0);
-  EXPECT_EQ(test::colours_of(set.images[1]), (std::vector<Bgr>{resources::rgb(255, 0, 0), resources::rgb(0, 198, 0),
+  EXPECT_EQ(colours_of(set.images[1]), (std::vector<Bgr>{resources::rgb(255, 0, 0), resources::rgb(0, 198, 0),
                                                                resources::rgb(0, 0, 0), resources::rgb(0, 0, 0)}));
   EXPECT_EQ(read(set, file(44, 3, {}, 0, bgra)), 0);
 }
