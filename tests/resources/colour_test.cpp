@@ -184,7 +184,8 @@ TEST(FindUnusedColour, ThirtyTwoExactColoursNoPixelUsesThenNone) {
 }
 
 TEST(ReplaceColour, EveryPixelOfTheColourAndNoOther) {
-  const Colours colours = test::seeded_colours(6, 31, true);
+  Colours colours = test::seeded_colours(6, 31, true);
+  colours[1] = unpack_565(pack_565(colours[0]) ^ 0x8000);  // the same low byte in 5-6-5
   for (int bits : {24, 16, 8}) {
     Image image = bits == 8 ? palette_picture(colours, 3) : test::seeded_picture(9, 7, colours, 3, bits);
     const Colours before = pixels_of(image);
