@@ -133,8 +133,7 @@ TEST(EncodeBitmap, TrueColourIsDitheredTo565WithTheKeyExact) {
     set->transparent = 1;
     set->transparent_colour = key;
     BitmapBlock d;
-    ASSERT_TRUE(encode_bitmap(*set, d, 0, dithering));
-    ASSERT_EQ(d.block[10], 16);
+    ASSERT_TRUE(encode_bitmap(*set, d, 0, dithering) && d.block[10] == 16);
     int spread = 0;
     for (int y = 0; y < 6; ++y)
       for (int x = 0; x < 16; ++x) {
