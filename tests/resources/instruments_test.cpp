@@ -34,10 +34,10 @@ TEST(EncodeInstrument, TheBackgroundStaysRawAndPositionsAreCodedByMode) {
 TEST(CropInstrument, TrueColourPositionsKeyTheirUnchangedPixels) {
   auto set = test::set_of({test::image_from_art({"WWWW"}), test::image_from_art({"WRWR"})}, 0);
   set->transparent = 1;
-  set->transparent_colour = rgb(0, 255, 0);
+  set->transparent_colour = rgb(250, 140, 0);  // 'o'
   InstrumentBlock out;
   ASSERT_TRUE(crop_instrument_frames(*set, out));
-  EXPECT_EQ(test::art_from_image(set->images[1]), (test::Art{"RGR"}));
+  EXPECT_EQ(test::art_from_image(set->images[1]), (test::Art{"RoR"}));
 }
 
 TEST(ExpandInstrument, ShortOrDamagedBlocksAreRefusedSafely) {
