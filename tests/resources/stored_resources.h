@@ -1,102 +1,21 @@
-// Helpers of the resource tests: pictures and BMP files built from their
-// pixels, sets of pictures, and the bytes a compiler stored for a resource.
+// Helpers of the resource tests: the bytes a compiler stored for a resource,
+// its messages, and pictures of many colours made from a seed.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
+#include <random>
 #include <vector>
 
-#include "../imagefiles/bmp_files.h"
 #include "driver/context.h"
 #include "driver/dataflash.h"
+#include "pictures.h"
 #include "resources/colour.h"
 #include "test_support.h"
 
 namespace vexa::test {
-
-using Row = std::vector<resources::Bgr>;
-using Rows = std::vector<Row>;  // picture rows, top row first
-
-inline Rows plain_rows(int width, int height, resources::Bgr colour) {
-  return Rows(static_cast<std::size_t>(height), Row(static_cast<std::size_t>(width), colour));
-}
-
-// A 24-bit picture written byte by byte (5-6-5 when bits is 16).
-inline resources::Image picture(const Rows& rows, int bits = 24) {
-  resources::Image image;
-  EXPECT_TRUE(resources::create_image(image, static_cast<int>(rows[0].size()), static_cast<int>(rows.size()), 24));
-  for (std::size_t y = 0; y < rows.size(); ++y)
-    for (std::size_t x = 0; x < rows[y].size(); ++x) {
-      std::uint8_t* p = resources::row_pointer(image, static_cast<int>(y)) + 3 * x;
-      p[0] = rows[y][x].blue;
-      p[1] = rows[y][x].green;
-      p[2] = rows[y][x].red;
-    }
-  if (bits == 16) {
-    EXPECT_TRUE(resources::convert_to_16_bit(image, false, nullptr));
-  }
-  return image;
-}
-
-// A set of the images numbered from first on.
-inline std::unique_ptr<resources::ImageSet> set_of(std::vector<resources::Image> images, int first = 1) {
-  auto set = std::make_unique<resources::ImageSet>();
-  set->first_number = static_cast<std::uint16_t>(first);
-  set->count = static_cast<std::uint16_t>(images.size());
-  for (std::size_t i = 0; i < images.size(); ++i) set->images[first + i] = std::move(images[i]);
-  return set;
-}
-
-// A 24-bit BMP from its rows, top row first.
-inline ByteList bmp24_rows(const Rows& rows) {
-  BmpSpec spec;
-  spec.width = static_cast<int>(rows.at(0).size());
-  spec.height = static_cast<int>(rows.size());
-  const std::size_t stride = (static_cast<std::size_t>(spec.width) * 3 + 3) / 4 * 4;
-  for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
-    ByteList bytes(stride, 0);
-    for (std::size_t x = 0; x < row->size(); ++x) {
-      bytes[3 * x] = (*row)[x].blue;
-      bytes[3 * x + 1] = (*row)[x].green;
-      bytes[3 * x + 2] = (*row)[x].red;
-    }
-    spec.pixels.insert(spec.pixels.end(), bytes.begin(), bytes.end());
-  }
-  return bmp_file(spec);
-}
-
-inline ByteList bmp24_plain(int width, int height, resources::Bgr colour) {
-  return bmp24_rows(plain_rows(width, height, colour));
-}
-
-// A palette BMP of 1, 4 or 8 bits from its indices, top row first.
-inline ByteList bmp_indexed(int bits, const Row& table, const std::vector<std::vector<int>>& rows) {
-  BmpSpec spec;
-  spec.width = static_cast<int>(rows.at(0).size());
-  spec.height = static_cast<int>(rows.size());
-  spec.bits = bits;
-  spec.table = table;
-  const std::size_t stride = (static_cast<std::size_t>(spec.width) * bits + 31) / 32 * 4;
-  for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
-    ByteList bytes(stride, 0);
-    for (int x = 0; x < spec.width; ++x) {
-      int bit = x * bits;
-      bytes[bit / 8] |= static_cast<std::uint8_t>((*row)[x] << (8 - bits - bit % 8));
-    }
-    spec.pixels.insert(spec.pixels.end(), bytes.begin(), bytes.end());
-  }
-  return bmp_file(spec);
-}
-
-// The image a BMP file holds: its bytes after the 14-byte file header.
-inline resources::Image image_of_bmp(const ByteList& file) {
-  resources::Image image;
-  image.dib.assign(file.begin() + 14, file.end());
-  EXPECT_TRUE(resources::refresh_layout(image));
-  return image;
-}
 
 // The bytes of a stored resource: from its directory offset to the next
 // resource's offset (or the end of the area); empty when the entry is free.
@@ -119,5 +38,60 @@ inline bool has_error(CapturedContext& c, int line, const std::string& message) 
 }
 
 inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// A palette BMP file of 1, 4 or 8 bits: the table (no colour twice) and one
+// index a pixel, rows given top first.
+inline ByteList bmp_indexed(int bits, const std::vector<resources::Bgr>& table, const std::vector<std::vector<int>>& rows) {
+  resources::Image image;
+  const auto entries = static_cast<std::uint32_t>(table.size());
+  EXPECT_TRUE(resources::create_dib(image, static_cast<int>(rows.at(0).size()), static_cast<int>(rows.size()), bits,
+                                    entries, entries));
+  for (std::size_t i = 0; i < table.size(); ++i) resources::set_colour_entry(image, static_cast<int>(i), table[i]);
+  for (std::size_t y = 0; y < rows.size(); ++y)
+    for (std::size_t x = 0; x < rows[y].size(); ++x)
+      resources::set_pixel_colour(image, static_cast<int>(x), static_cast<int>(y), table.at(static_cast<std::size_t>(rows[y][x])));
+  ByteList file = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  resources::put_u32(file.data() + 2, static_cast<std::uint32_t>(14 + image.dib.size()));
+  resources::put_u32(file.data() + 10, static_cast<std::uint32_t>(14 + image.pixels));
+  file.insert(file.end(), image.dib.begin(), image.dib.end());
+  return file;
+}
+
+// n distinct colours drawn from the seed (n up to 2^18); with exact_565 every
+// one is its own 5-6-5 rounding.
+inline std::vector<resources::Bgr> seeded_colours(int n, unsigned seed, bool exact_565 = false) {
+  std::mt19937 random(seed);
+  std::vector<resources::Bgr> colours;
+  while (static_cast<int>(colours.size()) < n) {
+    resources::Bgr c = resources::rgb(static_cast<int>(random() & 0xFF), static_cast<int>(random() & 0xFF),
+                                      static_cast<int>(random() & 0xFF));
+    if (exact_565) c = resources::round_565(c);
+    if (std::find(colours.begin(), colours.end(), c) == colours.end()) colours.push_back(c);
+  }
+  return colours;
+}
+
+// A 24-bit (or 16-bit) picture whose pixels use every colour of the list at
+// least once when it has room, the rest drawn from the seed.
+inline resources::Image seeded_picture(int width, int height, const std::vector<resources::Bgr>& colours, unsigned seed,
+                                       int bits = 24) {
+  std::mt19937 random(seed);
+  resources::Image image;
+  EXPECT_TRUE(resources::create_image(image, width, height, bits));
+  for (int i = 0; i < width * height; ++i) {
+    const std::size_t k = static_cast<std::size_t>(i) < colours.size() ? static_cast<std::size_t>(i) : random() % colours.size();
+    resources::set_pixel_colour(image, i % width, i / width, colours[k]);
+  }
+  return image;
+}
+
+// A set of the images numbered from first on.
+inline std::unique_ptr<resources::ImageSet> set_of(std::vector<resources::Image> images, int first = 1) {
+  auto set = std::make_unique<resources::ImageSet>();
+  set->first_number = static_cast<std::uint16_t>(first);
+  set->count = static_cast<std::uint16_t>(images.size());
+  for (std::size_t i = 0; i < images.size(); ++i) set->images[first + i] = std::move(images[i]);
+  return set;
+}
 
 }  // namespace vexa::test
