@@ -1,6 +1,6 @@
-// Helpers for the image reader tests: reading bytes with a reader, corpus
-// listing, the consistency of a loaded image, and small 1-bit pictures
-// written and read as text.
+// Helpers for the image reader tests: reading bytes with a reader, the
+// input files of golden cases, corpus listing, and the consistency of a
+// loaded image.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -28,31 +28,6 @@ inline int read_with(Reader reader, resources::ImageSet& set, const ByteList& fi
 // An input file of a golden project case (tests/projects/CASE/FILE).
 inline ByteList fixture(const std::string& relative) {
   return read_bytes(std::string(VEXA_SOURCE_DIR) + "/tests/projects/" + relative);
-}
-
-// A picture's rows as text: '#' for a non-zero pixel value, '.' for zero.
-inline std::vector<std::string> mono_rows(const resources::Image& image) {
-  std::vector<std::string> rows;
-  for (int y = 0; y < resources::image_height(image); ++y) {
-    std::string row;
-    for (int x = 0; x < resources::image_width(image); ++x) row += resources::pixel_value(image, x, y) ? '#' : '.';
-    rows.push_back(row);
-  }
-  return rows;
-}
-
-// A 1-bit picture from rows of '#' (ink) and '.'.
-inline resources::Image mono_image(const std::vector<std::string>& rows) {
-  resources::Image image;
-  EXPECT_TRUE(resources::create_image(image, static_cast<int>(rows[0].size()), static_cast<int>(rows.size()), 1));
-  for (std::size_t y = 0; y < rows.size(); ++y)
-    for (std::size_t x = 0; x < rows[y].size(); ++x)
-      if (rows[y][x] == '#') resources::row_pointer(image, static_cast<int>(y))[x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
-  return image;
-}
-
-inline resources::Image solid_image(int w, int h, resources::Bgr c) {
-  return image_from_art(Art(static_cast<std::size_t>(h), std::string(static_cast<std::size_t>(w), 'c')), 24, Legend{{'c', c}});
 }
 
 // Raw values of every pixel, top row first.

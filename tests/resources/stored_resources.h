@@ -39,23 +39,6 @@ inline bool has_error(CapturedContext& c, int line, const std::string& message) 
 
 inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// A palette BMP file of 1, 4 or 8 bits: the table (no colour twice) and one
-// index a pixel, rows given top first.
-inline ByteList bmp_indexed(int bits, const std::vector<resources::Bgr>& table, const std::vector<std::vector<int>>& rows) {
-  resources::Image image;
-  const auto entries = static_cast<std::uint32_t>(table.size());
-  EXPECT_TRUE(resources::create_dib(image, static_cast<int>(rows.at(0).size()), static_cast<int>(rows.size()), bits,
-                                    entries, entries));
-  for (std::size_t i = 0; i < table.size(); ++i) resources::set_colour_entry(image, static_cast<int>(i), table[i]);
-  for (std::size_t y = 0; y < rows.size(); ++y)
-    for (std::size_t x = 0; x < rows[y].size(); ++x)
-      resources::set_pixel_colour(image, static_cast<int>(x), static_cast<int>(y), table.at(static_cast<std::size_t>(rows[y][x])));
-  ByteList file = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  resources::put_u32(file.data() + 2, static_cast<std::uint32_t>(14 + image.dib.size()));
-  resources::put_u32(file.data() + 10, static_cast<std::uint32_t>(14 + image.pixels));
-  file.insert(file.end(), image.dib.begin(), image.dib.end());
-  return file;
-}
 
 // n distinct colours drawn from the seed (n up to 2^18); with exact_565 every
 // one is its own 5-6-5 rounding.
