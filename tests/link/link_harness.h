@@ -1,4 +1,4 @@
-// Helpers of the link tests: the module simulator (tests/tools/vexasim.cpp)
+// Helpers of the link tests: the module simulator (build/vexasim)
 // as a child process, and upload files built here from their format.
 #pragma once
 
@@ -52,7 +52,7 @@ struct Simulator {
 
   // Starts the simulator with args; true once it has printed its device.
   bool start(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {std::string(VEXA_TOOLS_DIR) + "/vexasim"};
+    std::vector<std::string> argv = {std::string(VEXASIM_PATH)};
     argv.insert(argv.end(), args.begin(), args.end());
     for (const char* f : {"--dump", "flash", "--status", "status", "--log", "log", "--trace", "trace"})
       argv.push_back(f[0] == '-' ? std::string(f) : dir.file(f));
