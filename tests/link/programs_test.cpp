@@ -1,0 +1,64 @@
+// The programs as a user runs them: the simulator's command line, and vexac
+// programming the simulated module with the real ticks of 10 ms.
+#include "link_harness.h"
+
+namespace vexa::link {
+namespace {
+
+TEST(Vexasim, UsageAndWrongOptions) {
+  test::ProcessResult help = test::run_process({VEXASIM_PATH, "--help"}, "");
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_TRUE(help.out.starts_with("usage: vexasim [options]\n")) << help.out;
+  for (std::vector<std::string> args : {std::vector<std::string>{VEXASIM_PATH, "--speed"}, {VEXASIM_PATH, "--model"},
+                                        {VEXASIM_PATH, "--rate", "1000"}, {VEXASIM_PATH, "--fault", "stop:0"}}) {
+    test::ProcessResult r = test::run_process(args, "");
+    EXPECT_EQ(r.exit_code, 2) << args[1];
+    EXPECT_TRUE(r.err.starts_with("vexasim: ") && r.err.find(args.back()) != std::string::npos && r.out.empty()) << r.err;
+  }
+}
+
+TEST(CompileAndProgram, TheLinkCaseInOneRunOrFromItsUploadFile) {
+  // Plain at the fixed rate the directives set, with VERIFY; found by the
+  // scan and switched to 460800, with standard error as a front-end, which
+  // is told the outcome; the upload file alone, with no directive read.
+  const struct {
+    std::vector<std::string> sim, args;
+    std::string directives, console;
+  } runs[] = {
+      {{"--rate", "57600"}, {"main.txt", "-b57600"}, "AUTOSCAN 0\r\nVERIFY\r\n",
+       "\r\nconnecting VexaG6 on COM1 with 57600 baud\r\n\r\nfound: VexaG6 480x272, color, 64kB FLASH\r\n"
+       "program file main.DF\r\n"},
+      {{"--framed", "--rate", "230400"}, {"main.txt", "-b460800", "-m2"}, "",
+       "\r\nconnecting VexaG6 on COM1\r\n.\r\nfound: VexaG6 480x272, color, Duzedadoridido, 64kB FLASH, 230400 baud"
+       "\r\nprogram file main.DF with 460800 baud\r\n"},
+      {{"--framed", "--rate", "115200"}, {"main.DF"}, "AUTOSCAN 0\r\nVERIFY\r\n",
+       "\r\nconnecting VexaG6 on COM1\r\n..\r\nfound: VexaG6 480x272, color, Duzedadoridido, 64kB FLASH, 115200 baud"
+       "\r\nprogram file main.DF\r\n"},
+  };
+  for (const auto& run : runs) {
+    test::TempDir dir;
+    std::filesystem::copy(VEXA_SOURCE_DIR "/tests/projects/link-upload-g6", dir.path,
+                          std::filesystem::copy_options::recursive);
+    std::string text = test::read_file(dir.file("main.txt"));
+    test::write_file(dir.file("main.txt"), text.insert(text.find('\n') + 1, run.directives));
+    const std::vector<std::uint8_t> object = test::compile_in(dir.path).object;
+    test::Simulator sim;
+    std::vector<std::string> sim_args = run.sim, args = run.args;
+    sim_args.insert(sim_args.end(), {"--flash-kb", "64"});
+    args.push_back("-c1");
+    ASSERT_TRUE(sim.start(sim_args));
+    test::ProcessResult r = test::run_vexac(args, dir.path, {"VEXA_COM1=" + sim.device});
+    test::SimulatorResult module = sim.finish();
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_NE(r.out.find(run.console), std::string::npos) << r.out;
+    EXPECT_TRUE(test::ends_with(r.out, "\r100% Ok\r\nReady: Vexa is programed,  3148 bytes used, 62388 bytes free\r\n"));
+    bool verify = run.directives.find("VERIFY") != std::string::npos && args[0] == "main.txt";
+    EXPECT_EQ(r.out.find("Verify:") != std::string::npos, verify);
+    EXPECT_EQ(module.stat("ends"), 1);
+    test::expect_programmed(module, object);
+    if (!r.err.empty()) { EXPECT_EQ(test::window_texts(r.err).back(), std::make_pair(std::string("R E A D Y"), 3)); }
+  }
+}
+
+}  // namespace
+}  // namespace vexa::link
