@@ -15,6 +15,12 @@ TEST(Vexasim, UsageAndWrongOptions) {
     EXPECT_EQ(r.exit_code, 2) << args[1];
     EXPECT_TRUE(r.err.starts_with("vexasim: ") && r.err.find(args.back()) != std::string::npos && r.out.empty()) << r.err;
   }
+  // A signal ends it as the end of its input does: with its results written.
+  test::TempDir dir;
+  test::ProcessResult r = test::run_process(
+      {"/bin/sh", "-c", "mkfifo in; " VEXASIM_PATH " --flash-kb 2 --dump flash <in >path & exec 3>in; "
+                        "while [ ! -s path ]; do sleep 0.01; done; kill $!; wait $!; echo $?"}, dir.path);
+  EXPECT_EQ(r.out + std::to_string(test::read_bytes(dir.file("flash")).size()), "0\n2048");
 }
 
 TEST(CompileAndProgram, TheLinkCaseInOneRunOrFromItsUploadFile) {

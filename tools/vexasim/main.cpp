@@ -163,11 +163,11 @@ void take_input(Line& line, Module& module, std::FILE* trace) {
   if (line.throttle) sleep_until_ns(line.arrival);
 }
 
-// Plays the module until standard input ends or a signal asks to end.
-void serve(Line& line, Module& module, std::FILE* trace) {
-  // The ending signals are let through only while waiting, so that no wait
-  // elsewhere is cut short and none is missed between a check and the wait.
-  sigset_t ending, waiting;
+// Makes the signals that end the run set end_requested. They are blocked
+// but while waiting (`waiting` is the signal mask for that), so that no wait
+// elsewhere is cut short and none is missed between a check and the wait.
+void catch_ending_signals(sigset_t& waiting) {
+  sigset_t ending;
   sigemptyset(&ending);
   for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ending, s);
   sigprocmask(SIG_BLOCK, &ending, &waiting);
@@ -176,7 +176,10 @@ void serve(Line& line, Module& module, std::FILE* trace) {
   action.sa_handler = request_end;
   sigemptyset(&action.sa_mask);
   for (int s : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(s, &action, nullptr);
+}
 
+// Plays the module until standard input ends or a signal asks to end.
+void serve(Line& line, Module& module, std::FILE* trace, const sigset_t& waiting) {
   while (end_requested == 0) {
     pollfd fds[2] = {{0, POLLIN, 0}, {line.master, POLLIN, 0}};
     nfds_t count = module.deaf() ? 1 : 2;
@@ -267,6 +270,9 @@ int main(int argc, char** argv) {
   std::FILE* trace = open_or_complain(options.trace, "wb");
   module.log = open_or_complain(options.log, "w");
   if ((!options.trace.empty() && trace == nullptr) || (!options.log.empty() && module.log == nullptr)) return 1;
+  // Caught before the terminal is named: whoever reads the name may signal at once.
+  sigset_t waiting;
+  catch_ending_signals(waiting);
   Line line;
   line.throttle = options.throttle;
   if (!open_line(line)) {
@@ -280,7 +286,7 @@ int main(int argc, char** argv) {
                  options.height, line.path.c_str(), options.framed ? "Duzedadoridido" : "plain", options.rate,
                  options.flash_kb);
 
-  serve(line, module, trace);
+  serve(line, module, trace, waiting);
   close_line(line);
   if (trace != nullptr) std::fclose(trace);
   if (module.log != nullptr) std::fclose(module.log);
