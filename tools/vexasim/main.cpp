@@ -282,7 +282,7 @@ int main(int argc, char** argv) {
   std::printf("%s\n", line.path.c_str());
   std::fflush(stdout);
   if (::isatty(0))
-    std::fprintf(stderr, "vexasim: module %dx%d on %s, %s, %ld baud, %ld kB flash; Ctrl-D ends\n", options.width,
+    std::fprintf(stderr, "vexasim: module %dx%d on %s, %s, %ld baud, %ld kB flash; Ctrl-D or Ctrl-C ends\n", options.width,
                  options.height, line.path.c_str(), options.framed ? "Duzedadoridido" : "plain", options.rate,
                  options.flash_kb);
 
