@@ -1,5 +1,6 @@
-# Front door of the project. `make` builds build/vexac; `make run` compiles the
-# demo project; `make test` runs every test, then again under the sanitizers.
+# Front door of the project. `make` builds build/vexac and the module
+# simulator build/vexasim; `make run` compiles the demo project; `make test`
+# runs every test, then again under the sanitizers.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
@@ -15,7 +16,7 @@ test-deps:
 
 build: deps
 	@cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
-	@cmake --build build -j $(JOBS) --target vexac
+	@cmake --build build -j $(JOBS) --target vexac vexasim
 
 run: build
 	cd examples/demo && ../../build/vexac demo.txt

@@ -90,7 +90,7 @@ struct Simulator {
 
   bool start(std::vector<std::string> args, const std::string& status) {
     status_file = status;
-    args.insert(args.begin(), std::string(VEXA_TOOLS_DIR) + "/vexasim");
+    args.insert(args.begin(), std::string(VEXASIM_PATH));
     args.insert(args.end(), {"--status", status});
     int in[2], out[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return false;
@@ -146,7 +146,7 @@ struct Case {
 int run_case(const Case& c, const std::string& file, const std::string& dir, long payload) {
   Simulator sim;
   if (!sim.start(c.sim_args, dir + "/status")) {
-    std::fprintf(stderr, "bench_link: cannot start %s/vexasim\n", VEXA_TOOLS_DIR);
+    std::fprintf(stderr, "bench_link: cannot start %s\n", VEXASIM_PATH);
     return 1;
   }
   auto ctx = std::make_unique<Context>();
