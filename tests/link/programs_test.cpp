@@ -86,5 +86,27 @@ TEST(CompileAndProgram, AFailedProgrammingEndsTheRunWithCodeTwo) {
   EXPECT_EQ(r.out.find("<RETURN>"), std::string::npos);
 }
 
+TEST(CompileAndProgram, OnATerminalTheRateAndTimeLeftShow) {
+  // Plain mode at 19200 baud takes a few seconds: the line is rewritten with
+  // the rate and the time left, and the last one sums the phase up.
+  test::TempDir dir;
+  std::filesystem::copy(VEXA_SOURCE_DIR "/tests/projects/link-upload-g6", dir.path,
+                        std::filesystem::copy_options::recursive);
+  ASSERT_EQ(test::run_vexac({"main.txt", "-o"}, dir.path).exit_code, 0);
+  test::Simulator sim;
+  ASSERT_TRUE(sim.start({"--rate", "19200", "--flash-kb", "64"}));
+  test::ProcessResult r = test::run_on_terminal({"main.DF", "-c" + sim.device, "-b19200"}, dir.path);
+  sim.finish();
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  const std::size_t rate = r.out.find(" bytes/s, 0:0");
+  EXPECT_NE(rate, std::string::npos) << r.out;
+  EXPECT_EQ(r.out.compare(rate + 14, 7, " left  "), 0) << r.out.substr(rate);
+  // The phase's bytes are the upload file's records, headers and all.
+  const std::size_t last = r.out.find("\r100% Ok  3383 bytes in ");
+  ASSERT_NE(last, std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" s, ", last), std::string::npos);
+  EXPECT_NE(r.out.find("Ready: Vexa is programed,  3148 bytes used", last), std::string::npos) << r.out;
+}
+
 }  // namespace
 }  // namespace vexa::link

@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -153,6 +155,57 @@ ProcessResult run_vexac(const std::vector<std::string>& args, const std::string&
   std::vector<std::string> argv = {VEXAC_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
   return run_process(argv, directory, extra_env, stdin_path);
+}
+
+ProcessResult run_on_terminal(const std::vector<std::string>& args, const std::string& directory,
+                                    const std::vector<std::string>& env, int limit_ms) {
+  ProcessResult result;
+  int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return result;
+  const std::string terminal = ::ptsname(master);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setsid();
+    int slave = ::open(terminal.c_str(), O_RDWR);
+    if (slave < 0 || ::chdir(directory.c_str()) != 0) _exit(127);
+    ::dup2(slave, 0);
+    ::dup2(slave, 1);
+    ::unsetenv("NO_COLOR");
+    for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
+    std::vector<char*> argv = {const_cast<char*>(VEXAC_PATH)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    _exit(127);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+  int status = 0;
+  bool ended = false;
+  while (!ended) {
+    pollfd p{master, POLLIN, 0};
+    if (::poll(&p, 1, 50) > 0) {
+      char chunk[4096];
+      ssize_t n = ::read(master, chunk, sizeof chunk);
+      if (n > 0) result.out.append(chunk, static_cast<std::size_t>(n));
+    }
+    ended = ::waitpid(pid, &status, WNOHANG) == pid;
+    if (!ended && std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      ::close(master);
+      return result;
+    }
+  }
+  for (char chunk[4096];;) {  // what is still buffered on the terminal
+    pollfd p{master, POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0) break;
+    ssize_t n = ::read(master, chunk, sizeof chunk);
+    if (n <= 0) break;
+    result.out.append(chunk, static_cast<std::size_t>(n));
+  }
+  ::close(master);
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
 }
 
 }  // namespace vexa::test

@@ -67,4 +67,10 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::strin
 ProcessResult run_vexac(const std::vector<std::string>& args, const std::string& directory,
                         const std::vector<std::string>& extra_env = {}, const std::string& stdin_path = {});
 
+// Runs build/vexac with a pseudo-terminal as standard input and output and
+// reads what it prints until it ends. A run still going after the time limit
+// is killed and reported as exit code -1: it was waiting.
+ProcessResult run_on_terminal(const std::vector<std::string>& args, const std::string& directory,
+                              const std::vector<std::string>& env = {}, int limit_ms = 20000);
+
 }  // namespace vexa::test
