@@ -1,7 +1,6 @@
 #include "command/command_list.h"
 
 #include <algorithm>
-#include <cctype>
 #include <string_view>
 #include <vector>
 
@@ -24,19 +23,12 @@ std::string describe_segments(std::string_view params) {
   std::string text;
   std::size_t i = 0;
   while (i < params.size()) {
-    int count = 0;
-    while (i < params.size() && std::isdigit(static_cast<unsigned char>(params[i])))
-      count = count * 10 + (params[i++] - '0');
-    char kind = params[i++];
-    int limit = 0;
-    if (kind == 's')
-      while (i < params.size() && std::isdigit(static_cast<unsigned char>(params[i])))
-        limit = limit * 10 + (params[i++] - '0');
+    const Segment segment = next_segment(params, i);
     if (!text.empty()) text += ", ";
-    if (kind == 's')
-      text += limit > 0 ? vexa::format("string of at most %d bytes", limit) : std::string("string");
+    if (segment.kind == 's')
+      text += segment.limit > 0 ? vexa::format("string of at most %d bytes", segment.limit) : std::string("string");
     else
-      text += plural(count, kind == 'w' ? "word" : "byte");
+      text += plural(segment.count, segment.kind == 'w' ? "word" : "byte");
   }
   return text.empty() ? "none" : text;
 }

@@ -34,23 +34,17 @@ int max_string(const Context& ctx) {
 bool parse_segments(Context& ctx, std::string_view params) {
   std::size_t i = 0;
   while (i < params.size()) {
-    int count = 0;
-    while (i < params.size() && std::isdigit(static_cast<unsigned char>(params[i])))
-      count = count * 10 + (params[i++] - '0');
-    char kind = params[i++];
-    if (kind == 's') {
-      int limit = 0;
-      while (i < params.size() && std::isdigit(static_cast<unsigned char>(params[i])))
-        limit = limit * 10 + (params[i++] - '0');
+    const Segment segment = next_segment(params, i);
+    if (segment.kind == 's') {
       int length = parse_string_param(ctx, limits::list_unlimited);
-      int allowed = limit > 0 ? limit + 1 : max_string(ctx);
+      int allowed = segment.limit > 0 ? segment.limit + 1 : max_string(ctx);
       if (length > allowed) return false;
       continue;
     }
     bool last = i >= params.size();
-    int max = last ? limits::list_unlimited : count;
-    int produced = kind == 'w' ? parse_word_list(ctx, max) : parse_byte_list(ctx, max);
-    if (produced != count) return false;
+    int max = last ? limits::list_unlimited : segment.count;
+    int produced = segment.kind == 'w' ? parse_word_list(ctx, max) : parse_byte_list(ctx, max);
+    if (produced != segment.count) return false;
   }
   return true;
 }
