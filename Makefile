@@ -1,10 +1,13 @@
 # Front door of the project. `make` builds build/vexac and the module
 # simulator build/vexasim; `make run` compiles the demo project; `make test`
-# runs every test, then again under the sanitizers.
+# runs every test, then again under the sanitizers; `make install` installs
+# the programs and their man pages (PREFIX=/usr/local, DESTDIR honoured).
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
+PREFIX ?= /usr/local
+DESTDIR ?=
 
-.PHONY: all build deps test-deps run test test-plain test-sanitize bench coverage clean
+.PHONY: all build deps test-deps run test test-plain test-sanitize bench coverage docs install uninstall clean
 
 all: build
 
@@ -49,6 +52,18 @@ coverage:
 	@cd build-coverage && (ctest -j $(JOBS) >/dev/null || ctest --rerun-failed --output-on-failure)
 	@gcovr --root . --object-directory build-coverage --filter 'src/' --filter 'tools/' \
 	  --txt build-coverage/coverage.txt --print-summary 2>/dev/null | grep -E '^(lines|branches):'
+
+# Rewrites the generated display command section of docs/language.md.
+docs: build
+	@scripts/commands-doc build/vexac docs/language.md
+
+install: build
+	@DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
+
+# Exactly the files install writes.
+uninstall:
+	rm -f "$(DESTDIR)$(PREFIX)/bin/vexac" "$(DESTDIR)$(PREFIX)/bin/vexasim" \
+	  "$(DESTDIR)$(PREFIX)/share/man/man1/vexac.1" "$(DESTDIR)$(PREFIX)/share/man/man1/vexasim.1"
 
 clean:
 	rm -rf build build-sanitize build-bench build-coverage

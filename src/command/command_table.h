@@ -36,6 +36,28 @@ struct CommandRow {
   Special special = Special::none;
 };
 
+// One segment of a row's parameters: count values of kind 'b' or 'w', or a
+// string (kind 's') of at most limit bytes, 0 meaning the model's length.
+struct Segment {
+  int count = 0;
+  char kind = 0;
+  int limit = 0;
+};
+
+// Reads the segment at params[at] and moves at behind it.
+constexpr Segment next_segment(std::string_view params, std::size_t& at) {
+  auto number = [&] {
+    int value = 0;
+    while (at < params.size() && params[at] >= '0' && params[at] <= '9') value = value * 10 + (params[at++] - '0');
+    return value;
+  };
+  Segment segment;
+  segment.count = number();
+  if (at < params.size()) segment.kind = params[at++];
+  if (segment.kind == 's') segment.limit = number();
+  return segment;
+}
+
 // One-character commands: the character after the first belongs to the parameters.
 inline constexpr std::string_view one_character_commands = "!+=?@X";
 

@@ -21,15 +21,6 @@ using driver::report_error;
 constexpr const char* not_valid = "not a valid command !";
 constexpr const char* wrong_count = "wrong number of parameters";
 
-bool gate_passes(const Context& ctx, Gate gate) {
-  switch (gate) {
-    case Gate::all: return true;
-    case Gate::g78: return link::is_large_model(ctx.settings.model);
-    case Gate::g6: return ctx.settings.model == link::model_vexag6;
-  }
-  return false;
-}
-
 // Longest string (terminator included) of the commands marked s. Before any
 // model line the table's largest value applies, so that no string is refused
 // only because the model line comes later.
@@ -43,23 +34,17 @@ int max_string(const Context& ctx) {
 bool parse_segments(Context& ctx, std::string_view params) {
   std::size_t i = 0;
   while (i < params.size()) {
-    int count = 0;
-    while (i < params.size() && std::isdigit(static_cast<unsigned char>(params[i])))
-      count = count * 10 + (params[i++] - '0');
-    char kind = params[i++];
-    if (kind == 's') {
-      int limit = 0;
-      while (i < params.size() && std::isdigit(static_cast<unsigned char>(params[i])))
-        limit = limit * 10 + (params[i++] - '0');
+    const Segment segment = next_segment(params, i);
+    if (segment.kind == 's') {
       int length = parse_string_param(ctx, limits::list_unlimited);
-      int allowed = limit > 0 ? limit + 1 : max_string(ctx);
+      int allowed = segment.limit > 0 ? segment.limit + 1 : max_string(ctx);
       if (length > allowed) return false;
       continue;
     }
     bool last = i >= params.size();
-    int max = last ? limits::list_unlimited : count;
-    int produced = kind == 'w' ? parse_word_list(ctx, max) : parse_byte_list(ctx, max);
-    if (produced != count) return false;
+    int max = last ? limits::list_unlimited : segment.count;
+    int produced = segment.kind == 'w' ? parse_word_list(ctx, max) : parse_byte_list(ctx, max);
+    if (produced != segment.count) return false;
   }
   return true;
 }
@@ -132,6 +117,15 @@ bool zero_string_42(Context& ctx) {
 
 }  // namespace
 
+bool gate_admits(Gate gate, int model) {
+  switch (gate) {
+    case Gate::all: return true;
+    case Gate::g78: return link::is_large_model(model);
+    case Gate::g6: return model == link::model_vexag6;
+  }
+  return false;
+}
+
 int flush_command(Context& ctx) {
   CommandBuffer& buffer = ctx.command;
   int ok = append_macro_bytes(ctx, buffer.bytes.data(), buffer.length);
@@ -167,7 +161,7 @@ int encode_command(Context& ctx) {
   bool one_character = one_character_commands.find(first) != std::string_view::npos;
   const CommandRow* row = nullptr;
   if (first != '\0') row = one_character || first == '%' || first == '$' ? find_command(first, '\0') : find_command(first, second);
-  if (row == nullptr || !gate_passes(ctx, row->gate) || ((first == '%' || first == '$') && raw_second == '\0')) {
+  if (row == nullptr || !gate_admits(row->gate, ctx.settings.model) || ((first == '%' || first == '$') && raw_second == '\0')) {
     report_error(ctx, not_valid);
     return 0;
   }

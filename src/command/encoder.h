@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 
+#include "command/command_table.h"
 #include "driver/limits.h"
 
 namespace vexa {
@@ -24,6 +25,10 @@ struct CommandBuffer {
 // Appends one byte; past the end of the buffer the byte is dropped and the
 // overflow flag set (the command is then refused).
 void put_byte(CommandBuffer& buffer, std::uint8_t byte);
+
+// Whether a command of this gate is accepted while model (a row of the model
+// table, or -1 before any model line) is selected.
+bool gate_admits(Gate gate, int model);
 
 // Encodes the command at the parse position (just after '#'). Returns 1 when
 // it was accepted, 0 after a reported error.

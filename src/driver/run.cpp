@@ -11,6 +11,7 @@
 #include <memory>
 #include <thread>
 
+#include "command/command_list.h"
 #include "command/macros.h"
 #include "driver/context.h"
 #include "driver/dispatch.h"
@@ -43,6 +44,7 @@ const char* const usage =
     "  -h, -?, --help\n"
     "              this text (wherever it stands)\n"
     "  --version   the version\n"
+    "  --commands  list the display commands: name, parameters, models\n"
     "  --dump-image FILE [BASE]\n"
     "              load an image file as the compiler reads it, write every\n"
     "              image as BASE_nnn.bmp and list the images\n"
@@ -251,6 +253,10 @@ int run_program(int argc, char** argv) {
   for (const std::string& arg : args) {
     if (arg == "--version") {
       std::printf("vexac %s\n", VEXAC_VERSION);
+      return exit_done;
+    }
+    if (arg == "--commands") {
+      std::fputs(command::command_list().c_str(), stdout);
       return exit_done;
     }
     if (arg.rfind("--", 0) == 0) {
