@@ -23,8 +23,9 @@
 #include <vector>
 
 #include "driver/context.h"
-#include "link/models.h"
+#include "base/models.h"
 #include "link/program.h"
+#include "base/crc16.h"
 
 extern char** environ;
 
@@ -32,13 +33,7 @@ namespace {
 
 using namespace vexa;
 
-std::uint16_t crc16(const std::vector<std::uint8_t>& bytes, std::uint16_t crc = 0) {
-  for (std::uint8_t b : bytes) {
-    crc = static_cast<std::uint16_t>(crc ^ (b << 8));
-    for (int bit = 0; bit < 8; ++bit) crc = static_cast<std::uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
-  }
-  return crc;
-}
+std::uint16_t crc16(const std::vector<std::uint8_t>& bytes) { return base::crc16(bytes.data(), bytes.size()); }
 
 // An upload file for VexaG6 with the given regions (region 2 at 32768).
 std::string upload_file(const std::vector<std::uint8_t>& region1, const std::vector<std::uint8_t>& region2) {

@@ -19,6 +19,7 @@
 #include "resources/colour.h"
 #include "resources/image.h"
 #include "resources/resize.h"
+#include "base/bytes.h"
 
 namespace {
 
@@ -40,14 +41,14 @@ std::vector<std::uint8_t> photo_like_bmp() {
   std::uint8_t* h = file.data();
   h[0] = 'B';
   h[1] = 'M';
-  resources::put_u32(h + 2, static_cast<std::uint32_t>(file.size()));
-  resources::put_u32(h + 10, 54);
-  resources::put_u32(h + 14, 40);
-  resources::put_u32(h + 18, source_width);
-  resources::put_u32(h + 22, source_height);
-  resources::put_u16(h + 26, 1);
-  resources::put_u16(h + 28, 24);
-  resources::put_u32(h + 34, pixels);
+  base::put_u32(h + 2, static_cast<std::uint32_t>(file.size()));
+  base::put_u32(h + 10, 54);
+  base::put_u32(h + 14, 40);
+  base::put_u32(h + 18, source_width);
+  base::put_u32(h + 22, source_height);
+  base::put_u16(h + 26, 1);
+  base::put_u16(h + 28, 24);
+  base::put_u32(h + 34, pixels);
   std::mt19937 random(2024);
   std::normal_distribution<double> noise(0.0, 3.0);
   for (int row = 0; row < source_height; ++row) {

@@ -7,9 +7,9 @@
 #include "command/expression.h"
 #include "command/inline_picture.h"
 #include "driver/context.h"
-#include "driver/format.h"
-#include "driver/paths.h"
-#include "link/models.h"
+#include "base/format.h"
+#include "base/paths.h"
+#include "base/models.h"
 
 namespace vexa::command {
 
@@ -24,8 +24,8 @@ constexpr const char* wrong_count = "wrong number of parameters";
 bool gate_passes(const Context& ctx, Gate gate) {
   switch (gate) {
     case Gate::all: return true;
-    case Gate::g78: return link::is_large_model(ctx.settings.model);
-    case Gate::g6: return ctx.settings.model == link::model_vexag6;
+    case Gate::g78: return base::is_large_model(ctx.settings.model);
+    case Gate::g6: return ctx.settings.model == base::model_vexag6;
   }
   return false;
 }
@@ -35,7 +35,7 @@ bool gate_passes(const Context& ctx, Gate gate) {
 // only because the model line comes later.
 int max_string(const Context& ctx) {
   int model = ctx.settings.model;
-  return model >= 0 ? link::models[static_cast<std::size_t>(model)].max_string : 255;
+  return model >= 0 ? base::models[static_cast<std::size_t>(model)].max_string : 255;
 }
 
 // Parses the parameter segments of a row; false when a segment's count or a
@@ -51,13 +51,13 @@ bool parse_segments(Context& ctx, std::string_view params) {
       int limit = 0;
       while (i < params.size() && std::isdigit(static_cast<unsigned char>(params[i])))
         limit = limit * 10 + (params[i++] - '0');
-      int length = parse_string_param(ctx, limits::list_unlimited);
+      int length = parse_string_param(ctx, base::limits::list_unlimited);
       int allowed = limit > 0 ? limit + 1 : max_string(ctx);
       if (length > allowed) return false;
       continue;
     }
     bool last = i >= params.size();
-    int max = last ? limits::list_unlimited : count;
+    int max = last ? base::limits::list_unlimited : count;
     int produced = kind == 'w' ? parse_word_list(ctx, max) : parse_byte_list(ctx, max);
     if (produced != count) return false;
   }
@@ -70,7 +70,7 @@ bool counted_list(Context& ctx, bool words) {
   CommandBuffer& buffer = ctx.command;
   int count_at = buffer.length;
   put_byte(buffer, 0);
-  int produced = words ? parse_word_list(ctx, limits::list_unlimited) : parse_byte_list(ctx, limits::list_unlimited);
+  int produced = words ? parse_word_list(ctx, base::limits::list_unlimited) : parse_byte_list(ctx, base::limits::list_unlimited);
   if (produced < 1 || produced > 255 || buffer.overflow) return false;
   buffer.bytes[static_cast<std::size_t>(count_at)] = static_cast<std::uint8_t>(produced);
   return true;
@@ -90,8 +90,8 @@ int send_bytes(Context& ctx) {
     std::string name;
     if (!driver::read_file_name(ctx, name)) return 0;
     std::string bytes;
-    if (!driver::read_whole_file(name, bytes)) {
-      report_error(ctx, vexa::format("Cannot Open File <%s> !", name.c_str()));
+    if (!base::read_whole_file(name, bytes)) {
+      report_error(ctx, vexa::base::format("Cannot Open File <%s> !", name.c_str()));
       return 0;
     }
     std::size_t at = 0;
@@ -121,7 +121,7 @@ int send_bytes(Context& ctx) {
 bool zero_string_42(Context& ctx) {
   CommandBuffer& buffer = ctx.command;
   int start = buffer.length;
-  parse_byte_list(ctx, limits::list_unlimited);
+  parse_byte_list(ctx, base::limits::list_unlimited);
   int counted = buffer.length - start;
   if (counted > 0 && buffer.bytes[static_cast<std::size_t>(buffer.length - 1)] == 0)
     --counted;
@@ -179,9 +179,9 @@ int encode_command(Context& ctx) {
   bool ok = true;
   switch (row->special) {
     case Special::none: ok = parse_segments(ctx, row->params); break;
-    case Special::any_bytes: parse_byte_list(ctx, limits::list_unlimited); break;
-    case Special::at_least_7: ok = parse_byte_list(ctx, limits::list_unlimited) >= 7; break;
-    case Special::at_least_5: ok = parse_byte_list(ctx, limits::list_unlimited) >= 5; break;
+    case Special::any_bytes: parse_byte_list(ctx, base::limits::list_unlimited); break;
+    case Special::at_least_7: ok = parse_byte_list(ctx, base::limits::list_unlimited) >= 7; break;
+    case Special::at_least_5: ok = parse_byte_list(ctx, base::limits::list_unlimited) >= 5; break;
     case Special::counted_bytes:
       if (!counted_list(ctx, false)) {
         report_error(ctx, wrong_count);
@@ -206,7 +206,7 @@ int encode_command(Context& ctx) {
   // A command longer than the command buffer cannot be sent to the module in
   // one piece; it is refused rather than cut.
   if (buffer.overflow) {
-    report_error(ctx, vexa::format("command too long (more than %zu bytes) !", limits::command_buffer));
+    report_error(ctx, vexa::base::format("command too long (more than %zu bytes) !", base::limits::command_buffer));
     return 0;
   }
   if (!ok) {

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "driver/limits.h"
+#include "base/limits.h"
 
 namespace vexa {
 struct Context;
@@ -16,7 +16,7 @@ namespace vexa::command {
 inline constexpr std::uint8_t esc = 27;
 
 struct CommandBuffer {
-  std::array<std::uint8_t, limits::command_buffer> bytes{};
+  std::array<std::uint8_t, base::limits::command_buffer> bytes{};
   int length = 0;
   bool overflow = false;  // a parser wanted to write past the end
 };

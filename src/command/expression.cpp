@@ -12,7 +12,7 @@
 #include "command/constants.h"
 #include "command/measure.h"
 #include "driver/context.h"
-#include "driver/format.h"
+#include "base/format.h"
 
 namespace vexa::command {
 
@@ -85,7 +85,7 @@ Arguments read_arguments(Context& ctx) {
     } else {
       value = parse_or(ctx);
     }
-    if (args.count < limits::function_arguments) args.values.push_back(value);
+    if (args.count < base::limits::function_arguments) args.values.push_back(value);
     ++args.count;
     skip(ctx);
     if (current_char(src) == ',') {
@@ -148,7 +148,7 @@ std::int32_t call_function(Context& ctx, const std::string& name, const Argument
   const std::vector<std::int32_t>& a = args.values;
   int n = args.count;
   auto wrong_count = [&]() {
-    report_error(ctx, vexa::format("%s(): wrong number of parameters!", name.c_str()));
+    report_error(ctx, vexa::base::format("%s(): wrong number of parameters!", name.c_str()));
     return 0;
   };
   if (is("LO")) return n == 1 ? a[0] & 255 : wrong_count();
@@ -172,7 +172,7 @@ std::int32_t call_function(Context& ctx, const std::string& name, const Argument
     return trig(is("SIN") ? 0 : is("COS") ? 1 : 2, a[0], a[1]);
   }
   if (is("MIN") || is("MAX") || is("AVG")) {
-    if (n < 2 || n > limits::function_arguments) return wrong_count();
+    if (n < 2 || n > base::limits::function_arguments) return wrong_count();
     std::int64_t result = a[0];
     for (int i = 1; i < n; ++i) {
       if (is("MIN")) result = std::min<std::int64_t>(result, a[static_cast<std::size_t>(i)]);
@@ -188,7 +188,7 @@ std::int32_t call_function(Context& ctx, const std::string& name, const Argument
   }
   std::int32_t measured = 0;
   if (measure_function(ctx, name, args.values, args.count, measured)) return measured;
-  report_error(ctx, vexa::format("unknown function \"%s()\"!", name.c_str()));
+  report_error(ctx, vexa::base::format("unknown function \"%s()\"!", name.c_str()));
   return 0;
 }
 
@@ -268,7 +268,7 @@ std::int32_t parse_operand_at(Context& ctx) {
       value = constant_value(ctx, name);
     }
   } else {
-    report_error(ctx, vexa::format("missing number or Constant: '%s'", src.line.c_str() + std::min(src.pos, src.line.size())));
+    report_error(ctx, vexa::base::format("missing number or Constant: '%s'", src.line.c_str() + std::min(src.pos, src.line.size())));
     if (!driver::at_line_end(src)) ++src.pos;
     return 1;
   }
@@ -352,7 +352,7 @@ std::string read_identifier(Context& ctx) {
   // Names are significant to their first 80 characters; the rest of a longer
   // word is read over so that it cannot be taken for something else.
   while (is_identifier_char(current_char(src))) {
-    if (name.size() < limits::identifier_length) name += current_char(src);
+    if (name.size() < base::limits::identifier_length) name += current_char(src);
     ++src.pos;
   }
   return name;
@@ -366,7 +366,7 @@ std::int32_t evaluate_expression(Context& ctx) {
   skip(ctx);
   char c = current_char(src);
   if (c == '{' || (c == '[' && !src.header_mode))
-    report_error(ctx, vexa::format("Unknown Character '%c'", c));
+    report_error(ctx, vexa::base::format("Unknown Character '%c'", c));
   else if (c == ')')
     report_error(ctx, "missing opening bracket '('");
   return value;

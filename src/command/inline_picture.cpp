@@ -5,7 +5,7 @@
 #include "command/encoder.h"
 #include "command/expression.h"
 #include "driver/context.h"
-#include "driver/format.h"
+#include "base/format.h"
 #include "imagefiles/dispatch.h"
 #include "resources/bitmap.h"
 #include "resources/import.h"
@@ -15,7 +15,7 @@ namespace vexa::command {
 
 // inline-picture -> ('CL' | 'UL') x ',' y '<' file '>'
 int inline_picture(Context& ctx, char first) {
-  if (parse_word_list(ctx, limits::list_unlimited) != 2) {
+  if (parse_word_list(ctx, base::limits::list_unlimited) != 2) {
     driver::report_error(ctx, "wrong number of parameters");
     return 0;
   }
@@ -31,7 +31,7 @@ int inline_picture(Context& ctx, char first) {
   resources::ReleaseSets release(ctx);
   resources::ImageSet& set = ctx.work_set;
   if (imagefiles::load_image_file(ctx, set, name) == 0) {
-    driver::report_error(ctx, vexa::format("cannot load picture <%s> !", name.c_str()));
+    driver::report_error(ctx, vexa::base::format("cannot load picture <%s> !", name.c_str()));
     return 0;
   }
   if (resources::set_image_count(set) != 1) {
@@ -39,7 +39,7 @@ int inline_picture(Context& ctx, char first) {
     return 0;
   }
   resources::pick_transparent_colour(set, ctx.settings.make_transparent);
-  const std::string cannot_convert = vexa::format("cannot convert picture %s !", name.c_str());
+  const std::string cannot_convert = vexa::base::format("cannot convert picture %s !", name.c_str());
   int prepared = resources::prepare_picture(ctx, set);
   if (prepared <= 0) {
     if (prepared < 0) driver::report_error(ctx, cannot_convert);
@@ -54,7 +54,7 @@ int inline_picture(Context& ctx, char first) {
   // checked against the room left in the image before either is appended,
   // so a picture that does not fit leaves no command without its picture.
   const std::size_t total = static_cast<std::size_t>(ctx.command.length) + block.block_size;
-  if (static_cast<std::size_t>(ctx.flash.image_pos) + total > limits::work_area) {
+  if (static_cast<std::size_t>(ctx.flash.image_pos) + total > base::limits::work_area) {
     driver::report_error(ctx, "DATA-FLASH memory overflow !");
     return 0;
   }

@@ -6,8 +6,9 @@
 
 #include "command/expression.h"
 #include "driver/context.h"
-#include "driver/format.h"
-#include "driver/paths.h"
+#include "base/format.h"
+#include "base/paths.h"
+#include "base/bytes.h"
 
 namespace vexa::command {
 
@@ -43,7 +44,7 @@ driver::KindStats& stats_of(Context& ctx, int kind) {
 }
 
 bool write_export(const std::string& path, const std::string& bytes) {
-  return driver::write_file_atomically(path, bytes);
+  return base::write_file_atomically(path, bytes);
 }
 
 // Writes the macro's bytes as a C include file and/or a raw binary file.
@@ -53,8 +54,8 @@ void export_macro(Context& ctx, int start, int length) {
   std::string kind_name(macro_kinds[m.kind].name);
   std::string name = s.export_name;
   if (name.empty())
-    name = m.page == 0 ? vexa::format("%s_%d", kind_name.c_str(), m.number)
-                       : vexa::format("%s_%d_page_%d", kind_name.c_str(), m.number, m.page);
+    name = m.page == 0 ? vexa::base::format("%s_%d", kind_name.c_str(), m.number)
+                       : vexa::base::format("%s_%d_page_%d", kind_name.c_str(), m.number, m.page);
   std::size_t dot = name.find_last_of('.');
   if (dot != std::string::npos) name.resize(dot);
   const std::string& directory = s.macro_directory;
@@ -64,20 +65,20 @@ void export_macro(Context& ctx, int start, int length) {
     std::string include_path = directory + name + ".h";
     for (char& c : name) c = c == ' ' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     std::string type = s.export_type.empty() ? "unsigned char" : s.export_type;
-    std::string text = vexa::format("/* %s %d as include */\n", kind_name.c_str(), m.number);
-    text += vexa::format("\n#define %s_LEN  %ld\n", name.c_str(), static_cast<long>(length));
-    text += vexa::format("\n%s %s[%s_LEN] =", type.c_str(), name.c_str(), name.c_str());
+    std::string text = vexa::base::format("/* %s %d as include */\n", kind_name.c_str(), m.number);
+    text += vexa::base::format("\n#define %s_LEN  %ld\n", name.c_str(), static_cast<long>(length));
+    text += vexa::base::format("\n%s %s[%s_LEN] =", type.c_str(), name.c_str(), name.c_str());
     text += "\n{";
     for (int i = 0; i < length; ++i)
-      text += vexa::format(i == 0 ? "\n  %3d" : (i % 20 == 0 ? ",\n  %3d" : ",%3d"), bytes[i]);
+      text += vexa::base::format(i == 0 ? "\n  %3d" : (i % 20 == 0 ? ",\n  %3d" : ",%3d"), bytes[i]);
     text += "\n};\n";
     if (!write_export(include_path, text))
-      report_error(ctx, vexa::format("Cannot write File %s !", include_path.c_str()));
+      report_error(ctx, vexa::base::format("Cannot write File %s !", include_path.c_str()));
   }
   if (s.export_mode & 2) {
     std::string binary_path = directory + name + ".bin";
     if (!write_export(binary_path, std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length))))
-      report_error(ctx, vexa::format("Cannot write File %s !", binary_path.c_str()));
+      report_error(ctx, vexa::base::format("Cannot write File %s !", binary_path.c_str()));
   }
 }
 
@@ -96,8 +97,8 @@ int parse_page_number(Context& ctx) {
     return 0;
   }
   ++src.pos;
-  if (page < 0 || page >= limits::pages) {
-    report_error(ctx, vexa::format("Pagenumber %d is wrong, (allowed: 0..15) !", page));
+  if (page < 0 || page >= base::limits::pages) {
+    report_error(ctx, vexa::base::format("Pagenumber %d is wrong, (allowed: 0..15) !", page));
     return 0;
   }
   return page;
@@ -119,7 +120,7 @@ void open_macro_header(Context& ctx, int kind, int max_number) {
   src.header_mode = false;
   ctx.macro.page = page;
   if (number < 0 || number > max_number) {
-    report_error(ctx, vexa::format("Macronumber %d is wrong, (allowed: 0..%d) !", number, max_number));
+    report_error(ctx, vexa::base::format("Macronumber %d is wrong, (allowed: 0..%d) !", number, max_number));
     return;
   }
   open_macro(ctx, kind, number);
@@ -137,8 +138,8 @@ void open_macro(Context& ctx, int kind, int number) {
   // A macro entry is free while its length bytes are all 255.
   if (driver::entry_used(entry + 3)) {
     report_error(ctx, m.page == 0
-                          ? vexa::format("Macronumber %d already exists !", number)
-                          : vexa::format("Macronumber %d in Page %d already exists !", number, m.page));
+                          ? vexa::base::format("Macronumber %d already exists !", number)
+                          : vexa::base::format("Macronumber %d in Page %d already exists !", number, m.page));
     m.number = -1;
   }
 }
@@ -153,16 +154,16 @@ void close_macro(Context& ctx) {
   }
   const char* name = macro_kinds[m.kind].name.data();
   std::string summary = m.page == 0
-                            ? vexa::format("%s: %3d, %3d commands,%6d bytes\r\n", name, m.number, m.commands, m.bytes)
-                            : vexa::format("%s: %3d[%d], %3d commands,%6d bytes\r\n", name, m.number, m.page,
+                            ? vexa::base::format("%s: %3d, %3d commands,%6d bytes\r\n", name, m.number, m.commands, m.bytes)
+                            : vexa::base::format("%s: %3d[%d], %3d commands,%6d bytes\r\n", name, m.number, m.page,
                                              m.commands, m.bytes);
-  driver::report_text(ctx.out, summary, driver::to_all);
+  base::report_text(ctx.out, summary, base::to_all);
   driver::KindStats& stats = stats_of(ctx, m.kind);
   ++stats.count;
   stats.bytes += m.bytes;
   std::uint8_t* entry = table_of(ctx, m.kind).data() + driver::macro_entry(m.page, m.number);
-  driver::put_u24(entry, static_cast<std::uint32_t>(m.start));
-  driver::put_u24(entry + 3, static_cast<std::uint32_t>(m.bytes));
+  base::put_u24(entry, static_cast<std::uint32_t>(m.start));
+  base::put_u24(entry + 3, static_cast<std::uint32_t>(m.bytes));
   if (ctx.settings.export_mode != 0) export_macro(ctx, m.start, m.bytes);
   m.number = -1;
   m.page = 0;
@@ -185,8 +186,8 @@ void export_macro_directive(Context& ctx) {
   }
   driver::read_quoted_text(ctx, ctx.settings.export_type);
   driver::read_bracket_name(ctx, ctx.settings.export_name);
-  ctx.settings.export_name = driver::to_slashes(ctx.settings.export_name);
-  if (ctx.settings.export_name.size() > limits::name_length) ctx.settings.export_name.resize(limits::name_length);
+  ctx.settings.export_name = base::to_slashes(ctx.settings.export_name);
+  if (ctx.settings.export_name.size() > base::limits::name_length) ctx.settings.export_name.resize(base::limits::name_length);
 }
 
 }  // namespace vexa::command

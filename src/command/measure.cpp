@@ -5,7 +5,8 @@
 #include <string_view>
 
 #include "driver/context.h"
-#include "driver/format.h"
+#include "base/format.h"
+#include "base/bytes.h"
 
 namespace vexa::command {
 
@@ -34,12 +35,12 @@ bool has_prefix(const std::string& name, const char* prefix) {
 // back to page 0 when the page has no such entry; -1 when there is none.
 // Numbers and pages outside the tables are simply not available.
 long find_resource(const Context& ctx, int kind, std::int32_t number, std::int32_t page) {
-  if (number < 0 || number >= limits::numbers || page < 0 || page >= limits::pages) return -1;
+  if (number < 0 || number >= base::limits::numbers || page < 0 || page >= base::limits::pages) return -1;
   const std::vector<std::uint8_t>& dir = ctx.flash.directories[static_cast<std::size_t>(kind)];
   for (std::int32_t p : {page, 0}) {
     const std::uint8_t* entry = dir.data() + driver::resource_entry(p, number);
     if (driver::entry_used(entry)) {
-      long offset = static_cast<long>(driver::get_u24(entry));
+      long offset = static_cast<long>(base::get_u24(entry));
       return offset < ctx.flash.resource_pos ? offset : -1;
     }
     if (p == 0) break;
@@ -51,7 +52,7 @@ int resource_u16(const Context& ctx, long offset, long at) {
   long p = offset + at;
   if (p < 0 || p + 2 > ctx.flash.resource_pos) return 0;
   const std::uint8_t* b = ctx.flash.resources.data() + p;
-  return b[0] | (b[1] << 8);
+  return base::get_u16(b);
 }
 
 // A compiled font: its bitmap block in the resource area.
@@ -110,7 +111,7 @@ std::int32_t measure_text(Context& ctx, bool width, const std::vector<std::int32
 
   long offset = find_resource(ctx, driver::kind_fonts, a[2], page);
   if (offset < 0) {
-    report_error(ctx, vexa::format("font number %d is not available!", a[2]));
+    report_error(ctx, vexa::base::format("font number %d is not available!", a[2]));
     return 0;
   }
   Font font = open_font(ctx, offset);
@@ -191,14 +192,14 @@ bool measure_function(Context& ctx, const std::string& name, const std::vector<s
   for (const SizedKind& sized : sized_kinds) {
     if (!has_prefix(name, sized.prefix)) continue;
     if (count != 1 && count != 2) {
-      report_error(ctx, vexa::format("%s(): wrong number of parameters!", name.c_str()));
+      report_error(ctx, vexa::base::format("%s(): wrong number of parameters!", name.c_str()));
       return true;
     }
     std::int32_t page = count == 2 ? a[1] : ctx.macro.page;
     long offset = find_resource(ctx, sized.kind, a[0], page);
     if (offset >= 0) result = resource_u16(ctx, offset, width ? 18 : 20);
     if (result == 0)
-      report_error(ctx, vexa::format("%.*s number %d is not available!", static_cast<int>(name.size() - 2),
+      report_error(ctx, vexa::base::format("%.*s number %d is not available!", static_cast<int>(name.size() - 2),
                                        name.c_str(), a[0]));
     return true;
   }

@@ -8,7 +8,7 @@
 #include "command/expression.h"
 #include "command/macros.h"
 #include "driver/dataflash.h"
-#include "driver/output.h"
+#include "base/output.h"
 #include "driver/settings.h"
 #include "driver/source.h"
 #include "imagefiles/glyphs.h"
@@ -19,7 +19,7 @@
 namespace vexa {
 
 struct Context {
-  driver::Output out;
+  base::Output out;
   driver::Settings settings;
   driver::Source source;
   driver::DataFlash flash;

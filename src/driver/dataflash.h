@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/limits.h"
+#include "base/limits.h"
 
 namespace vexa {
 struct Context;
@@ -30,11 +30,11 @@ struct KindStats {
 };
 
 inline constexpr std::size_t macro_table_bytes =
-    static_cast<std::size_t>(limits::pages) * limits::numbers * limits::macro_entry_bytes;
+    static_cast<std::size_t>(base::limits::pages) * base::limits::numbers * base::limits::macro_entry_bytes;
 inline constexpr std::size_t directory_bytes =
-    static_cast<std::size_t>(limits::pages) * limits::numbers * limits::resource_entry_bytes;
+    static_cast<std::size_t>(base::limits::pages) * base::limits::numbers * base::limits::resource_entry_bytes;
 
-// The two work areas hold at most limits::work_area bytes each. They grow as
+// The two work areas hold at most base::limits::work_area bytes each. They grow as
 // bytes are appended (a byte not written counts as 255), so that a small
 // project does not pay for two areas of 8 MB.
 struct DataFlash {
@@ -43,43 +43,37 @@ struct DataFlash {
   std::vector<std::uint8_t> resources;  // resource blocks
   int image_pos = 0;                    // macro bytes written (the size of image while compiling)
   int resource_pos = 0;                 // resource bytes written (the size of resources)
-  std::array<std::vector<std::uint8_t>, limits::macro_kinds> macro_tables;
+  std::array<std::vector<std::uint8_t>, base::limits::macro_kinds> macro_tables;
   std::vector<std::uint8_t> system_macros;  // one page of the four fixed macros
-  std::array<std::vector<std::uint8_t>, limits::resource_kinds> directories;
-  std::array<KindStats, limits::macro_kinds> macro_stats;
-  std::array<KindStats, limits::resource_kinds> resource_stats;
+  std::array<std::vector<std::uint8_t>, base::limits::resource_kinds> directories;
+  std::array<KindStats, base::limits::macro_kinds> macro_stats;
+  std::array<KindStats, base::limits::resource_kinds> resource_stats;
   KindStats system_stats;
 
   // Results of layout_image: the page indexes (resource kinds 0-7, then
   // macro kinds 0-7), D (start of the macro bytes in the image) and P.
-  std::array<std::array<std::uint8_t, 5 * limits::pages>, limits::resource_kinds + limits::macro_kinds> page_index{};
+  std::array<std::array<std::uint8_t, 5 * base::limits::pages>, base::limits::resource_kinds + base::limits::macro_kinds> page_index{};
   int tables_end = 0;
   int payload = 0;
   std::string project_name;  // as stored in the image (from the model line or the upload file name)
 };
 
-// 24-bit little-endian entry helpers; an entry whose first three bytes are
-// all 255 is free.
-std::uint32_t get_u24(const std::uint8_t* p);
-void put_u24(std::uint8_t* p, std::uint32_t v);
+// An entry whose first three bytes are all 255 is free.
 inline bool entry_used(const std::uint8_t* p) { return !(p[0] == 255 && p[1] == 255 && p[2] == 255); }
 
 // Byte offset of entry (page, number) in a macro table or resource directory.
 inline std::size_t macro_entry(int page, int number) {
-  return (static_cast<std::size_t>(page) * limits::numbers + static_cast<std::size_t>(number)) *
-         limits::macro_entry_bytes;
+  return (static_cast<std::size_t>(page) * base::limits::numbers + static_cast<std::size_t>(number)) *
+         base::limits::macro_entry_bytes;
 }
 inline std::size_t resource_entry(int page, int number) {
-  return (static_cast<std::size_t>(page) * limits::numbers + static_cast<std::size_t>(number)) *
-         limits::resource_entry_bytes;
+  return (static_cast<std::size_t>(page) * base::limits::numbers + static_cast<std::size_t>(number)) *
+         base::limits::resource_entry_bytes;
 }
 
 // Appends bytes to a work area; false (nothing appended) when the area would
-// grow past limits::work_area.
+// grow past base::limits::work_area.
 bool append_to_area(std::vector<std::uint8_t>& area, int& position, const std::uint8_t* bytes, std::size_t count);
-
-// CRC-16 with polynomial 0x1021, start 0, no reflection, no final XOR.
-std::uint16_t crc16(const std::uint8_t* bytes, std::size_t count, std::uint16_t crc = 0);
 
 // Computes the tables of contents' size and the payload, and checks it.
 void layout_image(Context& ctx);

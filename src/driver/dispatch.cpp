@@ -9,9 +9,9 @@
 #include "command/expression.h"
 #include "command/macros.h"
 #include "driver/context.h"
-#include "driver/format.h"
-#include "driver/paths.h"
-#include "link/models.h"
+#include "base/format.h"
+#include "base/paths.h"
+#include "base/models.h"
 #include "resources/codetable.h"
 #include "resources/compilers.h"
 
@@ -59,7 +59,7 @@ bool numeric_parameter(Context& ctx, const char* missing, std::int32_t& value) {
   return true;
 }
 
-bool baud_supported(long rate) { return link::baud_index(rate) >= 0; }
+bool baud_supported(long rate) { return base::baud_index(rate) >= 0; }
 
 void set_numeric(Context& ctx, const Keyword& row) {
   std::int32_t value;
@@ -89,19 +89,19 @@ void model_line(Context& ctx, const Keyword&) {
   Settings& s = ctx.settings;
   Source& src = ctx.source;
   std::string_view start(src.line.c_str() + src.line_start, src.line.size() - src.line_start);
-  int found = link::find_model(start);
+  int found = base::find_model(start);
   if (found >= 0) {
     s.model = found;
-    s.max_width = link::models[static_cast<std::size_t>(found)].width;
-    s.max_height = link::models[static_cast<std::size_t>(found)].height;
-    s.region1_size = link::is_large_model(found) ? 16384 : 32768;
+    s.max_width = base::models[static_cast<std::size_t>(found)].width;
+    s.max_height = base::models[static_cast<std::size_t>(found)].height;
+    s.region1_size = base::is_large_model(found) ? 16384 : 32768;
   } else {
     // Only names that start like a model line can be chosen by one.
     std::string names;
-    for (const link::Model& m : link::models)
+    for (const base::Model& m : base::models)
       if (same_start(m.name, "VEXA", 4)) names += (names.empty() ? "" : ", ") + std::string(m.name);
     std::size_t word = std::min(start.find_first_of(" \t<'\";"), start.size());
-    report_warning(ctx, format("%.*s names no model, so none is chosen (models: %s)", static_cast<int>(word),
+    report_warning(ctx, base::format("%.*s names no model, so none is chosen (models: %s)", static_cast<int>(word),
                                start.data(), names.c_str()));
   }
   to_separator(src);
@@ -143,9 +143,9 @@ void max_size(Context& ctx, const Keyword&) {
     report_error(ctx, "no vexa defined !");
     return;
   }
-  int display = link::models[static_cast<std::size_t>(s.model)].width;
+  int display = base::models[static_cast<std::size_t>(s.model)].width;
   if (width < 1 || width > display || height < 1 || height > display) {
-    report_error(ctx, format("wrong values (allowed 1..%d) !", display));
+    report_error(ctx, base::format("wrong values (allowed 1..%d) !", display));
     return;
   }
   s.max_width = width;
@@ -174,7 +174,7 @@ void fixed_macro(Context& ctx, const Keyword& row) {
 
 void numbered_macro(Context& ctx, const Keyword& row) {
   command::close_macro(ctx);
-  command::open_macro_header(ctx, row.kind, limits::numbers - 1);
+  command::open_macro_header(ctx, row.kind, base::limits::numbers - 1);
 }
 
 void simulation(Context& ctx, const Keyword&) {
@@ -187,12 +187,12 @@ void simulation(Context& ctx, const Keyword&) {
       report_error(ctx, "no vexa defined !");
       return;
     }
-    s.simulator = executable_directory() + std::string(link::models[static_cast<std::size_t>(s.model)].name) + ".EXE";
+    s.simulator = base::executable_directory() + std::string(base::models[static_cast<std::size_t>(s.model)].name) + ".EXE";
     return;
   }
   std::string name;
   if (!read_file_name(ctx, name)) return;
-  s.simulator = name.find('/') == std::string::npos ? executable_directory() + name : name;
+  s.simulator = name.find('/') == std::string::npos ? base::executable_directory() + name : name;
 }
 
 void rs485(Context& ctx, const Keyword&) {
@@ -210,7 +210,7 @@ void rs485(Context& ctx, const Keyword&) {
 void directive_baud(Context& ctx, std::int32_t value) {
   if (value <= 0) return;
   if (!baud_supported(value)) {
-    report_error(ctx, format("baudrate %ld is not supported !", static_cast<long>(value)));
+    report_error(ctx, base::format("baudrate %ld is not supported !", static_cast<long>(value)));
     return;
   }
   if (ctx.settings.baud == 0) ctx.settings.baud = value;
@@ -311,6 +311,45 @@ const Keyword keywords[] = {
 };
 
 
+// The INFO directive: prints the items of the rest of the line as one line.
+void info_line(Context& ctx) {
+  Source& src = ctx.source;
+  // info -> { quoted-text | ',' | !string-constant! | expression } [';' comment]
+  while (true) {
+    skip_blanks(src);
+    char c = current_char(src);
+    if (c == ';' || c == '\0') break;
+    if (c == '\'' || c == '"') {
+      std::string text;
+      ++src.pos;
+      while (!at_line_end(src) && current_char(src) != c) {
+        if (current_char(src) == '\\' && char_at(src, src.pos + 1) == 'n') {
+          text += "\r\n";
+          src.pos += 2;
+        } else {
+          text += current_char(src);
+          ++src.pos;
+        }
+      }
+      if (current_char(src) == c) ++src.pos;
+      report_text(ctx.out, text_bytes(ctx, text), base::to_all);
+    } else if (c == ',') {
+      ++src.pos;
+      report_text(ctx.out, " ", base::to_all);
+    } else if (c == '!') {
+      std::string text;
+      if (command::expand_string_constant(ctx, text)) report_text(ctx.out, text, base::to_all);
+    } else {
+      std::size_t before = src.pos;
+      std::int32_t value = command::evaluate_expression(ctx);
+      report_text(ctx.out, base::format("%d", value), base::to_all);
+      // An expression that consumed nothing would loop for ever.
+      if (src.pos == before) ++src.pos;
+    }
+  }
+  report_text(ctx.out, "\r\n", base::to_all);
+}
+
 bool matches(const Context& ctx, const Keyword& row, std::string_view word, std::string_view line_start) {
   switch (row.match) {
     case Match::whole_word: return word.size() == row.word.size() && same_start(word, row.word, word.size());
@@ -320,7 +359,7 @@ bool matches(const Context& ctx, const Keyword& row, std::string_view word, std:
   if (!same_start(word, row.word, static_cast<std::size_t>(row.prefix))) return false;
   // Menu macros exist only on the large models; elsewhere the word goes on
   // to the next rows.
-  if (row.handler == numbered_macro && row.kind == 6) return link::is_large_model(ctx.settings.model);
+  if (row.handler == numbered_macro && row.kind == 6) return base::is_large_model(ctx.settings.model);
   // COM needs the port number as part of the word.
   if (row.handler == com) return word.size() > 3 && std::isdigit(static_cast<unsigned char>(word[3]));
   return true;
@@ -385,7 +424,7 @@ void dispatch_line(Context& ctx) {
   }
   src.word.clear();
   while (is_word_char(current_char(src))) {
-    if (src.word.size() < limits::name_length) src.word += current_char(src);
+    if (src.word.size() < base::limits::name_length) src.word += current_char(src);
     ++src.pos;
   }
   std::size_t after_word = src.pos;

@@ -14,10 +14,10 @@
 #include "command/macros.h"
 #include "driver/context.h"
 #include "driver/dispatch.h"
-#include "driver/format.h"
+#include "base/format.h"
 #include "driver/handoff.h"
-#include "driver/paths.h"
-#include "link/models.h"
+#include "base/paths.h"
+#include "base/models.h"
 #include "link/program.h"
 #include "imagefiles/dump.h"
 
@@ -76,7 +76,7 @@ void read_command_line(Context& ctx, const std::vector<std::string>& args) {
   for (const std::string& arg : args) {
     if (arg.empty()) continue;
     if (arg[0] != '-') {
-      s.macro_file = to_slashes(arg);
+      s.macro_file = base::to_slashes(arg);
       continue;
     }
     char letter = arg.size() > 1 ? static_cast<char>(std::tolower(static_cast<unsigned char>(arg[1]))) : '\0';
@@ -84,8 +84,8 @@ void read_command_line(Context& ctx, const std::vector<std::string>& args) {
     switch (letter) {
       case 'b': {
         long rate = std::strtol(value, nullptr, 10);
-        if (link::baud_index(rate) < 0) {
-          report_text(ctx.out, format("Baudrate %ld is not supported !\n", rate), to_console);
+        if (base::baud_index(rate) < 0) {
+          report_text(ctx.out, base::format("Baudrate %ld is not supported !\n", rate), base::to_console);
           s.baud = 0;
         } else {
           s.baud = static_cast<int>(rate);
@@ -100,7 +100,7 @@ void read_command_line(Context& ctx, const std::vector<std::string>& args) {
           s.com_device = value;  // a serial device named by its path
           s.com_port = 0;
         } else {
-          report_text(ctx.out, format("Comport %s is not supported !\n", arg.c_str()), to_console);
+          report_text(ctx.out, base::format("Comport %s is not supported !\n", arg.c_str()), base::to_console);
         }
         break;
       case 's': {
@@ -135,7 +135,7 @@ void hand_over(Context& ctx) {
 
 // The outcome for a front-end; nothing of it goes to the console or the log.
 int finish(Context& ctx) {
-  Output& out = ctx.out;
+  base::Output& out = ctx.out;
   if (out.log != nullptr) {
     std::fclose(out.log);
     out.log = nullptr;
@@ -145,10 +145,10 @@ int finish(Context& ctx) {
     // it. A terminal stays open, so no pause there.
     if (out.window_fd >= 0) {
       sleep_ms(2000);
-      report_text(out, "R E A D Y", to_window);
+      base::report_text(out, "R E A D Y", base::to_window);
     }
   } else if (out.window_fd >= 0) {
-    report_text(out, "E R R O R", to_window);
+    base::report_text(out, "E R R O R", base::to_window);
   }
   close_all_sources(ctx);
   if (out.error_count != 0) return exit_errors;
@@ -159,17 +159,17 @@ int finish(Context& ctx) {
 
 int run(Context& ctx, const std::vector<std::string>& args) {
   Settings& s = ctx.settings;
-  Output& out = ctx.out;
-  set_text_colour(out, colour_normal);
-  report_text(out, banner, to_console);
+  base::Output& out = ctx.out;
+  base::set_text_colour(out, base::colour_normal);
+  base::report_text(out, banner, base::to_console);
   seed_random(ctx);
   read_command_line(ctx, args);
 
   if (s.macro_file.empty()) {
-    report_text(out, "Filename: ", to_console);
-    s.macro_file = to_slashes(read_console_line(out));
+    report_text(out, "Filename: ", base::to_console);
+    s.macro_file = base::to_slashes(base::read_console_line(out));
     if (s.macro_file.empty()) {
-      report_error_text(out, "error: no File!", to_console | to_window);
+      base::report_error_text(out, "error: no File!", base::to_console | base::to_window);
       return exit_failed;
     }
   }
@@ -183,9 +183,9 @@ int run(Context& ctx, const std::vector<std::string>& args) {
         std::tolower(static_cast<unsigned char>(char_at_or_zero(base, dot + 2))) == 'f') {
       s.upload_file = s.macro_file;
       if (!com_port_set(s)) {
-        report_text(out, format("warning: %s is not programmed: no port given; name one with -c<n> (its\r\n"
+        report_text(out, base::format("warning: %s is not programmed: no port given; name one with -c<n> (its\r\n"
                                 "device set by VEXA_COM<n>) or -c/dev/ttyUSB0\r\n",
-                                s.upload_file.c_str()), to_console);
+                                s.upload_file.c_str()), base::to_console);
         return exit_failed;
       }
       return link::program_module(ctx) ? exit_done : exit_failed;
@@ -193,18 +193,18 @@ int run(Context& ctx, const std::vector<std::string>& args) {
     base.resize(dot);
   }
 
-  s.macro_directory = directory_of(base);
+  s.macro_directory = base::directory_of(base);
   s.upload_file = base + ".DF";
   s.object_file = base + ".DFO";
   s.log_file = base + ".log";
   out.log = std::fopen(s.log_file.c_str(), "wb");
   out.error_count = 0;
-  report_text(out, banner, to_window | to_log);
+  report_text(out, banner, base::to_window | base::to_log);
 
   if (open_source(ctx, s.macro_file, 1)) {
     // The encoded commands are rarely longer than their text: room for that
     // many macro bytes saves growing the area step by step.
-    ctx.flash.image.reserve(std::min(ctx.source.levels[0].content.size(), limits::work_area));
+    ctx.flash.image.reserve(std::min(ctx.source.levels[0].content.size(), base::limits::work_area));
   } else {
     if (out.log != nullptr) {
       std::fclose(out.log);
@@ -229,8 +229,8 @@ int run(Context& ctx, const std::vector<std::string>& args) {
     }
   }
   if (out.error_count != 0) {
-    report_text(out, format("\r\n---> found %d Errors !\r\n", out.error_count), to_all);
-    report_text(out, format("---> see File <%s>\r\n", s.log_file.c_str()), to_console);
+    report_text(out, base::format("\r\n---> found %d Errors !\r\n", out.error_count), base::to_all);
+    report_text(out, base::format("---> see File <%s>\r\n", s.log_file.c_str()), base::to_console);
   }
   return finish(ctx);
 }

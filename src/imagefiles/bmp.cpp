@@ -8,8 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "driver/format.h"
+#include "base/format.h"
 #include "resources/colour.h"
+#include "base/bytes.h"
 
 namespace vexa::imagefiles {
 
@@ -44,7 +45,7 @@ struct Cursor {
       at = data.size();
       return false;
     }
-    value = resources::get_u32(data.data() + at);
+    value = base::get_u32(data.data() + at);
     at += 4;
     return true;
   }
@@ -120,9 +121,9 @@ ChannelMasks channel_masks(const Image& image) {
   ChannelMasks m;
   const std::uint32_t header_size = resources::header_field(image, dib::size);
   if (resources::header_field(image, dib::compression) == bit_fields) {
-    m.red = resources::get_u32(image.dib.data() + dib::header_bytes);
-    m.green = resources::get_u32(image.dib.data() + dib::header_bytes + 4);
-    m.blue = resources::get_u32(image.dib.data() + dib::header_bytes + 8);
+    m.red = base::get_u32(image.dib.data() + dib::header_bytes);
+    m.green = base::get_u32(image.dib.data() + dib::header_bytes + 4);
+    m.blue = base::get_u32(image.dib.data() + dib::header_bytes + 8);
     if (header_size >= alpha_mask_offset + 4) m.alpha = resources::header_field(image, alpha_mask_offset);
     return m;
   }
@@ -176,7 +177,7 @@ bool convert_32_bit(ImageSet& set, Image& image, int threshold) {
     const std::uint8_t* in = resources::row_pointer(image, y);
     std::uint8_t* out = resources::row_pointer(result, y);
     for (int x = 0; x < width; ++x, in += 4, out += 3) {
-      const std::uint32_t pixel = resources::get_u32(in);
+      const std::uint32_t pixel = base::get_u32(in);
       out[0] = blue(pixel);
       out[1] = green(pixel);
       out[2] = red(pixel);
@@ -190,7 +191,7 @@ bool convert_32_bit(ImageSet& set, Image& image, int threshold) {
       const std::uint8_t* in = resources::row_pointer(image, y);
       std::uint8_t* out = resources::row_pointer(result, y);
       for (int x = 0; x < width; ++x, in += 4, out += 3)
-        if (alpha(resources::get_u32(in)) < threshold) {
+        if (alpha(base::get_u32(in)) < threshold) {
           out[0] = key.blue;
           out[1] = key.green;
           out[2] = key.red;
@@ -359,8 +360,8 @@ int write_bmp_file(const Image& image, const std::string& file_name) {
   if (resources::is_empty(image) || image.dib.size() < image.dib_size) return 0;
   const std::uint32_t file_size = image.dib_size + file_header_bytes;
   std::uint8_t header[file_header_bytes] = {'B', 'M'};
-  resources::put_u32(header + 2, file_size);
-  resources::put_u32(header + 10, file_size - resources::header_field(image, dib::size_image));
+  base::put_u32(header + 2, file_size);
+  base::put_u32(header + 10, file_size - resources::header_field(image, dib::size_image));
   std::FILE* file = std::fopen(file_name.c_str(), "wb");
   if (file == nullptr) return 0;
   bool ok = std::fwrite(header, 1, sizeof header, file) == sizeof header &&
@@ -372,7 +373,7 @@ int write_bmp_file(const Image& image, const std::string& file_name) {
 int dump_images_as_bmp(const ImageSet& set, const std::string& base_name) {
   for (int number = set.first_number; number < set.first_number + set.count; ++number) {
     if (!resources::has_image(set, number)) continue;
-    if (!write_bmp_file(set.images[number], format("%s_%03d.bmp", base_name.c_str(), number))) return 0;
+    if (!write_bmp_file(set.images[number], base::format("%s_%03d.bmp", base_name.c_str(), number))) return 0;
   }
   return 1;
 }

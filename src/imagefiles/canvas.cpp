@@ -9,9 +9,9 @@ namespace vexa::imagefiles {
 
 bool create_canvas(Canvas& canvas, int width, int height, resources::Bgr background) {
   canvas = Canvas{};
-  if (width < 1 || height < 1 || width > limits::image_side || height > limits::image_side) return false;
+  if (width < 1 || height < 1 || width > base::limits::image_side || height > base::limits::image_side) return false;
   const std::uint64_t count = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
-  if (count * 3 > limits::image_bytes) return false;
+  if (count * 3 > base::limits::image_bytes) return false;
   try {
     canvas.pixels.assign(static_cast<std::size_t>(count), background);
   } catch (const std::bad_alloc&) {

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "driver/context.h"
-#include "driver/paths.h"
+#include "base/paths.h"
 #include "imagefiles/bmp.h"
 #include "imagefiles/fxt.h"
 #include "imagefiles/native.h"
@@ -65,10 +65,6 @@ Bytes as_bytes(const std::string& bytes) {
 
 }  // namespace
 
-bool read_whole_file(const std::string& file_name, std::string& bytes) {
-  return driver::read_whole_file(file_name, bytes);
-}
-
 int load_image_file(Context& ctx, resources::ImageSet& set, const std::string& file_name) {
   resources::clear_set(set);
   std::size_t dot = file_name.rfind('.');
@@ -79,7 +75,7 @@ int load_image_file(Context& ctx, resources::ImageSet& set, const std::string& f
   std::string bytes;
   for (const SingleReader& reader : single_readers) {
     if (!same_extension(extension, reader.extension)) continue;
-    if (!read_whole_file(file_name, bytes)) break;
+    if (!base::read_whole_file(file_name, bytes)) break;
     int result = reader.read(set, as_bytes(bytes), options);
     if (result >= 1) {
       set.count = 1;
@@ -90,7 +86,7 @@ int load_image_file(Context& ctx, resources::ImageSet& set, const std::string& f
   }
   for (const MultiReader& reader : multi_readers) {
     if (!same_extension(extension, reader.extension)) continue;
-    if (!read_whole_file(file_name, bytes)) return 0;
+    if (!base::read_whole_file(file_name, bytes)) return 0;
     return reader.read(ctx, set, file_name, as_bytes(bytes));
   }
   return 0;

@@ -13,7 +13,7 @@ namespace vexa {
 struct Context;
 }
 
-namespace vexa::driver {
+namespace vexa::base {
 struct Output;
 }
 
@@ -36,14 +36,10 @@ int read_tga(resources::ImageSet& set, Bytes file, const ReadOptions& options);
 int read_jpeg(resources::ImageSet& set, Bytes file, const ReadOptions& options);
 // Multi-image reader: sets count and first_number itself. The colour
 // analysis of the composed frames may write information lines to out.
-int read_gif(driver::Output& out, resources::ImageSet& set, Bytes file);
+int read_gif(base::Output& out, resources::ImageSet& set, Bytes file);
 
 // Clears the set and fills it from one file, chosen by extension (compared
 // without regard to case). Returns 0 on failure, 1 or more on success.
 int load_image_file(Context& ctx, resources::ImageSet& set, const std::string& file_name);
-
-// Reads a whole file into memory (with the case-insensitive name fallback of
-// the platform layer). Returns false when it cannot be read.
-bool read_whole_file(const std::string& file_name, std::string& bytes);
 
 }  // namespace vexa::imagefiles

@@ -3,8 +3,8 @@
 #include <memory>
 
 #include "driver/context.h"
-#include "driver/format.h"
-#include "driver/output.h"
+#include "base/format.h"
+#include "base/output.h"
 #include "imagefiles/bmp.h"
 #include "imagefiles/dispatch.h"
 
@@ -25,9 +25,9 @@ std::string without_extension(const std::string& name) {
 
 int dump_image_command(const std::vector<std::string>& args) {
   auto ctx = std::make_unique<Context>();
-  driver::Output& out = ctx->out;
+  base::Output& out = ctx->out;
   if (args.empty() || args.size() > 2 || args[0].empty()) {
-    driver::report_error_text(out, "usage: vexac --dump-image FILE [BASE]\r\n", driver::to_console);
+    base::report_error_text(out, "usage: vexac --dump-image FILE [BASE]\r\n", base::to_console);
     return 1;
   }
   const std::string& file = args[0];
@@ -35,24 +35,24 @@ int dump_image_command(const std::vector<std::string>& args) {
 
   resources::ImageSet& set = ctx->work_set;
   if (load_image_file(*ctx, set, file) < 1) {
-    driver::report_error_text(out, format("cannot load image <%s> !\r\n", file.c_str()), driver::to_console);
+    base::report_error_text(out, base::format("cannot load image <%s> !\r\n", file.c_str()), base::to_console);
     return 1;
   }
   if (!dump_images_as_bmp(set, base)) {
-    driver::report_error_text(out, format("cannot write image files <%s_nnn.bmp> !\r\n", base.c_str()),
-                              driver::to_console);
+    base::report_error_text(out, base::format("cannot write image files <%s_nnn.bmp> !\r\n", base.c_str()),
+                              base::to_console);
     return 1;
   }
   const resources::Bgr& key = set.transparent_colour;
   for (int number = set.first_number; number < set.first_number + set.count; ++number) {
     if (!resources::has_image(set, number)) continue;
     const resources::Image& image = set.images[number];
-    driver::report_text(out,
-                        format("image %03d: %d x %d, %d bit, %u colors, delay %d, transparent %d, RGB=%d,%d,%d\r\n",
+    base::report_text(out,
+                        base::format("image %03d: %d x %d, %d bit, %u colors, delay %d, transparent %d, RGB=%d,%d,%d\r\n",
                                number, resources::image_width(image), resources::image_height(image),
                                resources::bit_count(image), image.colour_count, set.delays[number], set.transparent,
                                key.red, key.green, key.blue),
-                        driver::to_console);
+                        base::to_console);
   }
   return 0;
 }

@@ -4,9 +4,9 @@
 #include <string_view>
 
 #include "driver/context.h"
-#include "driver/format.h"
-#include "driver/output.h"
-#include "driver/paths.h"
+#include "base/format.h"
+#include "base/output.h"
+#include "base/paths.h"
 #include "driver/source.h"
 
 namespace vexa::imagefiles {
@@ -129,7 +129,7 @@ bool check_font(Context& ctx, const std::string& file_name, std::string_view tex
           // Shown with the line before the offending row, the last one that
           // still had the character's width.
           driver::report_error_at(ctx, file_name, lines.number - 1,
-                                  format("wrong character width (ASCII NR. %d)", code));
+                                  base::format("wrong character width (ASCII NR. %d)", code));
           ok = false;
         }
         ++rows;
@@ -150,7 +150,7 @@ bool check_font(Context& ctx, const std::string& file_name, std::string_view tex
       const long long value = header_code(line);
       if (value < 0 || value >= codes) {
         driver::report_error_at(ctx, file_name, lines.number,
-                                format("ASCII-Code %d not allowed (0..255) !", static_cast<int>(value)));
+                                base::format("ASCII-Code %d not allowed (0..255) !", static_cast<int>(value)));
         ok = false;
         skipping = true;
         continue;
@@ -267,22 +267,22 @@ int write_font_listing(const ImageSet& set, const std::string& file_name) {
     max_height = std::max(max_height, h);
   }
 
-  std::string text = format("; First Nr    : %3d", first);
-  text += format("\n; Last  Nr    : %3d", last);
+  std::string text = base::format("; First Nr    : %3d", first);
+  text += base::format("\n; Last  Nr    : %3d", last);
   if (same_width && same_height)
     text += "\n; Typ         : monospaced";
   else if (same_height)
     text += "\n; Typ         : proportional";
   else
     text += "\n; Typ         : various size";
-  text += format(same_width ? "\n; width       : %3d" : "\n; max width   : %3d", max_width);
-  text += format(same_height ? "\n; height      : %3d" : "\n; max height  : %3d", max_height);
+  text += base::format(same_width ? "\n; width       : %3d" : "\n; max width   : %3d", max_width);
+  text += base::format(same_height ? "\n; height      : %3d" : "\n; max height  : %3d", max_height);
   text += "\n\n";
 
   for (int code = first; code <= last; ++code) {
     if (!resources::has_image(set, code)) continue;
     const Image& image = set.images[static_cast<std::size_t>(code)];
-    text += code < 32 ? format("%d  $%02X\n", code, code) : format("%d  $%02X  '%c'\n", code, code, code);
+    text += code < 32 ? base::format("%d  $%02X\n", code, code) : base::format("%d  $%02X  '%c'\n", code, code, code);
     const int w = resources::image_width(image), h = resources::image_height(image);
     for (int y = 0; y < h; ++y) {
       for (int x = 0; x < w; ++x) text += drawn(image, x, y) ? '#' : '.';
@@ -290,7 +290,7 @@ int write_font_listing(const ImageSet& set, const std::string& file_name) {
     }
     text += '\n';
   }
-  return driver::write_file_atomically(file_name, text) ? 1 : 0;
+  return base::write_file_atomically(file_name, text) ? 1 : 0;
 }
 
 }  // namespace vexa::imagefiles

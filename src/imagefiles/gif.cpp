@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "resources/colour.h"
+#include "base/bytes.h"
 
 namespace vexa::imagefiles {
 
@@ -153,7 +154,7 @@ bool create_frame_image(Image& image, int width, int height, int bits, const std
                         int entries) {
   std::uint64_t stride = ((static_cast<std::uint64_t>(width) * bits + 31) / 32) * 4;
   std::uint64_t size_image = stride * static_cast<std::uint64_t>(height);
-  if (size_image > limits::image_bytes) return false;
+  if (size_image > base::limits::image_bytes) return false;
   std::uint64_t table_bytes = static_cast<std::uint64_t>(entries) * 4;
   try {
     image.dib.assign(resources::dib::header_bytes + table_bytes + size_image, 0);
@@ -163,15 +164,15 @@ bool create_frame_image(Image& image, int width, int height, int bits, const std
   }
   std::uint8_t* h = image.dib.data();
   std::uint32_t used = entries < (1 << bits) ? static_cast<std::uint32_t>(entries) : 0;
-  resources::put_u32(h + resources::dib::size, resources::dib::header_bytes);
-  resources::put_u32(h + resources::dib::width, static_cast<std::uint32_t>(width));
-  resources::put_u32(h + resources::dib::height, static_cast<std::uint32_t>(height));
-  resources::put_u16(h + resources::dib::planes, 1);
-  resources::put_u16(h + resources::dib::bit_count, static_cast<std::uint16_t>(bits));
-  resources::put_u32(h + resources::dib::x_pels, resources::dib::pels_per_metre);
-  resources::put_u32(h + resources::dib::y_pels, resources::dib::pels_per_metre);
-  resources::put_u32(h + resources::dib::clr_used, used);
-  resources::put_u32(h + resources::dib::clr_important, used);
+  base::put_u32(h + resources::dib::size, resources::dib::header_bytes);
+  base::put_u32(h + resources::dib::width, static_cast<std::uint32_t>(width));
+  base::put_u32(h + resources::dib::height, static_cast<std::uint32_t>(height));
+  base::put_u16(h + resources::dib::planes, 1);
+  base::put_u16(h + resources::dib::bit_count, static_cast<std::uint16_t>(bits));
+  base::put_u32(h + resources::dib::x_pels, resources::dib::pels_per_metre);
+  base::put_u32(h + resources::dib::y_pels, resources::dib::pels_per_metre);
+  base::put_u32(h + resources::dib::clr_used, used);
+  base::put_u32(h + resources::dib::clr_important, used);
   std::uint8_t* entry = h + resources::dib::header_bytes;
   for (int i = 0; i < entries; ++i, entry += 4) {
     const Bgr& c = table[static_cast<std::size_t>(i)];
@@ -399,10 +400,10 @@ int read_image(Cursor& in, Decoder& d, GifImageSet& gif, const GraphicControl& c
                const std::array<Bgr, 256>& global_table, int global_entries) {
   const std::uint8_t* p = nullptr;
   if (!in.take(9, p)) return 2;
-  const int left = resources::get_u16(p);
-  const int top = resources::get_u16(p + 2);
-  const int width = resources::get_u16(p + 4);
-  const int height = resources::get_u16(p + 6);
+  const int left = base::get_u16(p);
+  const int top = base::get_u16(p + 2);
+  const int width = base::get_u16(p + 4);
+  const int height = base::get_u16(p + 6);
   const int packed = p[8];
   const bool interlaced = (packed & 0x40) != 0;
 
@@ -434,7 +435,7 @@ int read_image(Cursor& in, Decoder& d, GifImageSet& gif, const GraphicControl& c
                         stride * static_cast<std::uint64_t>(height);
   // All frames of one file together stay within the limit of one image, so
   // that a file of many huge, nearly empty frames cannot exhaust memory.
-  if (d.frame_bytes + block > limits::image_bytes) return 0;
+  if (d.frame_bytes + block > base::limits::image_bytes) return 0;
 
   GifFrame& frame = gif.frames[gif.frame_count];
   if (!create_frame_image(frame.image, width, height, bits, *table, entries)) return 0;
@@ -597,14 +598,14 @@ std::uint8_t delay_tenths(int delay) {
 // Several frames: every frame is composed onto its own copy of the logical
 // screen, all screens in one 24-bit strip, so that one colour analysis gives
 // them all one colour table; then the strip is cut into the set's images.
-int compose_frames(driver::Output& out, resources::ImageSet& set, GifImageSet& gif) {
+int compose_frames(base::Output& out, resources::ImageSet& set, GifImageSet& gif) {
   // The screens go to slots 1 and up, and the set's last slot is 255: a
   // 256th frame has no number to take and is left out.
-  const int n = std::min<int>(gif.frame_count, limits::image_slots - 1);
+  const int n = std::min<int>(gif.frame_count, base::limits::image_slots - 1);
   const int sw = gif.screen_width;
   const int sh = gif.screen_height;
   if (sw == 0 || sh == 0) return 0;
-  if (static_cast<std::uint64_t>(sh) * static_cast<std::uint64_t>(n) > static_cast<std::uint64_t>(limits::image_side))
+  if (static_cast<std::uint64_t>(sh) * static_cast<std::uint64_t>(n) > static_cast<std::uint64_t>(base::limits::image_side))
     return 0;
   Image strip;
   if (!resources::create_image(strip, sw, sh * n, 24)) return 0;
@@ -649,8 +650,8 @@ int compose_frames(driver::Output& out, resources::ImageSet& set, GifImageSet& g
     std::memcpy(image.dib.data(), strip.dib.data(), prefix);
     std::memcpy(image.dib.data() + prefix, strip.dib.data() + prefix + screen_bytes * static_cast<std::size_t>(i),
                 screen_bytes);
-    resources::put_u32(image.dib.data() + resources::dib::height, static_cast<std::uint32_t>(sh));
-    resources::put_u32(image.dib.data() + resources::dib::size_image, static_cast<std::uint32_t>(screen_bytes));
+    base::put_u32(image.dib.data() + resources::dib::height, static_cast<std::uint32_t>(sh));
+    base::put_u32(image.dib.data() + resources::dib::size_image, static_cast<std::uint32_t>(screen_bytes));
     if (!resources::refresh_layout(image)) {
       resources::clear_set(set);
       return 0;
@@ -681,8 +682,8 @@ int read_gif_file(GifImageSet& gif, Bytes file) {
   const std::uint8_t* p = nullptr;
   if (!in.take(13, p)) return 0;
   if (std::memcmp(p, "GIF89a", 6) != 0 && std::memcmp(p, "GIF87a", 6) != 0) return 0;
-  gif.screen_width = resources::get_u16(p + 6);
-  gif.screen_height = resources::get_u16(p + 8);
+  gif.screen_width = base::get_u16(p + 6);
+  gif.screen_height = base::get_u16(p + 8);
   const int packed = p[10];
   const int background_index = p[11];
 
@@ -714,7 +715,7 @@ int read_gif_file(GifImageSet& gif, Bytes file) {
         const std::uint8_t* g = file.data() + at + 1;
         control.transparent_index = (g[0] & 1) ? g[3] : -1;
         control.disposal = static_cast<std::uint16_t>((g[0] >> 2) & 7);
-        control.delay = resources::get_u16(g + 1);
+        control.delay = base::get_u16(g + 1);
       }
       continue;
     }
@@ -729,7 +730,7 @@ int read_gif_file(GifImageSet& gif, Bytes file) {
   return 1;
 }
 
-int read_gif(driver::Output& out, resources::ImageSet& set, Bytes file) {
+int read_gif(base::Output& out, resources::ImageSet& set, Bytes file) {
   resources::clear_set(set);
   std::unique_ptr<GifImageSet> gif;
   try {

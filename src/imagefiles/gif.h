@@ -15,7 +15,7 @@
 namespace vexa::imagefiles {
 
 // At most this many images of a file are decoded; further ones are ignored.
-inline constexpr int gif_max_frames = limits::image_slots;
+inline constexpr int gif_max_frames = base::limits::image_slots;
 
 struct GifFrame {
   // Bitmap of the image descriptor's size with the local colour table (or a

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "driver/format.h"
+#include "base/format.h"
 
 namespace vexa::imagefiles {
 
@@ -148,7 +148,7 @@ Face* open_face(FontLibrary& fonts, std::string_view family, std::string_view fa
                 std::string& error, bool symbol_map) {
   std::string name(family);
   if (cell_height < 1 || cell_height > largest_cell) {
-    error = vexa::format("cannot use the font \"%s\" with a height of %d pixels !", name.c_str(), cell_height);
+    error = vexa::base::format("cannot use the font \"%s\" with a height of %d pixels !", name.c_str(), cell_height);
     return nullptr;
   }
   for (auto& face : fonts.faces)
@@ -161,17 +161,17 @@ Face* open_face(FontLibrary& fonts, std::string_view family, std::string_view fa
   int index = 0;
   bool replaced = false;
   if (!match_font(fonts, family, fallback, weight, result->file, index, result->family, replaced)) {
-    error = vexa::format("cannot find the font \"%s\" !", name.c_str());
+    error = vexa::base::format("cannot find the font \"%s\" !", name.c_str());
     return nullptr;
   }
   FT_Face face = nullptr;
   if (FT_New_Face(fonts.library, result->file.c_str(), index, &face) != 0) {
-    error = vexa::format("cannot open the font file <%s> !", result->file.c_str());
+    error = vexa::base::format("cannot open the font file <%s> !", result->file.c_str());
     return nullptr;
   }
   if (!size_face(face, cell_height)) {
     FT_Done_Face(face);
-    error = vexa::format("cannot use the font \"%s\" with a height of %d pixels !", name.c_str(), cell_height);
+    error = vexa::base::format("cannot use the font \"%s\" with a height of %d pixels !", name.c_str(), cell_height);
     return nullptr;
   }
   if (symbol_map) {

@@ -51,7 +51,7 @@ bool decode(Bytes file, Image& image) {
   jpeg_create_decompress(&info);
   // Whole-picture buffers of progressive files are bounded like bitmaps; a
   // file that needs more fails instead of exhausting memory.
-  info.mem->max_memory_to_use = static_cast<long>(limits::image_bytes);
+  info.mem->max_memory_to_use = static_cast<long>(base::limits::image_bytes);
   jpeg_mem_src(&info, file.data(), static_cast<unsigned long>(file.size()));
   jpeg_read_header(&info, TRUE);
   // One channel is grey, three are colour; four (CMYK, YCCK) or any other

@@ -9,9 +9,10 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/limits.h"
-#include "driver/paths.h"
+#include "base/limits.h"
+#include "base/paths.h"
 #include "resources/bitmap.h"
+#include "base/bytes.h"
 
 namespace vexa::imagefiles {
 
@@ -61,7 +62,7 @@ struct Cursor {
   bool u16(std::uint16_t& value) {
     const std::uint8_t* p = nullptr;
     if (!take(2, p)) return false;
-    value = resources::get_u16(p);
+    value = base::get_u16(p);
     return true;
   }
 };
@@ -85,14 +86,14 @@ std::uint64_t stride_of(std::uint64_t width, int bits) {
 // the size is beyond the limits, or memory runs out (the image is empty).
 bool build_image(Image& image, std::uint32_t width, std::uint32_t height, int bits, std::span<const Bgr> colours) {
   resources::release_image(image);
-  if (!valid_depth(bits) || width < 1 || height < 1 || width > limits::image_side || height > limits::image_side)
+  if (!valid_depth(bits) || width < 1 || height < 1 || width > base::limits::image_side || height > base::limits::image_side)
     return false;
   const std::uint32_t full = bits <= 8 ? 1u << bits : 0;
   const std::uint32_t entries =
       bits > 8 ? 0 : (!colours.empty() && colours.size() < full ? static_cast<std::uint32_t>(colours.size()) : full);
   const std::uint64_t table_bytes = bits <= 8 ? 4ull * entries : (bits == 16 ? 12 : 0);
   const std::uint64_t size_image = stride_of(width, bits) * height;
-  if (size_image > limits::image_bytes) return false;
+  if (size_image > base::limits::image_bytes) return false;
   try {
     image.dib.assign(dib::header_bytes + table_bytes + size_image, 0);
   } catch (const std::bad_alloc&) {
@@ -100,21 +101,21 @@ bool build_image(Image& image, std::uint32_t width, std::uint32_t height, int bi
     return false;
   }
   std::uint8_t* h = image.dib.data();
-  resources::put_u32(h + dib::size, dib::header_bytes);
-  resources::put_u32(h + dib::width, width);
-  resources::put_u32(h + dib::height, height);
-  resources::put_u16(h + dib::planes, 1);
-  resources::put_u16(h + dib::bit_count, static_cast<std::uint16_t>(bits));
-  resources::put_u32(h + dib::compression, bits == 16 ? 3 : 0);
-  resources::put_u32(h + dib::x_pels, dib::pels_per_metre);
-  resources::put_u32(h + dib::y_pels, dib::pels_per_metre);
+  base::put_u32(h + dib::size, dib::header_bytes);
+  base::put_u32(h + dib::width, width);
+  base::put_u32(h + dib::height, height);
+  base::put_u16(h + dib::planes, 1);
+  base::put_u16(h + dib::bit_count, static_cast<std::uint16_t>(bits));
+  base::put_u32(h + dib::compression, bits == 16 ? 3 : 0);
+  base::put_u32(h + dib::x_pels, dib::pels_per_metre);
+  base::put_u32(h + dib::y_pels, dib::pels_per_metre);
   const std::uint32_t used = entries < full ? entries : 0;
-  resources::put_u32(h + dib::clr_used, used);
-  resources::put_u32(h + dib::clr_important, used);
+  base::put_u32(h + dib::clr_used, used);
+  base::put_u32(h + dib::clr_important, used);
   if (bits == 16) {
-    resources::put_u32(h + dib::header_bytes, 0xF800);
-    resources::put_u32(h + dib::header_bytes + 4, 0x07E0);
-    resources::put_u32(h + dib::header_bytes + 8, 0x001F);
+    base::put_u32(h + dib::header_bytes, 0xF800);
+    base::put_u32(h + dib::header_bytes + 4, 0x07E0);
+    base::put_u32(h + dib::header_bytes + 8, 0x001F);
   }
   if (!resources::refresh_layout(image)) {
     resources::release_image(image);
@@ -233,7 +234,7 @@ struct FrameEntry {
 
 FrameEntry frame_entry(const std::uint8_t* table, int i) {
   const std::uint8_t* e = table + frame_entry_bytes * static_cast<std::size_t>(i);
-  return FrameEntry{resources::get_u16(e), resources::get_u16(e + 2),
+  return FrameEntry{base::get_u16(e), base::get_u16(e + 2),
                     static_cast<std::uint32_t>(e[4] | (e[5] << 8) | (e[6] << 16)),
                     static_cast<std::uint8_t>(e[7] & delay_bits), (e[7] & rle_flag) != 0};
 }
@@ -343,7 +344,7 @@ int read_g16(ImageSet& set, Bytes file) {
     const std::uint8_t* p = nullptr;
     if (!in.take(entries * static_cast<std::uint64_t>(entry_size), p)) return 0;
     for (std::uint64_t i = 0; i < entries; ++i, p += entry_size)
-      colours.push_back(entry_size == 2 ? resources::unpack_565(resources::get_u16(p)) : Bgr{p[0], p[1], p[2]});
+      colours.push_back(entry_size == 2 ? resources::unpack_565(base::get_u16(p)) : Bgr{p[0], p[1], p[2]});
   } else if (bits == 1) {
     colours.assign(white_black.begin(), white_black.end());
   }
@@ -352,7 +353,7 @@ int read_g16(ImageSet& set, Bytes file) {
   set.transparent = h[11];
   if (set.transparent != 0) {
     if (bits == 16) {
-      set.transparent_colour = resources::unpack_565(resources::get_u16(h + 12));
+      set.transparent_colour = resources::unpack_565(base::get_u16(h + 12));
     } else if (bits == 24) {
       set.transparent_colour = Bgr{h[12], h[13], h[14]};
     } else if (bits == 4 || bits == 8) {
@@ -375,7 +376,7 @@ int read_g16(ImageSet& set, Bytes file) {
     if (f.width == 0) continue;
     if (f.height == 0) return fail_set(set);
     total_pixels += stride_of(f.width, bits) * f.height;
-    if (total_pixels > limits::image_bytes) return fail_set(set);
+    if (total_pixels > base::limits::image_bytes) return fail_set(set);
     const std::uint64_t row = row_bytes(f.width, bits);
     if (f.offset > file.size() || least_data_bytes(row, f.height, unit, f.coded) > file.size() - f.offset)
       return fail_set(set);
@@ -404,7 +405,7 @@ int write_g16(ImageSet& set, const std::string& file_name, int dithering) {
   block.colour_format = same_extension(file_name, ".G24") ? resources::colour_format_24 : resources::colour_format_16;
   if (!resources::encode_bitmap(set, block, 2, dithering)) return 0;
   const std::string_view bytes(reinterpret_cast<const char*>(block.block.data()), block.block_size);
-  return driver::write_file_atomically(file_name, bytes) ? 1 : 0;
+  return base::write_file_atomically(file_name, bytes) ? 1 : 0;
 }
 
 }  // namespace vexa::imagefiles

@@ -20,6 +20,7 @@
 #include "imagefiles/dispatch.h"
 #include "imagefiles/reader_support.h"
 #include "resources/colour.h"
+#include "base/bytes.h"
 
 namespace vexa::imagefiles {
 
@@ -119,8 +120,8 @@ void set_identity_gamma(PngState& s) {
 // IHDR: width, height, bit depth, colour type, compression, filter, interlace.
 bool read_ihdr(PngState& s, Bytes data) {
   if (data.size() < 13) return false;
-  s.width = get_u32_be(data.data());
-  s.height = get_u32_be(data.data() + 4);
+  s.width = base::get_u32_be(data.data());
+  s.height = base::get_u32_be(data.data() + 4);
   s.bit_depth = data[8];
   s.colour_type = data[9];
   int compression = data[10];
@@ -129,7 +130,7 @@ bool read_ihdr(PngState& s, Bytes data) {
   set_identity_gamma(s);
   if (compression != 0 || filter != 0 || s.interlace > 1) return false;
   if (!valid_depth(s.colour_type, s.bit_depth)) return false;
-  if (s.width < 1 || s.height < 1 || s.width > limits::image_side || s.height > limits::image_side) return false;
+  if (s.width < 1 || s.height < 1 || s.width > base::limits::image_side || s.height > base::limits::image_side) return false;
   s.have_header = true;
   return true;
 }
@@ -176,7 +177,7 @@ void read_trns(PngState& s, Bytes data) {
 // meaning as an exponent and is ignored, like a value of exactly 1.0.
 void read_gama(PngState& s, Bytes data) {
   if (!s.use_gamma || data.size() < 4) return;
-  std::uint32_t g = get_u32_be(data.data());
+  std::uint32_t g = base::get_u32_be(data.data());
   if (g == 0 || g == 100000) return;
   double exponent = 100000.0 / g;
   for (int i = 0; i < 256; ++i)
@@ -761,7 +762,7 @@ bool decode_image(ImageSet& set, PngState& s) {
 
 bool png_image_data_size(std::uint32_t width, std::uint32_t height, int bits_per_pixel, bool interlaced,
                          std::uint64_t& size) {
-  if (width < 1 || height < 1 || width > limits::image_side || height > limits::image_side) return false;
+  if (width < 1 || height < 1 || width > base::limits::image_side || height > base::limits::image_side) return false;
   if (bits_per_pixel < 1 || bits_per_pixel > 64) return false;
   // With sides below 2^16 and at most 64 bits per pixel every term stays
   // below 2^38, so the sum cannot overflow 64 bits.
@@ -778,7 +779,7 @@ bool png_image_data_size(std::uint32_t width, std::uint32_t height, int bits_per
   }
   // The decompressed data are held in memory at once; the same bound as for
   // a bitmap keeps a small hostile file from claiming gigabytes.
-  if (total > limits::image_bytes) return false;
+  if (total > base::limits::image_bytes) return false;
   size = total;
   return true;
 }
@@ -809,7 +810,7 @@ int read_png(ImageSet& set, Bytes file, const ReadOptions& options) {
         !cursor.u32_be(crc))
       return 0;
     if (libdeflate_crc32(0, typed.data(), typed.size()) != crc) return 0;
-    std::uint32_t type = get_u32_be(typed.data());
+    std::uint32_t type = base::get_u32_be(typed.data());
     Bytes data = typed.subspan(4);
 
     if (type == chunk_ihdr) {

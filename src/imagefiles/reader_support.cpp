@@ -1,4 +1,5 @@
 #include "imagefiles/reader_support.h"
+#include "base/bytes.h"
 
 #include <cstdlib>
 #include <new>
@@ -9,8 +10,6 @@
 
 namespace vexa::imagefiles {
 
-using resources::put_u16;
-using resources::put_u32;
 namespace dib = resources::dib;
 
 bool ByteCursor::skip(std::size_t n) {
@@ -35,14 +34,14 @@ bool ByteCursor::u8(std::uint32_t& value) {
 
 bool ByteCursor::u16_le(std::uint32_t& value) {
   if (remaining() < 2) return false;
-  value = bytes[position] | (static_cast<std::uint32_t>(bytes[position + 1]) << 8);
+  value = base::get_u16(bytes.data() + position);
   position += 2;
   return true;
 }
 
 bool ByteCursor::u32_be(std::uint32_t& value) {
   if (remaining() < 4) return false;
-  value = get_u32_be(bytes.data() + position);
+  value = base::get_u32_be(bytes.data() + position);
   position += 4;
   return true;
 }

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "driver/context.h"
-#include "driver/format.h"
+#include "base/format.h"
 #include "imagefiles/bmp.h"
 #include "imagefiles/canvas.h"
 #include "imagefiles/winfont.h"
@@ -110,15 +110,15 @@ void draw_grid(Canvas& canvas, const Face& face, const Layout& l) {
     if (c > 0) fill_rect(canvas, x, 0, L, SH, black);
     const int value = l.rows == 1 ? l.first + c : c;
     const int centre = x + L + l.cell_width / 2;
-    place_text(canvas, face, centre, 2 * M, vexa::format("$%X", value), Align::centre_top);
-    place_text(canvas, face, centre, l.header - 2 * M, vexa::format("(%d)", value), Align::centre_bottom);
+    place_text(canvas, face, centre, 2 * M, vexa::base::format("$%X", value), Align::centre_top);
+    place_text(canvas, face, centre, l.header - 2 * M, vexa::base::format("(%d)", value), Align::centre_bottom);
   }
   if (l.rows > 1) {
     for (int r = 0; r < l.rows; ++r) {
       const int y = l.header + r * l.cell_height;
       if (r > 0) fill_rect(canvas, 0, y, SW, L, black);
       const int base = (l.first / l.columns + r) * l.columns;
-      place_text(canvas, face, 2 * M, y + l.cell_height / 4, vexa::format("$%02X (dez: %d)", base, base),
+      place_text(canvas, face, 2 * M, y + l.cell_height / 4, vexa::base::format("$%02X (dez: %d)", base, base),
                  Align::left_top);
     }
   }
@@ -199,7 +199,7 @@ int export_overview_sheet(Context& ctx, const std::string& file_name, resources:
   if (set.count == 0 || width < 1 || height < 1 || columns < 1) return 0;
   Layout l;
   l.first = set.first_number;
-  l.last = std::min(set.first_number + set.count, limits::image_slots) - 1;
+  l.last = std::min(set.first_number + set.count, base::limits::image_slots) - 1;
   if (l.last < l.first) return 0;
   const resources::Image* first_image = nullptr;
   for (int code = l.first; code <= l.last && first_image == nullptr; ++code)
@@ -218,7 +218,7 @@ int export_overview_sheet(Context& ctx, const std::string& file_name, resources:
   const long long shown_h = static_cast<long long>(height) * l.scale / 100;
   long long cell_w = shown_w + 8 + shown_w / 8;
   const long long cell_h = shown_h + 8 + shown_h / 8;
-  if (cell_w > limits::image_side || cell_h > limits::image_side) return 0;
+  if (cell_w > base::limits::image_side || cell_h > base::limits::image_side) return 0;
   l.cell_width = static_cast<int>(cell_w);
   l.cell_height = static_cast<int>(cell_h);
   l.line = std::min(l.cell_width, l.cell_height) / 60 + 1;
@@ -241,7 +241,7 @@ int export_overview_sheet(Context& ctx, const std::string& file_name, resources:
   l.left = l.rows > 1 ? text_width(face, "$F0 (dez: 240)") + 4 * l.margin : l.margin;
   const long long sheet_w = l.left + static_cast<long long>(l.cell_width) * l.columns + l.margin;
   const long long sheet_h = l.header + static_cast<long long>(l.cell_height) * l.rows + l.margin;
-  if (sheet_w > limits::image_side || sheet_h > limits::image_side) return 0;
+  if (sheet_w > base::limits::image_side || sheet_h > base::limits::image_side) return 0;
   l.width = static_cast<int>(sheet_w);
   l.height = static_cast<int>(sheet_h);
 

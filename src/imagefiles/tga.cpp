@@ -7,6 +7,7 @@
 #include "imagefiles/dispatch.h"
 #include "imagefiles/reader_support.h"
 #include "resources/colour.h"
+#include "base/bytes.h"
 
 namespace vexa::imagefiles {
 
@@ -33,7 +34,7 @@ struct TgaHeader {
   int descriptor = 0;
 };
 
-int signed16(const std::uint8_t* p) { return static_cast<std::int16_t>(p[0] | (p[1] << 8)); }
+int signed16(const std::uint8_t* p) { return static_cast<std::int16_t>(base::get_u16(p)); }
 
 // header -> id_length map_type type map_first map_length map_bits
 //           x_origin y_origin width height depth descriptor
@@ -173,7 +174,7 @@ bool read_image(ImageSet& set, Bytes file, const ReadOptions& options) {
   int bpp = h.depth / 8;
   std::size_t pixels = static_cast<std::size_t>(h.width) * static_cast<std::size_t>(h.height);
   std::size_t raw_bytes = pixels * static_cast<std::size_t>(bpp);
-  if (raw_bytes > limits::image_bytes) return false;
+  if (raw_bytes > base::limits::image_bytes) return false;
   std::size_t most = is_rle(h.type) ? cursor.remaining() / (1 + static_cast<std::size_t>(bpp)) * 128
                                     : cursor.remaining() / static_cast<std::size_t>(bpp);
   if (pixels > most) return false;
@@ -208,9 +209,9 @@ bool read_image(ImageSet& set, Bytes file, const ReadOptions& options) {
     if (!create_bitmap(image, h.width, h.height, bits, 0, 0)) return false;
     if (bits == 16) {  // 5-5-5 bit fields
       std::uint8_t* masks = image.dib.data() + resources::dib::header_bytes;
-      resources::put_u32(masks, 0x7C00);
-      resources::put_u32(masks + 4, 0x03E0);
-      resources::put_u32(masks + 8, 0x001F);
+      base::put_u32(masks, 0x7C00);
+      base::put_u32(masks + 4, 0x03E0);
+      base::put_u32(masks + 8, 0x001F);
     }
   }
 

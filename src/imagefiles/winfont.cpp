@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/format.h"
+#include "base/format.h"
 
 namespace vexa::imagefiles {
 
@@ -145,7 +145,7 @@ Face* create_fitted_font(FontLibrary& fonts, FontDescription& description, std::
     if (face == nullptr) break;
     int width = 0, measured = 0;
     if (!text_extent(*face, "A", width, measured)) {
-      error = vexa::format("cannot render the font \"%s\" !", description.face_name.c_str());
+      error = vexa::base::format("cannot render the font \"%s\" !", description.face_name.c_str());
       release_face(fonts, face);
       face = nullptr;
       break;
@@ -210,7 +210,7 @@ int rasterise_font_set(FontLibrary& fonts, resources::ImageSet& set, const WinFo
         code = table[static_cast<std::size_t>(c & 0xFF)];
         if (code == no_character || !has_glyph(face, code)) continue;
       }
-      if (slot >= limits::image_slots) continue;
+      if (slot >= base::limits::image_slots) continue;
       resources::Image& image = set.images[static_cast<std::size_t>(slot)];
       if (!resources::is_empty(image)) continue;
       if (render_slot(face, code, image, margins) == 0) return 0;
@@ -235,7 +235,7 @@ int rasterise_font_set(FontLibrary& fonts, resources::ImageSet& set, const WinFo
 bool crop_font_cells(resources::ImageSet& set, int ink, int wanted, int bottom) {
   const int keep = std::max(ink, wanted);
   const int start = ink >= wanted ? bottom : bottom - (wanted - ink) / 2;
-  const int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  const int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   for (int s = set.first_number; s < end; ++s) {
     resources::Image& image = set.images[static_cast<std::size_t>(s)];
     if (resources::is_empty(image)) continue;
@@ -293,7 +293,7 @@ std::string charset_name(int charset) {
   if (charset < 0) return "UNICODES";
   for (const CharsetName& row : charset_names)
     if (row.value == charset) return row.name;
-  return vexa::format("%3d", charset);
+  return vexa::base::format("%3d", charset);
 }
 
 }  // namespace vexa::imagefiles

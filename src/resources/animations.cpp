@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "driver/context.h"
-#include "driver/format.h"
+#include "base/format.h"
 #include "resources/bitmap.h"
 #include "resources/colour.h"
 #include "resources/compilers.h"
@@ -16,6 +16,7 @@
 #include "resources/import.h"
 #include "resources/resize.h"
 #include "resources/store.h"
+#include "base/bytes.h"
 
 namespace vexa::resources {
 
@@ -44,11 +45,11 @@ void export_animation(Context& ctx, ImageSet& full, ImageSet& difference, const 
                       const std::string& first_file) {
   const int bits = ctx.settings.export_overview;
   const std::uint8_t* h = block.block.data();
-  const int width = get_u16(h + 18), height = get_u16(h + 20);
+  const int width = base::get_u16(h + 18), height = base::get_u16(h + 20);
   const int first = full.first_number, last = full.first_number + full.count - 1;
-  const std::string prefix = vexa::format("%sAnimation%d_%s", ctx.settings.macro_directory.c_str(), number,
+  const std::string prefix = vexa::base::format("%sAnimation%d_%s", ctx.settings.macro_directory.c_str(), number,
                                           export_base_name(first_file).c_str());
-  const std::string range = vexa::format("%s_%d-%d", prefix.c_str(), first, last);
+  const std::string range = vexa::base::format("%s_%d-%d", prefix.c_str(), first, last);
   if (bits & export_g16_file) export_g16(ctx, full, range + ".G16");
   if (bits & export_bmp_files) export_single_bmps(ctx, full, prefix);
   if ((bits & export_extra) && ctx.settings.compress != 0) {
@@ -66,7 +67,7 @@ void export_animation(Context& ctx, ImageSet& full, ImageSet& difference, const 
 // drawn yet (outside the first frame) is never "unchanged", so a comparison
 // never reads outside the frame or the screen and no pixel is lost.
 bool make_difference_frames(ImageSet& set) {
-  const int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  const int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   int first = -1, screen_w = 0, screen_h = 0;
   for (int s = set.first_number; s < end; ++s) {
     Image& image = set.images[static_cast<std::size_t>(s)];
@@ -130,7 +131,7 @@ int compile_animation(Context& ctx) {
   std::string name, first_file;
   int first_file_number = -1;
   if (!peek_import_name(ctx, name, first_file, first_file_number)) return 0;
-  if (!import_images(ctx, "Animation", limits::image_slots)) return 0;
+  if (!import_images(ctx, "Animation", base::limits::image_slots)) return 0;
   ImageSet& set = ctx.work_set;
   if (set_image_count(set) < 2) {
     driver::report_error(ctx, "an animation is only possible with 2 or more pictures !");
@@ -163,8 +164,8 @@ int compile_animation(Context& ctx) {
   if (s.compress != 0) block.block[11] = difference_flag;
   const std::uint8_t* h = block.block.data();
   report_info(ctx, indent_17,
-              vexa::format("image number: %d..%d, size: %dx%d dots, colordepth: %d-bit, %d bytes\r\n", h[16], h[17],
-                           get_u16(h + 18), get_u16(h + 20), h[10], static_cast<int>(block.block_size))
+              vexa::base::format("image number: %d..%d, size: %dx%d dots, colordepth: %d-bit, %d bytes\r\n", h[16], h[17],
+                           base::get_u16(h + 18), base::get_u16(h + 20), h[10], static_cast<int>(block.block_size))
                   .c_str());
   // Placeholders are full frames: their block carries the encoder's own
   // transparency byte, not the difference flag.

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "resources/colour.h"
+#include "base/bytes.h"
 
 namespace vexa::resources {
 
@@ -157,7 +158,7 @@ bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dit
   if (set.count == 0 || !has_image(set, first)) return false;
   const int format = descriptor.colour_format;
   if (format != colour_format_16 && format != colour_format_24) return false;
-  const int slots = std::min<int>(set.count, limits::image_slots - first);
+  const int slots = std::min<int>(set.count, base::limits::image_slots - first);
 
   int depth = bit_count(set.images[first]);
   const int source_depth = depth;
@@ -223,8 +224,8 @@ bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dit
   h[15] = static_cast<std::uint8_t>((same_width ? 1 : 0) | (same_height ? 2 : 0));
   h[16] = static_cast<std::uint8_t>(first);
   h[17] = static_cast<std::uint8_t>(first + slots - 1);
-  put_u16(h + 18, static_cast<std::uint16_t>(max_width));
-  put_u16(h + 20, static_cast<std::uint16_t>(max_height));
+  base::put_u16(h + 18, static_cast<std::uint16_t>(max_width));
+  base::put_u16(h + 20, static_cast<std::uint16_t>(max_height));
 
   switch (depth) {
     case 1: {
@@ -233,8 +234,8 @@ bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dit
       std::uint16_t zero = pack_565(colour_entry(head, 0));
       std::uint16_t one = pack_565(colour_entry(head, 1));
       if ((zero != 0x0000 && zero != 0xFFFF) || (one != 0x0000 && one != 0xFFFF)) {
-        put_u16(h + 3, zero);
-        put_u16(h + 5, one);
+        base::put_u16(h + 3, zero);
+        base::put_u16(h + 5, one);
         h[12] = 1;
       }
       break;
@@ -265,7 +266,7 @@ bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dit
       break;
     }
     case 16:
-      put_u16(h + 12, pack_565(set.transparent_colour));
+      base::put_u16(h + 12, pack_565(set.transparent_colour));
       break;
     default:
       h[12] = set.transparent_colour.blue;
@@ -288,8 +289,8 @@ bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dit
     // be described (it would not fit any module's memory either).
     if (offset > 0xFFFFFF) return false;
     const std::int32_t width = image_width(image), height = image_height(image);
-    put_u16(entry, static_cast<std::uint16_t>(width));
-    put_u16(entry + 2, static_cast<std::uint16_t>(height));
+    base::put_u16(entry, static_cast<std::uint16_t>(width));
+    base::put_u16(entry + 2, static_cast<std::uint16_t>(height));
     std::uint8_t* at = entry + 4;
     write_value(at, static_cast<std::uint32_t>(offset), 3);
     entry[7] = static_cast<std::uint8_t>(set.delays[slot] & 0x7F);

@@ -11,6 +11,7 @@
 #include "resources/compilers.h"
 #include "resources/import.h"
 #include "resources/store.h"
+#include "base/bytes.h"
 
 namespace vexa::resources {
 
@@ -49,7 +50,7 @@ bool encode_indices(Context& ctx, ImageSet& set, BitmapBlock& block, bool whole_
 // Data of frame i of an encoded block, or null for a gap in the numbers.
 const std::uint8_t* frame_data(const BitmapBlock& block, int i) {
   const std::uint8_t* entry = block.block.data() + block.frame_table + 8 * static_cast<std::size_t>(i);
-  if (get_u16(entry) == 0) return nullptr;
+  if (base::get_u16(entry) == 0) return nullptr;
   const std::uint8_t* at = entry + 4;
   return block.block.data() + read_value(at, 3);
 }
@@ -83,7 +84,7 @@ int compile_border(Context& ctx) {
   if (!import_images(ctx, "Border", 2)) return 0;
   ImageSet& set = ctx.work_set;
   const Image* last = nullptr;
-  for (int s = set.first_number; s < set.first_number + set.count && s < limits::image_slots; ++s)
+  for (int s = set.first_number; s < set.first_number + set.count && s < base::limits::image_slots; ++s)
     if (!is_empty(set.images[static_cast<std::size_t>(s)])) last = &set.images[static_cast<std::size_t>(s)];
   if (!has_size(set_first_image(set), border_side) || !has_size(last, border_side)) {
     driver::report_error(ctx, "only 24x24 Border are supported !");

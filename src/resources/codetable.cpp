@@ -16,7 +16,7 @@ CodeTables::CodeTables() {
 std::uint8_t translate(const Context& ctx, std::uint8_t c) {
   if (!ctx.code_tables.enabled) return c;
   int t = ctx.settings.code_table;
-  if (t < 0 || t >= limits::code_tables) return c;
+  if (t < 0 || t >= base::limits::code_tables) return c;
   return ctx.code_tables.tables[static_cast<std::size_t>(t)][c];
 }
 
@@ -35,7 +35,7 @@ void define_codes(Context& ctx) {
     command::CommandBuffer& buffer = ctx.command;
     buffer.length = 0;
     buffer.overflow = false;
-    int values = command::parse_byte_list(ctx, limits::list_unlimited);
+    int values = command::parse_byte_list(ctx, base::limits::list_unlimited);
     ok = values == static_cast<int>(sources.size()) && !buffer.overflow;
     if (ok) {
       auto& table = ctx.code_tables.tables[static_cast<std::size_t>(ctx.settings.code_table)];

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "driver/limits.h"
+#include "base/limits.h"
 
 namespace vexa {
 struct Context;
@@ -15,7 +15,7 @@ namespace vexa::resources {
 
 struct CodeTables {
   CodeTables();
-  std::array<std::array<std::uint8_t, 256>, limits::code_tables> tables;
+  std::array<std::array<std::uint8_t, 256>, base::limits::code_tables> tables;
   bool enabled = true;  // off while definition lines are read
 };
 

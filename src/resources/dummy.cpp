@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "driver/context.h"
-#include "driver/format.h"
+#include "base/format.h"
 #include "imagefiles/canvas.h"
 #include "resources/colour.h"
 
@@ -94,7 +94,7 @@ int make_dummy_images(Context& ctx, ImageSet& set, char letter, int number) {
   }
 
   int images = 0;
-  const int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  const int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   for (int s = set.first_number; s < end; ++s) images += is_empty(set.images[static_cast<std::size_t>(s)]) ? 0 : 1;
 
   for (int s = set.first_number; s < end; ++s) {
@@ -111,11 +111,11 @@ int make_dummy_images(Context& ctx, ImageSet& set, char letter, int number) {
     } else {
       std::string caption;
       if (images == 1)
-        caption = vexa::format("%s %d", kind->word, number);
+        caption = vexa::base::format("%s %d", kind->word, number);
       else if (letter == 'I' && s == 0)
-        caption = vexa::format("%s %d.", kind->word, number);
+        caption = vexa::base::format("%s %d.", kind->word, number);
       else
-        caption = vexa::format("%s %d.%d", kind->word, number, s);
+        caption = vexa::base::format("%s %d.%d", kind->word, number, s);
       imagefiles::Canvas canvas;
       drawn = imagefiles::create_canvas(canvas, w, h, rgb(255, 255, 255));
       drawn = drawn && draw_strokes(canvas, kind->strokes, face, caption) &&

@@ -1,8 +1,8 @@
 #include "resources/exports.h"
 
 #include "driver/context.h"
-#include "driver/format.h"
-#include "driver/paths.h"
+#include "base/format.h"
+#include "base/paths.h"
 #include "imagefiles/bmp.h"
 #include "imagefiles/native.h"
 #include "imagefiles/sheet.h"
@@ -12,13 +12,13 @@ namespace vexa::resources {
 namespace {
 
 void report_failed_export(Context& ctx, const std::string& file_name) {
-  driver::report_error(ctx, vexa::format("cannot export <%s> !", file_name.c_str()));
+  driver::report_error(ctx, vexa::base::format("cannot export <%s> !", file_name.c_str()));
 }
 
 }  // namespace
 
 std::string export_base_name(const std::string& file) {
-  std::string base = driver::file_name_of(driver::to_slashes(file));
+  std::string base = base::file_name_of(base::to_slashes(file));
   std::size_t dot = base.rfind('.');
   if (dot != std::string::npos) base[dot] = '_';
   return base;
@@ -38,9 +38,9 @@ int export_single_bmps(Context& ctx, const ImageSet& set, const std::string& bas
 
 int export_sheet(Context& ctx, const std::string& file_name, ImageSet& set, int width, int height, int columns,
                  int stretch_mode) {
-  driver::report_text(ctx.out, vexa::format("Export Overview <%s>\r\n\r\n", file_name.c_str()), driver::to_all);
+  base::report_text(ctx.out, vexa::base::format("Export Overview <%s>\r\n\r\n", file_name.c_str()), base::to_all);
   if (imagefiles::export_overview_sheet(ctx, file_name, set, width, height, columns, stretch_mode)) return 1;
-  driver::report_error(ctx, vexa::format("cannot export overview <%s> !", file_name.c_str()));
+  driver::report_error(ctx, vexa::base::format("cannot export overview <%s> !", file_name.c_str()));
   return 0;
 }
 

@@ -6,7 +6,7 @@
 #include "command/expression.h"
 #include "command/macros.h"
 #include "driver/context.h"
-#include "driver/format.h"
+#include "base/format.h"
 #include "imagefiles/dispatch.h"
 #include "resources/colour.h"
 #include "resources/dummy.h"
@@ -47,7 +47,7 @@ ReleaseSets::~ReleaseSets() {
 }
 
 void report_info(Context& ctx, const char* indent, const char* text) {
-  driver::report_text(ctx.out, std::string(indent) + text, driver::to_all);
+  base::report_text(ctx.out, std::string(indent) + text, base::to_all);
 }
 
 int read_resource_number(Context& ctx, const NumberRule& rule, int& number, int& page, bool single_number) {
@@ -59,7 +59,7 @@ int read_resource_number(Context& ctx, const NumberRule& rule, int& number, int&
   src.header_mode = false;
   ctx.macro.page = page;
   if (count == 0) {
-    driver::report_error(ctx, vexa::format("no %snumber !", rule.noun));
+    driver::report_error(ctx, vexa::base::format("no %snumber !", rule.noun));
     return 0;
   }
   if (count > 1) {
@@ -68,12 +68,12 @@ int read_resource_number(Context& ctx, const NumberRule& rule, int& number, int&
   }
   number = values[0];
   if (values[0] < rule.min || values[0] > rule.max) {
-    driver::report_error(ctx, vexa::format("%snumber %d is wrong, (allowed: %d..%d) !", rule.noun, values[0], rule.min,
+    driver::report_error(ctx, vexa::base::format("%snumber %d is wrong, (allowed: %d..%d) !", rule.noun, values[0], rule.min,
                                            rule.max));
     return 0;
   }
   if (!resource_free(ctx, rule.kind, page, number)) {
-    driver::report_error(ctx, vexa::format("%snumber %d already exists !", rule.noun, number));
+    driver::report_error(ctx, vexa::base::format("%snumber %d already exists !", rule.noun, number));
     return 0;
   }
   return 1;
@@ -92,13 +92,13 @@ int peek_import_name(Context& ctx, std::string& name, std::string& first_file, i
 
 int set_image_count(const ImageSet& set) {
   int n = 0;
-  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   for (int s = set.first_number; s < end; ++s) n += is_empty(set.images[static_cast<std::size_t>(s)]) ? 0 : 1;
   return n;
 }
 
 Image* set_first_image(ImageSet& set) {
-  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   for (int s = set.first_number; s < end; ++s)
     if (!is_empty(set.images[static_cast<std::size_t>(s)])) return &set.images[static_cast<std::size_t>(s)];
   return nullptr;
@@ -127,13 +127,13 @@ int import_images(Context& ctx, const char* kind_word, int max_images) {
   NameQueue queue;
   std::string file;
   if (!read_item(ctx, queue, file)) return 0;
-  driver::report_text(ctx.out, vexa::format("Import %s <%s>\r\n", kind_word, file.c_str()), driver::to_all);
+  base::report_text(ctx.out, vexa::base::format("Import %s <%s>\r\n", kind_word, file.c_str()), base::to_all);
   if (imagefiles::load_image_file(ctx, work, file) == 0) {
-    driver::report_error(ctx, vexa::format("cannot load %s <%s> !", kind_word, file.c_str()));
+    driver::report_error(ctx, vexa::base::format("cannot load %s <%s> !", kind_word, file.c_str()));
     return 0;
   }
   if (work.count > max_images) {
-    driver::report_error(ctx, vexa::format("too much images in file (max %d)!", max_images));
+    driver::report_error(ctx, vexa::base::format("too much images in file (max %d)!", max_images));
     return 0;
   }
   // Further names stand under the first one: "Import " and the kind word
@@ -146,9 +146,9 @@ int import_images(Context& ctx, const char* kind_word, int max_images) {
     } else if (!read_item(ctx, queue, file)) {
       return 0;
     }
-    driver::report_text(ctx.out, align + "<" + file + ">\r\n", driver::to_all);
+    base::report_text(ctx.out, align + "<" + file + ">\r\n", base::to_all);
     if (imagefiles::load_image_file(ctx, further, file) == 0) {
-      driver::report_error(ctx, vexa::format("cannot load %s <%s> !", kind_word, file.c_str()));
+      driver::report_error(ctx, vexa::base::format("cannot load %s <%s> !", kind_word, file.c_str()));
       return 0;
     }
     // Harmonising fails only when memory runs out or the two files together
@@ -160,7 +160,7 @@ int import_images(Context& ctx, const char* kind_word, int max_images) {
     }
     append_set(work, further);
     if (work.count > max_images) {
-      driver::report_error(ctx, vexa::format("too much files (max %d)!", max_images));
+      driver::report_error(ctx, vexa::base::format("too much files (max %d)!", max_images));
       return 0;
     }
   }
@@ -185,10 +185,10 @@ int replace_big_resource(Context& ctx, ImageSet& set, BitmapBlock& block, char l
     return 0;
   }
   if (after_encode != nullptr) after_encode(block);
-  driver::report_text(ctx.out,
-                      std::string(indent_15) + vexa::format(line_format, ctx.settings.big_limit / 1024,
+  base::report_text(ctx.out,
+                      std::string(indent_15) + vexa::base::format(line_format, ctx.settings.big_limit / 1024,
                                                             static_cast<int>(block.block_size)),
-                      driver::to_all);
+                      base::to_all);
   return 1;
 }
 

@@ -10,9 +10,9 @@
 #include <string>
 
 #include "driver/context.h"
-#include "driver/format.h"
-#include "driver/paths.h"
-#include "link/models.h"
+#include "base/format.h"
+#include "base/paths.h"
+#include "base/models.h"
 #include "resources/bitmap.h"
 #include "resources/colour.h"
 #include "resources/compilers.h"
@@ -21,6 +21,8 @@
 #include "resources/import.h"
 #include "resources/resize.h"
 #include "resources/store.h"
+#include "base/bytes.h"
+#include "base/crc16.h"
 
 namespace vexa::resources {
 
@@ -71,13 +73,13 @@ struct FrameEntry {
 
 FrameEntry read_entry(const std::uint8_t* e) {
   FrameEntry f;
-  f.width = get_u16(e);
-  f.height = get_u16(e + 2);
-  f.offset = driver::get_u24(e + 4);
+  f.width = base::get_u16(e);
+  f.height = base::get_u16(e + 2);
+  f.offset = base::get_u24(e + 4);
   f.coded = (e[7] & 0x80) != 0;
   f.delay = static_cast<std::uint8_t>(e[7] & 0x7F);
-  f.x = get_u16(e + 8);
-  f.y = get_u16(e + 10);
+  f.x = base::get_u16(e + 8);
+  f.y = base::get_u16(e + 10);
   return f;
 }
 
@@ -133,7 +135,7 @@ bool valid_instrument_block(const std::uint8_t* b, std::uint32_t size) {
   if (last < first) return false;
   const std::uint32_t slots = static_cast<std::uint32_t>(last - first + 1);
   if (instrument_header_bytes + instrument_entry_bytes * slots > size) return false;
-  const int width = get_u16(b + 18), height = get_u16(b + 20);
+  const int width = base::get_u16(b + 18), height = base::get_u16(b + 20);
   if (width == 0 || height == 0) return false;
   for (std::uint32_t i = 0; i < slots; ++i) {
     FrameEntry f = read_entry(b + instrument_header_bytes + instrument_entry_bytes * i);
@@ -150,25 +152,25 @@ bool valid_instrument_block(const std::uint8_t* b, std::uint32_t size) {
 
 // instrument-file -> size(4) block(size) crc(2)
 int load_i16(Context& ctx, const std::string& name, InstrumentBlock& out) {
-  driver::report_text(ctx.out, vexa::format("Import Instrument <%s>\r\n", name.c_str()), driver::to_all);
-  const std::string cannot_load = vexa::format("cannot load instrument <%s> !", name.c_str());
+  base::report_text(ctx.out, vexa::base::format("Import Instrument <%s>\r\n", name.c_str()), base::to_all);
+  const std::string cannot_load = vexa::base::format("cannot load instrument <%s> !", name.c_str());
   std::string file;
-  if (!driver::read_whole_file(name, file) || file.size() < 4) {
+  if (!base::read_whole_file(name, file) || file.size() < 4) {
     driver::report_error(ctx, cannot_load);
     return 0;
   }
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(file.data());
-  const std::uint64_t size = get_u32(bytes);
+  const std::uint64_t size = base::get_u32(bytes);
   // A block that cannot be held by the resource area is as unusable as one
   // the file does not contain completely.
-  if (size > limits::work_area || 4 + size + 2 > file.size()) {
+  if (size > base::limits::work_area || 4 + size + 2 > file.size()) {
     driver::report_error(ctx, cannot_load);
     return 0;
   }
-  const std::uint16_t computed = driver::crc16(bytes + 4, static_cast<std::size_t>(size));
-  const std::uint16_t stored = get_u16(bytes + 4 + size);
+  const std::uint16_t computed = base::crc16(bytes + 4, static_cast<std::size_t>(size));
+  const std::uint16_t stored = base::get_u16(bytes + 4 + size);
   if (computed != stored) {
-    driver::report_error(ctx, vexa::format("crc is wrong $%04X != $%04X !", computed, stored));
+    driver::report_error(ctx, vexa::base::format("crc is wrong $%04X != $%04X !", computed, stored));
     return 0;
   }
   // The CRC only says the file is what was written; what was written must
@@ -189,7 +191,7 @@ int load_i16(Context& ctx, const std::string& name, InstrumentBlock& out) {
 
 // Steps 2 to 7 of an instrument built from a numbered file sequence.
 int build_instrument(Context& ctx, int first_file_number, InstrumentBlock& out) {
-  if (!import_images(ctx, "Instrument", limits::image_slots)) return 0;
+  if (!import_images(ctx, "Instrument", base::limits::image_slots)) return 0;
   ImageSet& set = ctx.work_set;
   if (set_image_count(set) < 2) {
     driver::report_error(ctx, "an instrument is only possible with 2 or more pictures !");
@@ -230,10 +232,10 @@ int build_instrument(Context& ctx, int first_file_number, InstrumentBlock& out) 
     return 0;
   }
   std::uint8_t* h = out.block.data();
-  put_u16(h + at_pivot_x, static_cast<std::uint16_t>(pivot.x));
-  put_u16(h + at_pivot_y, static_cast<std::uint16_t>(pivot.y));
-  put_u16(h + at_start_angle, static_cast<std::uint16_t>(angle_code(s.instrument_angles[0])));
-  put_u16(h + at_end_angle, static_cast<std::uint16_t>(angle_code(s.instrument_angles[1])));
+  base::put_u16(h + at_pivot_x, static_cast<std::uint16_t>(pivot.x));
+  base::put_u16(h + at_pivot_y, static_cast<std::uint16_t>(pivot.y));
+  base::put_u16(h + at_start_angle, static_cast<std::uint16_t>(angle_code(s.instrument_angles[0])));
+  base::put_u16(h + at_end_angle, static_cast<std::uint16_t>(angle_code(s.instrument_angles[1])));
   return 1;
 }
 
@@ -247,21 +249,21 @@ void export_instrument(Context& ctx, const InstrumentBlock& instrument, int numb
   // The count in the names is the one the information line gives as
   // "images": the number of positions, header byte 17.
   const int images = h[17];
-  const int width = get_u16(h + 18), height = get_u16(h + 20);
+  const int width = base::get_u16(h + 18), height = base::get_u16(h + 20);
   // These names carry no directory: they go to the current directory.
-  const std::string sheet_name = vexa::format("Instrument%d_%dx.bmp", number, images);
+  const std::string sheet_name = vexa::base::format("Instrument%d_%dx.bmp", number, images);
   if (!expand_instrument_frames(set, instrument, 1)) {
-    driver::report_error(ctx, vexa::format("cannot export overview <%s> !", sheet_name.c_str()));
+    driver::report_error(ctx, vexa::base::format("cannot export overview <%s> !", sheet_name.c_str()));
     return;
   }
-  if (bits & export_g16_file) export_g16(ctx, set, vexa::format("Instrument%d_%dx.G16", number, images));
+  if (bits & export_g16_file) export_g16(ctx, set, vexa::base::format("Instrument%d_%dx.G16", number, images));
   if (bits & export_bmp_files)
-    export_single_bmps(ctx, set, vexa::format("%sInstrument%d", ctx.settings.macro_directory.c_str(), number));
+    export_single_bmps(ctx, set, vexa::base::format("%sInstrument%d", ctx.settings.macro_directory.c_str(), number));
   export_sheet(ctx, sheet_name, set, width, height, 10, 4);
   if (bits & export_extra) {
-    const std::string cropped_name = vexa::format("Instrument%d_%dx_cropped.bmp", number, images);
+    const std::string cropped_name = vexa::base::format("Instrument%d_%dx_cropped.bmp", number, images);
     if (!expand_instrument_frames(set, instrument, 0)) {
-      driver::report_error(ctx, vexa::format("cannot export overview <%s> !", cropped_name.c_str()));
+      driver::report_error(ctx, vexa::base::format("cannot export overview <%s> !", cropped_name.c_str()));
       return;
     }
     export_sheet(ctx, cropped_name, set, width, height, 10, 3);
@@ -291,7 +293,7 @@ bool crop_instrument_frames(ImageSet& set, InstrumentBlock& out) {
   if (set.count == 0) return false;
   if (set.first_number != 0) {
     const int from = set.first_number;
-    const int n = std::min<int>(set.count, limits::image_slots - from);
+    const int n = std::min<int>(set.count, base::limits::image_slots - from);
     for (int i = 0; i < n; ++i) {
       set.images[static_cast<std::size_t>(i)] = std::move(set.images[static_cast<std::size_t>(from + i)]);
       set.images[static_cast<std::size_t>(from + i)] = Image{};
@@ -313,7 +315,7 @@ bool crop_instrument_frames(ImageSet& set, InstrumentBlock& out) {
   }
   std::uint8_t key[3];
   if (bits == 16) {
-    put_u16(key, pack_565(set.transparent_colour));
+    base::put_u16(key, pack_565(set.transparent_colour));
   } else {
     key[0] = set.transparent_colour.blue;
     key[1] = set.transparent_colour.green;
@@ -322,7 +324,7 @@ bool crop_instrument_frames(ImageSet& set, InstrumentBlock& out) {
 
   out.positions = {};
   const int bw = image_width(background), bh = image_height(background);
-  const int end = std::min<int>(set.count, limits::image_slots);
+  const int end = std::min<int>(set.count, base::limits::image_slots);
   for (int i = 1; i < end; ++i) {
     Image& frame = set.images[static_cast<std::size_t>(i)];
     if (is_empty(frame)) continue;
@@ -369,7 +371,7 @@ bool encode_instrument(const ImageSet& set, InstrumentBlock& out, int rle_mode) 
   if (set.count == 0 || !has_image(set, first)) return false;
   const Image& background = set.images[static_cast<std::size_t>(first)];
   if (bit_count(background) != 16) return false;
-  const int slots = std::min<int>(set.count, limits::image_slots - first);
+  const int slots = std::min<int>(set.count, base::limits::image_slots - first);
 
   std::uint64_t estimate = instrument_header_bytes + instrument_entry_bytes * static_cast<std::uint64_t>(slots);
   for (int i = 0; i < slots; ++i) {
@@ -396,11 +398,11 @@ bool encode_instrument(const ImageSet& set, InstrumentBlock& out, int rle_mode) 
   h[9] = '6';
   h[10] = 16;
   h[11] = static_cast<std::uint8_t>(set.transparent);
-  put_u16(h + 12, pack_565(set.transparent_colour));
+  base::put_u16(h + 12, pack_565(set.transparent_colour));
   h[16] = static_cast<std::uint8_t>(first);
   h[17] = static_cast<std::uint8_t>(first + slots - 1);
-  put_u16(h + 18, static_cast<std::uint16_t>(image_width(background)));
-  put_u16(h + 20, static_cast<std::uint16_t>(image_height(background)));
+  base::put_u16(h + 18, static_cast<std::uint16_t>(image_width(background)));
+  base::put_u16(h + 20, static_cast<std::uint16_t>(image_height(background)));
 
   std::uint64_t offset = instrument_header_bytes + instrument_entry_bytes * static_cast<std::uint64_t>(slots);
   std::vector<std::uint8_t> packed;
@@ -412,12 +414,12 @@ bool encode_instrument(const ImageSet& set, InstrumentBlock& out, int rle_mode) 
     if (offset > 0xFFFFFF) return false;
     std::uint8_t* entry = h + instrument_header_bytes + instrument_entry_bytes * static_cast<std::uint32_t>(i);
     const int width = image_width(image), height = image_height(image);
-    put_u16(entry, static_cast<std::uint16_t>(width));
-    put_u16(entry + 2, static_cast<std::uint16_t>(height));
-    driver::put_u24(entry + 4, static_cast<std::uint32_t>(offset));
+    base::put_u16(entry, static_cast<std::uint16_t>(width));
+    base::put_u16(entry + 2, static_cast<std::uint16_t>(height));
+    base::put_u24(entry + 4, static_cast<std::uint32_t>(offset));
     entry[7] = static_cast<std::uint8_t>(set.delays[static_cast<std::size_t>(slot)] & 0x7F);
-    put_u16(entry + 8, static_cast<std::uint16_t>(out.positions[static_cast<std::size_t>(slot)].x));
-    put_u16(entry + 10, static_cast<std::uint16_t>(out.positions[static_cast<std::size_t>(slot)].y));
+    base::put_u16(entry + 8, static_cast<std::uint16_t>(out.positions[static_cast<std::size_t>(slot)].x));
+    base::put_u16(entry + 10, static_cast<std::uint16_t>(out.positions[static_cast<std::size_t>(slot)].y));
 
     const std::size_t row = static_cast<std::size_t>(width) * pixel_bytes;
     const std::size_t raw = row * static_cast<std::size_t>(height);
@@ -453,7 +455,7 @@ int make_dummy_instrument(Context& ctx, ImageSet& set, InstrumentBlock& out, int
   std::uint8_t kept[kept_bytes];
   std::memcpy(kept, out.block.data() + kept_from, kept_bytes);
   const int last = kept[0];
-  const int width = get_u16(kept + 1), height = get_u16(kept + 3);
+  const int width = base::get_u16(kept + 1), height = base::get_u16(kept + 3);
   clear_set(set);
   set.first_number = 0;
   set.count = static_cast<std::uint16_t>(last + 1);
@@ -478,13 +480,13 @@ bool expand_instrument_frames(ImageSet& set, const InstrumentBlock& in, int full
   const std::uint8_t* b = in.block.data();
   if (!valid_instrument_block(b, size)) return false;
   const int first = b[16], last = b[17];
-  const int width = get_u16(b + 18), height = get_u16(b + 20);
+  const int width = base::get_u16(b + 18), height = base::get_u16(b + 20);
   // All frames together may not take more than one picture may: a bound on
   // what a block, whatever it claims, makes this allocate.
   const std::uint64_t slots = static_cast<std::uint64_t>(last - first + 1);
-  if (static_cast<std::uint64_t>(width) * height * pixel_bytes * slots > limits::image_bytes) return false;
+  if (static_cast<std::uint64_t>(width) * height * pixel_bytes * slots > base::limits::image_bytes) return false;
 
-  const std::uint16_t key = get_u16(b + 12);
+  const std::uint16_t key = base::get_u16(b + 12);
   auto fail = [&set]() {
     clear_set(set);
     return false;
@@ -505,7 +507,7 @@ bool expand_instrument_frames(ImageSet& set, const InstrumentBlock& in, int full
         const std::uint8_t* p = row_pointer(image, y);
         std::uint8_t* to = row_pointer(picture, f.y + y) + static_cast<std::size_t>(f.x) * pixel_bytes;
         for (int x = 0; x < f.width; ++x, p += pixel_bytes, to += pixel_bytes)
-          if (get_u16(p) != key) std::memcpy(to, p, pixel_bytes);
+          if (base::get_u16(p) != key) std::memcpy(to, p, pixel_bytes);
       }
       image = std::move(picture);
     }
@@ -537,33 +539,33 @@ int compile_instrument(Context& ctx) {
     const std::size_t bracket = src.line.find('<', name_start);
     const std::string rest = bracket == std::string::npos ? std::string() : src.line.substr(bracket);
     if (rest.find('?') == std::string::npos) {
-      driver::report_error(ctx, vexa::format("wrong instrument type %s !", rest.c_str()));
+      driver::report_error(ctx, vexa::base::format("wrong instrument type %s !", rest.c_str()));
       return 0;
     }
     if (!build_instrument(ctx, first_file_number, instrument)) return 0;
   }
 
   const std::uint8_t* h = instrument.block.data();
-  const int width = get_u16(h + 18), height = get_u16(h + 20);
+  const int width = base::get_u16(h + 18), height = base::get_u16(h + 20);
   int display_width = default_display, display_height = default_display;
   if (ctx.settings.model >= 0) {
-    display_width = link::models[static_cast<std::size_t>(ctx.settings.model)].width;
-    display_height = link::models[static_cast<std::size_t>(ctx.settings.model)].height;
+    display_width = base::models[static_cast<std::size_t>(ctx.settings.model)].width;
+    display_height = base::models[static_cast<std::size_t>(ctx.settings.model)].height;
   }
   // Both sides are held against the display's width, the bound MAXSIZE
   // accepts for either side.
   if (width > display_width || height > display_width) {
-    driver::report_error(ctx, vexa::format("The Instrument is to big (max. %dx%d dots) !", display_width, display_height));
+    driver::report_error(ctx, vexa::base::format("The Instrument is to big (max. %dx%d dots) !", display_width, display_height));
     return 0;
   }
   report_info(ctx, indent_14,
-              vexa::format("%d images, size: %dx%d dots, %d bytes\r\n", h[17], width, height,
+              vexa::base::format("%d images, size: %dx%d dots, %d bytes\r\n", h[17], width, height,
                            static_cast<int>(instrument.block_size))
                   .c_str());
   if (is_big_resource(ctx, 'I', instrument.block_size)) {
     if (!make_dummy_instrument(ctx, ctx.work_set, instrument, number)) return 0;
     report_info(ctx, indent_15,
-                vexa::format("Instrument > %dkB, replace with small dummy images, %d bytes\r\n",
+                vexa::base::format("Instrument > %dkB, replace with small dummy images, %d bytes\r\n",
                              ctx.settings.big_limit / 1024, static_cast<int>(instrument.block_size))
                     .c_str());
   }

@@ -46,7 +46,7 @@ struct FramePosition {
 struct InstrumentBlock {
   std::vector<std::uint8_t> block;
   std::uint32_t block_size = 0;
-  std::array<FramePosition, limits::image_slots> positions{};
+  std::array<FramePosition, base::limits::image_slots> positions{};
 };
 
 // The module's code of an angle in degrees: 90 - a up to 90, else 450 - a.

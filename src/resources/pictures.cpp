@@ -2,13 +2,14 @@
 #include "resources/pictures.h"
 
 #include "driver/context.h"
-#include "driver/format.h"
+#include "base/format.h"
 #include "resources/bitmap.h"
 #include "resources/colour.h"
 #include "resources/compilers.h"
 #include "resources/import.h"
 #include "resources/resize.h"
 #include "resources/store.h"
+#include "base/bytes.h"
 
 namespace vexa::resources {
 
@@ -20,7 +21,7 @@ constexpr const char* cannot_convert = "cannot convert picture !";
 
 // The last image in the set's used range, or null.
 const Image* last_image(const ImageSet& set) {
-  for (int s = std::min<int>(set.first_number + set.count, limits::image_slots) - 1; s >= set.first_number; --s)
+  for (int s = std::min<int>(set.first_number + set.count, base::limits::image_slots) - 1; s >= set.first_number; --s)
     if (!is_empty(set.images[static_cast<std::size_t>(s)])) return &set.images[static_cast<std::size_t>(s)];
   return nullptr;
 }
@@ -37,7 +38,7 @@ int encode_and_store(Context& ctx, ImageSet& set, const NumberRule& rule, int nu
   }
   const std::uint8_t* h = block.block.data();
   report_info(ctx, indent,
-              vexa::format("size: %dx%d dots, colordepth: %d-bit, %d bytes\r\n", get_u16(h + 18), get_u16(h + 20),
+              vexa::base::format("size: %dx%d dots, colordepth: %d-bit, %d bytes\r\n", base::get_u16(h + 18), base::get_u16(h + 20),
                            h[10], static_cast<int>(block.block_size))
                   .c_str());
   if (!replace_big_resource(ctx, set, block, letter, number, big_line, cannot_convert)) return 0;

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "driver/context.h"
-#include "driver/format.h"
-#include "driver/output.h"
+#include "base/format.h"
+#include "base/output.h"
 #include "resources/colour.h"
 #include "resources/row_reader.h"
 
@@ -21,10 +21,10 @@ constexpr const char* indent = "               ";
 // A zero-filled image of the given size that keeps the header (and so the
 // depth, compression and bit-field masks) and the colour table of `like`.
 bool create_like(Image& image, const Image& like, int width, int height) {
-  if (width < 1 || height < 1 || width > limits::image_side || height > limits::image_side) return false;
+  if (width < 1 || height < 1 || width > base::limits::image_side || height > base::limits::image_side) return false;
   std::uint64_t stride = ((static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bit_count(like)) + 31) / 32) * 4;
   std::uint64_t size_image = stride * static_cast<std::uint64_t>(height);
-  if (size_image > limits::image_bytes) return false;
+  if (size_image > base::limits::image_bytes) return false;
   Image result;
   try {
     result.dib.assign(like.pixels + size_image, 0);
@@ -108,8 +108,8 @@ bool target_size(const Image& image, int max_w, int max_h, bool keep_aspect, int
     nw = max_h < b ? a : max_w;
     nh = max_h;
   }
-  new_w = static_cast<int>(std::clamp<std::int64_t>(nw, 1, limits::image_side));
-  new_h = static_cast<int>(std::clamp<std::int64_t>(nh, 1, limits::image_side));
+  new_w = static_cast<int>(std::clamp<std::int64_t>(nw, 1, base::limits::image_side));
+  new_h = static_cast<int>(std::clamp<std::int64_t>(nh, 1, base::limits::image_side));
   return true;
 }
 
@@ -212,19 +212,19 @@ bool content_rect(const Image& image, Bgr colour, Rect& rect) {
 // Only a crop that takes something away is reported: a picture whose
 // corners share a colour but that has no plain row or column at its edge
 // stays as it is, without a line.
-void remove_border(driver::Output& out, Image& image, Bgr colour) {
+void remove_border(base::Output& out, Image& image, Bgr colour) {
   Rect r;
   if (!content_rect(image, colour, r) || r.empty()) return;
   int old_w = image_width(image);
   int old_h = image_height(image);
   if (!crop_image(image, r.left, r.top, r.right, r.bottom)) return;
-  driver::report_text(out, format("%sremove border %dx%d -> %dx%d\r\n", indent, old_w, old_h, image_width(image),
+  base::report_text(out, base::format("%sremove border %dx%d -> %dx%d\r\n", indent, old_w, old_h, image_width(image),
                                   image_height(image)),
-                      driver::to_all);
+                      base::to_all);
 }
 
-int remove_set_borders(driver::Output& out, ImageSet& set, int mode, int* shift_x, int* shift_y) {
-  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+int remove_set_borders(base::Output& out, ImageSet& set, int mode, int* shift_x, int* shift_y) {
+  int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   int first = -1;
   for (int s = set.first_number; s < end && first < 0; ++s)
     if (!is_empty(set.images[static_cast<std::size_t>(s)])) first = s;
@@ -264,7 +264,7 @@ int remove_set_borders(driver::Output& out, ImageSet& set, int mode, int* shift_
   // whole set as it was.
   int old_w = image_width(head);
   int old_h = image_height(head);
-  std::array<Image, limits::image_slots> cropped;
+  std::array<Image, base::limits::image_slots> cropped;
   bool changed = false;
   for (int s = first; s < end; ++s) {
     const Image& image = set.images[static_cast<std::size_t>(s)];
@@ -280,9 +280,9 @@ int remove_set_borders(driver::Output& out, ImageSet& set, int mode, int* shift_
       set.images[static_cast<std::size_t>(s)] = std::move(cropped[static_cast<std::size_t>(s)]);
   if (shift_x != nullptr) *shift_x -= run.left;
   if (shift_y != nullptr) *shift_y -= run.top;
-  driver::report_text(out, format("%sremove border %dx%d -> %dx%d\r\n", indent, old_w, old_h, image_width(head),
+  base::report_text(out, base::format("%sremove border %dx%d -> %dx%d\r\n", indent, old_w, old_h, image_width(head),
                                   image_height(head)),
-                      driver::to_all);
+                      base::to_all);
   return 1;
 }
 
@@ -413,7 +413,7 @@ bool resize_image(Image& image, int max_w, int max_h, bool keep_aspect, const Bg
 }
 
 bool fit_set(Context& ctx, ImageSet& set, int max_x, int max_y, bool keep_aspect, int mode) {
-  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   int images = 0;
   for (int s = set.first_number; s < end; ++s) images += is_empty(set.images[static_cast<std::size_t>(s)]) ? 0 : 1;
   const Bgr* transparent = set.transparent != 0 ? &set.transparent_colour : nullptr;
@@ -431,12 +431,12 @@ bool fit_set(Context& ctx, ImageSet& set, int max_x, int max_y, bool keep_aspect
     int old_h = image_height(image);
     if (old_w <= max_x && old_h <= max_y) continue;
     if (!resize_image(image, max_x, max_y, keep_aspect, transparent)) {
-      driver::report_error(ctx, format("%scannot resize picture !", indent));
+      driver::report_error(ctx, base::format("%scannot resize picture !", indent));
       return false;
     }
-    driver::report_text(ctx.out, format("%sresize %dx%d -> %dx%d\r\n", indent, old_w, old_h, image_width(image),
+    base::report_text(ctx.out, base::format("%sresize %dx%d -> %dx%d\r\n", indent, old_w, old_h, image_width(image),
                                         image_height(image)),
-                        driver::to_all);
+                        base::to_all);
   }
   return true;
 }

@@ -7,7 +7,7 @@
 namespace vexa {
 struct Context;
 }
-namespace vexa::driver {
+namespace vexa::base {
 struct Output;
 }
 
@@ -29,7 +29,7 @@ bool corner_colour(const Image& image, Bgr& colour);
 // The rectangle left after stripping rows and columns of only colour; false
 // when nothing would be stripped.
 bool content_rect(const Image& image, Bgr colour, Rect& rect);
-void remove_border(driver::Output& out, Image& image, Bgr colour);
+void remove_border(base::Output& out, Image& image, Bgr colour);
 // Border removal by REMOVEBORDER mode (1: the corner colour, 3: the set's
 // transparent colour; other modes do nothing here): every image is cut to
 // one rectangle that holds the content of all of them. When something was
@@ -37,7 +37,7 @@ void remove_border(driver::Output& out, Image& image, Bgr colour);
 // top amounts, so an instrument can pass its pivot and have it follow the
 // frames. Returns 1 when a border colour applied, 0 when none did, -1 when
 // memory ran out (the set is then unchanged).
-int remove_set_borders(driver::Output& out, ImageSet& set, int mode, int* shift_x = nullptr,
+int remove_set_borders(base::Output& out, ImageSet& set, int mode, int* shift_x = nullptr,
                        int* shift_y = nullptr);
 
 bool resample_nearest(Image& image, int max_w, int max_h, bool keep_aspect);

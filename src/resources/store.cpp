@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "driver/context.h"
+#include "base/bytes.h"
 
 namespace vexa::resources {
 
@@ -21,7 +22,7 @@ int store_resource(Context& ctx, int kind, int page, int number, const std::uint
     return 0;
   }
   std::uint8_t* entry = flash.directories[static_cast<std::size_t>(kind)].data() + driver::resource_entry(page, number);
-  driver::put_u24(entry, static_cast<std::uint32_t>(offset));
+  base::put_u24(entry, static_cast<std::uint32_t>(offset));
   driver::KindStats& stats = flash.resource_stats[static_cast<std::size_t>(kind)];
   ++stats.count;
   stats.bytes += static_cast<int>(size);

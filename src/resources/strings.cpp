@@ -4,7 +4,7 @@
 #include "command/expression.h"
 #include "command/macros.h"
 #include "driver/context.h"
-#include "driver/format.h"
+#include "base/format.h"
 #include "resources/compilers.h"
 #include "resources/store.h"
 
@@ -28,15 +28,15 @@ int compile_string(Context& ctx) {
   }
   if (number < 1 || number > 255 || number == 10 || number == 13) {
     driver::report_error(
-        ctx, vexa::format("Stringnumber %d is wrong, (allowed: 1..255, without 10+13 because end of string code) !",
+        ctx, vexa::base::format("Stringnumber %d is wrong, (allowed: 1..255, without 10+13 because end of string code) !",
                             number));
     return 0;
   }
   if (!resource_free(ctx, driver::kind_strings, page, number)) {
-    driver::report_error(ctx, vexa::format("Stringnumber %d already exists !", number));
+    driver::report_error(ctx, vexa::base::format("Stringnumber %d already exists !", number));
     return 0;
   }
-  command::parse_string_param(ctx, limits::list_unlimited);
+  command::parse_string_param(ctx, base::limits::list_unlimited);
   // The record ends at its first byte 0, whatever followed it in the text.
   std::size_t length = 0;
   while (length < static_cast<std::size_t>(buffer.length) && buffer.bytes[length] != 0) ++length;

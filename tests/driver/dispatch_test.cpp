@@ -3,7 +3,7 @@
 // lines are pinned by the project corpus.
 #include <gtest/gtest.h>
 
-#include "driver/paths.h"
+#include "base/paths.h"
 #include "driver/run.h"
 #include "test_support.h"
 
@@ -87,10 +87,10 @@ TEST(Dispatch, ComAndUsbKeepEarlierChoices) {
 TEST(Dispatch, SimulationProgramBesideTheCompiler) {
   CapturedContext c;
   c.compile_lines("VexaG6\nSIMULATION\n");
-  EXPECT_EQ(c.ctx->settings.simulator, executable_directory() + "VexaG6.EXE");
+  EXPECT_EQ(c.ctx->settings.simulator, base::executable_directory() + "VexaG6.EXE");
   CapturedContext d;
   d.compile_lines("SIMULATIONS <sim.exe>\n");  // a plain name is taken from the start directory
-  EXPECT_EQ(d.ctx->settings.simulator, current_directory() + "sim.exe");
+  EXPECT_EQ(d.ctx->settings.simulator, base::current_directory() + "sim.exe");
   CapturedContext e;
   e.compile_lines("SIMULATION <./sim/run.exe>\n");
   EXPECT_EQ(e.ctx->settings.simulator, e.dir.path + "/sim/run.exe");

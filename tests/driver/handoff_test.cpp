@@ -21,7 +21,7 @@
 
 #include "driver/context.h"
 #include "driver/handoff.h"
-#include "link/models.h"
+#include "base/models.h"
 #include "test_support.h"
 #include "wire_helpers.h"
 
@@ -71,7 +71,7 @@ TEST(HandOff, SimulatorStartsDetachedInItsDirectory) {
   ::chmod(program.c_str(), 0755);
   std::string upload = dir.file("demo.DF");
   CapturedContext cc;
-  cc.ctx->settings.model = link::model_vexag6;
+  cc.ctx->settings.model = base::model_vexag6;
   cc.ctx->settings.upload_file = upload;
   cc.ctx->settings.simulator = program + ".EXE";
   EXPECT_FALSE(hand_off(*cc.ctx));
@@ -102,7 +102,7 @@ TEST(HandOff, RunningSimulatorWindowGetsTheUploadPath) {
   TempDir dir;
   ::setenv("XDG_RUNTIME_DIR", dir.path.c_str(), 1);
   CapturedContext cc;
-  cc.ctx->settings.model = link::model_vexag7;
+  cc.ctx->settings.model = base::model_vexag7;
   cc.ctx->settings.upload_file = dir.file("demo.DF");
   int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un address{};

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "driver/context.h"
-#include "driver/paths.h"
+#include "base/paths.h"
 #include "imagefiles/fxt.h"
 #include "resources/image.h"
 
@@ -26,13 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string listing = "/tmp/vexa-fxt-fuzz-" + std::to_string(::getpid()) + ".fxt";
   if (!imagefiles::write_font_listing(set, listing)) std::abort();
   std::string text;
-  bool read = driver::read_whole_file(listing, text);
+  bool read = base::read_whole_file(listing, text);
   std::remove(listing.c_str());
   if (!read) std::abort();
   resources::ImageSet& back = ctx->second_set;
   const imagefiles::Bytes bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
   if (imagefiles::read_fxt_font(*ctx, back, "listing.fxt", bytes) != 1) std::abort();
-  for (int slot = 0; slot < limits::image_slots; ++slot)
+  for (int slot = 0; slot < base::limits::image_slots; ++slot)
     if (resources::has_image(set, slot) != resources::has_image(back, slot) ||
         set.images[static_cast<std::size_t>(slot)].dib != back.images[static_cast<std::size_t>(slot)].dib)
       std::abort();

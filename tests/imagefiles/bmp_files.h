@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "resources/image.h"
+#include "base/bytes.h"
 
 namespace vexa::test {
 
 using ByteList = std::vector<std::uint8_t>;
 
-inline void put32(ByteList& b, std::size_t at, std::uint32_t v) { resources::put_u32(b.data() + at, v); }
+inline void put32(ByteList& b, std::size_t at, std::uint32_t v) { base::put_u32(b.data() + at, v); }
 
 struct BmpSpec {
   int width = 1;

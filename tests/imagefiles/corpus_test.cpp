@@ -199,7 +199,7 @@ TEST_P(ReaderCorpus, FilesMatchTheirReferences) {
       screens = joined->second;
       EXPECT_EQ(set.count, screens.back() + 1);
     } else {
-      for (std::size_t i = 0; i < reference.frames.size() && i < limits::image_slots - 1; ++i)
+      for (std::size_t i = 0; i < reference.frames.size() && i < base::limits::image_slots - 1; ++i)
         screens.push_back(static_cast<int>(i));
       ASSERT_EQ(set.count, screens.size());
     }

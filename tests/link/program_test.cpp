@@ -1,8 +1,8 @@
 // Programming runs against the simulated module, most with the upload files
 // vexac wrote for the link cases of tests/projects: what the console, a
 // front-end and the module see; and the fault loops.
-#include "driver/format.h"
-#include "link/models.h"
+#include "base/format.h"
+#include "base/models.h"
 #include "link_harness.h"
 
 namespace vexa::link {
@@ -135,7 +135,7 @@ TEST(Programming, RunsAndTheirMessages) {
   const std::string big_file = test::compile_in(bare.dir.path).upload;
   std::string g7_as_g6 = test::read_file(g7.upload), every_percent;
   g7_as_g6.replace(g7_as_g6.find("VexaG7"), 6, "VexaG6");
-  for (int i = 0; i <= 100; ++i) every_percent += format("\r%3d%%", i);
+  for (int i = 0; i <= 100; ++i) every_percent += base::format("\r%3d%%", i);
   const Args g7_module = {"--model", "VexaG7", "--rate", "230400", "--framed"};
   ::setenv("VEXA_COM7", "/nonexistent/tty", 1);
   check({
@@ -196,7 +196,7 @@ TEST(Programming, RunsAndTheirMessages) {
        verified([](Context& ctx) { ctx.settings.model = -1; ctx.settings.region1_size = 0; }), 1,
        "\r100% Ok\r\nReady: Vexa is programed,  1970 bytes used, 1046606 bytes free\r\n"},
       // A model name the table does not have leaves the model selected.
-      {bare("Nothing"), {}, [](Context& ctx) { ctx.settings.model = find_model("VexaG6"); }, 1, "\r\nconnecting VexaG6 on "},
+      {bare("Nothing"), {}, [](Context& ctx) { ctx.settings.model = base::find_model("VexaG6"); }, 1, "\r\nconnecting VexaG6 on "},
   });
   ::unsetenv("VEXA_COM7");
   // A framed chunk is tried 100 times before the transfer stops where it

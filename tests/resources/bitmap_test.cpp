@@ -10,6 +10,7 @@
 #include "imagefiles/native.h"
 #include "resources/bitmap.h"
 #include "stored_resources.h"
+#include "base/bytes.h"
 
 namespace vexa::resources {
 namespace {
@@ -137,7 +138,7 @@ TEST(EncodeBitmap, TrueColourIsDitheredTo565WithTheKeyExact) {
     int spread = 0;
     for (int y = 0; y < 6; ++y)
       for (int x = 0; x < 16; ++x) {
-        const std::uint16_t word = get_u16(&d.block[d.image_data + 2 * (16 * y + x)]);
+        const std::uint16_t word = base::get_u16(&d.block[d.image_data + 2 * (16 * y + x)]);
         const Bgr c = pixel_colour(picture, x, y);
         if (c == key) { EXPECT_EQ(word, pack_565(key)) << dithering << ": " << x << "," << y; }
         spread += word != pack_565(c);

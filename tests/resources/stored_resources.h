@@ -14,6 +14,7 @@
 #include "pictures.h"
 #include "resources/colour.h"
 #include "test_support.h"
+#include "base/bytes.h"
 
 namespace vexa::test {
 
@@ -23,12 +24,12 @@ inline ByteList stored_resource(const Context& ctx, int kind, int page, int numb
   const std::uint8_t* e =
       ctx.flash.directories[static_cast<std::size_t>(kind)].data() + driver::resource_entry(page, number);
   if (!driver::entry_used(e)) return {};
-  std::uint32_t start = driver::get_u24(e);
+  std::uint32_t start = base::get_u24(e);
   std::uint32_t end = static_cast<std::uint32_t>(ctx.flash.resource_pos);
   for (const auto& dir : ctx.flash.directories)
     for (std::size_t at = 0; at < dir.size(); at += 3)
-      if (driver::entry_used(dir.data() + at) && driver::get_u24(dir.data() + at) > start)
-        end = std::min(end, driver::get_u24(dir.data() + at));
+      if (driver::entry_used(dir.data() + at) && base::get_u24(dir.data() + at) > start)
+        end = std::min(end, base::get_u24(dir.data() + at));
   return ByteList(ctx.flash.resources.begin() + start, ctx.flash.resources.begin() + end);
 }
 

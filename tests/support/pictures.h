@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "resources/image.h"
+#include "base/bytes.h"
 
 namespace vexa::test {
 
@@ -59,7 +60,7 @@ inline resources::Image image_from_art(const Art& art, int bits = 24, const Lege
       if (bits == 24) {
         row[3 * x] = c.blue, row[3 * x + 1] = c.green, row[3 * x + 2] = c.red;
       } else if (bits == 16) {
-        resources::put_u16(row + 2 * x, resources::pack_565(c));
+        base::put_u16(row + 2 * x, resources::pack_565(c));
       } else {
         const auto index = static_cast<std::uint8_t>(table.find(art[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)]));
         const int per_byte = 8 / bits, shift = 8 - bits * (x % per_byte + 1);
@@ -75,11 +76,11 @@ inline resources::Image image_from_art(const Art& art, int bits = 24, const Lege
 inline ByteList bmp_from_art(const Art& art, int bits = 24, const Legend& legend = default_legend()) {
   const resources::Image image = image_from_art(art, bits, legend);
   const std::size_t offset = 14 + image.pixels;
-  ByteList file(14, 0);
+  ByteList file(14 + image.dib.size(), 0);
   file[0] = 'B', file[1] = 'M';
-  resources::put_u32(file.data() + 2, static_cast<std::uint32_t>(14 + image.dib.size()));
-  resources::put_u32(file.data() + 10, static_cast<std::uint32_t>(offset));
-  file.insert(file.end(), image.dib.begin(), image.dib.end());
+  base::put_u32(file.data() + 2, static_cast<std::uint32_t>(file.size()));
+  base::put_u32(file.data() + 10, static_cast<std::uint32_t>(offset));
+  std::copy(image.dib.begin(), image.dib.end(), file.begin() + 14);
   return file;
 }
 
