@@ -16,8 +16,8 @@
 #include "driver/context.h"
 #include "imagefiles/dispatch.h"
 #include "resources/bitmap.h"
-#include "resources/colour.h"
-#include "resources/image.h"
+#include "imagefiles/colour.h"
+#include "imagefiles/image.h"
 #include "resources/resize.h"
 #include "base/bytes.h"
 
@@ -79,9 +79,9 @@ double elapsed_ms(Clock::time_point since) {
   return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
 }
 
-double image_pixels(const resources::ImageSet& set) {
-  const resources::Image& image = set.images[1];
-  return double(resources::image_width(image)) * resources::image_height(image);
+double image_pixels(const imagefiles::ImageSet& set) {
+  const imagefiles::Image& image = set.images[1];
+  return double(imagefiles::image_width(image)) * imagefiles::image_height(image);
 }
 
 }  // namespace
@@ -90,7 +90,7 @@ int main() {
   const std::vector<std::uint8_t> file = photo_like_bmp();
   auto ctx = std::make_unique<Context>();
   ctx->out.console = nullptr;  // the steps' information lines are not wanted here
-  resources::ImageSet& set = ctx->work_set;
+  imagefiles::ImageSet& set = ctx->work_set;
 
   Step steps[] = {{"load (read_bmp)"}, {"fit to 480x272"}, {"colour analysis"}, {"16-bit, dithered"},
                   {"RLE encoding"}};
@@ -98,7 +98,7 @@ int main() {
   std::uint32_t block_size = 0;
   for (int run = 0; run < runs; ++run) {
     resources::BitmapBlock block;
-    resources::clear_set(set);
+    imagefiles::clear_set(set);
     double ms[5];
 
     Clock::time_point start = Clock::now(), t = start;
@@ -115,12 +115,12 @@ int main() {
 
     t = Clock::now();
     steps[2].pixels = image_pixels(set);
-    ok = ok && resources::analyse_set_colours(ctx->out, set, 16);
+    ok = ok && imagefiles::analyse_set_colours(ctx->out, set, 16);
     ms[2] = elapsed_ms(t);
 
     t = Clock::now();
     steps[3].pixels = image_pixels(set);
-    ok = ok && resources::convert_set_depth(set, 16, 1);
+    ok = ok && imagefiles::convert_set_depth(set, 16, 1);
     ms[3] = elapsed_ms(t);
 
     t = Clock::now();

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "compile_runs.h"
-#include "resources/image.h"
+#include "imagefiles/image.h"
 #include "base/bytes.h"
 
 namespace {

@@ -5,7 +5,6 @@
 
 #include "command/command_table.h"
 #include "command/expression.h"
-#include "command/inline_picture.h"
 #include "driver/context.h"
 #include "base/format.h"
 #include "base/paths.h"
@@ -195,7 +194,7 @@ int encode_command(Context& ctx) {
       }
       return flush_command(ctx);
     case Special::send_bytes: return send_bytes(ctx);
-    case Special::inline_picture: return inline_picture(ctx, first);
+    case Special::inline_picture: return picture_follows;
     case Special::zero_string_42:
       if (!zero_string_42(ctx)) {
         report_error(ctx, not_valid);

@@ -26,7 +26,11 @@ struct CommandBuffer {
 void put_byte(CommandBuffer& buffer, std::uint8_t byte);
 
 // Encodes the command at the parse position (just after '#'). Returns 1 when
-// it was accepted, 0 after a reported error.
+// it was accepted, 0 after a reported error, picture_follows for a command
+// that carries a picture file named on the rest of the line (CL, UL): the
+// command bytes are in the buffer and the caller reads the picture, since
+// pictures are read by the floor above the command language.
+inline constexpr int picture_follows = 2;
 int encode_command(Context& ctx);
 
 // Appends the command buffer to the macro bytes. Returns 0 after reporting

@@ -14,7 +14,7 @@
 #include "imagefiles/glyphs.h"
 #include "link/link_state.h"
 #include "resources/codetable.h"
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
 namespace vexa {
 
@@ -28,8 +28,8 @@ struct Context {
   command::Constants constants;
   command::OpenMacro macro;
   resources::CodeTables code_tables;
-  resources::ImageSet work_set;    // each import is loaded and converted here
-  resources::ImageSet second_set;  // further files of an import list
+  imagefiles::ImageSet work_set;    // each import is loaded and converted here
+  imagefiles::ImageSet second_set;  // further files of an import list
   imagefiles::FontLibrary fonts;   // faces for the text the compiler draws itself
   link::LinkState link;
 };

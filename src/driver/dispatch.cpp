@@ -14,6 +14,7 @@
 #include "base/models.h"
 #include "resources/codetable.h"
 #include "resources/compilers.h"
+#include "resources/inline_picture.h"
 
 namespace vexa::driver {
 
@@ -401,7 +402,8 @@ void dispatch_line(Context& ctx) {
       return;
     }
     ++src.pos;
-    command::encode_command(ctx);
+    if (command::encode_command(ctx) == command::picture_follows)
+      resources::inline_picture(ctx, static_cast<char>(ctx.command.bytes[1]));
     return;
   }
   if (first == '\'' || first == '"') {

@@ -19,7 +19,7 @@
 #include "base/paths.h"
 #include "base/models.h"
 #include "link/program.h"
-#include "imagefiles/dump.h"
+#include "driver/dump.h"
 
 namespace vexa::driver {
 
@@ -242,7 +242,7 @@ int run_program(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   // A tool named first takes the rest of the command line as its own.
   if (!args.empty() && args[0] == "--dump-image")
-    return imagefiles::dump_image_command(std::vector<std::string>(args.begin() + 1, args.end()));
+    return dump_image_command(std::vector<std::string>(args.begin() + 1, args.end()));
   for (const std::string& arg : args)
     if (arg == "--help" || arg == "-h" || arg == "-H" || arg == "-?") {
       std::fputs(usage, stdout);

@@ -287,17 +287,17 @@ bool text_extent(const Face& face, std::string_view text, int& width, int& heigh
   return true;
 }
 
-bool render_glyph(const Face& face, std::uint32_t code, resources::Image& cell) {
+bool render_glyph(const Face& face, std::uint32_t code, Image& cell) {
   GlyphInk glyph;
   if (!load_glyph_ink(face, code, glyph)) return false;
   const int width = glyph.advance;
   const int height = face.ascent + face.descent;
   // create_image gives colour 0 white and colour 1 black.
-  if (!resources::create_image(cell, width, height, 1)) return false;
+  if (!create_image(cell, width, height, 1)) return false;
   for (int r = 0; r < glyph.rows; ++r) {
     int y = glyph.top + r;
     if (y < 0 || y >= height) continue;
-    std::uint8_t* row = resources::row_pointer(cell, y);
+    std::uint8_t* row = row_pointer(cell, y);
     for (int k = 0; k < glyph.width; ++k) {
       int x = glyph.left + k;
       if (x < 0 || x >= width || glyph.ink[static_cast<std::size_t>(r * glyph.width + k)] == 0) continue;

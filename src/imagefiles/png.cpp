@@ -19,14 +19,11 @@
 
 #include "imagefiles/dispatch.h"
 #include "imagefiles/reader_support.h"
-#include "resources/colour.h"
+#include "imagefiles/colour.h"
 #include "base/bytes.h"
 
 namespace vexa::imagefiles {
 
-using resources::Bgr;
-using resources::Image;
-using resources::ImageSet;
 
 namespace {
 
@@ -141,7 +138,7 @@ bool read_ihdr(PngState& s, Bytes data) {
 void read_plte(PngState& s, Bytes data) {
   std::size_t entries = std::min<std::size_t>(data.size() / 3, 256);
   for (std::size_t i = 0; i < entries; ++i)
-    s.palette[i] = resources::rgb(data[3 * i], data[3 * i + 1], data[3 * i + 2]);
+    s.palette[i] = rgb(data[3 * i], data[3 * i + 1], data[3 * i + 2]);
   s.palette_count = static_cast<int>(entries);
 }
 
@@ -159,7 +156,7 @@ void read_trns(PngState& s, Bytes data) {
       break;
     case truecolour:
       if (data.size() < 6) return;
-      s.trns_colour = resources::rgb(sample(0), sample(1), sample(2));
+      s.trns_colour = rgb(sample(0), sample(1), sample(2));
       break;
     case indexed: {
       s.alpha.fill(255);
@@ -566,7 +563,7 @@ bool build_grey(ImageSet& set, const PngState& s, const RawRows& raw) {
   int step = 256 / (levels - 1);
   for (int k = 0; k < levels; ++k) {
     std::uint8_t v = s.gamma[static_cast<std::size_t>(std::min(k * step, 255))];
-    resources::set_colour_entry(image, k, Bgr{v, v, v});
+    set_colour_entry(image, k, Bgr{v, v, v});
   }
   std::array<std::uint8_t, 256> identity{};
   for (int i = 0; i < 256; ++i) identity[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
@@ -580,8 +577,8 @@ bool build_grey(ImageSet& set, const PngState& s, const RawRows& raw) {
   // The transparent grey's entry becomes pure green, which no grey level is.
   // A tRNS value above the largest level matches no pixel and is ignored.
   if (s.have_trns && s.trns_grey < levels) {
-    Bgr green = resources::rgb(0, 255, 0);
-    resources::set_colour_entry(image, s.trns_grey, green);
+    Bgr green = rgb(0, 255, 0);
+    set_colour_entry(image, s.trns_grey, green);
     set.transparent = 1;
     set.transparent_colour = green;
   }
@@ -612,7 +609,7 @@ bool build_indexed(ImageSet& set, const PngState& s, const RawRows& raw) {
   if (!create_bitmap(image, s.width, s.height, bits, entries, static_cast<std::uint32_t>(entries))) return false;
   for (int i = 0; i < entries; ++i) {
     Bgr c = i < s.palette_count ? s.palette[static_cast<std::size_t>(i)] : Bgr{};
-    resources::set_colour_entry(image, i, gamma_corrected(s, c));
+    set_colour_entry(image, i, gamma_corrected(s, c));
   }
 
   // The key index: the first entry covered by tRNS whose alpha is below the
@@ -636,7 +633,7 @@ bool build_indexed(ImageSet& set, const PngState& s, const RawRows& raw) {
     build_1_bit(image, s, raw, both ? 0 : -1);
     if (key >= 0) {
       set.transparent = 1;
-      set.transparent_colour = resources::colour_entry(image, key);
+      set.transparent_colour = colour_entry(image, key);
     }
     return true;
   }
@@ -649,8 +646,8 @@ bool build_indexed(ImageSet& set, const PngState& s, const RawRows& raw) {
     // pixels show it. When every candidate colour is taken (a full table can
     // hold them all) nothing can be keyed and the picture stays opaque.
     Bgr unused;
-    if (resources::find_unused_colour(image, unused)) {
-      resources::set_colour_entry(image, key, unused);
+    if (find_unused_colour(image, unused)) {
+      set_colour_entry(image, key, unused);
       set.transparent = 1;
       set.transparent_colour = unused;
     }
@@ -676,7 +673,7 @@ bool build_truecolour(ImageSet& set, const PngState& s, const RawRows& raw) {
   // each pixel's colour or the key by its alpha: each pixel is written again
   // without reading back what the first pass stored.
   Keying key;
-  set.transparent = static_cast<std::uint16_t>(resources::find_unused_colour(image, key.colour) ? 1 : 0);
+  set.transparent = static_cast<std::uint16_t>(find_unused_colour(image, key.colour) ? 1 : 0);
   if (set.transparent) {
     set.transparent_colour = key.colour;
     key.word = key.colour.blue | (static_cast<std::uint32_t>(key.colour.green) << 8) |
@@ -787,7 +784,7 @@ bool png_image_data_size(std::uint32_t width, std::uint32_t height, int bits_per
 // Reads a PNG from its bytes into slot 1. Returns 1, or 0 (slot 1 empty)
 // for a damaged or unsupported file; reports nothing.
 int read_png(ImageSet& set, Bytes file, const ReadOptions& options) {
-  resources::release_image(set.images[1]);
+  release_image(set.images[1]);
   set.transparent = 0;
   PngState s;
   s.alpha.fill(255);
@@ -832,7 +829,7 @@ int read_png(ImageSet& set, Bytes file, const ReadOptions& options) {
       }
     } else if (type == chunk_iend && !s.idat.empty()) {
       if (decode_image(set, s)) return 1;
-      resources::release_image(set.images[1]);
+      release_image(set.images[1]);
       set.transparent = 0;
       return 0;
     }

@@ -10,7 +10,6 @@
 
 namespace vexa::imagefiles {
 
-namespace dib = resources::dib;
 
 bool ByteCursor::skip(std::size_t n) {
   if (n > remaining()) return false;
@@ -81,13 +80,13 @@ bool allocate_large(LargeBuffer& buffer, std::size_t size) {
   return true;
 }
 
-bool create_bitmap(resources::Image& image, std::int64_t width, std::int64_t height, int bits,
+bool create_bitmap(Image& image, std::int64_t width, std::int64_t height, int bits,
                    int table_entries, std::uint32_t clr_used) {
   if (table_entries < 0) {
-    resources::release_image(image);
+    release_image(image);
     return false;
   }
-  return resources::create_dib(image, width, height, bits, static_cast<std::uint32_t>(table_entries), clr_used,
+  return create_dib(image, width, height, bits, static_cast<std::uint32_t>(table_entries), clr_used,
                                advise_large);
 }
 

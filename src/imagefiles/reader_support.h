@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "imagefiles/dispatch.h"
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
 namespace vexa::imagefiles {
 
@@ -52,7 +52,7 @@ void advise_large(void* data, std::size_t size);
 // three zero mask words for the caller to fill. Fails (image empty) when a
 // side is outside 1..base::limits::image_side, the pixel rows would exceed
 // base::limits::image_bytes, or memory runs out.
-bool create_bitmap(resources::Image& image, std::int64_t width, std::int64_t height, int bits,
+bool create_bitmap(Image& image, std::int64_t width, std::int64_t height, int bits,
                    int table_entries, std::uint32_t clr_used);
 
 }  // namespace vexa::imagefiles

@@ -10,7 +10,7 @@
 #include "driver/context.h"
 #include "base/format.h"
 #include "resources/bitmap.h"
-#include "resources/colour.h"
+#include "imagefiles/colour.h"
 #include "resources/compilers.h"
 #include "resources/exports.h"
 #include "resources/import.h"
@@ -29,8 +29,8 @@ constexpr std::uint8_t difference_flag = 2;  // header byte 11 of a block of dif
 
 // MAXCOLORDEPTH: a set deeper than the limit is converted to it through one
 // shared palette.
-bool limit_depth(ImageSet& set, int max_depth) {
-  const Image* first = set_first_image(set);
+bool limit_depth(imagefiles::ImageSet& set, int max_depth) {
+  const imagefiles::Image* first = set_first_image(set);
   if (first == nullptr) return false;
   return bit_count(*first) <= max_depth || convert_set_depth(set, max_depth, 0);
 }
@@ -41,7 +41,7 @@ bool limit_depth(ImageSet& set, int max_depth) {
 // frames as G16 file and single BMP
 // files, with the extra bit the difference frames as G16 file and sheet, and
 // always the sheet of the full frames.
-void export_animation(Context& ctx, ImageSet& full, ImageSet& difference, const BitmapBlock& block, int number,
+void export_animation(Context& ctx, imagefiles::ImageSet& full, imagefiles::ImageSet& difference, const BitmapBlock& block, int number,
                       const std::string& first_file) {
   const int bits = ctx.settings.export_overview;
   const std::uint8_t* h = block.block.data();
@@ -66,22 +66,22 @@ void export_animation(Context& ctx, ImageSet& full, ImageSet& difference, const 
 // and each pixel is compared with the same place on it. A place no frame has
 // drawn yet (outside the first frame) is never "unchanged", so a comparison
 // never reads outside the frame or the screen and no pixel is lost.
-bool make_difference_frames(ImageSet& set) {
+bool make_difference_frames(imagefiles::ImageSet& set) {
   const int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   int first = -1, screen_w = 0, screen_h = 0;
   for (int s = set.first_number; s < end; ++s) {
-    Image& image = set.images[static_cast<std::size_t>(s)];
+    imagefiles::Image& image = set.images[static_cast<std::size_t>(s)];
     if (is_empty(image)) continue;
-    if (!convert_to_24_bit(image)) return false;
+    if (!imagefiles::convert_to_24_bit(image)) return false;
     if (first < 0) first = s;
-    screen_w = std::max(screen_w, image_width(image));
-    screen_h = std::max(screen_h, image_height(image));
+    screen_w = std::max(screen_w, imagefiles::image_width(image));
+    screen_h = std::max(screen_h, imagefiles::image_height(image));
   }
   if (first < 0) return false;
   if (set.transparent == 0) {
-    Image sheet;
-    Bgr key;
-    if (!stack_sheet(set, sheet) || !find_unused_colour(sheet, key)) return false;
+    imagefiles::Image sheet;
+    imagefiles::Bgr key;
+    if (!stack_sheet(set, sheet) || !imagefiles::find_unused_colour(sheet, key)) return false;
     set.transparent_colour = key;
     set.transparent = 1;
   }
@@ -96,18 +96,18 @@ bool make_difference_frames(ImageSet& set) {
   }
   auto place = [screen_w](int x, int y) { return static_cast<std::size_t>(y) * static_cast<std::size_t>(screen_w) + static_cast<std::size_t>(x); };
   {
-    const Image& image = set.images[static_cast<std::size_t>(first)];
-    for (int y = 0; y < image_height(image); ++y) {
-      std::memcpy(screen.data() + 3 * place(0, y), row_pointer(image, y), static_cast<std::size_t>(image_width(image)) * 3);
-      std::fill_n(drawn.begin() + static_cast<std::ptrdiff_t>(place(0, y)), image_width(image), 1);
+    const imagefiles::Image& image = set.images[static_cast<std::size_t>(first)];
+    for (int y = 0; y < imagefiles::image_height(image); ++y) {
+      std::memcpy(screen.data() + 3 * place(0, y), imagefiles::row_pointer(image, y), static_cast<std::size_t>(imagefiles::image_width(image)) * 3);
+      std::fill_n(drawn.begin() + static_cast<std::ptrdiff_t>(place(0, y)), imagefiles::image_width(image), 1);
     }
   }
   for (int s = first + 1; s < end; ++s) {
-    Image& image = set.images[static_cast<std::size_t>(s)];
+    imagefiles::Image& image = set.images[static_cast<std::size_t>(s)];
     if (is_empty(image)) continue;
-    const int w = image_width(image), h = image_height(image);
+    const int w = imagefiles::image_width(image), h = image_height(image);
     for (int y = 0; y < h; ++y) {
-      std::uint8_t* p = row_pointer(image, y);
+      std::uint8_t* p = imagefiles::row_pointer(image, y);
       for (int x = 0; x < w; ++x, p += 3) {
         const std::size_t at = place(x, y);
         std::uint8_t* shown = screen.data() + 3 * at;
@@ -132,7 +132,7 @@ int compile_animation(Context& ctx) {
   int first_file_number = -1;
   if (!peek_import_name(ctx, name, first_file, first_file_number)) return 0;
   if (!import_images(ctx, "Animation", base::limits::image_slots)) return 0;
-  ImageSet& set = ctx.work_set;
+  imagefiles::ImageSet& set = ctx.work_set;
   if (set_image_count(set) < 2) {
     driver::report_error(ctx, "an animation is only possible with 2 or more pictures !");
     return 0;
@@ -146,13 +146,13 @@ int compile_animation(Context& ctx) {
   // The full frames are only needed by the exports; without them the copy
   // (and its memory) is left out.
   const bool exporting = (s.export_overview & export_animations) != 0;
-  ImageSet& full = ctx.second_set;
-  if (exporting && (!copy_set(set, full) || !analyse_set_colours(ctx.out, full, 0) ||
+  imagefiles::ImageSet& full = ctx.second_set;
+  if (exporting && (!imagefiles::copy_set(set, full) || !imagefiles::analyse_set_colours(ctx.out, full, 0) ||
                     !limit_depth(full, s.max_colour_depth))) {
     driver::report_error(ctx, cannot_convert);
     return 0;
   }
-  if (s.compress != 0 && (!make_difference_frames(set) || !analyse_set_colours(ctx.out, set, 0))) {
+  if (s.compress != 0 && (!make_difference_frames(set) || !imagefiles::analyse_set_colours(ctx.out, set, 0))) {
     driver::report_error(ctx, cannot_convert);
     return 0;
   }

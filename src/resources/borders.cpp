@@ -7,7 +7,7 @@
 
 #include "driver/context.h"
 #include "resources/bitmap.h"
-#include "resources/colour.h"
+#include "imagefiles/colour.h"
 #include "resources/compilers.h"
 #include "resources/import.h"
 #include "resources/store.h"
@@ -25,25 +25,25 @@ constexpr int border_side = 24;
 constexpr int tile_side = 8;
 constexpr int pattern_side = 8;
 
-bool has_size(const Image* image, int side) {
-  return image != nullptr && image_width(*image) == side && image_height(*image) == side;
+bool has_size(const imagefiles::Image* image, int side) {
+  return image != nullptr && imagefiles::image_width(*image) == side && imagefiles::image_height(*image) == side;
 }
 
 // Brings the set to 8 bits per pixel with one palette and encodes it without
 // run-length coding, so that every image's indices lie in the block row by
 // row. Images of more than 4 bits first drop to the colours they use.
-bool encode_indices(Context& ctx, ImageSet& set, BitmapBlock& block, bool whole_set) {
-  Image* first = set_first_image(set);
+bool encode_indices(Context& ctx, imagefiles::ImageSet& set, BitmapBlock& block, bool whole_set) {
+  imagefiles::Image* first = set_first_image(set);
   if (first == nullptr) return false;
   const int depth = bit_count(*first);
   if (depth > 4) {
     if (whole_set) {
-      if (!analyse_set_colours(ctx.out, set, depth)) return false;
+      if (!imagefiles::analyse_set_colours(ctx.out, set, depth)) return false;
     } else {
-      analyse_colours(ctx.out, *first, depth, set.transparent != 0);
+      imagefiles::analyse_colours(ctx.out, *first, depth, set.transparent != 0);
     }
   }
-  return convert_set_depth(set, 8, 0) && encode_bitmap(set, block, 0, ctx.settings.dithering) &&
+  return imagefiles::convert_set_depth(set, 8, 0) && encode_bitmap(set, block, 0, ctx.settings.dithering) &&
          block.block[10] == 8;
 }
 
@@ -52,7 +52,7 @@ const std::uint8_t* frame_data(const BitmapBlock& block, int i) {
   const std::uint8_t* entry = block.block.data() + block.frame_table + 8 * static_cast<std::size_t>(i);
   if (base::get_u16(entry) == 0) return nullptr;
   const std::uint8_t* at = entry + 4;
-  return block.block.data() + read_value(at, 3);
+  return block.block.data() + imagefiles::read_value(at, 3);
 }
 
 // The head of both records: entry count E, transparency flag and index,
@@ -82,8 +82,8 @@ int compile_border(Context& ctx) {
   int number = 0, page = 0;
   if (!read_resource_number(ctx, border_rule, number, page)) return 0;
   if (!import_images(ctx, "Border", 2)) return 0;
-  ImageSet& set = ctx.work_set;
-  const Image* last = nullptr;
+  imagefiles::ImageSet& set = ctx.work_set;
+  const imagefiles::Image* last = nullptr;
   for (int s = set.first_number; s < set.first_number + set.count && s < base::limits::image_slots; ++s)
     if (!is_empty(set.images[static_cast<std::size_t>(s)])) last = &set.images[static_cast<std::size_t>(s)];
   if (!has_size(set_first_image(set), border_side) || !has_size(last, border_side)) {
@@ -126,7 +126,7 @@ int compile_pattern(Context& ctx) {
   int number = 0, page = 0;
   if (!read_resource_number(ctx, pattern_rule, number, page)) return 0;
   if (!import_images(ctx, "Pattern", 1)) return 0;
-  ImageSet& set = ctx.work_set;
+  imagefiles::ImageSet& set = ctx.work_set;
   if (!has_size(set_first_image(set), pattern_side)) {
     driver::report_error(ctx, "only 8x8 pattern are supported !");
     return 0;

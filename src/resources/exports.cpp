@@ -1,11 +1,13 @@
 #include "resources/exports.h"
 
+#include <strings.h>
+
 #include "driver/context.h"
 #include "base/format.h"
 #include "base/paths.h"
 #include "imagefiles/bmp.h"
-#include "imagefiles/native.h"
-#include "imagefiles/sheet.h"
+#include "resources/bitmap.h"
+#include "resources/sheet.h"
 
 namespace vexa::resources {
 
@@ -15,7 +17,22 @@ void report_failed_export(Context& ctx, const std::string& file_name) {
   driver::report_error(ctx, vexa::base::format("cannot export <%s> !", file_name.c_str()));
 }
 
+bool has_g24_extension(const std::string& file_name) {
+  return file_name.size() >= 4 && strcasecmp(file_name.c_str() + file_name.size() - 4, ".G24") == 0;
+}
+
 }  // namespace
+
+int write_g16(imagefiles::ImageSet& set, const std::string& file_name, int dithering) {
+  // The exports name their files "....G16"; a name that is neither G16 nor
+  // G24 is written in the module's own 16-bit colour, which every resource
+  // compiler uses.
+  BitmapBlock block;
+  block.colour_format = has_g24_extension(file_name) ? colour_format_24 : colour_format_16;
+  if (!encode_bitmap(set, block, 2, dithering)) return 0;
+  const std::string_view bytes(reinterpret_cast<const char*>(block.block.data()), block.block_size);
+  return base::write_file_atomically(file_name, bytes) ? 1 : 0;
+}
 
 std::string export_base_name(const std::string& file) {
   std::string base = base::file_name_of(base::to_slashes(file));
@@ -24,22 +41,22 @@ std::string export_base_name(const std::string& file) {
   return base;
 }
 
-int export_g16(Context& ctx, ImageSet& set, const std::string& file_name) {
-  if (imagefiles::write_g16(set, file_name, ctx.settings.dithering)) return 1;
+int export_g16(Context& ctx, imagefiles::ImageSet& set, const std::string& file_name) {
+  if (write_g16(set, file_name, ctx.settings.dithering)) return 1;
   report_failed_export(ctx, file_name);
   return 0;
 }
 
-int export_single_bmps(Context& ctx, const ImageSet& set, const std::string& base) {
+int export_single_bmps(Context& ctx, const imagefiles::ImageSet& set, const std::string& base) {
   if (imagefiles::dump_images_as_bmp(set, base)) return 1;
   report_failed_export(ctx, base + "_nnn.bmp");
   return 0;
 }
 
-int export_sheet(Context& ctx, const std::string& file_name, ImageSet& set, int width, int height, int columns,
+int export_sheet(Context& ctx, const std::string& file_name, imagefiles::ImageSet& set, int width, int height, int columns,
                  int stretch_mode) {
   base::report_text(ctx.out, vexa::base::format("Export Overview <%s>\r\n\r\n", file_name.c_str()), base::to_all);
-  if (imagefiles::export_overview_sheet(ctx, file_name, set, width, height, columns, stretch_mode)) return 1;
+  if (resources::export_overview_sheet(ctx, file_name, set, width, height, columns, stretch_mode)) return 1;
   driver::report_error(ctx, vexa::base::format("cannot export overview <%s> !", file_name.c_str()));
   return 0;
 }

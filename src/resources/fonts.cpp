@@ -13,7 +13,7 @@
 #include "driver/dataflash.h"
 #include "base/format.h"
 #include "imagefiles/fxt.h"
-#include "resources/colour.h"
+#include "imagefiles/colour.h"
 #include "resources/compilers.h"
 #include "resources/exports.h"
 #include "resources/import.h"
@@ -130,7 +130,7 @@ int finish_font(Context& ctx, BitmapBlock& block, int number, int page, const ch
 // G16 file and the sheet add "_first-last".
 void export_font_overview(Context& ctx, const BitmapBlock& block, const std::string& prefix) {
   const int bits = ctx.settings.export_overview;
-  ImageSet& set = ctx.work_set;
+  imagefiles::ImageSet& set = ctx.work_set;
   const std::string range = vexa::base::format("%s_%d-%d", prefix.c_str(), first_code(block), last_code(block));
   if (bits & export_g16_file) export_g16(ctx, set, range + ".G16");
   if (bits & export_bmp_files) export_single_bmps(ctx, set, prefix);
@@ -252,11 +252,11 @@ int compile_font(Context& ctx) {
   int first_file_number = -1;
   if (!peek_import_name(ctx, name, first_file, first_file_number)) return 0;
   if (!import_images(ctx, "Font", base::limits::image_slots)) return 0;
-  ImageSet& set = ctx.work_set;
+  imagefiles::ImageSet& set = ctx.work_set;
   const std::string cannot_convert = vexa::base::format("cannot convert font <%s> !", first_file.c_str());
-  const Image* first = set_first_image(set);
+  const imagefiles::Image* first = set_first_image(set);
   BitmapBlock block;
-  if (first == nullptr || !analyse_set_colours(ctx.out, set, bit_count(*first)) ||
+  if (first == nullptr || !imagefiles::analyse_set_colours(ctx.out, set, bit_count(*first)) ||
       !encode_bitmap(set, block, ctx.settings.rle_mode, ctx.settings.dithering)) {
     driver::report_error(ctx, cannot_convert);
     return 0;
@@ -299,7 +299,7 @@ int compile_winfont(Context& ctx) {
     driver::report_warning(ctx, "the font " + quoted(face) + " is not installed: " + quoted(substitute) +
                                     " is used in its place");
 
-  ImageSet& set = ctx.work_set;
+  imagefiles::ImageSet& set = ctx.work_set;
   const int result = imagefiles::rasterise_windows_font(ctx.fonts, set, request);
   if (result < 0) {
     driver::report_error(ctx, vexa::base::format("too many characters: last code=%d (max. 255) !", -result));

@@ -8,7 +8,7 @@
 #include "driver/context.h"
 #include "base/format.h"
 #include "imagefiles/dispatch.h"
-#include "resources/colour.h"
+#include "imagefiles/colour.h"
 #include "resources/dummy.h"
 #include "resources/store.h"
 
@@ -90,45 +90,56 @@ int peek_import_name(Context& ctx, std::string& name, std::string& first_file, i
   return 1;
 }
 
-int set_image_count(const ImageSet& set) {
+int set_image_count(const imagefiles::ImageSet& set) {
   int n = 0;
   int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   for (int s = set.first_number; s < end; ++s) n += is_empty(set.images[static_cast<std::size_t>(s)]) ? 0 : 1;
   return n;
 }
 
-Image* set_first_image(ImageSet& set) {
+imagefiles::Image* set_first_image(imagefiles::ImageSet& set) {
   int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   for (int s = set.first_number; s < end; ++s)
     if (!is_empty(set.images[static_cast<std::size_t>(s)])) return &set.images[static_cast<std::size_t>(s)];
   return nullptr;
 }
 
-void pick_transparent_colour(ImageSet& set, int n) {
+void pick_transparent_colour(imagefiles::ImageSet& set, int n) {
   if (n < 1 || n > 9) return;
-  const Image* image = set_first_image(set);
+  const imagefiles::Image* image = set_first_image(set);
   if (image == nullptr || bit_count(*image) <= 1) return;
-  const int w = image_width(*image);
-  const int h = image_height(*image);
+  const int w = imagefiles::image_width(*image);
+  const int h = imagefiles::image_height(*image);
   // n counts the nine points row by row: 1 2 3 along the top, 4 5 6 through
   // the middle, 7 8 9 along the bottom.
   const int column = (n - 1) % 3;
   const int row = (n - 1) / 3;
   const int x = column == 0 ? 0 : (column == 1 ? (w - 1) / 2 : w - 1);
   const int y = row == 0 ? 0 : (row == 1 ? (h - 1) / 2 : h - 1);
-  set.transparent_colour = pixel_colour(*image, x, y);
+  set.transparent_colour = imagefiles::pixel_colour(*image, x, y);
   set.transparent = 1;
+}
+
+imagefiles::LineFault line_faults(Context& ctx) {
+  return [&ctx](const std::string& file_name, int line_number, std::string_view message) {
+    driver::report_error_at(ctx, file_name, line_number, message);
+  };
+}
+
+int load_image_file(Context& ctx, imagefiles::ImageSet& set, const std::string& file_name) {
+  const imagefiles::ReadOptions options{ctx.settings.alpha_threshold, ctx.settings.gamma};
+  return imagefiles::load_image_file(ctx.out, options, line_faults(ctx), set, file_name);
 }
 
 int import_images(Context& ctx, const char* kind_word, int max_images) {
   driver::Source& src = ctx.source;
-  ImageSet& work = ctx.work_set;
-  ImageSet& further = ctx.second_set;
+  imagefiles::ImageSet& work = ctx.work_set;
+  imagefiles::ImageSet& further = ctx.second_set;
   NameQueue queue;
   std::string file;
   if (!read_item(ctx, queue, file)) return 0;
   base::report_text(ctx.out, vexa::base::format("Import %s <%s>\r\n", kind_word, file.c_str()), base::to_all);
-  if (imagefiles::load_image_file(ctx, work, file) == 0) {
+  if (load_image_file(ctx, work, file) == 0) {
     driver::report_error(ctx, vexa::base::format("cannot load %s <%s> !", kind_word, file.c_str()));
     return 0;
   }
@@ -147,18 +158,18 @@ int import_images(Context& ctx, const char* kind_word, int max_images) {
       return 0;
     }
     base::report_text(ctx.out, align + "<" + file + ">\r\n", base::to_all);
-    if (imagefiles::load_image_file(ctx, further, file) == 0) {
+    if (load_image_file(ctx, further, file) == 0) {
       driver::report_error(ctx, vexa::base::format("cannot load %s <%s> !", kind_word, file.c_str()));
       return 0;
     }
     // Harmonising fails only when memory runs out or the two files together
     // use every candidate key colour; either way the images cannot be
     // converted together.
-    if (!harmonise_sets(work, further)) {
+    if (!imagefiles::harmonise_sets(work, further)) {
       driver::report_error(ctx, "cannot convert picture !");
       return 0;
     }
-    append_set(work, further);
+    imagefiles::append_set(work, further);
     if (work.count > max_images) {
       driver::report_error(ctx, vexa::base::format("too much files (max %d)!", max_images));
       return 0;
@@ -173,7 +184,7 @@ bool is_big_resource(const Context& ctx, char letter, std::uint32_t size) {
          static_cast<std::int64_t>(size) > static_cast<std::int64_t>(ctx.settings.big_limit);
 }
 
-int replace_big_resource(Context& ctx, ImageSet& set, BitmapBlock& block, char letter, int number,
+int replace_big_resource(Context& ctx, imagefiles::ImageSet& set, BitmapBlock& block, char letter, int number,
                          const char* line_format, const char* failure_message,
                          void (*after_encode)(BitmapBlock&)) {
   if (!is_big_resource(ctx, letter, block.block_size)) return 1;

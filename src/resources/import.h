@@ -7,8 +7,9 @@
 #include <cstdint>
 #include <string>
 
+#include "imagefiles/dispatch.h"
 #include "resources/bitmap.h"
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
 namespace vexa {
 struct Context;
@@ -54,12 +55,12 @@ int peek_import_name(Context& ctx, std::string& name, std::string& first_file, i
 // MAKETRANSPARENT n (1 to 9; 0 does nothing): the colour of a corner, edge
 // middle or centre pixel of the set's first image becomes the transparent
 // colour. 1-bit images are left alone.
-void pick_transparent_colour(ImageSet& set, int n);
+void pick_transparent_colour(imagefiles::ImageSet& set, int n);
 
 // Number of slots of the set that hold an image.
-int set_image_count(const ImageSet& set);
+int set_image_count(const imagefiles::ImageSet& set);
 // The first image in the set's used range, or null.
-Image* set_first_image(ImageSet& set);
+imagefiles::Image* set_first_image(imagefiles::ImageSet& set);
 
 // True when DISABLEBIGIMAGES names the kind letter and size exceeds its limit.
 bool is_big_resource(const Context& ctx, char letter, std::uint32_t size);
@@ -72,9 +73,17 @@ bool is_big_resource(const Context& ctx, char letter, std::uint32_t size);
 // is reported (fonts share the data of look-alike placeholders). Returns 1; 0
 // after reporting failure_message when the placeholders cannot be drawn or
 // encoded.
-int replace_big_resource(Context& ctx, ImageSet& set, BitmapBlock& block, char letter, int number,
+int replace_big_resource(Context& ctx, imagefiles::ImageSet& set, BitmapBlock& block, char letter, int number,
                          const char* line_format, const char* failure_message,
                          void (*after_encode)(BitmapBlock&) = nullptr);
+
+// Loads a picture or font file into the set through the file readers, with
+// the run's reader settings (ALPHATHRESHOLD, DOGAMMA). A reader's fault at a
+// line of the file is reported as an error of the current macro line naming
+// that file's line. Returns what the dispatcher returns: 0 on failure.
+int load_image_file(Context& ctx, imagefiles::ImageSet& set, const std::string& file_name);
+// The line faults of a reader, reported as errors (report_error_at).
+imagefiles::LineFault line_faults(Context& ctx);
 
 // Clears the working set and the second set when a compiler returns, so that
 // no image outlives the directive that loaded it.

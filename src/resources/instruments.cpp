@@ -14,7 +14,7 @@
 #include "base/paths.h"
 #include "base/models.h"
 #include "resources/bitmap.h"
-#include "resources/colour.h"
+#include "imagefiles/colour.h"
 #include "resources/compilers.h"
 #include "resources/dummy.h"
 #include "resources/exports.h"
@@ -192,7 +192,7 @@ int load_i16(Context& ctx, const std::string& name, InstrumentBlock& out) {
 // Steps 2 to 7 of an instrument built from a numbered file sequence.
 int build_instrument(Context& ctx, int first_file_number, InstrumentBlock& out) {
   if (!import_images(ctx, "Instrument", base::limits::image_slots)) return 0;
-  ImageSet& set = ctx.work_set;
+  imagefiles::ImageSet& set = ctx.work_set;
   if (set_image_count(set) < 2) {
     driver::report_error(ctx, "an instrument is only possible with 2 or more pictures !");
     return 0;
@@ -201,8 +201,8 @@ int build_instrument(Context& ctx, int first_file_number, InstrumentBlock& out) 
   for (int i = 0; i < 2; ++i)
     if (s.instrument[static_cast<std::size_t>(i)] >= -180 && s.instrument[static_cast<std::size_t>(i)] <= 180)
       s.instrument_angles[static_cast<std::size_t>(i)] = s.instrument[static_cast<std::size_t>(i)];
-  const Image* first = set_first_image(set);
-  FramePosition pivot = instrument_pivot(s.instrument[2], s.instrument[3], image_width(*first), image_height(*first));
+  const imagefiles::Image* first = set_first_image(set);
+  FramePosition pivot = instrument_pivot(s.instrument[2], s.instrument[3], imagefiles::image_width(*first), imagefiles::image_height(*first));
 
   // The pivot is a point of the pictures as drawn: a border cut off moves it
   // with them. Scaling is left alone; a pivot given for a picture that is
@@ -212,14 +212,14 @@ int build_instrument(Context& ctx, int first_file_number, InstrumentBlock& out) 
     return 0;
   }
   if (!fit_set(ctx, set, s.max_width, s.max_height, s.resize != 0, s.remove_border)) return 0;
-  if (!convert_set_depth(set, 16, 0)) {
+  if (!imagefiles::convert_set_depth(set, 16, 0)) {
     driver::report_error(ctx, cannot_convert);
     return 0;
   }
   // A sequence numbered from 1 has no picture of its own for the
   // background: the first position serves as both.
   if (set.first_number == 1 && first_file_number == 1) {
-    if (!duplicate_image(set.images[1], set.images[0])) {
+    if (!imagefiles::duplicate_image(set.images[1], set.images[0])) {
       driver::report_error(ctx, cannot_convert);
       return 0;
     }
@@ -244,7 +244,7 @@ int build_instrument(Context& ctx, int first_file_number, InstrumentBlock& out) 
 // with the extra bit the sheet of the frames as stored.
 void export_instrument(Context& ctx, const InstrumentBlock& instrument, int number) {
   const int bits = ctx.settings.export_overview;
-  ImageSet& set = ctx.work_set;
+  imagefiles::ImageSet& set = ctx.work_set;
   const std::uint8_t* h = instrument.block.data();
   // The count in the names is the one the information line gives as
   // "images": the number of positions, header byte 17.
@@ -289,28 +289,28 @@ FramePosition instrument_pivot(int p2, int p3, int width, int height) {
 // at the top-left corner, as every picture of the sequence does), which
 // keeps every comparison inside both images; a smaller frame is compared over
 // its own area only, the rest of the background being unchanged by it.
-bool crop_instrument_frames(ImageSet& set, InstrumentBlock& out) {
+bool crop_instrument_frames(imagefiles::ImageSet& set, InstrumentBlock& out) {
   if (set.count == 0) return false;
   if (set.first_number != 0) {
     const int from = set.first_number;
     const int n = std::min<int>(set.count, base::limits::image_slots - from);
     for (int i = 0; i < n; ++i) {
       set.images[static_cast<std::size_t>(i)] = std::move(set.images[static_cast<std::size_t>(from + i)]);
-      set.images[static_cast<std::size_t>(from + i)] = Image{};
+      set.images[static_cast<std::size_t>(from + i)] = imagefiles::Image{};
       set.delays[static_cast<std::size_t>(i)] = set.delays[static_cast<std::size_t>(from + i)];
       set.delays[static_cast<std::size_t>(from + i)] = 0;
     }
     set.first_number = 0;
     set.count = static_cast<std::uint16_t>(n);
   }
-  Image& background = set.images[0];
+  imagefiles::Image& background = set.images[0];
   if (is_empty(background)) return false;
   const int bits = bit_count(background);
   if (bits != 16 && bits != 24) return false;
   const std::size_t bpp = static_cast<std::size_t>(bits / 8);
 
   if (set.transparent == 0) {
-    Image sheet;
+    imagefiles::Image sheet;
     if (!stack_sheet(set, sheet) || !find_unused_colour(sheet, set.transparent_colour)) return false;
   }
   std::uint8_t key[3];
@@ -323,22 +323,22 @@ bool crop_instrument_frames(ImageSet& set, InstrumentBlock& out) {
   }
 
   out.positions = {};
-  const int bw = image_width(background), bh = image_height(background);
+  const int bw = imagefiles::image_width(background), bh = image_height(background);
   const int end = std::min<int>(set.count, base::limits::image_slots);
   for (int i = 1; i < end; ++i) {
-    Image& frame = set.images[static_cast<std::size_t>(i)];
+    imagefiles::Image& frame = set.images[static_cast<std::size_t>(i)];
     if (is_empty(frame)) continue;
     if (bit_count(frame) != bits) return false;
-    if (image_width(frame) > bw || image_height(frame) > bh) {
-      if (!crop_image(frame, 0, 0, std::min(image_width(frame), bw) - 1, std::min(image_height(frame), bh) - 1))
+    if (imagefiles::image_width(frame) > bw || imagefiles::image_height(frame) > bh) {
+      if (!crop_image(frame, 0, 0, std::min(image_width(frame), bw) - 1, std::min(imagefiles::image_height(frame), bh) - 1))
         return false;
     }
-    const int w = image_width(frame), h = image_height(frame);
+    const int w = imagefiles::image_width(frame), h = image_height(frame);
     const std::size_t row_bytes = static_cast<std::size_t>(w) * bpp;
-    auto row_equal = [&](int y) { return std::memcmp(row_pointer(frame, y), row_pointer(background, y), row_bytes) == 0; };
+    auto row_equal = [&](int y) { return std::memcmp(imagefiles::row_pointer(frame, y), row_pointer(background, y), row_bytes) == 0; };
     auto column_equal = [&](int x, int top, int bottom) {
       for (int y = top; y <= bottom; ++y)
-        if (std::memcmp(row_pointer(frame, y) + x * bpp, row_pointer(background, y) + x * bpp, bpp) != 0) return false;
+        if (std::memcmp(imagefiles::row_pointer(frame, y) + x * bpp, row_pointer(background, y) + x * bpp, bpp) != 0) return false;
       return true;
     };
     int top = 0;
@@ -357,7 +357,7 @@ bool crop_instrument_frames(ImageSet& set, InstrumentBlock& out) {
     out.positions[static_cast<std::size_t>(i)] = FramePosition{r.left, r.top};
     const int cw = image_width(frame), ch = image_height(frame);
     for (int y = 0; y < ch; ++y) {
-      std::uint8_t* p = row_pointer(frame, y);
+      std::uint8_t* p = imagefiles::row_pointer(frame, y);
       const std::uint8_t* under = row_pointer(background, r.top + y) + static_cast<std::size_t>(r.left) * bpp;
       for (int x = 0; x < cw; ++x, p += bpp, under += bpp)
         if (std::memcmp(p, under, bpp) == 0) std::memcpy(p, key, bpp);
@@ -366,19 +366,19 @@ bool crop_instrument_frames(ImageSet& set, InstrumentBlock& out) {
   return true;
 }
 
-bool encode_instrument(const ImageSet& set, InstrumentBlock& out, int rle_mode) {
+bool encode_instrument(const imagefiles::ImageSet& set, InstrumentBlock& out, int rle_mode) {
   const int first = set.first_number;
-  if (set.count == 0 || !has_image(set, first)) return false;
-  const Image& background = set.images[static_cast<std::size_t>(first)];
+  if (set.count == 0 || !imagefiles::has_image(set, first)) return false;
+  const imagefiles::Image& background = set.images[static_cast<std::size_t>(first)];
   if (bit_count(background) != 16) return false;
   const int slots = std::min<int>(set.count, base::limits::image_slots - first);
 
   std::uint64_t estimate = instrument_header_bytes + instrument_entry_bytes * static_cast<std::uint64_t>(slots);
   for (int i = 0; i < slots; ++i) {
-    const Image& image = set.images[static_cast<std::size_t>(first + i)];
+    const imagefiles::Image& image = set.images[static_cast<std::size_t>(first + i)];
     if (is_empty(image)) continue;
     if (bit_count(image) != 16) return false;
-    estimate += static_cast<std::uint64_t>(image_width(image)) * pixel_bytes * static_cast<std::uint64_t>(image_height(image));
+    estimate += static_cast<std::uint64_t>(imagefiles::image_width(image)) * pixel_bytes * static_cast<std::uint64_t>(imagefiles::image_height(image));
   }
   // Twice the raw size holds even forced coding, which at worst doubles a frame.
   out.block_size = 0;
@@ -398,22 +398,22 @@ bool encode_instrument(const ImageSet& set, InstrumentBlock& out, int rle_mode) 
   h[9] = '6';
   h[10] = 16;
   h[11] = static_cast<std::uint8_t>(set.transparent);
-  base::put_u16(h + 12, pack_565(set.transparent_colour));
+  base::put_u16(h + 12, imagefiles::pack_565(set.transparent_colour));
   h[16] = static_cast<std::uint8_t>(first);
   h[17] = static_cast<std::uint8_t>(first + slots - 1);
-  base::put_u16(h + 18, static_cast<std::uint16_t>(image_width(background)));
-  base::put_u16(h + 20, static_cast<std::uint16_t>(image_height(background)));
+  base::put_u16(h + 18, static_cast<std::uint16_t>(imagefiles::image_width(background)));
+  base::put_u16(h + 20, static_cast<std::uint16_t>(imagefiles::image_height(background)));
 
   std::uint64_t offset = instrument_header_bytes + instrument_entry_bytes * static_cast<std::uint64_t>(slots);
   std::vector<std::uint8_t> packed;
   for (int i = 0; i < slots; ++i) {
     const int slot = first + i;
-    const Image& image = set.images[static_cast<std::size_t>(slot)];
+    const imagefiles::Image& image = set.images[static_cast<std::size_t>(slot)];
     if (is_empty(image)) continue;
     // Offsets are 24-bit; a bigger block fits no module.
     if (offset > 0xFFFFFF) return false;
     std::uint8_t* entry = h + instrument_header_bytes + instrument_entry_bytes * static_cast<std::uint32_t>(i);
-    const int width = image_width(image), height = image_height(image);
+    const int width = imagefiles::image_width(image), height = image_height(image);
     base::put_u16(entry, static_cast<std::uint16_t>(width));
     base::put_u16(entry + 2, static_cast<std::uint16_t>(height));
     base::put_u24(entry + 4, static_cast<std::uint32_t>(offset));
@@ -429,7 +429,7 @@ bool encode_instrument(const ImageSet& set, InstrumentBlock& out, int rle_mode) 
       packed.clear();
       try {
         packed.reserve(2 * raw);
-        for (int y = 0; y < height; ++y) encode_rle_row(row_pointer(image, y), row, pixel_bytes, packed);
+        for (int y = 0; y < height; ++y) encode_rle_row(imagefiles::row_pointer(image, y), row, pixel_bytes, packed);
       } catch (const std::bad_alloc&) {
         return false;
       }
@@ -441,7 +441,7 @@ bool encode_instrument(const ImageSet& set, InstrumentBlock& out, int rle_mode) 
       }
     }
     for (int y = 0; y < height; ++y) {
-      std::memcpy(h + offset, row_pointer(image, y), row);
+      std::memcpy(h + offset, imagefiles::row_pointer(image, y), row);
       offset += row;
     }
   }
@@ -450,23 +450,23 @@ bool encode_instrument(const ImageSet& set, InstrumentBlock& out, int rle_mode) 
   return true;
 }
 
-int make_dummy_instrument(Context& ctx, ImageSet& set, InstrumentBlock& out, int number) {
+int make_dummy_instrument(Context& ctx, imagefiles::ImageSet& set, InstrumentBlock& out, int number) {
   if (out.block_size < instrument_header_bytes) return 0;
   std::uint8_t kept[kept_bytes];
   std::memcpy(kept, out.block.data() + kept_from, kept_bytes);
   const int last = kept[0];
   const int width = base::get_u16(kept + 1), height = base::get_u16(kept + 3);
-  clear_set(set);
+  imagefiles::clear_set(set);
   set.first_number = 0;
   set.count = static_cast<std::uint16_t>(last + 1);
   for (int s = 0; s <= last; ++s) {
-    if (!create_image(set.images[static_cast<std::size_t>(s)], width, height, 16)) {
+    if (!imagefiles::create_image(set.images[static_cast<std::size_t>(s)], width, height, 16)) {
       driver::report_error(ctx, cannot_convert);
       return 0;
     }
   }
   if (!make_dummy_images(ctx, set, 'I', number)) return 0;
-  if (!convert_set_depth(set, 16, 0) || !crop_instrument_frames(set, out) || !encode_instrument(set, out, 1)) {
+  if (!imagefiles::convert_set_depth(set, 16, 0) || !crop_instrument_frames(set, out) || !encode_instrument(set, out, 1)) {
     driver::report_error(ctx, cannot_convert);
     return 0;
   }
@@ -474,7 +474,7 @@ int make_dummy_instrument(Context& ctx, ImageSet& set, InstrumentBlock& out, int
   return 1;
 }
 
-bool expand_instrument_frames(ImageSet& set, const InstrumentBlock& in, int full) {
+bool expand_instrument_frames(imagefiles::ImageSet& set, const InstrumentBlock& in, int full) {
   clear_set(set);
   const std::uint32_t size = std::min<std::uint32_t>(in.block_size, static_cast<std::uint32_t>(in.block.size()));
   const std::uint8_t* b = in.block.data();
@@ -495,17 +495,17 @@ bool expand_instrument_frames(ImageSet& set, const InstrumentBlock& in, int full
   for (int slot = first; slot <= last; ++slot) {
     FrameEntry f = read_entry(b + instrument_header_bytes + instrument_entry_bytes * static_cast<std::uint32_t>(slot - first));
     if (f.width == 0) continue;
-    Image& image = set.images[static_cast<std::size_t>(slot)];
-    if (!create_image(image, f.width, f.height, 16)) return fail();
-    if (!decode_frame(b, size, f, [&image](int y) { return row_pointer(image, y); })) return fail();
+    imagefiles::Image& image = set.images[static_cast<std::size_t>(slot)];
+    if (!imagefiles::create_image(image, f.width, f.height, 16)) return fail();
+    if (!decode_frame(b, size, f, [&image](int y) { return imagefiles::row_pointer(image, y); })) return fail();
     set.delays[static_cast<std::size_t>(slot)] = f.delay;
     if (full && slot != first) {
       // The background with the frame's changed pixels drawn at its place.
-      Image picture;
+      imagefiles::Image picture;
       if (!duplicate_image(set.images[static_cast<std::size_t>(first)], picture)) return fail();
       for (int y = 0; y < f.height; ++y) {
-        const std::uint8_t* p = row_pointer(image, y);
-        std::uint8_t* to = row_pointer(picture, f.y + y) + static_cast<std::size_t>(f.x) * pixel_bytes;
+        const std::uint8_t* p = imagefiles::row_pointer(image, y);
+        std::uint8_t* to = imagefiles::row_pointer(picture, f.y + y) + static_cast<std::size_t>(f.x) * pixel_bytes;
         for (int x = 0; x < f.width; ++x, p += pixel_bytes, to += pixel_bytes)
           if (base::get_u16(p) != key) std::memcpy(to, p, pixel_bytes);
       }
@@ -514,7 +514,7 @@ bool expand_instrument_frames(ImageSet& set, const InstrumentBlock& in, int full
   }
   set.first_number = static_cast<std::uint16_t>(first);
   set.count = static_cast<std::uint16_t>(slots);
-  set.transparent_colour = unpack_565(key);
+  set.transparent_colour = imagefiles::unpack_565(key);
   set.transparent = full ? b[11] : 1;
   return true;
 }

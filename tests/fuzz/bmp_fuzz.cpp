@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   imagefiles::ReadOptions options;
   options.alpha_threshold = size > 0 ? data[size - 1] : 128;
   for (const std::uint8_t* bytes : {data, static_cast<const std::uint8_t*>(sized.data())}) {
-    auto set = std::make_unique<resources::ImageSet>();
+    auto set = std::make_unique<imagefiles::ImageSet>();
     const int result = imagefiles::read_bmp(*set, imagefiles::Bytes(bytes, size), options);
     fuzz::check_read(result, *set);
     if (result != 1) continue;

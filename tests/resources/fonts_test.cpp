@@ -10,6 +10,8 @@
 namespace vexa::resources {
 namespace {
 
+using namespace imagefiles;
+
 using Bytes = std::vector<std::uint8_t>;
 
 TEST(CompiledFontBytes, SharedGlyphsTakeTheOffsetAndTheFlagByte) {

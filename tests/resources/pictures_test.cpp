@@ -10,6 +10,8 @@
 namespace vexa::resources {
 namespace {
 
+using namespace imagefiles;
+
 TEST(StoreResource, AResourceThatNoLongerFitsIsRefused) {
   test::CapturedContext c;
   test::write_file(c.dir.file("p.bmp"), test::bmp_from_art({"RRRRRRRR", "BBBBWWWW"}));

@@ -12,7 +12,7 @@
 #include "driver/context.h"
 #include "driver/dataflash.h"
 #include "pictures.h"
-#include "resources/colour.h"
+#include "imagefiles/colour.h"
 #include "test_support.h"
 #include "base/bytes.h"
 
@@ -43,13 +43,13 @@ inline bool contains(const std::string& text, const std::string& part) { return 
 
 // n distinct colours drawn from the seed (n up to 2^18); with exact_565 every
 // one is its own 5-6-5 rounding.
-inline std::vector<resources::Bgr> seeded_colours(int n, unsigned seed, bool exact_565 = false) {
+inline std::vector<imagefiles::Bgr> seeded_colours(int n, unsigned seed, bool exact_565 = false) {
   std::mt19937 random(seed);
-  std::vector<resources::Bgr> colours;
+  std::vector<imagefiles::Bgr> colours;
   while (static_cast<int>(colours.size()) < n) {
-    resources::Bgr c = resources::rgb(static_cast<int>(random() & 0xFF), static_cast<int>(random() & 0xFF),
+    imagefiles::Bgr c = imagefiles::rgb(static_cast<int>(random() & 0xFF), static_cast<int>(random() & 0xFF),
                                       static_cast<int>(random() & 0xFF));
-    if (exact_565) c = resources::round_565(c);
+    if (exact_565) c = imagefiles::round_565(c);
     if (std::find(colours.begin(), colours.end(), c) == colours.end()) colours.push_back(c);
   }
   return colours;
@@ -57,21 +57,21 @@ inline std::vector<resources::Bgr> seeded_colours(int n, unsigned seed, bool exa
 
 // A 24-bit (or 16-bit) picture whose pixels use every colour of the list at
 // least once when it has room, the rest drawn from the seed.
-inline resources::Image seeded_picture(int width, int height, const std::vector<resources::Bgr>& colours, unsigned seed,
+inline imagefiles::Image seeded_picture(int width, int height, const std::vector<imagefiles::Bgr>& colours, unsigned seed,
                                        int bits = 24) {
   std::mt19937 random(seed);
-  resources::Image image;
-  EXPECT_TRUE(resources::create_image(image, width, height, bits));
+  imagefiles::Image image;
+  EXPECT_TRUE(imagefiles::create_image(image, width, height, bits));
   for (int i = 0; i < width * height; ++i) {
     const std::size_t k = static_cast<std::size_t>(i) < colours.size() ? static_cast<std::size_t>(i) : random() % colours.size();
-    resources::set_pixel_colour(image, i % width, i / width, colours[k]);
+    imagefiles::set_pixel_colour(image, i % width, i / width, colours[k]);
   }
   return image;
 }
 
 // A set of the images numbered from first on.
-inline std::unique_ptr<resources::ImageSet> set_of(std::vector<resources::Image> images, int first = 1) {
-  auto set = std::make_unique<resources::ImageSet>();
+inline std::unique_ptr<imagefiles::ImageSet> set_of(std::vector<imagefiles::Image> images, int first = 1) {
+  auto set = std::make_unique<imagefiles::ImageSet>();
   set->first_number = static_cast<std::uint16_t>(first);
   set->count = static_cast<std::uint16_t>(images.size());
   for (std::size_t i = 0; i < images.size(); ++i) set->images[first + i] = std::move(images[i]);

@@ -7,11 +7,11 @@ namespace vexa {
 struct Context;
 }
 
-namespace vexa::command {
+namespace vexa::resources {
 
-// Called by the encoder with ESC and the first command letter in the command
-// buffer; first is 'C' or 'U'. Returns 1 when the command and its picture
+// Called by the dispatcher when the encoder answered picture_follows, with
+// ESC and the command letters in the command buffer; first is 'C' or 'U'. Returns 1 when the command and its picture
 // were appended.
 int inline_picture(Context& ctx, char first);
 
-}  // namespace vexa::command
+}  // namespace vexa::resources

@@ -1,4 +1,4 @@
-#include "command/inline_picture.h"
+#include "resources/inline_picture.h"
 
 #include <string>
 
@@ -11,11 +11,11 @@
 #include "resources/import.h"
 #include "resources/pictures.h"
 
-namespace vexa::command {
+namespace vexa::resources {
 
 // inline-picture -> ('CL' | 'UL') x ',' y '<' file '>'
 int inline_picture(Context& ctx, char first) {
-  if (parse_word_list(ctx, base::limits::list_unlimited) != 2) {
+  if (command::parse_word_list(ctx, base::limits::list_unlimited) != 2) {
     driver::report_error(ctx, "wrong number of parameters");
     return 0;
   }
@@ -28,25 +28,25 @@ int inline_picture(Context& ctx, char first) {
   const driver::FileList& list = ctx.source.file_list;
   if (!list.names.empty()) name = list.directory + list.names.front();
 
-  resources::ReleaseSets release(ctx);
-  resources::ImageSet& set = ctx.work_set;
-  if (imagefiles::load_image_file(ctx, set, name) == 0) {
+  ReleaseSets release(ctx);
+  imagefiles::ImageSet& set = ctx.work_set;
+  if (load_image_file(ctx, set, name) == 0) {
     driver::report_error(ctx, vexa::base::format("cannot load picture <%s> !", name.c_str()));
     return 0;
   }
-  if (resources::set_image_count(set) != 1) {
+  if (set_image_count(set) != 1) {
     driver::report_error(ctx, "it is only possible to load single Bitmaps !");
     return 0;
   }
-  resources::pick_transparent_colour(set, ctx.settings.make_transparent);
+  pick_transparent_colour(set, ctx.settings.make_transparent);
   const std::string cannot_convert = vexa::base::format("cannot convert picture %s !", name.c_str());
-  int prepared = resources::prepare_picture(ctx, set);
+  int prepared = prepare_picture(ctx, set);
   if (prepared <= 0) {
     if (prepared < 0) driver::report_error(ctx, cannot_convert);
     return 0;
   }
-  resources::BitmapBlock block;
-  if (!resources::encode_bitmap(set, block, ctx.settings.rle_mode, ctx.settings.dithering)) {
+  BitmapBlock block;
+  if (!encode_bitmap(set, block, ctx.settings.rle_mode, ctx.settings.dithering)) {
     driver::report_error(ctx, cannot_convert);
     return 0;
   }
@@ -58,8 +58,8 @@ int inline_picture(Context& ctx, char first) {
     driver::report_error(ctx, "DATA-FLASH memory overflow !");
     return 0;
   }
-  if (!flush_command(ctx)) return 0;
-  return append_macro_bytes(ctx, block.block.data(), static_cast<int>(block.block_size));
+  if (!command::flush_command(ctx)) return 0;
+  return command::append_macro_bytes(ctx, block.block.data(), static_cast<int>(block.block_size));
 }
 
-}  // namespace vexa::command
+}  // namespace vexa::resources

@@ -6,13 +6,13 @@
 
 #include <array>
 
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
 namespace vexa::base {
 struct Output;
 }
 
-namespace vexa::resources {
+namespace vexa::imagefiles {
 
 // Distinct colours of the image; the first 256 are written to table in order
 // of first appearance (rows in stored order, left to right). With stop_early
@@ -67,4 +67,4 @@ bool is_palette_exact_16(const Image& image);
 bool stack_sheet(const ImageSet& set, Image& sheet);
 bool unstack_sheet(const Image& sheet, ImageSet& set);
 
-}  // namespace vexa::resources
+}  // namespace vexa::imagefiles

@@ -13,7 +13,7 @@
 
 #include "base/limits.h"
 
-namespace vexa::resources {
+namespace vexa::imagefiles {
 
 // A colour in the byte order of a colour-table entry and of a 24-bit pixel.
 struct Bgr {
@@ -158,4 +158,4 @@ int append_set(ImageSet& target, ImageSet& source);
 // True when the slot number lies in the set's used range and holds an image.
 bool has_image(const ImageSet& set, int slot);
 
-}  // namespace vexa::resources
+}  // namespace vexa::imagefiles

@@ -1,4 +1,4 @@
-#include "resources/image.h"
+#include "imagefiles/image.h"
 #include "base/bytes.h"
 
 #include <algorithm>
@@ -6,7 +6,7 @@
 #include <new>
 #include <utility>
 
-namespace vexa::resources {
+namespace vexa::imagefiles {
 
 std::uint32_t read_value(const std::uint8_t*& cursor, int n) {
   std::uint32_t value = 0;
@@ -315,4 +315,4 @@ bool has_image(const ImageSet& set, int slot) {
          !is_empty(set.images[static_cast<std::size_t>(slot)]);
 }
 
-}  // namespace vexa::resources
+}  // namespace vexa::imagefiles

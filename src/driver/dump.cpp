@@ -1,4 +1,5 @@
-#include "imagefiles/dump.h"
+#include "resources/import.h"
+#include "driver/dump.h"
 
 #include <memory>
 
@@ -8,7 +9,7 @@
 #include "imagefiles/bmp.h"
 #include "imagefiles/dispatch.h"
 
-namespace vexa::imagefiles {
+namespace vexa::driver {
 
 namespace {
 
@@ -33,8 +34,8 @@ int dump_image_command(const std::vector<std::string>& args) {
   const std::string& file = args[0];
   const std::string base = args.size() == 2 ? args[1] : without_extension(file);
 
-  resources::ImageSet& set = ctx->work_set;
-  if (load_image_file(*ctx, set, file) < 1) {
+  imagefiles::ImageSet& set = ctx->work_set;
+  if (resources::load_image_file(*ctx, set, file) < 1) {
     base::report_error_text(out, base::format("cannot load image <%s> !\r\n", file.c_str()), base::to_console);
     return 1;
   }
@@ -43,18 +44,18 @@ int dump_image_command(const std::vector<std::string>& args) {
                               base::to_console);
     return 1;
   }
-  const resources::Bgr& key = set.transparent_colour;
+  const imagefiles::Bgr& key = set.transparent_colour;
   for (int number = set.first_number; number < set.first_number + set.count; ++number) {
-    if (!resources::has_image(set, number)) continue;
-    const resources::Image& image = set.images[number];
+    if (!imagefiles::has_image(set, number)) continue;
+    const imagefiles::Image& image = set.images[number];
     base::report_text(out,
                         base::format("image %03d: %d x %d, %d bit, %u colors, delay %d, transparent %d, RGB=%d,%d,%d\r\n",
-                               number, resources::image_width(image), resources::image_height(image),
-                               resources::bit_count(image), image.colour_count, set.delays[number], set.transparent,
+                               number, imagefiles::image_width(image), imagefiles::image_height(image),
+                               imagefiles::bit_count(image), image.colour_count, set.delays[number], set.transparent,
                                key.red, key.green, key.blue),
                         base::to_console);
   }
   return 0;
 }
 
-}  // namespace vexa::imagefiles
+}  // namespace vexa::driver

@@ -1,4 +1,4 @@
-#include "resources/colour.h"
+#include "imagefiles/colour.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,9 +11,9 @@
 
 #include "base/format.h"
 #include "base/output.h"
-#include "resources/row_reader.h"
+#include "imagefiles/row_reader.h"
 
-namespace vexa::resources {
+namespace vexa::imagefiles {
 namespace {
 
 // The information lines of the resource compilers are indented by 15 blanks.
@@ -1194,4 +1194,4 @@ bool unstack_sheet(const Image& sheet, ImageSet& set) {
   return true;
 }
 
-}  // namespace vexa::resources
+}  // namespace vexa::imagefiles
