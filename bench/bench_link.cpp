@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/context.h"
+#include "command/context.h"
 #include "base/models.h"
 #include "link/program.h"
 #include "base/crc16.h"
@@ -144,7 +144,7 @@ int run_case(const Case& c, const std::string& file, const std::string& dir, lon
     std::fprintf(stderr, "bench_link: cannot start %s\n", VEXASIM_PATH);
     return 1;
   }
-  auto ctx = std::make_unique<Context>();
+  auto ctx = std::make_unique<command::Context>();
   std::string console = dir + "/console";
   ctx->out.console = std::fopen(console.c_str(), "wb");
   ctx->settings.upload_file = file;

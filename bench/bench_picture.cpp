@@ -13,7 +13,7 @@
 #include <random>
 #include <vector>
 
-#include "driver/context.h"
+#include "command/context.h"
 #include "imagefiles/dispatch.h"
 #include "resources/bitmap.h"
 #include "imagefiles/colour.h"
@@ -88,7 +88,7 @@ double image_pixels(const imagefiles::ImageSet& set) {
 
 int main() {
   const std::vector<std::uint8_t> file = photo_like_bmp();
-  auto ctx = std::make_unique<Context>();
+  auto ctx = std::make_unique<command::Context>();
   ctx->out.console = nullptr;  // the steps' information lines are not wanted here
   imagefiles::ImageSet& set = ctx->work_set;
 

@@ -5,16 +5,16 @@
 
 #include "command/encoder.h"
 #include "command/expression.h"
-#include "driver/context.h"
+#include "command/context.h"
 #include "base/format.h"
-#include "resources/codetable.h"
+#include "command/codetable.h"
 
 namespace vexa::command {
 
 namespace {
 
-using driver::current_char;
-using driver::report_error;
+using command::current_char;
+using command::report_error;
 
 std::string key_of(std::string_view name) {
   std::string key(name.substr(0, base::limits::identifier_length));
@@ -136,7 +136,7 @@ int string_constant_index(Context& ctx, std::string_view name) {
 
 // reference -> '!' NAME '!' | '!' FUNCTION '(' value sep width ')' '!'
 bool expand_string_constant(Context& ctx, std::string& text) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   text.clear();
   ++src.pos;  // '!'
   std::string name = read_identifier(ctx);
@@ -150,7 +150,7 @@ bool expand_string_constant(Context& ctx, std::string& text) {
     }
     for (char v : *value) {
       if (text.size() >= base::limits::expansion_buffer - 1) break;
-      text += static_cast<char>(resources::translate(ctx, static_cast<std::uint8_t>(v)));
+      text += static_cast<char>(command::translate(ctx, static_cast<std::uint8_t>(v)));
     }
     return !text.empty();
   }
@@ -160,10 +160,10 @@ bool expand_string_constant(Context& ctx, std::string& text) {
   }
   ++src.pos;
   std::int32_t value = evaluate_argument(ctx);
-  driver::skip_blanks(src);
-  if (!driver::at_line_end(src)) ++src.pos;  // one separator character
+  command::skip_blanks(src);
+  if (!command::at_line_end(src)) ++src.pos;  // one separator character
   std::int32_t width = evaluate_argument(ctx);
-  driver::skip_blanks(src);
+  command::skip_blanks(src);
   if (current_char(src) != ')') {
     report_error(ctx, "missing closing bracket ')'");
   } else {
@@ -188,7 +188,7 @@ bool expand_string_constant(Context& ctx, std::string& text) {
 
 // string-constant-line -> '!' NAME '!' ... '=' string-parameter
 void string_constant_line(Context& ctx) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   ++src.pos;  // '!'
   std::string name = read_identifier(ctx);
   if (current_char(src) != '!') {

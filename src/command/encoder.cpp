@@ -5,7 +5,7 @@
 
 #include "command/command_table.h"
 #include "command/expression.h"
-#include "driver/context.h"
+#include "command/context.h"
 #include "base/format.h"
 #include "base/paths.h"
 #include "base/models.h"
@@ -14,8 +14,8 @@ namespace vexa::command {
 
 namespace {
 
-using driver::current_char;
-using driver::report_error;
+using command::current_char;
+using command::report_error;
 
 constexpr const char* not_valid = "not a valid command !";
 constexpr const char* wrong_count = "wrong number of parameters";
@@ -77,7 +77,7 @@ bool counted_list(Context& ctx, bool words) {
 
 // SB: a counted byte list and/or the contents of a file sent as SB commands.
 int send_bytes(Context& ctx) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   bool sent = false;
   if (counted_list(ctx, false)) {
     if (!flush_command(ctx)) return 0;
@@ -87,7 +87,7 @@ int send_bytes(Context& ctx) {
   ctx.command.overflow = false;
   if (current_char(src) == '<') {
     std::string name;
-    if (!driver::read_file_name(ctx, name)) return 0;
+    if (!command::read_file_name(ctx, name)) return 0;
     std::string bytes;
     if (!base::read_whole_file(name, bytes)) {
       report_error(ctx, vexa::base::format("Cannot Open File <%s> !", name.c_str()));
@@ -139,27 +139,24 @@ int flush_command(Context& ctx) {
 }
 
 int append_macro_bytes(Context& ctx, const std::uint8_t* bytes, int count) {
-  driver::DataFlash& flash = ctx.flash;
-  if (!driver::append_to_area(flash.image, flash.image_pos, bytes, static_cast<std::size_t>(count))) {
-    report_error(ctx, "DATA-FLASH memory overflow !");
-    return 0;
-  }
+  command::DataFlash& flash = ctx.flash;
+  if (!append_to_area(ctx, flash.image, flash.image_pos, bytes, static_cast<std::size_t>(count))) return 0;
   ctx.macro.bytes += count;
   return 1;
 }
 
 // command -> C1 [C2] parameters
 int encode_command(Context& ctx) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   CommandBuffer& buffer = ctx.command;
   buffer.length = 0;
   buffer.overflow = false;
   put_byte(buffer, esc);
-  driver::skip_blanks(src);
+  command::skip_blanks(src);
   char first = static_cast<char>(std::toupper(static_cast<unsigned char>(current_char(src))));
-  if (!driver::at_line_end(src)) ++src.pos;
+  if (!command::at_line_end(src)) ++src.pos;
   put_byte(buffer, static_cast<std::uint8_t>(first));
-  driver::skip_blanks(src);
+  command::skip_blanks(src);
   char raw_second = current_char(src);
   char second = static_cast<char>(std::toupper(static_cast<unsigned char>(raw_second)));
 

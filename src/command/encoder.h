@@ -7,11 +7,9 @@
 
 #include "base/limits.h"
 
-namespace vexa {
-struct Context;
-}
-
 namespace vexa::command {
+
+struct Context;
 
 inline constexpr std::uint8_t esc = 27;
 

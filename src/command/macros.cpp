@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "command/expression.h"
-#include "driver/context.h"
+#include "command/context.h"
 #include "base/format.h"
 #include "base/paths.h"
 #include "base/bytes.h"
@@ -14,8 +14,8 @@ namespace vexa::command {
 
 namespace {
 
-using driver::current_char;
-using driver::report_error;
+using command::current_char;
+using command::report_error;
 
 struct MacroKindRow {
   std::string_view name;  // used in messages and file names
@@ -26,10 +26,10 @@ struct MacroKindRow {
 // numbered kinds in the order of their macro tables.
 constexpr MacroKindRow macro_kinds[] = {
     {"PowerOnMacro", -1},        {"ResetMacro", -1},         {"WatchdogMacro", -1},
-    {"BrownOutMacro", -1},       {"Macro", driver::kind_macro}, {"TouchMacro", driver::kind_touch},
-    {"MenuMacro", driver::kind_menu}, {"PortMacro", driver::kind_port}, {"BitMacro", driver::kind_bit},
-    {"MatrixMacro", driver::kind_matrix}, {"AnalogueMacro", driver::kind_analogue},
-    {"ProcessMacro", driver::kind_process},
+    {"BrownOutMacro", -1},       {"Macro", command::kind_macro}, {"TouchMacro", command::kind_touch},
+    {"MenuMacro", command::kind_menu}, {"PortMacro", command::kind_port}, {"BitMacro", command::kind_bit},
+    {"MatrixMacro", command::kind_matrix}, {"AnalogueMacro", command::kind_analogue},
+    {"ProcessMacro", command::kind_process},
 };
 static_assert(sizeof(macro_kinds) / sizeof(macro_kinds[0]) == 12);
 
@@ -38,7 +38,7 @@ std::vector<std::uint8_t>& table_of(Context& ctx, int kind) {
   return t < 0 ? ctx.flash.system_macros : ctx.flash.macro_tables[static_cast<std::size_t>(t)];
 }
 
-driver::KindStats& stats_of(Context& ctx, int kind) {
+command::KindStats& stats_of(Context& ctx, int kind) {
   int t = macro_kinds[kind].table;
   return t < 0 ? ctx.flash.system_stats : ctx.flash.macro_stats[static_cast<std::size_t>(t)];
 }
@@ -50,7 +50,7 @@ bool write_export(const std::string& path, const std::string& bytes) {
 // Writes the macro's bytes as a C include file and/or a raw binary file.
 void export_macro(Context& ctx, int start, int length) {
   const OpenMacro& m = ctx.macro;
-  const driver::Settings& s = ctx.settings;
+  const command::Settings& s = ctx.settings;
   std::string kind_name(macro_kinds[m.kind].name);
   std::string name = s.export_name;
   if (name.empty())
@@ -85,13 +85,13 @@ void export_macro(Context& ctx, int start, int length) {
 }  // namespace
 
 int parse_page_number(Context& ctx) {
-  driver::Source& src = ctx.source;
-  driver::skip_blanks(src);
+  command::Source& src = ctx.source;
+  command::skip_blanks(src);
   if (current_char(src) != '[') return 0;
   ++src.pos;
-  driver::skip_blanks(src);
+  command::skip_blanks(src);
   std::int32_t page = evaluate_expression(ctx);
-  driver::skip_blanks(src);
+  command::skip_blanks(src);
   if (current_char(src) != ']') {
     report_error(ctx, "missing ']'!");
     return 0;
@@ -106,10 +106,10 @@ int parse_page_number(Context& ctx) {
 
 // macro-header -> KEYWORD separator number [ '[' page ']' ]
 void open_macro_header(Context& ctx, int kind, int max_number) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   ctx.macro.number = -1;  // a failed header leaves no macro open
-  driver::to_separator(src);
-  if (driver::at_line_end(src)) {
+  command::to_separator(src);
+  if (command::at_line_end(src)) {
     report_error(ctx, "there is no Macronumber !");
     return;
   }
@@ -134,9 +134,9 @@ void open_macro(Context& ctx, int kind, int number) {
   m.bytes = 0;
   m.start = ctx.flash.image_pos;
   m.number = number;
-  const std::uint8_t* entry = table_of(ctx, kind).data() + driver::macro_entry(m.page, number);
+  const std::uint8_t* entry = table_of(ctx, kind).data() + command::macro_entry(m.page, number);
   // A macro entry is free while its length bytes are all 255.
-  if (driver::entry_used(entry + 3)) {
+  if (command::entry_used(entry + 3)) {
     report_error(ctx, m.page == 0
                           ? vexa::base::format("Macronumber %d already exists !", number)
                           : vexa::base::format("Macronumber %d in Page %d already exists !", number, m.page));
@@ -158,10 +158,10 @@ void close_macro(Context& ctx) {
                             : vexa::base::format("%s: %3d[%d], %3d commands,%6d bytes\r\n", name, m.number, m.page,
                                              m.commands, m.bytes);
   base::report_text(ctx.out, summary, base::to_all);
-  driver::KindStats& stats = stats_of(ctx, m.kind);
+  command::KindStats& stats = stats_of(ctx, m.kind);
   ++stats.count;
   stats.bytes += m.bytes;
-  std::uint8_t* entry = table_of(ctx, m.kind).data() + driver::macro_entry(m.page, m.number);
+  std::uint8_t* entry = table_of(ctx, m.kind).data() + command::macro_entry(m.page, m.number);
   base::put_u24(entry, static_cast<std::uint32_t>(m.start));
   base::put_u24(entry + 3, static_cast<std::uint32_t>(m.bytes));
   if (ctx.settings.export_mode != 0) export_macro(ctx, m.start, m.bytes);
@@ -171,10 +171,10 @@ void close_macro(Context& ctx) {
 
 // export-directive -> EXPORTMACRO mode [ '"' element-type '"' ] [ '<' base-name '>' ]
 void export_macro_directive(Context& ctx) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   close_macro(ctx);
-  driver::to_separator(src);
-  if (driver::at_line_end(src)) {
+  command::to_separator(src);
+  if (command::at_line_end(src)) {
     report_error(ctx, "missing parameter");
   } else {
     ++src.pos;
@@ -184,8 +184,8 @@ void export_macro_directive(Context& ctx) {
     else
       ctx.settings.export_mode = mode;
   }
-  driver::read_quoted_text(ctx, ctx.settings.export_type);
-  driver::read_bracket_name(ctx, ctx.settings.export_name);
+  command::read_quoted_text(ctx, ctx.settings.export_type);
+  command::read_bracket_name(ctx, ctx.settings.export_name);
   ctx.settings.export_name = base::to_slashes(ctx.settings.export_name);
   if (ctx.settings.export_name.size() > base::limits::name_length) ctx.settings.export_name.resize(base::limits::name_length);
 }

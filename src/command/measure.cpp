@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "driver/context.h"
+#include "command/context.h"
 #include "base/format.h"
 #include "base/bytes.h"
 
@@ -12,7 +12,7 @@ namespace vexa::command {
 
 namespace {
 
-using driver::report_error;
+using command::report_error;
 
 struct SizedKind {
   const char* prefix;
@@ -20,10 +20,10 @@ struct SizedKind {
 };
 
 constexpr SizedKind sized_kinds[] = {
-    {"PICTURE_", driver::kind_pictures},
-    {"ANIMATION_", driver::kind_animations},
-    {"BUTTON_", driver::kind_buttons},
-    {"INSTRUMENT_", driver::kind_instruments},
+    {"PICTURE_", command::kind_pictures},
+    {"ANIMATION_", command::kind_animations},
+    {"BUTTON_", command::kind_buttons},
+    {"INSTRUMENT_", command::kind_instruments},
 };
 
 bool has_prefix(const std::string& name, const char* prefix) {
@@ -38,8 +38,8 @@ long find_resource(const Context& ctx, int kind, std::int32_t number, std::int32
   if (number < 0 || number >= base::limits::numbers || page < 0 || page >= base::limits::pages) return -1;
   const std::vector<std::uint8_t>& dir = ctx.flash.directories[static_cast<std::size_t>(kind)];
   for (std::int32_t p : {page, 0}) {
-    const std::uint8_t* entry = dir.data() + driver::resource_entry(p, number);
-    if (driver::entry_used(entry)) {
+    const std::uint8_t* entry = dir.data() + command::resource_entry(p, number);
+    if (command::entry_used(entry)) {
       long offset = static_cast<long>(base::get_u24(entry));
       return offset < ctx.flash.resource_pos ? offset : -1;
     }
@@ -89,7 +89,7 @@ int glyph_width(const Context& ctx, const Font& font, int code) {
 // Text of compiled string number on page (page-0 fallback), at most 255 characters.
 std::string compiled_string(const Context& ctx, std::int32_t number, std::int32_t page) {
   std::string text;
-  long offset = find_resource(ctx, driver::kind_strings, number, page);
+  long offset = find_resource(ctx, command::kind_strings, number, page);
   if (offset < 0) return text;
   for (long p = offset; p < ctx.flash.resource_pos && text.size() < 255; ++p) {
     char c = static_cast<char>(ctx.flash.resources[static_cast<std::size_t>(p)]);
@@ -109,7 +109,7 @@ std::int32_t measure_text(Context& ctx, bool width, const std::vector<std::int32
   int string_code = (param >> 24) & 255;
   std::int32_t page = count == 4 ? a[3] : ctx.macro.page;
 
-  long offset = find_resource(ctx, driver::kind_fonts, a[2], page);
+  long offset = find_resource(ctx, command::kind_fonts, a[2], page);
   if (offset < 0) {
     report_error(ctx, vexa::base::format("font number %d is not available!", a[2]));
     return 0;

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <string>
 
-#include "driver/context.h"
+#include "command/context.h"
 #include "base/format.h"
 #include "base/paths.h"
-#include "driver/source.h"
+#include "command/source.h"
 #include "base/models.h"
 #include "base/bytes.h"
 
@@ -37,7 +37,7 @@ struct TableRef {
   int index_address;
 };
 
-TableRef table_ref(DataFlash& flash, int k) {
+TableRef table_ref(command::DataFlash& flash, int k) {
   if (k < base::limits::resource_kinds)
     return {&flash.directories[static_cast<std::size_t>(k)], base::limits::resource_entry_bytes,
             address_resource_index + index_bytes * k};
@@ -53,8 +53,8 @@ struct Regions {
   int resources_at;  // R
 };
 
-Regions regions_of(const Context& ctx) {
-  const DataFlash& flash = ctx.flash;
+Regions regions_of(const command::Context& ctx) {
+  const command::DataFlash& flash = ctx.flash;
   Regions r;
   r.region1_size = ctx.settings.region1_size;
   int end_of_macros = flash.tables_end + flash.image_pos;
@@ -73,7 +73,7 @@ Regions regions_of(const Context& ctx) {
 void relocate(std::vector<std::uint8_t>& table, int entry_bytes, std::size_t entries, int delta) {
   for (std::size_t i = 0; i < entries; ++i) {
     std::uint8_t* entry = table.data() + i * static_cast<std::size_t>(entry_bytes);
-    if (entry_used(entry)) base::put_u24(entry, base::get_u24(entry) + static_cast<std::uint32_t>(delta));
+    if (command::entry_used(entry)) base::put_u24(entry, base::get_u24(entry) + static_cast<std::uint32_t>(delta));
   }
 }
 
@@ -98,7 +98,7 @@ void put_record(std::string& out, int record, char region, int address, int leng
 
 // Writes the records of one region: each at most B - (address mod 256)
 // bytes long, so that no record crosses a block boundary of the module.
-void put_region(std::string& out, const DataFlash& flash, int& record, char region, int start, int length,
+void put_region(std::string& out, const command::DataFlash& flash, int& record, char region, int start, int length,
                 int block) {
   int address = start;
   int end = start + length;
@@ -111,8 +111,8 @@ void put_region(std::string& out, const DataFlash& flash, int& record, char regi
   }
 }
 
-std::string upload_header(const Context& ctx, const Regions& r, std::uint16_t checksum2, int blocks) {
-  const Settings& s = ctx.settings;
+std::string upload_header(const command::Context& ctx, const Regions& r, std::uint16_t checksum2, int blocks) {
+  const command::Settings& s = ctx.settings;
   // A macro file without a model line has no model to name: the header then
   // carries an empty model name and a bar of width 0, which no module accepts
   // for programming but which keeps the file well-formed.
@@ -133,7 +133,7 @@ std::string upload_header(const Context& ctx, const Regions& r, std::uint16_t ch
                 ctx.flash.payload, checksum2, 0, 64, bar_right, 90, 0, blocks, 0, 64, bar_right, 90, 0, blocks);
 }
 
-bool write_or_report(Context& ctx, const std::string& name, std::string_view bytes) {
+bool write_or_report(command::Context& ctx, const std::string& name, std::string_view bytes) {
   if (!name.empty() && base::write_file_atomically(name, bytes)) return true;
   report_text(ctx.out, base::format("--->ERROR: Cannot write file %s !\r\n\r\n", name.c_str()), base::to_all);
   ++ctx.out.error_count;
@@ -142,23 +142,11 @@ bool write_or_report(Context& ctx, const std::string& name, std::string_view byt
 
 }  // namespace
 
-DataFlash::DataFlash() : system_macros(macro_table_bytes / base::limits::pages, 255) {
-  for (auto& table : macro_tables) table.assign(macro_table_bytes, 255);
-  for (auto& directory : directories) directory.assign(directory_bytes, 255);
-}
-
-bool append_to_area(std::vector<std::uint8_t>& area, int& position, const std::uint8_t* bytes, std::size_t count) {
-  if (static_cast<std::size_t>(position) + count > base::limits::work_area) return false;
-  std::size_t at = area.size();
-  area.resize(at + count);
-  std::memcpy(area.data() + at, bytes, count);
-  position += static_cast<int>(count);
-  return true;
-}
 
 
-void layout_image(Context& ctx) {
-  DataFlash& flash = ctx.flash;
+
+void layout_image(command::Context& ctx) {
+  command::DataFlash& flash = ctx.flash;
   int address = address_tables;
   for (int k = 0; k < base::limits::resource_kinds + base::limits::macro_kinds; ++k) {
     TableRef ref = table_ref(flash, k);
@@ -169,7 +157,7 @@ void layout_image(Context& ctx) {
       for (int number = 0; number < base::limits::numbers; ++number) {
         std::size_t at = (static_cast<std::size_t>(page) * base::limits::numbers + static_cast<std::size_t>(number)) *
                          static_cast<std::size_t>(ref.entry_bytes);
-        if (!entry_used(ref.table->data() + at)) continue;
+        if (!command::entry_used(ref.table->data() + at)) continue;
         if (first < 0) first = number;
         last = number;
       }
@@ -197,14 +185,14 @@ void layout_image(Context& ctx) {
     overflow = static_cast<std::size_t>(r.region1_size) + static_cast<std::size_t>(r.length2) > base::limits::work_area;
   }
   if (overflow) {
-    report_error(ctx, "DATA-FLASH memory overflow !");
+    report_flash_overflow(ctx);
     if (ctx.source.current < 0) ++ctx.out.error_count;
   }
 }
 
-void write_outputs(Context& ctx) {
-  DataFlash& flash = ctx.flash;
-  Settings& s = ctx.settings;
+void write_outputs(command::Context& ctx) {
+  command::DataFlash& flash = ctx.flash;
+  command::Settings& s = ctx.settings;
   report_text(ctx.out, "\r\n", base::to_all);
   Regions r = regions_of(ctx);
   int d = flash.tables_end;
@@ -244,7 +232,7 @@ void write_outputs(Context& ctx) {
     }
   }
 
-  flash.project_name = s.project_name.empty() ? project_name_from_path(s.upload_file) : s.project_name;
+  flash.project_name = s.project_name.empty() ? command::project_name_from_path(s.upload_file) : s.project_name;
   std::uint8_t* name_field = flash.image.data() + address_project;
   std::fill(name_field, name_field + project_bytes, 0);
   std::copy_n(flash.project_name.begin(), std::min<std::size_t>(project_bytes, flash.project_name.size()), name_field);
@@ -283,31 +271,31 @@ void write_outputs(Context& ctx) {
   write_or_report(ctx, s.upload_file, upload);
 }
 
-void print_memory_overview(Context& ctx) {
-  const DataFlash& flash = ctx.flash;
-  auto line = [&](const char* fmt, const KindStats& stats) {
+void print_memory_overview(command::Context& ctx) {
+  const command::DataFlash& flash = ctx.flash;
+  auto line = [&](const char* fmt, const command::KindStats& stats) {
     report_text(ctx.out, base::format(fmt, stats.count, stats.bytes), base::to_all);
   };
   report_text(ctx.out, "\r\nDATA-FLASH Memory overview:\r\n", base::to_all);
   report_text(ctx.out, base::format("     System:       %7d bytes\r\n", flash.tables_end + flash.system_stats.bytes), base::to_all);
   const auto& res = flash.resource_stats;
   const auto& mac = flash.macro_stats;
-  line(" %3d Strings:      %7d bytes\r\n", res[kind_strings]);
-  line(" %3d Fonts:        %7d bytes\r\n", res[kind_fonts]);
-  line(" %3d Pattern:      %7d bytes\r\n", res[kind_patterns]);
-  line(" %3d Border:       %7d bytes\r\n", res[kind_borders]);
-  line(" %3d Buttons:      %7d bytes\r\n", res[kind_buttons]);
-  line(" %3d Pictures:     %7d bytes\r\n", res[kind_pictures]);
-  line(" %3d Animations:   %7d bytes\r\n", res[kind_animations]);
-  line(" %3d Instruments:  %7d bytes\r\n", res[kind_instruments]);
-  line(" %3d Macros:       %7d bytes\r\n", mac[kind_macro]);
-  line(" %3d Touchmacros:  %7d bytes\r\n", mac[kind_touch]);
-  if (base::is_large_model(ctx.settings.model)) line(" %3d Menumacros:   %7d bytes\r\n", mac[kind_menu]);
-  line(" %3d Portmacros:   %7d bytes\r\n", mac[kind_port]);
-  line(" %3d Bitmacros:    %7d bytes\r\n", mac[kind_bit]);
-  line(" %3d Matrixmacros: %7d bytes\r\n", mac[kind_matrix]);
-  line(" %3d Analogmacros: %7d bytes\r\n", mac[kind_analogue]);
-  line(" %3d Processmacros:%7d bytes\r\n", mac[kind_process]);
+  line(" %3d Strings:      %7d bytes\r\n", res[command::kind_strings]);
+  line(" %3d Fonts:        %7d bytes\r\n", res[command::kind_fonts]);
+  line(" %3d Pattern:      %7d bytes\r\n", res[command::kind_patterns]);
+  line(" %3d Border:       %7d bytes\r\n", res[command::kind_borders]);
+  line(" %3d Buttons:      %7d bytes\r\n", res[command::kind_buttons]);
+  line(" %3d Pictures:     %7d bytes\r\n", res[command::kind_pictures]);
+  line(" %3d Animations:   %7d bytes\r\n", res[command::kind_animations]);
+  line(" %3d Instruments:  %7d bytes\r\n", res[command::kind_instruments]);
+  line(" %3d Macros:       %7d bytes\r\n", mac[command::kind_macro]);
+  line(" %3d Touchmacros:  %7d bytes\r\n", mac[command::kind_touch]);
+  if (base::is_large_model(ctx.settings.model)) line(" %3d Menumacros:   %7d bytes\r\n", mac[command::kind_menu]);
+  line(" %3d Portmacros:   %7d bytes\r\n", mac[command::kind_port]);
+  line(" %3d Bitmacros:    %7d bytes\r\n", mac[command::kind_bit]);
+  line(" %3d Matrixmacros: %7d bytes\r\n", mac[command::kind_matrix]);
+  line(" %3d Analogmacros: %7d bytes\r\n", mac[command::kind_analogue]);
+  line(" %3d Processmacros:%7d bytes\r\n", mac[command::kind_process]);
   report_text(ctx.out, " -------------------------------\r\n", base::to_all);
   report_text(ctx.out, base::format("            sumary:%7d bytes\r\n", flash.payload), base::to_all);
 }

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "driver/context.h"
+#include "command/context.h"
 #include "base/format.h"
 #include "base/output.h"
 #include "imagefiles/bmp.h"
@@ -25,7 +25,7 @@ std::string without_extension(const std::string& name) {
 }  // namespace
 
 int dump_image_command(const std::vector<std::string>& args) {
-  auto ctx = std::make_unique<Context>();
+  auto ctx = std::make_unique<command::Context>();
   base::Output& out = ctx->out;
   if (args.empty() || args.size() > 2 || args[0].empty()) {
     base::report_error_text(out, "usage: vexac --dump-image FILE [BASE]\r\n", base::to_console);

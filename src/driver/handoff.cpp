@@ -15,7 +15,7 @@
 #include <cstring>
 #include <vector>
 
-#include "driver/context.h"
+#include "command/context.h"
 #include "base/format.h"
 #include "base/paths.h"
 #include "base/models.h"
@@ -157,8 +157,8 @@ int start_simulator(const std::string& simulator, const std::string& upload_path
   return forked && n == 0 ? 1 : 0;
 }
 
-bool hand_off(Context& ctx) {
-  Settings& s = ctx.settings;
+bool hand_off(command::Context& ctx) {
+  command::Settings& s = ctx.settings;
   base::Output& out = ctx.out;
   bool failed = false;
   std::string upload_path = upload_file_path(s.upload_file);

@@ -12,12 +12,14 @@
 #include <thread>
 
 #include "command/macros.h"
-#include "driver/context.h"
+#include "command/context.h"
+#include "driver/dataflash.h"
 #include "driver/dispatch.h"
 #include "base/format.h"
 #include "driver/handoff.h"
 #include "base/paths.h"
 #include "base/models.h"
+#include "link/link_state.h"
 #include "link/program.h"
 #include "driver/dump.h"
 
@@ -62,7 +64,7 @@ constexpr int exit_failed = 2;
 
 void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-void seed_random(Context& ctx) {
+void seed_random(command::Context& ctx) {
   const char* seed = std::getenv("VEXA_RANDOM_SEED");
   if (seed != nullptr && *seed != '\0')
     ctx.eval.random.seed(static_cast<std::mt19937::result_type>(std::strtoul(seed, nullptr, 10)));
@@ -71,8 +73,8 @@ void seed_random(Context& ctx) {
         std::chrono::steady_clock::now().time_since_epoch().count()));
 }
 
-void read_command_line(Context& ctx, const std::vector<std::string>& args) {
-  Settings& s = ctx.settings;
+void read_command_line(command::Context& ctx, const std::vector<std::string>& args) {
+  command::Settings& s = ctx.settings;
   for (const std::string& arg : args) {
     if (arg.empty()) continue;
     if (arg[0] != '-') {
@@ -119,22 +121,36 @@ void read_command_line(Context& ctx, const std::vector<std::string>& args) {
   }
 }
 
-bool com_port_set(const Settings& s) { return s.com_port > 0 || !s.com_device.empty(); }
+bool com_port_set(const command::Settings& s) { return s.com_port > 0 || !s.com_device.empty(); }
 
 char char_at_or_zero(const std::string& text, std::size_t i) { return i < text.size() ? text[i] : '\0'; }
+
+// Programs the module with the upload file of the run. The link to the
+// module lives for this one programming; the upload file's model line
+// selects the model again, as it would for a file given on the command line.
+bool program_upload(command::Context& ctx) {
+  const command::Settings& s = ctx.settings;
+  link::LinkSettings link_settings{s.upload_file, s.com_port, s.com_device, s.baud, s.send_block,
+                                   s.rs485_address, s.autoscan, s.check_write_protect, s.verify,
+                                   s.usb_name, s.model, s.region1_size};
+  link::LinkState link;
+  const int programmed = link::program_module(link_settings, link, ctx.out);
+  ctx.settings.model = link_settings.model;
+  return programmed != 0;
+}
 
 // After the memory overview: the simulator or a simulator window gets the
 // upload file, a USB device name becomes the COM port, and the module is
 // programmed when a COM port is known.
-void hand_over(Context& ctx) {
+void hand_over(command::Context& ctx) {
   hand_off(ctx);
   if (!com_port_set(ctx.settings)) return;
   if (ctx.out.window_fd >= 0) sleep_ms(200);
-  if (!link::program_module(ctx)) ctx.settings.handoff_failed = true;
+  if (!program_upload(ctx)) ctx.settings.handoff_failed = true;
 }
 
 // The outcome for a front-end; nothing of it goes to the console or the log.
-int finish(Context& ctx) {
+int finish(command::Context& ctx) {
   base::Output& out = ctx.out;
   if (out.log != nullptr) {
     std::fclose(out.log);
@@ -157,8 +173,8 @@ int finish(Context& ctx) {
 
 }  // namespace
 
-int run(Context& ctx, const std::vector<std::string>& args) {
-  Settings& s = ctx.settings;
+int run(command::Context& ctx, const std::vector<std::string>& args) {
+  command::Settings& s = ctx.settings;
   base::Output& out = ctx.out;
   base::set_text_colour(out, base::colour_normal);
   base::report_text(out, banner, base::to_console);
@@ -188,7 +204,7 @@ int run(Context& ctx, const std::vector<std::string>& args) {
                                 s.upload_file.c_str()), base::to_console);
         return exit_failed;
       }
-      return link::program_module(ctx) ? exit_done : exit_failed;
+      return program_upload(ctx) ? exit_done : exit_failed;
     }
     base.resize(dot);
   }
@@ -259,7 +275,7 @@ int run_program(int argc, char** argv) {
       return exit_failed;
     }
   }
-  auto ctx = std::make_unique<Context>();
+  auto ctx = std::make_unique<command::Context>();
   ctx->out.interactive = ::isatty(1);
   ctx->out.ansi_colour = ctx->out.interactive && std::getenv("NO_COLOR") == nullptr;
   int code = run(*ctx, args);

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/context.h"
+#include "base/output.h"
 #include "base/format.h"
 #include "link/framing.h"
 #include "base/models.h"
@@ -130,9 +130,7 @@ void query_flash_size(LinkState& link) {
   link.highest_address = (static_cast<long>(low) + 256L * high) * 1024L - 1;
 }
 
-int identify_module(Context& ctx) {
-  LinkState& link = ctx.link;
-  const driver::Settings& s = ctx.settings;
+int identify_module(const LinkSettings& s, LinkState& link, base::Output& out) {
   link.duzedadoridido = false;
   link.baud_index = -1;
   link.highest_address = -1;
@@ -171,7 +169,7 @@ int identify_module(Context& ctx) {
         if (base::baud_rates[static_cast<std::size_t>(i)] == s.baud) index = i;
   } else {
     for (int i = top_scan_index; i >= 0; --i) {
-      report_text(ctx.out, ".", base::to_console | base::to_window);
+      report_text(out, ".", base::to_console | base::to_window);
       if (!port_set_baud(link, base::baud_rates[static_cast<std::size_t>(i)])) continue;
       wait_ticks(link, 10);
       rx_drain(link);
@@ -185,7 +183,7 @@ int identify_module(Context& ctx) {
       }
     }
   }
-  report_text(ctx.out, "\r\n", base::to_console | base::to_window);
+  report_text(out, "\r\n", base::to_console | base::to_window);
   if (index < 0) return no_module;
   link.baud_index = index;
 
@@ -202,12 +200,12 @@ int identify_module(Context& ctx) {
     if (link.duzedadoridido) kind += ", Duzedadoridido";
     long kilobytes = (link.highest_address + 1) / 1024;
     if (fixed)
-      report_text(ctx.out,
+      report_text(out,
                   base::format("found: %s %dx%d, %s, %ldkB FLASH\r\n", selected_name.c_str(), answer.width, answer.height,
                          kind.c_str(), kilobytes),
                   base::to_all);
     else
-      report_text(ctx.out,
+      report_text(out,
                   base::format("found: %s %dx%d, %s, %ldkB FLASH, %ld baud\r\n", selected_name.c_str(), answer.width,
                          answer.height, kind.c_str(), kilobytes,
                          static_cast<long>(base::baud_rates[static_cast<std::size_t>(index)])),
@@ -216,7 +214,7 @@ int identify_module(Context& ctx) {
   }
   for (const base::Model& row : base::models) {
     if (!same_module(answer, row, false)) continue;
-    report_text(ctx.out,
+    report_text(out,
                 base::format("ERROR: wrong Module!\r\n(Macrofile, written for Orix %s does not match with connected Orix "
                        "%s)\r\n",
                        selected_name.c_str(), std::string(row.name).c_str()),
@@ -224,7 +222,7 @@ int identify_module(Context& ctx) {
     return other_module;
   }
   if (is_type_letter(answer.type)) {
-    report_text(ctx.out,
+    report_text(out,
                 base::format("ERROR: Unknown Module!\r\n(%dx%d with %d colors)\r\n", answer.width, answer.height,
                        answer.colours),
                 base::to_all);

@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/context.h"
-#include "driver/dataflash.h"
 #include "base/format.h"
+#include "base/output.h"
 #include "base/paths.h"
 #include "link/framing.h"
 #include "link/identify.h"
@@ -190,9 +189,7 @@ int read_flash_byte(LinkState& link, long address, int wait) {
 
 // Reads the whole payload back, block by block, and compares its CRC with
 // the header's. Prints the verify's lines; 1 when the flash is right.
-int verify_flash(Context& ctx, const UploadHeader& h, long region2_start) {
-  LinkState& link = ctx.link;
-  base::Output& out = ctx.out;
+int verify_flash(LinkState& link, base::Output& out, const UploadHeader& h, long region2_start) {
   pause_ticks(link, 50);
   link.retries = 100;
   report_text(out, "Verify:", to_all);
@@ -275,9 +272,7 @@ int verify_flash(Context& ctx, const UploadHeader& h, long region2_start) {
 
 // Sends the first `count` bytes of the file. Prints the percentages, the
 // closing "Ok" and, on a failure, its message; 1 when everything was sent.
-int transfer(Context& ctx, const std::string& file, long count) {
-  LinkState& link = ctx.link;
-  base::Output& out = ctx.out;
+int transfer(LinkState& link, base::Output& out, const std::string& file, long count) {
   const std::uint8_t* data = reinterpret_cast<const std::uint8_t*>(file.data());
   long chunk = link.duzedadoridido ? framed_chunk : std::max(1, link.send_block);
   if (link.duzedadoridido) link.retries = 100;
@@ -311,10 +306,8 @@ int transfer(Context& ctx, const std::string& file, long count) {
 }
 
 // Everything of a programming run between opening and closing the port.
-int program_open_port(Context& ctx, const std::string& file, const UploadHeader& h, bool complete) {
-  driver::Settings& s = ctx.settings;
-  LinkState& link = ctx.link;
-  base::Output& out = ctx.out;
+int program_open_port(LinkSettings& s, LinkState& link, base::Output& out, const std::string& file,
+                      const UploadHeader& h, bool complete) {
   std::string model_name =
       s.model >= 0 && s.model < static_cast<int>(base::models.size()) ? std::string(base::models[static_cast<std::size_t>(s.model)].name) : "";
   bool fixed = !s.autoscan && s.baud != 0;
@@ -329,7 +322,7 @@ int program_open_port(Context& ctx, const std::string& file, const UploadHeader&
   report_text(out, line + "\r\n", to_all);
 
   link.retries = 2;
-  int found = identify_module(ctx);
+  int found = identify_module(s, link, out);
   if (found < 0) {
     if (found != other_module) report_text(out, "ERROR: not found !\r\n", to_all);
     return 0;
@@ -393,7 +386,7 @@ int program_open_port(Context& ctx, const std::string& file, const UploadHeader&
   // With VERIFY the end-of-upload command is held back until the read-back
   // has shown the flash to be right.
   long count = static_cast<long>(file.size()) - (s.verify ? static_cast<long>(trailer_bytes) : 0L);
-  if (!transfer(ctx, file, count)) return 0;
+  if (!transfer(link, out, file, count)) return 0;
 
   if (s.verify) {
     // The region 2 start of the compile that wrote the file: the model line
@@ -404,7 +397,7 @@ int program_open_port(Context& ctx, const std::string& file, const UploadHeader&
                          : h.region2_start > 0 ? h.region2_start
                          : base::is_large_model(s.model) ? 16384
                                                    : 32768;
-    if (!verify_flash(ctx, h, region2_start)) return 0;
+    if (!verify_flash(link, out, h, region2_start)) return 0;
   }
   report_text(out,
               base::format("Ready: Vexa is programed,  %ld bytes used, %ld bytes free\r\n", h.total,
@@ -428,10 +421,7 @@ int flash_write_protected(LinkState& link, long address, int wait) {
   return read_flash_byte(link, address, wait) == inverted ? 0 : 1;
 }
 
-int program_module(Context& ctx) {
-  driver::Settings& s = ctx.settings;
-  base::Output& out = ctx.out;
-  LinkState& link = ctx.link;
+int program_module(LinkSettings& s, LinkState& link, base::Output& out) {
   link.send_block = s.send_block;
 
   // The file is read once, whole; the transfer sends these bytes.
@@ -458,7 +448,7 @@ int program_module(Context& ctx) {
   if (!s.autoscan && s.baud != 0 && !port_set_baud(link, s.baud))
     report_text(out, base::format("\r\nERROR: cannot open %s with %d baud !\r\n", port_label(s).c_str(), s.baud), to_all);
   else
-    result = program_open_port(ctx, file, h, complete);
+    result = program_open_port(s, link, out, file, h, complete);
   port_close(link);
   return result;
 }

@@ -19,7 +19,6 @@
 #endif
 
 #include "base/format.h"
-#include "driver/settings.h"
 
 namespace vexa::link {
 
@@ -182,7 +181,7 @@ void pause_ticks(const LinkState& link, int n) {
   sleep_until_us(now_us() + static_cast<std::uint64_t>(n) * tick_length(link));
 }
 
-std::string port_device(const driver::Settings& settings) {
+std::string port_device(const LinkSettings& settings) {
   if (!settings.com_device.empty()) return settings.com_device;
   if (settings.com_port <= 0) return {};
   const char* named = std::getenv(base::format("VEXA_COM%d", settings.com_port).c_str());
@@ -190,7 +189,7 @@ std::string port_device(const driver::Settings& settings) {
   return base::format("/dev/ttyS%d", settings.com_port - 1);
 }
 
-std::string port_label(const driver::Settings& settings) {
+std::string port_label(const LinkSettings& settings) {
   if (!settings.com_device.empty()) return settings.com_device;
   return base::format("COM%d", settings.com_port);
 }

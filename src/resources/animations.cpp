@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/context.h"
+#include "command/context.h"
 #include "base/format.h"
 #include "resources/bitmap.h"
 #include "imagefiles/colour.h"
@@ -22,7 +22,7 @@ namespace vexa::resources {
 
 namespace {
 
-constexpr NumberRule animation_rule{"Animation", driver::kind_animations, 0, 255};
+constexpr NumberRule animation_rule{"Animation", command::kind_animations, 0, 255};
 constexpr const char* cannot_convert = "cannot convert animation !";
 constexpr const char* indent_17 = "                 ";
 constexpr std::uint8_t difference_flag = 2;  // header byte 11 of a block of difference frames
@@ -41,7 +41,7 @@ bool limit_depth(imagefiles::ImageSet& set, int max_depth) {
 // frames as G16 file and single BMP
 // files, with the extra bit the difference frames as G16 file and sheet, and
 // always the sheet of the full frames.
-void export_animation(Context& ctx, imagefiles::ImageSet& full, imagefiles::ImageSet& difference, const BitmapBlock& block, int number,
+void export_animation(command::Context& ctx, imagefiles::ImageSet& full, imagefiles::ImageSet& difference, const BitmapBlock& block, int number,
                       const std::string& first_file) {
   const int bits = ctx.settings.export_overview;
   const std::uint8_t* h = block.block.data();
@@ -124,7 +124,7 @@ bool make_difference_frames(imagefiles::ImageSet& set) {
 }
 
 // animation -> ANIMATION number [ '[' page ']' ] '<' file '>' { '<' file '>' }
-int compile_animation(Context& ctx) {
+int compile_animation(command::Context& ctx) {
   ReleaseSets release(ctx);
   int number = 0, page = 0;
   if (!read_resource_number(ctx, animation_rule, number, page)) return 0;
@@ -134,13 +134,13 @@ int compile_animation(Context& ctx) {
   if (!import_images(ctx, "Animation", base::limits::image_slots)) return 0;
   imagefiles::ImageSet& set = ctx.work_set;
   if (set_image_count(set) < 2) {
-    driver::report_error(ctx, "an animation is only possible with 2 or more pictures !");
+    command::report_error(ctx, "an animation is only possible with 2 or more pictures !");
     return 0;
   }
-  const driver::Settings& s = ctx.settings;
+  const command::Settings& s = ctx.settings;
   if (!fit_set(ctx, set, s.max_width, s.max_height, s.resize != 0, s.remove_border)) return 0;
   if (remove_set_borders(ctx.out, set, s.remove_border) < 0) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   // The full frames are only needed by the exports; without them the copy
@@ -149,16 +149,16 @@ int compile_animation(Context& ctx) {
   imagefiles::ImageSet& full = ctx.second_set;
   if (exporting && (!imagefiles::copy_set(set, full) || !imagefiles::analyse_set_colours(ctx.out, full, 0) ||
                     !limit_depth(full, s.max_colour_depth))) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   if (s.compress != 0 && (!make_difference_frames(set) || !imagefiles::analyse_set_colours(ctx.out, set, 0))) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   BitmapBlock block;
   if (!limit_depth(set, s.max_colour_depth) || !encode_bitmap(set, block, s.rle_mode, s.dithering)) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   if (s.compress != 0) block.block[11] = difference_flag;
@@ -172,7 +172,7 @@ int compile_animation(Context& ctx) {
   if (!replace_big_resource(ctx, set, block, 'A', number,
                             "Animation > %dkB, replace with small dummy images, %d bytes\r\n", cannot_convert))
     return 0;
-  if (!store_resource(ctx, driver::kind_animations, page, number, block.block.data(), block.block_size)) return 0;
+  if (!store_resource(ctx, command::kind_animations, page, number, block.block.data(), block.block_size)) return 0;
   if (exporting) export_animation(ctx, full, set, block, number, first_file);
   return 1;
 }

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/context.h"
+#include "command/context.h"
 #include "base/format.h"
 #include "imagefiles/canvas.h"
 #include "imagefiles/colour.h"
@@ -79,7 +79,7 @@ bool draw_strokes(imagefiles::Canvas& canvas, const char* strokes, const imagefi
 
 }  // namespace
 
-int make_dummy_images(Context& ctx, imagefiles::ImageSet& set, char letter, int number) {
+int make_dummy_images(command::Context& ctx, imagefiles::ImageSet& set, char letter, int number) {
   const DummyKind* kind = find_kind(letter);
   if (kind == nullptr) return 0;
   const imagefiles::Face* face = nullptr;
@@ -88,7 +88,7 @@ int make_dummy_images(Context& ctx, imagefiles::ImageSet& set, char letter, int 
     face = imagefiles::open_face(ctx.fonts, caption_family, caption_fallback, imagefiles::weight_normal,
                                  caption_height, error);
     if (face == nullptr) {
-      driver::report_error(ctx, error);
+      command::report_error(ctx, error);
       return 0;
     }
   }
@@ -122,7 +122,7 @@ int make_dummy_images(Context& ctx, imagefiles::ImageSet& set, char letter, int 
               imagefiles::canvas_to_image(canvas, drawing) && imagefiles::convert_to_1_bit(drawing, nullptr);
     }
     if (!drawn) {
-      driver::report_error(ctx, "cannot draw the placeholder images !");
+      command::report_error(ctx, "cannot draw the placeholder images !");
       return 0;
     }
     // A picture that had colours keeps the kind's two colours in the 1-bit

@@ -5,7 +5,7 @@
 
 #include "imagefiles/image.h"
 
-namespace vexa {
+namespace vexa::command {
 struct Context;
 }
 
@@ -16,6 +16,6 @@ namespace vexa::resources {
 // number, and clears the set's transparency. Returns 1; 0 after reporting
 // when the caption font cannot be found or memory runs out (the set may then
 // be partly replaced).
-int make_dummy_images(Context& ctx, imagefiles::ImageSet& set, char letter, int number);
+int make_dummy_images(command::Context& ctx, imagefiles::ImageSet& set, char letter, int number);
 
 }  // namespace vexa::resources

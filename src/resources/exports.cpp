@@ -2,7 +2,7 @@
 
 #include <strings.h>
 
-#include "driver/context.h"
+#include "command/context.h"
 #include "base/format.h"
 #include "base/paths.h"
 #include "imagefiles/bmp.h"
@@ -13,8 +13,8 @@ namespace vexa::resources {
 
 namespace {
 
-void report_failed_export(Context& ctx, const std::string& file_name) {
-  driver::report_error(ctx, vexa::base::format("cannot export <%s> !", file_name.c_str()));
+void report_failed_export(command::Context& ctx, const std::string& file_name) {
+  command::report_error(ctx, vexa::base::format("cannot export <%s> !", file_name.c_str()));
 }
 
 bool has_g24_extension(const std::string& file_name) {
@@ -41,23 +41,23 @@ std::string export_base_name(const std::string& file) {
   return base;
 }
 
-int export_g16(Context& ctx, imagefiles::ImageSet& set, const std::string& file_name) {
+int export_g16(command::Context& ctx, imagefiles::ImageSet& set, const std::string& file_name) {
   if (write_g16(set, file_name, ctx.settings.dithering)) return 1;
   report_failed_export(ctx, file_name);
   return 0;
 }
 
-int export_single_bmps(Context& ctx, const imagefiles::ImageSet& set, const std::string& base) {
+int export_single_bmps(command::Context& ctx, const imagefiles::ImageSet& set, const std::string& base) {
   if (imagefiles::dump_images_as_bmp(set, base)) return 1;
   report_failed_export(ctx, base + "_nnn.bmp");
   return 0;
 }
 
-int export_sheet(Context& ctx, const std::string& file_name, imagefiles::ImageSet& set, int width, int height, int columns,
+int export_sheet(command::Context& ctx, const std::string& file_name, imagefiles::ImageSet& set, int width, int height, int columns,
                  int stretch_mode) {
   base::report_text(ctx.out, vexa::base::format("Export Overview <%s>\r\n\r\n", file_name.c_str()), base::to_all);
   if (resources::export_overview_sheet(ctx, file_name, set, width, height, columns, stretch_mode)) return 1;
-  driver::report_error(ctx, vexa::base::format("cannot export overview <%s> !", file_name.c_str()));
+  command::report_error(ctx, vexa::base::format("cannot export overview <%s> !", file_name.c_str()));
   return 0;
 }
 

@@ -9,7 +9,7 @@
 
 #include "imagefiles/image.h"
 
-namespace vexa {
+namespace vexa::command {
 struct Context;
 }
 
@@ -38,16 +38,16 @@ int write_g16(imagefiles::ImageSet& set, const std::string& file_name, int dithe
 
 // Writes the set as a G16 file (the set may be converted to the stored
 // depth). Returns 1; 0 after the error "cannot export <%s> !".
-int export_g16(Context& ctx, imagefiles::ImageSet& set, const std::string& file_name);
+int export_g16(command::Context& ctx, imagefiles::ImageSet& set, const std::string& file_name);
 
 // Writes every image as "<base>_<nnn>.bmp" (nnn its slot number). Returns 1;
 // 0 after the error "cannot export <%s> !" naming "<base>_nnn.bmp".
-int export_single_bmps(Context& ctx, const imagefiles::ImageSet& set, const std::string& base);
+int export_single_bmps(command::Context& ctx, const imagefiles::ImageSet& set, const std::string& base);
 
 // Writes "Export Overview <%s>" and the overview sheet of the set (cells of
 // width x height, columns per grid row, the stretch mode of the frames).
 // Returns 1; 0 after the error "cannot export overview <%s> !".
-int export_sheet(Context& ctx, const std::string& file_name, imagefiles::ImageSet& set, int width, int height, int columns,
+int export_sheet(command::Context& ctx, const std::string& file_name, imagefiles::ImageSet& set, int width, int height, int columns,
                  int stretch_mode);
 
 }  // namespace vexa::resources

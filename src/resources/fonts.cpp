@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/context.h"
-#include "driver/dataflash.h"
+#include "command/context.h"
+#include "command/work_areas.h"
 #include "base/format.h"
 #include "imagefiles/fxt.h"
 #include "imagefiles/colour.h"
@@ -25,7 +25,7 @@ namespace vexa::resources {
 namespace {
 
 // Fonts and WinFonts number their resources in one directory.
-constexpr NumberRule font_rule{"Font", driver::kind_fonts, 0, 255};
+constexpr NumberRule font_rule{"Font", command::kind_fonts, 0, 255};
 constexpr const char* indent_12 = "            ";
 constexpr int sheet_columns = 16;  // a grid row per upper hexadecimal digit
 constexpr int sheet_stretch = 3;
@@ -95,14 +95,14 @@ int largest_height(const BitmapBlock& block) { return base::get_u16(block.block.
 // The font limits, the information line, the width listing, the big
 // resource check and the storing: what FONT and WINFONT do alike once their
 // glyphs are encoded. Returns 1 when the font was stored.
-int finish_font(Context& ctx, BitmapBlock& block, int number, int page, const char* big_line,
+int finish_font(command::Context& ctx, BitmapBlock& block, int number, int page, const char* big_line,
                 const std::string& cannot_convert) {
   if ((flags_of(block) & same_height) == 0) {
-    driver::report_error(ctx, "different height ! (only fonts with the same height are allowed)");
+    command::report_error(ctx, "different height ! (only fonts with the same height are allowed)");
     return 0;
   }
   if (largest_width(block) > 255 || largest_height(block) > 255) {
-    driver::report_error(ctx, "font is to big! (max. 255x255 dots)");
+    command::report_error(ctx, "font is to big! (max. 255x255 dots)");
     return 0;
   }
   const bool monospaced = (flags_of(block) & same_width) != 0;
@@ -122,13 +122,13 @@ int finish_font(Context& ctx, BitmapBlock& block, int number, int page, const ch
   if (!replace_big_resource(ctx, ctx.work_set, block, 'F', number, big_line, cannot_convert.c_str(),
                             share_dummy_glyphs))
     return 0;
-  return store_resource(ctx, driver::kind_fonts, page, number, block.block.data(), block.block_size);
+  return store_resource(ctx, command::kind_fonts, page, number, block.block.data(), block.block_size);
 }
 
 // The overview exports of a stored font: with their bits a G16 file and one
 // BMP file per glyph, and always the sheet. prefix names the BMP files; the
 // G16 file and the sheet add "_first-last".
-void export_font_overview(Context& ctx, const BitmapBlock& block, const std::string& prefix) {
+void export_font_overview(command::Context& ctx, const BitmapBlock& block, const std::string& prefix) {
   const int bits = ctx.settings.export_overview;
   imagefiles::ImageSet& set = ctx.work_set;
   const std::string range = vexa::base::format("%s_%d-%d", prefix.c_str(), first_code(block), last_code(block));
@@ -244,7 +244,7 @@ void share_dummy_glyphs(BitmapBlock& block) {
 }
 
 // font -> FONT number [ '[' page ']' ] import-list
-int compile_font(Context& ctx) {
+int compile_font(command::Context& ctx) {
   ReleaseSets release(ctx);
   int number = 0, page = 0;
   if (!read_resource_number(ctx, font_rule, number, page)) return 0;
@@ -258,7 +258,7 @@ int compile_font(Context& ctx) {
   BitmapBlock block;
   if (first == nullptr || !imagefiles::analyse_set_colours(ctx.out, set, bit_count(*first)) ||
       !encode_bitmap(set, block, ctx.settings.rle_mode, ctx.settings.dithering)) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   if (!finish_font(ctx, block, number, page, "Font > %dkB, replace with small dummy images, %d bytes\r\n",
@@ -272,22 +272,22 @@ int compile_font(Context& ctx) {
 }
 
 // winfont -> WINFONT number [ '[' page ']' ] '"' face '"' winfont-parameters
-int compile_winfont(Context& ctx) {
+int compile_winfont(command::Context& ctx) {
   ReleaseSets release(ctx);
   int number = 0, page = 0;
   if (!read_resource_number(ctx, font_rule, number, page, true)) return 0;
   std::string face;
   // A line without a quoted face name names no font to import; it is
   // dropped without a message of its own.
-  if (!driver::read_quoted_text(ctx, face)) return 0;
+  if (!command::read_quoted_text(ctx, face)) return 0;
   imagefiles::WinFontParameters request;
   // Installed family names are far shorter; a longer name is cut where a
   // font request's name field ends, and the cut name is used throughout.
   face.resize(std::min(face.size(), face_name_chars));
   request.face_name = face;
-  const driver::Source& src = ctx.source;
+  const command::Source& src = ctx.source;
   if (!parse_winfont_parameters(std::string_view(src.line).substr(std::min(src.pos, src.line.size())), request)) {
-    driver::report_error(ctx, vexa::base::format("too many code ranges (max. %d) !", max_code_ranges));
+    command::report_error(ctx, vexa::base::format("too many code ranges (max. %d) !", max_code_ranges));
     return 0;
   }
   const std::string charset = imagefiles::charset_name(request.charset);
@@ -296,30 +296,30 @@ int compile_winfont(Context& ctx) {
                       base::to_all);
   const std::string substitute = imagefiles::winfont_substitute(ctx.fonts, request);
   if (!substitute.empty())
-    driver::report_warning(ctx, "the font " + quoted(face) + " is not installed: " + quoted(substitute) +
+    command::report_warning(ctx, "the font " + quoted(face) + " is not installed: " + quoted(substitute) +
                                     " is used in its place");
 
   imagefiles::ImageSet& set = ctx.work_set;
   const int result = imagefiles::rasterise_windows_font(ctx.fonts, set, request);
   if (result < 0) {
-    driver::report_error(ctx, vexa::base::format("too many characters: last code=%d (max. 255) !", -result));
+    command::report_error(ctx, vexa::base::format("too many characters: last code=%d (max. 255) !", -result));
     return 0;
   }
   if (result == 0) {
-    driver::report_error(ctx, "cannot import WinFont " + quoted(face) + " !");
+    command::report_error(ctx, "cannot import WinFont " + quoted(face) + " !");
     return 0;
   }
   const std::string cannot_convert = "cannot convert font " + quoted(face) + " !";
   BitmapBlock block;
   if (!encode_bitmap(set, block, ctx.settings.rle_mode, ctx.settings.dithering)) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   if (!finish_font(ctx, block, number, page, "WinFont > %dkB, replace with small dummy images, %d bytes\r\n",
                    cannot_convert))
     return 0;
 
-  const driver::Settings& s = ctx.settings;
+  const command::Settings& s = ctx.settings;
   const std::string base = vexa::base::format("%sFont%d_%s_%d_%s_%c", s.macro_directory.c_str(), number, face.c_str(),
                                         largest_height(block), charset.c_str(), request.bold != 0 ? 'B' : 'N');
   const bool overview = (s.export_overview & export_fonts) != 0;
@@ -328,7 +328,7 @@ int compile_winfont(Context& ctx) {
     if (imagefiles::write_font_listing(set, fxt))
       base::report_text(ctx.out, "Export FXT-Font <" + fxt + ">\r\n" + (overview ? "" : "\r\n"), base::to_all);
     else
-      driver::report_error(ctx, vexa::base::format("cannot export winfont <%s> !", fxt.c_str()));
+      command::report_error(ctx, vexa::base::format("cannot export winfont <%s> !", fxt.c_str()));
   }
   if (overview) export_font_overview(ctx, block, base);
   return 1;

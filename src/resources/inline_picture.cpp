@@ -4,7 +4,7 @@
 
 #include "command/encoder.h"
 #include "command/expression.h"
-#include "driver/context.h"
+#include "command/context.h"
 #include "base/format.h"
 #include "imagefiles/dispatch.h"
 #include "resources/bitmap.h"
@@ -14,40 +14,40 @@
 namespace vexa::resources {
 
 // inline-picture -> ('CL' | 'UL') x ',' y '<' file '>'
-int inline_picture(Context& ctx, char first) {
+int inline_picture(command::Context& ctx, char first) {
   if (command::parse_word_list(ctx, base::limits::list_unlimited) != 2) {
-    driver::report_error(ctx, "wrong number of parameters");
+    command::report_error(ctx, "wrong number of parameters");
     return 0;
   }
   std::string name;
-  if (!driver::read_file_name(ctx, name)) {
-    if (first == 'C') driver::report_error(ctx, "wrong number of parameters");
+  if (!command::read_file_name(ctx, name)) {
+    if (first == 'C') command::report_error(ctx, "wrong number of parameters");
     return 0;
   }
   // A '?' name takes the first file it found, as an import list would.
-  const driver::FileList& list = ctx.source.file_list;
+  const command::FileList& list = ctx.source.file_list;
   if (!list.names.empty()) name = list.directory + list.names.front();
 
   ReleaseSets release(ctx);
   imagefiles::ImageSet& set = ctx.work_set;
   if (load_image_file(ctx, set, name) == 0) {
-    driver::report_error(ctx, vexa::base::format("cannot load picture <%s> !", name.c_str()));
+    command::report_error(ctx, vexa::base::format("cannot load picture <%s> !", name.c_str()));
     return 0;
   }
   if (set_image_count(set) != 1) {
-    driver::report_error(ctx, "it is only possible to load single Bitmaps !");
+    command::report_error(ctx, "it is only possible to load single Bitmaps !");
     return 0;
   }
   pick_transparent_colour(set, ctx.settings.make_transparent);
   const std::string cannot_convert = vexa::base::format("cannot convert picture %s !", name.c_str());
   int prepared = prepare_picture(ctx, set);
   if (prepared <= 0) {
-    if (prepared < 0) driver::report_error(ctx, cannot_convert);
+    if (prepared < 0) command::report_error(ctx, cannot_convert);
     return 0;
   }
   BitmapBlock block;
   if (!encode_bitmap(set, block, ctx.settings.rle_mode, ctx.settings.dithering)) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   // The command and its picture are one unit for the module: both are
@@ -55,7 +55,7 @@ int inline_picture(Context& ctx, char first) {
   // so a picture that does not fit leaves no command without its picture.
   const std::size_t total = static_cast<std::size_t>(ctx.command.length) + block.block_size;
   if (static_cast<std::size_t>(ctx.flash.image_pos) + total > base::limits::work_area) {
-    driver::report_error(ctx, "DATA-FLASH memory overflow !");
+    command::report_flash_overflow(ctx);
     return 0;
   }
   if (!command::flush_command(ctx)) return 0;

@@ -3,7 +3,7 @@
 // from a picture file named on the same line.
 #pragma once
 
-namespace vexa {
+namespace vexa::command {
 struct Context;
 }
 
@@ -12,6 +12,6 @@ namespace vexa::resources {
 // Called by the dispatcher when the encoder answered picture_follows, with
 // ESC and the command letters in the command buffer; first is 'C' or 'U'. Returns 1 when the command and its picture
 // were appended.
-int inline_picture(Context& ctx, char first);
+int inline_picture(command::Context& ctx, char first);
 
 }  // namespace vexa::resources

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "driver/context.h"
+#include "command/context.h"
 #include "base/format.h"
 #include "base/paths.h"
 #include "base/models.h"
@@ -28,7 +28,7 @@ namespace vexa::resources {
 
 namespace {
 
-constexpr NumberRule instrument_rule{"Instrument", driver::kind_instruments, 0, 255};
+constexpr NumberRule instrument_rule{"Instrument", command::kind_instruments, 0, 255};
 // Instruments report their conversion failures with the animation text.
 constexpr const char* cannot_convert = "cannot convert animation !";
 constexpr const char* indent_14 = "              ";
@@ -151,12 +151,12 @@ bool valid_instrument_block(const std::uint8_t* b, std::uint32_t size) {
 }
 
 // instrument-file -> size(4) block(size) crc(2)
-int load_i16(Context& ctx, const std::string& name, InstrumentBlock& out) {
+int load_i16(command::Context& ctx, const std::string& name, InstrumentBlock& out) {
   base::report_text(ctx.out, vexa::base::format("Import Instrument <%s>\r\n", name.c_str()), base::to_all);
   const std::string cannot_load = vexa::base::format("cannot load instrument <%s> !", name.c_str());
   std::string file;
   if (!base::read_whole_file(name, file) || file.size() < 4) {
-    driver::report_error(ctx, cannot_load);
+    command::report_error(ctx, cannot_load);
     return 0;
   }
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(file.data());
@@ -164,25 +164,25 @@ int load_i16(Context& ctx, const std::string& name, InstrumentBlock& out) {
   // A block that cannot be held by the resource area is as unusable as one
   // the file does not contain completely.
   if (size > base::limits::work_area || 4 + size + 2 > file.size()) {
-    driver::report_error(ctx, cannot_load);
+    command::report_error(ctx, cannot_load);
     return 0;
   }
   const std::uint16_t computed = base::crc16(bytes + 4, static_cast<std::size_t>(size));
   const std::uint16_t stored = base::get_u16(bytes + 4 + size);
   if (computed != stored) {
-    driver::report_error(ctx, vexa::base::format("crc is wrong $%04X != $%04X !", computed, stored));
+    command::report_error(ctx, vexa::base::format("crc is wrong $%04X != $%04X !", computed, stored));
     return 0;
   }
   // The CRC only says the file is what was written; what was written must
   // also be an instrument this program can check, show and export.
   if (!valid_instrument_block(bytes + 4, static_cast<std::uint32_t>(size))) {
-    driver::report_error(ctx, cannot_load);
+    command::report_error(ctx, cannot_load);
     return 0;
   }
   try {
     out.block.assign(bytes + 4, bytes + 4 + size);
   } catch (const std::bad_alloc&) {
-    driver::report_error(ctx, cannot_load);
+    command::report_error(ctx, cannot_load);
     return 0;
   }
   out.block_size = static_cast<std::uint32_t>(size);
@@ -190,14 +190,14 @@ int load_i16(Context& ctx, const std::string& name, InstrumentBlock& out) {
 }
 
 // Steps 2 to 7 of an instrument built from a numbered file sequence.
-int build_instrument(Context& ctx, int first_file_number, InstrumentBlock& out) {
+int build_instrument(command::Context& ctx, int first_file_number, InstrumentBlock& out) {
   if (!import_images(ctx, "Instrument", base::limits::image_slots)) return 0;
   imagefiles::ImageSet& set = ctx.work_set;
   if (set_image_count(set) < 2) {
-    driver::report_error(ctx, "an instrument is only possible with 2 or more pictures !");
+    command::report_error(ctx, "an instrument is only possible with 2 or more pictures !");
     return 0;
   }
-  driver::Settings& s = ctx.settings;
+  command::Settings& s = ctx.settings;
   for (int i = 0; i < 2; ++i)
     if (s.instrument[static_cast<std::size_t>(i)] >= -180 && s.instrument[static_cast<std::size_t>(i)] <= 180)
       s.instrument_angles[static_cast<std::size_t>(i)] = s.instrument[static_cast<std::size_t>(i)];
@@ -208,19 +208,19 @@ int build_instrument(Context& ctx, int first_file_number, InstrumentBlock& out) 
   // with them. Scaling is left alone; a pivot given for a picture that is
   // too big is the user's to fit.
   if (remove_set_borders(ctx.out, set, s.remove_border, &pivot.x, &pivot.y) < 0) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   if (!fit_set(ctx, set, s.max_width, s.max_height, s.resize != 0, s.remove_border)) return 0;
   if (!imagefiles::convert_set_depth(set, 16, 0)) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   // A sequence numbered from 1 has no picture of its own for the
   // background: the first position serves as both.
   if (set.first_number == 1 && first_file_number == 1) {
     if (!imagefiles::duplicate_image(set.images[1], set.images[0])) {
-      driver::report_error(ctx, cannot_convert);
+      command::report_error(ctx, cannot_convert);
       return 0;
     }
     set.delays[0] = set.delays[1];
@@ -228,7 +228,7 @@ int build_instrument(Context& ctx, int first_file_number, InstrumentBlock& out) 
     ++set.count;
   }
   if (!crop_instrument_frames(set, out) || !encode_instrument(set, out, 1)) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   std::uint8_t* h = out.block.data();
@@ -242,7 +242,7 @@ int build_instrument(Context& ctx, int first_file_number, InstrumentBlock& out) 
 // The exports of a stored instrument: the G16 file and single BMP files of
 // the frames expanded to the background's size, their overview sheet, and
 // with the extra bit the sheet of the frames as stored.
-void export_instrument(Context& ctx, const InstrumentBlock& instrument, int number) {
+void export_instrument(command::Context& ctx, const InstrumentBlock& instrument, int number) {
   const int bits = ctx.settings.export_overview;
   imagefiles::ImageSet& set = ctx.work_set;
   const std::uint8_t* h = instrument.block.data();
@@ -253,7 +253,7 @@ void export_instrument(Context& ctx, const InstrumentBlock& instrument, int numb
   // These names carry no directory: they go to the current directory.
   const std::string sheet_name = vexa::base::format("Instrument%d_%dx.bmp", number, images);
   if (!expand_instrument_frames(set, instrument, 1)) {
-    driver::report_error(ctx, vexa::base::format("cannot export overview <%s> !", sheet_name.c_str()));
+    command::report_error(ctx, vexa::base::format("cannot export overview <%s> !", sheet_name.c_str()));
     return;
   }
   if (bits & export_g16_file) export_g16(ctx, set, vexa::base::format("Instrument%d_%dx.G16", number, images));
@@ -263,7 +263,7 @@ void export_instrument(Context& ctx, const InstrumentBlock& instrument, int numb
   if (bits & export_extra) {
     const std::string cropped_name = vexa::base::format("Instrument%d_%dx_cropped.bmp", number, images);
     if (!expand_instrument_frames(set, instrument, 0)) {
-      driver::report_error(ctx, vexa::base::format("cannot export overview <%s> !", cropped_name.c_str()));
+      command::report_error(ctx, vexa::base::format("cannot export overview <%s> !", cropped_name.c_str()));
       return;
     }
     export_sheet(ctx, cropped_name, set, width, height, 10, 3);
@@ -450,7 +450,7 @@ bool encode_instrument(const imagefiles::ImageSet& set, InstrumentBlock& out, in
   return true;
 }
 
-int make_dummy_instrument(Context& ctx, imagefiles::ImageSet& set, InstrumentBlock& out, int number) {
+int make_dummy_instrument(command::Context& ctx, imagefiles::ImageSet& set, InstrumentBlock& out, int number) {
   if (out.block_size < instrument_header_bytes) return 0;
   std::uint8_t kept[kept_bytes];
   std::memcpy(kept, out.block.data() + kept_from, kept_bytes);
@@ -461,13 +461,13 @@ int make_dummy_instrument(Context& ctx, imagefiles::ImageSet& set, InstrumentBlo
   set.count = static_cast<std::uint16_t>(last + 1);
   for (int s = 0; s <= last; ++s) {
     if (!imagefiles::create_image(set.images[static_cast<std::size_t>(s)], width, height, 16)) {
-      driver::report_error(ctx, cannot_convert);
+      command::report_error(ctx, cannot_convert);
       return 0;
     }
   }
   if (!make_dummy_images(ctx, set, 'I', number)) return 0;
   if (!imagefiles::convert_set_depth(set, 16, 0) || !crop_instrument_frames(set, out) || !encode_instrument(set, out, 1)) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   std::memcpy(out.block.data() + kept_from, kept, kept_bytes);
@@ -520,11 +520,11 @@ bool expand_instrument_frames(imagefiles::ImageSet& set, const InstrumentBlock& 
 }
 
 // instrument -> INSTRUMENT number [ '[' page ']' ] ( '<' file.I16 '>' | '<' sequence-with-'?' '>' ... )
-int compile_instrument(Context& ctx) {
+int compile_instrument(command::Context& ctx) {
   ReleaseSets release(ctx);
   int number = 0, page = 0;
   if (!read_resource_number(ctx, instrument_rule, number, page)) return 0;
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   const std::size_t name_start = src.pos;
   std::string name, first_file;
   int first_file_number = -1;
@@ -539,7 +539,7 @@ int compile_instrument(Context& ctx) {
     const std::size_t bracket = src.line.find('<', name_start);
     const std::string rest = bracket == std::string::npos ? std::string() : src.line.substr(bracket);
     if (rest.find('?') == std::string::npos) {
-      driver::report_error(ctx, vexa::base::format("wrong instrument type %s !", rest.c_str()));
+      command::report_error(ctx, vexa::base::format("wrong instrument type %s !", rest.c_str()));
       return 0;
     }
     if (!build_instrument(ctx, first_file_number, instrument)) return 0;
@@ -555,7 +555,7 @@ int compile_instrument(Context& ctx) {
   // Both sides are held against the display's width, the bound MAXSIZE
   // accepts for either side.
   if (width > display_width || height > display_width) {
-    driver::report_error(ctx, vexa::base::format("The Instrument is to big (max. %dx%d dots) !", display_width, display_height));
+    command::report_error(ctx, vexa::base::format("The Instrument is to big (max. %dx%d dots) !", display_width, display_height));
     return 0;
   }
   report_info(ctx, indent_14,
@@ -569,7 +569,7 @@ int compile_instrument(Context& ctx) {
                              ctx.settings.big_limit / 1024, static_cast<int>(instrument.block_size))
                     .c_str());
   }
-  if (!store_resource(ctx, driver::kind_instruments, page, number, instrument.block.data(), instrument.block_size))
+  if (!store_resource(ctx, command::kind_instruments, page, number, instrument.block.data(), instrument.block_size))
     return 0;
   if (ctx.settings.export_overview & export_instruments) export_instrument(ctx, instrument, number);
   return 1;

@@ -26,7 +26,7 @@
 
 #include "imagefiles/image.h"
 
-namespace vexa {
+namespace vexa::command {
 struct Context;
 }
 
@@ -80,7 +80,7 @@ bool encode_instrument(const imagefiles::ImageSet& set, InstrumentBlock& out, in
 // number, size, pivot, angles and the two further fields). The set is
 // cleared and left holding the cropped placeholders. Returns 1; 0 after
 // reporting when they cannot be drawn or encoded.
-int make_dummy_instrument(Context& ctx, imagefiles::ImageSet& set, InstrumentBlock& out, int number);
+int make_dummy_instrument(command::Context& ctx, imagefiles::ImageSet& set, InstrumentBlock& out, int number);
 
 // Decodes the block into the set (cleared first), slot n holding frame n as a
 // 16-bit image. full = 1: every frame becomes a picture of the background's

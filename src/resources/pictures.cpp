@@ -1,7 +1,7 @@
 // The PICTURE and BUTTON directives.
 #include "resources/pictures.h"
 
-#include "driver/context.h"
+#include "command/context.h"
 #include "base/format.h"
 #include "resources/bitmap.h"
 #include "imagefiles/colour.h"
@@ -15,8 +15,8 @@ namespace vexa::resources {
 
 namespace {
 
-constexpr NumberRule picture_rule{"Picture", driver::kind_pictures, 0, 255};
-constexpr NumberRule button_rule{"Button", driver::kind_buttons, 0, 255};
+constexpr NumberRule picture_rule{"Picture", command::kind_pictures, 0, 255};
+constexpr NumberRule button_rule{"Button", command::kind_buttons, 0, 255};
 constexpr const char* cannot_convert = "cannot convert picture !";
 
 // The last image in the set's used range, or null.
@@ -29,11 +29,11 @@ const imagefiles::Image* last_image(const imagefiles::ImageSet& set) {
 // The common end of PICTURE and BUTTON: encodes the prepared set, writes the
 // "size: ..." line (largest width and height, stored depth, bytes), swaps a
 // too big resource for placeholders and stores it.
-int encode_and_store(Context& ctx, imagefiles::ImageSet& set, const NumberRule& rule, int number, int page, char letter,
+int encode_and_store(command::Context& ctx, imagefiles::ImageSet& set, const NumberRule& rule, int number, int page, char letter,
                      const char* indent, const char* big_line) {
   BitmapBlock block;
   if (!encode_bitmap(set, block, ctx.settings.rle_mode, ctx.settings.dithering)) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   const std::uint8_t* h = block.block.data();
@@ -47,8 +47,8 @@ int encode_and_store(Context& ctx, imagefiles::ImageSet& set, const NumberRule& 
 
 }  // namespace
 
-int prepare_picture(Context& ctx, imagefiles::ImageSet& set) {
-  const driver::Settings& s = ctx.settings;
+int prepare_picture(command::Context& ctx, imagefiles::ImageSet& set) {
+  const command::Settings& s = ctx.settings;
   if (!fit_set(ctx, set, s.max_width, s.max_height, s.resize != 0, s.remove_border)) return 0;
   if (remove_set_borders(ctx.out, set, s.remove_border) < 0) return -1;
   if (!imagefiles::change_colour_depth(ctx.out, set, s.max_colour_depth, s.dithering)) return -1;
@@ -59,7 +59,7 @@ int prepare_picture(Context& ctx, imagefiles::ImageSet& set) {
 }
 
 // picture -> PICTURE number [ '[' page ']' ] '<' file '>'
-int compile_picture(Context& ctx) {
+int compile_picture(command::Context& ctx) {
   ReleaseSets release(ctx);
   int number = 0, page = 0;
   if (!read_resource_number(ctx, picture_rule, number, page)) return 0;
@@ -67,7 +67,7 @@ int compile_picture(Context& ctx) {
   imagefiles::ImageSet& set = ctx.work_set;
   int prepared = prepare_picture(ctx, set);
   if (prepared <= 0) {
-    if (prepared < 0) driver::report_error(ctx, cannot_convert);
+    if (prepared < 0) command::report_error(ctx, cannot_convert);
     return 0;
   }
   return encode_and_store(ctx, set, picture_rule, number, page, 'P', "               ",
@@ -75,7 +75,7 @@ int compile_picture(Context& ctx) {
 }
 
 // button -> BUTTON number [ '[' page ']' ] '<' released '>' [ '<' pressed '>' ]
-int compile_button(Context& ctx) {
+int compile_button(command::Context& ctx) {
   ReleaseSets release(ctx);
   int number = 0, page = 0;
   if (!read_resource_number(ctx, button_rule, number, page)) return 0;
@@ -85,19 +85,19 @@ int compile_button(Context& ctx) {
   const imagefiles::Image* last = last_image(set);
   if (first == nullptr || last == nullptr || imagefiles::image_width(*first) != imagefiles::image_width(*last) ||
       imagefiles::image_height(*first) != imagefiles::image_height(*last)) {
-    driver::report_error(ctx, "Only two Buttons with the same size are allowed!");
+    command::report_error(ctx, "Only two Buttons with the same size are allowed!");
     return 0;
   }
   // Both states share one palette; a button is only scaled, never cropped
   // apart from its states.
-  const driver::Settings& s = ctx.settings;
+  const command::Settings& s = ctx.settings;
   if (!imagefiles::analyse_set_colours(ctx.out, set, bit_count(*first))) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   if (!fit_set(ctx, set, s.max_width, s.max_height, s.resize != 0, s.remove_border)) return 0;
   if (!imagefiles::change_colour_depth(ctx.out, set, s.max_colour_depth, s.dithering)) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   return encode_and_store(ctx, set, button_rule, number, page, 'B', "              ",

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver/context.h"
+#include "command/context.h"
 #include "base/format.h"
 #include "base/output.h"
 #include "imagefiles/colour.h"
@@ -412,7 +412,7 @@ bool resize_image(imagefiles::Image& image, int max_w, int max_h, bool keep_aspe
   return true;
 }
 
-bool fit_set(Context& ctx, imagefiles::ImageSet& set, int max_x, int max_y, bool keep_aspect, int mode) {
+bool fit_set(command::Context& ctx, imagefiles::ImageSet& set, int max_x, int max_y, bool keep_aspect, int mode) {
   int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   int images = 0;
   for (int s = set.first_number; s < end; ++s) images += is_empty(set.images[static_cast<std::size_t>(s)]) ? 0 : 1;
@@ -431,7 +431,7 @@ bool fit_set(Context& ctx, imagefiles::ImageSet& set, int max_x, int max_y, bool
     int old_h = imagefiles::image_height(image);
     if (old_w <= max_x && old_h <= max_y) continue;
     if (!resize_image(image, max_x, max_y, keep_aspect, transparent)) {
-      driver::report_error(ctx, base::format("%scannot resize picture !", indent));
+      command::report_error(ctx, base::format("%scannot resize picture !", indent));
       return false;
     }
     base::report_text(ctx.out, base::format("%sresize %dx%d -> %dx%d\r\n", indent, old_w, old_h, image_width(image),

@@ -4,7 +4,7 @@
 
 #include "imagefiles/image.h"
 
-namespace vexa {
+namespace vexa::command {
 struct Context;
 }
 namespace vexa::base {
@@ -45,6 +45,6 @@ bool resample_smooth(imagefiles::Image& image, int max_w, int max_h, bool keep_a
 bool resize_image(imagefiles::Image& image, int max_w, int max_h, bool keep_aspect, const imagefiles::Bgr* transparent);
 // Fits every image to max_x, max_y; reports "cannot resize picture !" as an
 // error when that fails.
-bool fit_set(Context& ctx, imagefiles::ImageSet& set, int max_x, int max_y, bool keep_aspect, int mode);
+bool fit_set(command::Context& ctx, imagefiles::ImageSet& set, int max_x, int max_y, bool keep_aspect, int mode);
 
 }  // namespace vexa::resources

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "driver/context.h"
+#include "command/context.h"
 #include "base/format.h"
 #include "imagefiles/bmp.h"
 #include "imagefiles/canvas.h"
@@ -160,7 +160,7 @@ void draw_image(imagefiles::Canvas& canvas, const Layout& l, const imagefiles::I
 
 // Writes the canvas as a BMP: 1 bit (white, black) for a monochrome sheet,
 // else 24 bits reduced to the fewest colours that hold it.
-int write_sheet_bitmap(Context& ctx, const imagefiles::Canvas& canvas, bool monochrome, const std::string& file_name) {
+int write_sheet_bitmap(command::Context& ctx, const imagefiles::Canvas& canvas, bool monochrome, const std::string& file_name) {
   imagefiles::Image image;
   if (monochrome) {
     if (!imagefiles::create_image(image, canvas.width, canvas.height, 1)) return 0;
@@ -194,7 +194,7 @@ struct FaceGuard {
 
 }  // namespace
 
-int export_overview_sheet(Context& ctx, const std::string& file_name, imagefiles::ImageSet& set, int width, int height,
+int export_overview_sheet(command::Context& ctx, const std::string& file_name, imagefiles::ImageSet& set, int width, int height,
                           int columns, int stretch_mode) {
   if (set.count == 0 || width < 1 || height < 1 || columns < 1) return 0;
   Layout l;

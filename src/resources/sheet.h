@@ -8,7 +8,7 @@
 
 #include "imagefiles/image.h"
 
-namespace vexa {
+namespace vexa::command {
 struct Context;
 }
 
@@ -29,7 +29,7 @@ inline constexpr int stretch_halftone = 4; // each sheet pixel averages the area
 // exceed the image limits, the label face cannot be opened, memory runs out
 // or the file cannot be written; nothing is reported (the caller writes
 // "Export Overview <%s>" or its error).
-int export_overview_sheet(Context& ctx, const std::string& file_name, imagefiles::ImageSet& set, int width, int height,
+int export_overview_sheet(command::Context& ctx, const std::string& file_name, imagefiles::ImageSet& set, int width, int height,
                           int columns, int stretch_mode);
 
 }  // namespace vexa::resources

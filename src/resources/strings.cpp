@@ -3,7 +3,7 @@
 
 #include "command/expression.h"
 #include "command/macros.h"
-#include "driver/context.h"
+#include "command/context.h"
 #include "base/format.h"
 #include "resources/compilers.h"
 #include "resources/store.h"
@@ -11,8 +11,8 @@
 namespace vexa::resources {
 
 // string -> STRING number [ '[' page ']' ] byte-list
-int compile_string(Context& ctx) {
-  driver::Source& src = ctx.source;
+int compile_string(command::Context& ctx) {
+  command::Source& src = ctx.source;
   command::CommandBuffer& buffer = ctx.command;
   buffer.length = 0;
   buffer.overflow = false;
@@ -23,17 +23,17 @@ int compile_string(Context& ctx) {
   src.header_mode = false;
   ctx.macro.page = page;
   if (count == 0) {
-    driver::report_error(ctx, "no Stringnumber !");
+    command::report_error(ctx, "no Stringnumber !");
     return 0;
   }
   if (number < 1 || number > 255 || number == 10 || number == 13) {
-    driver::report_error(
+    command::report_error(
         ctx, vexa::base::format("Stringnumber %d is wrong, (allowed: 1..255, without 10+13 because end of string code) !",
                             number));
     return 0;
   }
-  if (!resource_free(ctx, driver::kind_strings, page, number)) {
-    driver::report_error(ctx, vexa::base::format("Stringnumber %d already exists !", number));
+  if (!resource_free(ctx, command::kind_strings, page, number)) {
+    command::report_error(ctx, vexa::base::format("Stringnumber %d already exists !", number));
     return 0;
   }
   command::parse_string_param(ctx, base::limits::list_unlimited);
@@ -43,7 +43,7 @@ int compile_string(Context& ctx) {
   std::string record(reinterpret_cast<const char*>(buffer.bytes.data()), length);
   record += '\0';
   buffer.length = 0;
-  return store_resource(ctx, driver::kind_strings, page, number,
+  return store_resource(ctx, command::kind_strings, page, number,
                         reinterpret_cast<const std::uint8_t*>(record.data()), record.size());
 }
 

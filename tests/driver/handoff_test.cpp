@@ -19,7 +19,7 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/context.h"
+#include "command/context.h"
 #include "driver/handoff.h"
 #include "base/models.h"
 #include "test_support.h"
@@ -137,7 +137,7 @@ TEST(HandOff, UsbDeviceNameBecomesThePort) {
     cc.ctx->settings.com_port = com_port;
     bool failed = hand_off(*cc.ctx);
     EXPECT_EQ(failed, cc.ctx->settings.handoff_failed);
-    const Settings& s = cc.ctx->settings;
+    const command::Settings& s = cc.ctx->settings;
     return std::make_tuple(failed, cc.console(), s.usb_name, s.com_device, s.com_port);
   };
   // The second fallback name, then the first one winning over it, then the

@@ -11,14 +11,14 @@
 #include <string>
 
 #include "resources/import.h"
-#include "driver/context.h"
+#include "command/context.h"
 #include "base/paths.h"
 #include "imagefiles/fxt.h"
 #include "imagefiles/image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vexa;
-  auto ctx = std::make_unique<Context>();
+  auto ctx = std::make_unique<command::Context>();
   ctx->out.console = nullptr;
   ctx->source.line = "FONT 1,<fuzz.fxt>";
   imagefiles::ImageSet& set = ctx->work_set;

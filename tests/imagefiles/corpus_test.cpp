@@ -16,7 +16,7 @@
 #include <sstream>
 
 #include "resources/import.h"
-#include "driver/context.h"
+#include "command/context.h"
 #include "imagefiles/gif.h"
 #include "reader_test_support.h"
 
@@ -169,7 +169,7 @@ TEST_P(ReaderCorpus, FilesMatchTheirReferences) {
     if (fnmatch(corpus.only, path.substr(root.size() + 1).c_str(), 0) == 0) files.push_back(path);
   if (files.empty()) GTEST_SKIP() << "corpus not present";
   const auto references = decode_reference(files, corpus.gamma != 0);
-  auto ctx = std::make_unique<Context>();
+  auto ctx = std::make_unique<command::Context>();
   ctx->out.console = nullptr;
   ctx->settings.alpha_threshold = corpus.threshold;
   ctx->settings.gamma = corpus.gamma;

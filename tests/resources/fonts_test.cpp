@@ -3,7 +3,7 @@
 // of the block (neither read nor rewritten beyond it).
 #include <gtest/gtest.h>
 
-#include "driver/dataflash.h"
+#include "command/work_areas.h"
 #include "resources/fonts.h"
 #include "base/bytes.h"
 

@@ -3,7 +3,7 @@
 // files and their messages are pinned by the golden projects.
 #include <gtest/gtest.h>
 
-#include "driver/dataflash.h"
+#include "command/work_areas.h"
 #include "resources/instruments.h"
 #include "stored_resources.h"
 
@@ -49,7 +49,7 @@ TEST(ExpandInstrument, ShortOrDamagedBlocksAreRefusedSafely) {
   test::write_file(c.dir.file("n2.bmp"), test::bmp_from_art({"WWWWWW", "WWWWWW", "WWWWWW"}));
   c.compile_lines("VexaG6\nINSTRUMENT 1,<./n?.bmp>\n");
   ASSERT_EQ(c.errors(), 0) << c.console();
-  const ByteList dial = test::stored_resource(*c.ctx, driver::kind_instruments, 0, 1);
+  const ByteList dial = test::stored_resource(*c.ctx, command::kind_instruments, 0, 1);
 
   imagefiles::ImageSet set;
   InstrumentBlock in;

@@ -9,8 +9,8 @@
 #include <random>
 #include <vector>
 
-#include "driver/context.h"
-#include "driver/dataflash.h"
+#include "command/context.h"
+#include "command/work_areas.h"
 #include "pictures.h"
 #include "imagefiles/colour.h"
 #include "test_support.h"
@@ -20,15 +20,15 @@ namespace vexa::test {
 
 // The bytes of a stored resource: from its directory offset to the next
 // resource's offset (or the end of the area); empty when the entry is free.
-inline ByteList stored_resource(const Context& ctx, int kind, int page, int number) {
+inline ByteList stored_resource(const command::Context& ctx, int kind, int page, int number) {
   const std::uint8_t* e =
-      ctx.flash.directories[static_cast<std::size_t>(kind)].data() + driver::resource_entry(page, number);
-  if (!driver::entry_used(e)) return {};
+      ctx.flash.directories[static_cast<std::size_t>(kind)].data() + command::resource_entry(page, number);
+  if (!command::entry_used(e)) return {};
   std::uint32_t start = base::get_u24(e);
   std::uint32_t end = static_cast<std::uint32_t>(ctx.flash.resource_pos);
   for (const auto& dir : ctx.flash.directories)
     for (std::size_t at = 0; at < dir.size(); at += 3)
-      if (driver::entry_used(dir.data() + at) && base::get_u24(dir.data() + at) > start)
+      if (command::entry_used(dir.data() + at) && base::get_u24(dir.data() + at) > start)
         end = std::min(end, base::get_u24(dir.data() + at));
   return ByteList(ctx.flash.resources.begin() + start, ctx.flash.resources.begin() + end);
 }

@@ -2,7 +2,7 @@
 // and the quoted file name reader, which no directive uses.
 #include <gtest/gtest.h>
 
-#include "driver/source.h"
+#include "command/source.h"
 #include "test_support.h"
 
 namespace vexa::driver {
@@ -23,7 +23,7 @@ TEST(Source, WildcardSearch) {
     return c.ctx->source.file_list;
   };
   // Names in byte order, the number at the first '?' read from the first one.
-  FileList list = search("<./FRAME??.bmp>");
+  command::FileList list = search("<./FRAME??.bmp>");
   EXPECT_EQ(list.directory, c.dir.path + "/");
   EXPECT_EQ(list.names, (std::vector<std::string>{"frame 9.bmp", "frame05.bmp", "frame06.bmp", "frame07.bmp",
                                                   "frameXY.bmp"}));

@@ -11,11 +11,9 @@
 
 #include "base/limits.h"
 
-namespace vexa {
-struct Context;
-}
+namespace vexa::command {
 
-namespace vexa::driver {
+struct Context;
 
 struct SourceLevel {
   std::string content;     // the whole file, read when it is opened
@@ -114,4 +112,4 @@ void report_warning(Context& ctx, std::string_view message);
 // The INCLUDE directive, parse position after the keyword.
 void include_directive(Context& ctx);
 
-}  // namespace vexa::driver
+}  // namespace vexa::command

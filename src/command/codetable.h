@@ -7,11 +7,9 @@
 
 #include "base/limits.h"
 
-namespace vexa {
-struct Context;
-}
+namespace vexa::command {
 
-namespace vexa::resources {
+struct Context;
 
 struct CodeTables {
   CodeTables();
@@ -25,4 +23,4 @@ std::uint8_t translate(const Context& ctx, std::uint8_t c);
 // A code-table definition line ('a'=65 or 'abc'=$41,'BC').
 void define_codes(Context& ctx);
 
-}  // namespace vexa::resources
+}  // namespace vexa::command

@@ -1,4 +1,4 @@
-#include "driver/source.h"
+#include "command/source.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,11 +6,11 @@
 #include <cstring>
 
 #include "command/expression.h"
-#include "driver/context.h"
+#include "command/context.h"
 #include "base/format.h"
 #include "base/paths.h"
 
-namespace vexa::driver {
+namespace vexa::command {
 
 namespace {
 
@@ -395,4 +395,4 @@ void report_warning(Context& ctx, std::string_view message) {
   report_text(ctx.out, text, base::to_console | base::to_log);
 }
 
-}  // namespace vexa::driver
+}  // namespace vexa::command

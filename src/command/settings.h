@@ -8,7 +8,7 @@
 
 #include "base/limits.h"
 
-namespace vexa::driver {
+namespace vexa::command {
 
 struct Settings {
   // Names of the run (command line, DESTINATION)
@@ -70,4 +70,4 @@ struct Settings {
   std::string export_name;
 };
 
-}  // namespace vexa::driver
+}  // namespace vexa::command
