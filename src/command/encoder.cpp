@@ -191,7 +191,7 @@ int encode_command(Context& ctx) {
       }
       return flush_command(ctx);
     case Special::send_bytes: return send_bytes(ctx);
-    case Special::inline_picture: return picture_follows;
+    case Special::picture_file: return picture_follows;
     case Special::zero_string_42:
       if (!zero_string_42(ctx)) {
         report_error(ctx, not_valid);

@@ -75,7 +75,7 @@ bool clamp_rect(const imagefiles::Image& image, Rect& r) {
   r.top = std::max(r.top, 0);
   r.right = std::min(r.right, imagefiles::image_width(image) - 1);
   r.bottom = std::min(r.bottom, imagefiles::image_height(image) - 1);
-  return !r.empty();
+  return !r.holds_nothing();
 }
 
 bool is_whole(const imagefiles::Image& image, const Rect& r) {
@@ -212,9 +212,9 @@ bool content_rect(const imagefiles::Image& image, imagefiles::Bgr colour, Rect& 
 // Only a crop that takes something away is reported: a picture whose
 // corners share a colour but that has no plain row or column at its edge
 // stays as it is, without a line.
-void remove_border(base::Output& out, imagefiles::Image& image, imagefiles::Bgr colour) {
+void crop_border(base::Output& out, imagefiles::Image& image, imagefiles::Bgr colour) {
   Rect r;
-  if (!content_rect(image, colour, r) || r.empty()) return;
+  if (!content_rect(image, colour, r) || r.holds_nothing()) return;
   int old_w = imagefiles::image_width(image);
   int old_h = imagefiles::image_height(image);
   if (!crop_image(image, r.left, r.top, r.right, r.bottom)) return;
@@ -248,8 +248,8 @@ int remove_set_borders(base::Output& out, imagefiles::ImageSet& set, int mode, i
     if (is_empty(image)) continue;
     Rect r;
     content_rect(image, colour, r);
-    if (r.empty()) continue;
-    if (run.empty()) {
+    if (r.holds_nothing()) continue;
+    if (run.holds_nothing()) {
       run = r;
     } else {
       run.left = std::min(run.left, r.left);
@@ -258,7 +258,7 @@ int remove_set_borders(base::Output& out, imagefiles::ImageSet& set, int mode, i
       run.bottom = std::max(run.bottom, r.bottom);
     }
   }
-  if (run.empty()) return 1;
+  if (run.holds_nothing()) return 1;
 
   // Crop into new images first, so that running out of memory leaves the
   // whole set as it was.
@@ -423,9 +423,9 @@ bool fit_set(command::Context& ctx, imagefiles::ImageSet& set, int max_x, int ma
     if ((imagefiles::image_width(image) > max_x || imagefiles::image_height(image) > max_y) && images == 1) {
       imagefiles::Bgr corner;
       if ((mode == 1 || mode == 2) && corner_colour(image, corner))
-        remove_border(ctx.out, image, corner);
+        crop_border(ctx.out, image, corner);
       else if ((mode == 3 || mode == 4) && transparent != nullptr)
-        remove_border(ctx.out, image, *transparent);
+        crop_border(ctx.out, image, *transparent);
     }
     int old_w = imagefiles::image_width(image);
     int old_h = imagefiles::image_height(image);

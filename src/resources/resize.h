@@ -19,7 +19,7 @@ struct Rect {
   int top = 0;
   int right = 0;
   int bottom = 0;
-  bool empty() const { return left > right || top > bottom; }
+  bool holds_nothing() const { return left > right || top > bottom; }
 };
 
 // Keeps the rectangle (clamped to the image); the colour table stays.
@@ -29,7 +29,7 @@ bool corner_colour(const imagefiles::Image& image, imagefiles::Bgr& colour);
 // The rectangle left after stripping rows and columns of only colour; false
 // when nothing would be stripped.
 bool content_rect(const imagefiles::Image& image, imagefiles::Bgr colour, Rect& rect);
-void remove_border(base::Output& out, imagefiles::Image& image, imagefiles::Bgr colour);
+void crop_border(base::Output& out, imagefiles::Image& image, imagefiles::Bgr colour);
 // Border removal by REMOVEBORDER mode (1: the corner colour, 3: the set's
 // transparent colour; other modes do nothing here): every image is cut to
 // one rectangle that holds the content of all of them. When something was
