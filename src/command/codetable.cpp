@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "command/expression.h"
 #include "command/context.h"
+#include "command/expression.h"
 
 namespace vexa::command {
 

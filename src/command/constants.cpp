@@ -3,11 +3,11 @@
 #include <cctype>
 #include <strings.h>
 
-#include "command/encoder.h"
-#include "command/expression.h"
-#include "command/context.h"
 #include "base/format.h"
 #include "command/codetable.h"
+#include "command/context.h"
+#include "command/encoder.h"
+#include "command/expression.h"
 
 namespace vexa::command {
 

@@ -3,12 +3,12 @@
 #include <cctype>
 #include <string>
 
-#include "command/command_table.h"
-#include "command/expression.h"
-#include "command/context.h"
 #include "base/format.h"
-#include "base/paths.h"
 #include "base/models.h"
+#include "base/paths.h"
+#include "command/command_table.h"
+#include "command/context.h"
+#include "command/expression.h"
 
 namespace vexa::command {
 

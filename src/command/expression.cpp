@@ -9,10 +9,10 @@
 #include <strings.h>
 #include <vector>
 
-#include "command/constants.h"
-#include "command/measure.h"
-#include "command/context.h"
 #include "base/format.h"
+#include "command/constants.h"
+#include "command/context.h"
+#include "command/measure.h"
 
 namespace vexa::command {
 

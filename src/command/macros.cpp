@@ -4,11 +4,11 @@
 #include <string>
 #include <string_view>
 
-#include "command/expression.h"
-#include "command/context.h"
+#include "base/bytes.h"
 #include "base/format.h"
 #include "base/paths.h"
-#include "base/bytes.h"
+#include "command/context.h"
+#include "command/expression.h"
 
 namespace vexa::command {
 

@@ -4,9 +4,9 @@
 
 #include <string_view>
 
-#include "command/context.h"
-#include "base/format.h"
 #include "base/bytes.h"
+#include "base/format.h"
+#include "command/context.h"
 
 namespace vexa::command {
 

@@ -4,11 +4,11 @@
 #include <string>
 #include <string_view>
 
+#include "command/codetable.h"
 #include "command/constants.h"
+#include "command/context.h"
 #include "command/encoder.h"
 #include "command/expression.h"
-#include "command/context.h"
-#include "command/codetable.h"
 
 namespace vexa::command {
 

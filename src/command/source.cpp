@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include "command/expression.h"
-#include "command/context.h"
 #include "base/format.h"
 #include "base/paths.h"
+#include "command/context.h"
+#include "command/expression.h"
 
 namespace vexa::command {
 
@@ -287,21 +287,6 @@ int read_quoted_text(Context& ctx, std::string& buffer) {
   if (close == std::string::npos) return 0;
   buffer = src.line.substr(open + 1, close - open - 1);
   src.pos = close + 1;
-  return 1;
-}
-
-int read_quoted_file_name(Context& ctx, std::string& buffer) {
-  Source& src = ctx.source;
-  std::size_t open = src.line.find('"', src.pos);
-  buffer.clear();
-  if (open == std::string::npos) {
-    report_error(ctx, no_file_name);
-    return 0;
-  }
-  std::size_t i = open + 1;
-  while (i < src.line.size() && src.line[i] != '"' && static_cast<unsigned char>(src.line[i]) >= 32)
-    buffer += src.line[i++];
-  src.pos = i;
   return 1;
 }
 

@@ -1,17 +1,16 @@
 #include "driver/dataflash.h"
 
-#include "base/crc16.h"
-
 #include <algorithm>
 #include <cstring>
 #include <string>
 
-#include "command/context.h"
-#include "base/format.h"
-#include "base/paths.h"
-#include "command/source.h"
-#include "base/models.h"
 #include "base/bytes.h"
+#include "base/crc16.h"
+#include "base/format.h"
+#include "base/models.h"
+#include "base/paths.h"
+#include "command/context.h"
+#include "command/source.h"
 
 namespace vexa::driver {
 

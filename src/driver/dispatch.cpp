@@ -4,15 +4,15 @@
 #include <string>
 #include <string_view>
 
+#include "base/format.h"
+#include "base/models.h"
+#include "base/paths.h"
+#include "command/codetable.h"
 #include "command/constants.h"
+#include "command/context.h"
 #include "command/encoder.h"
 #include "command/expression.h"
 #include "command/macros.h"
-#include "command/context.h"
-#include "base/format.h"
-#include "base/paths.h"
-#include "base/models.h"
-#include "command/codetable.h"
 #include "resources/compilers.h"
 #include "resources/inline_picture.h"
 

@@ -1,11 +1,11 @@
-#include "resources/import.h"
 #include "driver/dump.h"
+#include "resources/import.h"
 
 #include <memory>
 
-#include "command/context.h"
 #include "base/format.h"
 #include "base/output.h"
+#include "command/context.h"
 #include "imagefiles/bmp.h"
 #include "imagefiles/dispatch.h"
 

@@ -15,10 +15,10 @@
 #include <cstring>
 #include <vector>
 
-#include "command/context.h"
 #include "base/format.h"
-#include "base/paths.h"
 #include "base/models.h"
+#include "base/paths.h"
+#include "command/context.h"
 #include "link/serial.h"
 
 namespace vexa::driver {
@@ -93,14 +93,6 @@ int find_usb_port(std::string& name, std::string& device) {
 }
 
 }  // namespace
-
-std::string compiler_directory() {
-  std::vector<char> buffer(4096);
-  ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  if (n <= 0) return base::current_directory();
-  std::string path(buffer.data(), static_cast<std::size_t>(n));
-  return path.substr(0, path.rfind('/') + 1);
-}
 
 std::string upload_file_path(const std::string& upload_file) {
   return base::full_path(base::to_slashes(upload_file), base::current_directory());

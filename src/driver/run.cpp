@@ -11,17 +11,17 @@
 #include <memory>
 #include <thread>
 
-#include "command/macros.h"
+#include "base/format.h"
+#include "base/models.h"
+#include "base/paths.h"
 #include "command/context.h"
+#include "command/macros.h"
 #include "driver/dataflash.h"
 #include "driver/dispatch.h"
-#include "base/format.h"
+#include "driver/dump.h"
 #include "driver/handoff.h"
-#include "base/paths.h"
-#include "base/models.h"
 #include "link/link_state.h"
 #include "link/program.h"
-#include "driver/dump.h"
 
 namespace vexa::driver {
 

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/bytes.h"
 #include "base/format.h"
 #include "imagefiles/colour.h"
-#include "base/bytes.h"
 
 namespace vexa::imagefiles {
 

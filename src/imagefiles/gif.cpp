@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "imagefiles/colour.h"
 #include "base/bytes.h"
+#include "imagefiles/colour.h"
 
 namespace vexa::imagefiles {
 

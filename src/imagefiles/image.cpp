@@ -1,5 +1,5 @@
-#include "imagefiles/image.h"
 #include "base/bytes.h"
+#include "imagefiles/image.h"
 
 #include <algorithm>
 #include <cstring>

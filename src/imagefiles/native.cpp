@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/bytes.h"
 #include "base/limits.h"
 #include "base/paths.h"
-#include "base/bytes.h"
 
 namespace vexa::imagefiles {
 

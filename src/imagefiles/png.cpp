@@ -17,10 +17,10 @@
 #include <new>
 #include <vector>
 
+#include "base/bytes.h"
+#include "imagefiles/colour.h"
 #include "imagefiles/dispatch.h"
 #include "imagefiles/reader_support.h"
-#include "imagefiles/colour.h"
-#include "base/bytes.h"
 
 namespace vexa::imagefiles {
 

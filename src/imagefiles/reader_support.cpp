@@ -1,5 +1,5 @@
-#include "imagefiles/reader_support.h"
 #include "base/bytes.h"
+#include "imagefiles/reader_support.h"
 
 #include <cstdlib>
 #include <new>

@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/bytes.h"
+#include "imagefiles/colour.h"
 #include "imagefiles/dispatch.h"
 #include "imagefiles/reader_support.h"
-#include "imagefiles/colour.h"
-#include "base/bytes.h"
 
 namespace vexa::imagefiles {
 

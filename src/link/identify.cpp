@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "base/output.h"
 #include "base/format.h"
-#include "link/framing.h"
 #include "base/models.h"
+#include "base/output.h"
+#include "link/framing.h"
 #include "link/serial.h"
 
 namespace vexa::link {

@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "base/bytes.h"
+#include "base/crc16.h"
 #include "base/format.h"
+#include "base/models.h"
 #include "base/output.h"
 #include "base/paths.h"
 #include "link/framing.h"
 #include "link/identify.h"
-#include "base/models.h"
 #include "link/serial.h"
-#include "base/bytes.h"
-#include "base/crc16.h"
 
 namespace vexa::link {
 

@@ -5,8 +5,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "imagefiles/colour.h"
 #include "base/bytes.h"
+#include "imagefiles/colour.h"
 
 namespace vexa::resources {
 

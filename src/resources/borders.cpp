@@ -5,13 +5,13 @@
 // pixels).
 #include <vector>
 
+#include "base/bytes.h"
 #include "command/context.h"
-#include "resources/bitmap.h"
 #include "imagefiles/colour.h"
+#include "resources/bitmap.h"
 #include "resources/compilers.h"
 #include "resources/import.h"
 #include "resources/store.h"
-#include "base/bytes.h"
 
 namespace vexa::resources {
 

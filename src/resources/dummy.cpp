@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "command/context.h"
 #include "base/format.h"
+#include "command/context.h"
 #include "imagefiles/canvas.h"
 #include "imagefiles/colour.h"
 

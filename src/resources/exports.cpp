@@ -2,9 +2,9 @@
 
 #include <strings.h>
 
-#include "command/context.h"
 #include "base/format.h"
 #include "base/paths.h"
+#include "command/context.h"
 #include "imagefiles/bmp.h"
 #include "resources/bitmap.h"
 #include "resources/sheet.h"

@@ -9,16 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "base/bytes.h"
+#include "base/format.h"
 #include "command/context.h"
 #include "command/work_areas.h"
-#include "base/format.h"
-#include "imagefiles/fxt.h"
 #include "imagefiles/colour.h"
+#include "imagefiles/fxt.h"
 #include "resources/compilers.h"
 #include "resources/exports.h"
 #include "resources/import.h"
 #include "resources/store.h"
-#include "base/bytes.h"
 
 namespace vexa::resources {
 

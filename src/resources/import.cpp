@@ -3,12 +3,12 @@
 #include <cstring>
 #include <string>
 
+#include "base/format.h"
+#include "command/context.h"
 #include "command/expression.h"
 #include "command/macros.h"
-#include "command/context.h"
-#include "base/format.h"
-#include "imagefiles/dispatch.h"
 #include "imagefiles/colour.h"
+#include "imagefiles/dispatch.h"
 #include "resources/dummy.h"
 #include "resources/store.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "imagefiles/dispatch.h"
-#include "resources/bitmap.h"
 #include "imagefiles/image.h"
+#include "resources/bitmap.h"
 
 namespace vexa::command {
 struct Context;

@@ -2,10 +2,10 @@
 
 #include <string>
 
+#include "base/format.h"
+#include "command/context.h"
 #include "command/encoder.h"
 #include "command/expression.h"
-#include "command/context.h"
-#include "base/format.h"
 #include "imagefiles/dispatch.h"
 #include "resources/bitmap.h"
 #include "resources/import.h"

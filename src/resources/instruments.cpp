@@ -9,20 +9,20 @@
 #include <stdexcept>
 #include <string>
 
-#include "command/context.h"
+#include "base/bytes.h"
+#include "base/crc16.h"
 #include "base/format.h"
-#include "base/paths.h"
 #include "base/models.h"
-#include "resources/bitmap.h"
+#include "base/paths.h"
+#include "command/context.h"
 #include "imagefiles/colour.h"
+#include "resources/bitmap.h"
 #include "resources/compilers.h"
 #include "resources/dummy.h"
 #include "resources/exports.h"
 #include "resources/import.h"
 #include "resources/resize.h"
 #include "resources/store.h"
-#include "base/bytes.h"
-#include "base/crc16.h"
 
 namespace vexa::resources {
 

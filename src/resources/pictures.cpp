@@ -1,15 +1,15 @@
 // The PICTURE and BUTTON directives.
 #include "resources/pictures.h"
 
-#include "command/context.h"
+#include "base/bytes.h"
 #include "base/format.h"
-#include "resources/bitmap.h"
+#include "command/context.h"
 #include "imagefiles/colour.h"
+#include "resources/bitmap.h"
 #include "resources/compilers.h"
 #include "resources/import.h"
 #include "resources/resize.h"
 #include "resources/store.h"
-#include "base/bytes.h"
 
 namespace vexa::resources {
 

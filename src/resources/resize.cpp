@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "command/context.h"
 #include "base/format.h"
 #include "base/output.h"
+#include "command/context.h"
 #include "imagefiles/colour.h"
 #include "imagefiles/row_reader.h"
 

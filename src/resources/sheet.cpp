@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "command/context.h"
 #include "base/format.h"
+#include "command/context.h"
 #include "imagefiles/bmp.h"
 #include "imagefiles/canvas.h"
-#include "imagefiles/winfont.h"
 #include "imagefiles/colour.h"
+#include "imagefiles/winfont.h"
 
 namespace vexa::resources {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "command/context.h"
 #include "base/bytes.h"
+#include "command/context.h"
 
 namespace vexa::resources {
 

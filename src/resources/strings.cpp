@@ -1,10 +1,10 @@
 // The STRING directive: a numbered text stored as a resource.
 #include <string>
 
+#include "base/format.h"
+#include "command/context.h"
 #include "command/expression.h"
 #include "command/macros.h"
-#include "command/context.h"
-#include "base/format.h"
 #include "resources/compilers.h"
 #include "resources/store.h"
 

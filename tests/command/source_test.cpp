@@ -35,22 +35,5 @@ TEST(Source, WildcardSearch) {
   c.ctx->source.current = -1;
 }
 
-TEST(Source, QuotedFileName) {
-  test::CapturedContext c;
-  std::string name;
-  c.ctx->source.line = "x \"only one";
-  c.ctx->source.pos = 0;
-  EXPECT_EQ(read_quoted_file_name(*c.ctx, name), 1);
-  EXPECT_EQ(name, "only one");
-  c.ctx->source.line = "WINFONT 1,\"Deja\tVu\",2";
-  c.ctx->source.pos = 7;
-  EXPECT_EQ(read_quoted_file_name(*c.ctx, name), 1);
-  EXPECT_EQ(name, "Deja");
-  EXPECT_EQ(c.ctx->source.line[c.ctx->source.pos], '\t');
-  c.ctx->source.line = "none";
-  c.ctx->source.pos = 0;
-  EXPECT_EQ(read_quoted_file_name(*c.ctx, name), 0);
-}
-
 }  // namespace
 }  // namespace vexa::driver

@@ -19,9 +19,10 @@
 
 #include <gtest/gtest.h>
 
+#include "base/models.h"
+#include "base/paths.h"
 #include "command/context.h"
 #include "driver/handoff.h"
-#include "base/models.h"
 #include "test_support.h"
 #include "wire_helpers.h"
 
@@ -45,8 +46,8 @@ std::string real_path(const std::string& path) {
   return ::realpath(path.c_str(), real) != nullptr ? real : "";
 }
 
-TEST(HandOff, CompilerDirectoryAndUploadPath) {
-  EXPECT_EQ(compiler_directory(), real_path(VEXA_TOOLS_DIR) + "/");  // where this test program lives
+TEST(HandOff, ExecutableDirectoryAndUploadPath) {
+  EXPECT_EQ(base::executable_directory(), real_path(VEXA_TOOLS_DIR) + "/");  // where this test program lives
   std::string cwd = fs::current_path().string();
   EXPECT_EQ(upload_file_path("demo.DF"), cwd + "/demo.DF");
   EXPECT_EQ(upload_file_path("sub\\..\\x\\demo.DF"), cwd + "/x/demo.DF");

@@ -8,10 +8,10 @@
 #include <memory>
 #include <vector>
 
+#include "base/bytes.h"
 #include "imagefiles/dispatch.h"
 #include "read_checks.h"
 #include "resources/bitmap.h"
-#include "base/bytes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vexa;

@@ -10,11 +10,11 @@
 #include <memory>
 #include <string>
 
-#include "resources/import.h"
-#include "command/context.h"
 #include "base/paths.h"
+#include "command/context.h"
 #include "imagefiles/fxt.h"
 #include "imagefiles/image.h"
+#include "resources/import.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vexa;

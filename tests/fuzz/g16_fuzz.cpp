@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <memory>
 
+#include "imagefiles/image.h"
 #include "imagefiles/native.h"
 #include "read_checks.h"
 #include "resources/bitmap.h"
-#include "imagefiles/image.h"
 
 using namespace vexa;
 using fuzz::check;

@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "command/macros.h"
 #include "command/context.h"
+#include "command/macros.h"
+#include "command/source.h"
 #include "driver/dataflash.h"
 #include "driver/dispatch.h"
-#include "command/source.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string path = "/tmp/vexa-macro-fuzz-" + std::to_string(::getpid()) + ".txt";

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "imagefiles/image.h"
 #include "base/bytes.h"
+#include "imagefiles/image.h"
 
 namespace vexa::test {
 

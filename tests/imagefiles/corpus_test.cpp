@@ -15,10 +15,10 @@
 #include <memory>
 #include <sstream>
 
-#include "resources/import.h"
 #include "command/context.h"
 #include "imagefiles/gif.h"
 #include "reader_test_support.h"
+#include "resources/import.h"
 
 namespace vexa::imagefiles {
 namespace {

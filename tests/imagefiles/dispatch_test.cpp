@@ -3,8 +3,8 @@
 // the img-* projects (run through --dump-image) and the corpus runs.
 #include <gtest/gtest.h>
 
-#include "resources/import.h"
 #include "reader_test_support.h"
+#include "resources/import.h"
 
 namespace vexa::imagefiles {
 namespace {

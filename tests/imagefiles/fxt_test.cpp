@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "resources/import.h"
 #include "imagefiles/fxt.h"
 #include "pictures.h"
+#include "resources/import.h"
 #include "test_support.h"
 
 namespace vexa::imagefiles {

@@ -6,9 +6,9 @@
 
 #include <memory>
 
-#include "resources/exports.h"
 #include "imagefiles/native.h"
 #include "reader_test_support.h"
+#include "resources/exports.h"
 
 namespace vexa::imagefiles {
 namespace {

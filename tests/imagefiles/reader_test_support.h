@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "imagefiles/dispatch.h"
-#include "pictures.h"
 #include "imagefiles/image.h"
+#include "pictures.h"
 #include "test_support.h"
 
 namespace vexa::test {

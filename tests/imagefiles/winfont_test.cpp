@@ -3,9 +3,9 @@
 // the faces that fitting and sheets open, released again.
 #include <gtest/gtest.h>
 
-#include "resources/sheet.h"
 #include "imagefiles/winfont.h"
 #include "pictures.h"
+#include "resources/sheet.h"
 #include "test_support.h"
 
 namespace vexa::imagefiles {

@@ -7,10 +7,10 @@
 
 #include <random>
 
+#include "base/bytes.h"
 #include "imagefiles/native.h"
 #include "resources/bitmap.h"
 #include "stored_resources.h"
-#include "base/bytes.h"
 
 namespace vexa::resources {
 namespace {

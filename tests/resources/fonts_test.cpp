@@ -3,9 +3,9 @@
 // of the block (neither read nor rewritten beyond it).
 #include <gtest/gtest.h>
 
+#include "base/bytes.h"
 #include "command/work_areas.h"
 #include "resources/fonts.h"
-#include "base/bytes.h"
 
 namespace vexa::resources {
 namespace {

@@ -9,12 +9,12 @@
 #include <random>
 #include <vector>
 
+#include "base/bytes.h"
 #include "command/context.h"
 #include "command/work_areas.h"
-#include "pictures.h"
 #include "imagefiles/colour.h"
+#include "pictures.h"
 #include "test_support.h"
-#include "base/bytes.h"
 
 namespace vexa::test {
 

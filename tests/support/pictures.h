@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "imagefiles/image.h"
 #include "base/bytes.h"
+#include "imagefiles/image.h"
 
 namespace vexa::test {
 

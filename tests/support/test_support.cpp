@@ -1,7 +1,7 @@
 #include "test_support.h"
 
-#include "driver/dispatch.h"
 #include "command/source.h"
+#include "driver/dispatch.h"
 
 #include <fcntl.h>
 #include <poll.h>
