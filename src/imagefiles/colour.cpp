@@ -1046,15 +1046,7 @@ void replace_colour(Image& image, Bgr from, Bgr to) {
         }
     }
   } else if (bits == 24) {
-    for (int r = 0; r < height; ++r) {
-      std::uint8_t* p = stored_row(image, r);
-      for (int x = 0; x < width; ++x, p += 3)
-        if (p[0] == from.blue && p[1] == from.green && p[2] == from.red) {
-          p[0] = to.blue;
-          p[1] = to.green;
-          p[2] = to.red;
-        }
-    }
+    replace_in_rows(image, from, to, 0, height);
   }
 }
 
