@@ -13,13 +13,13 @@
 #include <random>
 #include <vector>
 
-#include "command/context.h"
-#include "imagefiles/dispatch.h"
-#include "resources/bitmap.h"
-#include "imagefiles/colour.h"
-#include "imagefiles/image.h"
-#include "resources/resize.h"
 #include "base/bytes.h"
+#include "command/context.h"
+#include "imagefiles/colour.h"
+#include "imagefiles/dispatch.h"
+#include "imagefiles/image.h"
+#include "resources/bitmap.h"
+#include "resources/resize.h"
 
 namespace {
 
