@@ -141,9 +141,6 @@ bool write_or_report(command::Context& ctx, const std::string& name, std::string
 
 }  // namespace
 
-
-
-
 void layout_image(command::Context& ctx) {
   command::DataFlash& flash = ctx.flash;
   int address = address_tables;

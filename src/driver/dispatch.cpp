@@ -311,7 +311,6 @@ const Keyword keywords[] = {
     {"COM", 3, Match::prefix, com},
 };
 
-
 // The INFO directive: prints the items of the rest of the line as one line.
 void info_line(command::Context& ctx) {
   command::Source& src = ctx.source;

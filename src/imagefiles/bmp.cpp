@@ -14,7 +14,6 @@
 
 namespace vexa::imagefiles {
 
-
 namespace {
 
 constexpr std::size_t file_header_bytes = 14;

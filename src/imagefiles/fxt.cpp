@@ -9,7 +9,6 @@
 
 namespace vexa::imagefiles {
 
-
 namespace {
 
 // Characters of one line that are looked at. Pixel rows are at most this

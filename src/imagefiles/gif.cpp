@@ -15,7 +15,6 @@ namespace vexa::imagefiles {
 
 namespace {
 
-
 constexpr int extension_introducer = 0x21;
 constexpr int image_separator = 0x2C;
 constexpr int graphic_control_label = 0xF9;

@@ -14,7 +14,6 @@
 
 namespace vexa::imagefiles {
 
-
 namespace {
 
 // libjpeg reports a fatal error by calling error_exit, which must not

@@ -15,7 +15,6 @@
 
 namespace vexa::imagefiles {
 
-
 namespace {
 
 constexpr std::uint8_t escape = 0x1B;
@@ -383,6 +382,5 @@ int read_g16(ImageSet& set, Bytes file) {
   }
   return 1;
 }
-
 
 }  // namespace vexa::imagefiles

@@ -24,7 +24,6 @@
 
 namespace vexa::imagefiles {
 
-
 namespace {
 
 constexpr std::array<std::uint8_t, 8> png_signature = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};

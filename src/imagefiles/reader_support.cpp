@@ -10,7 +10,6 @@
 
 namespace vexa::imagefiles {
 
-
 bool ByteCursor::skip(std::size_t n) {
   if (n > remaining()) return false;
   position += n;

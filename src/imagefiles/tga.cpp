@@ -11,7 +11,6 @@
 
 namespace vexa::imagefiles {
 
-
 namespace {
 
 constexpr std::size_t header_size = 18;

@@ -159,7 +159,6 @@ struct Progress {
   }
 };
 
-
 // ESC '&' region address(24) count(24) operation
 std::array<std::uint8_t, 10> flash_command(char region, long address, long count, char operation) {
   std::array<std::uint8_t, 10> c = {esc, '&', static_cast<std::uint8_t>(region)};

@@ -40,7 +40,6 @@ inline bool has_error(CapturedContext& c, int line, const std::string& message) 
 
 inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-
 // n distinct colours drawn from the seed (n up to 2^18); with exact_565 every
 // one is its own 5-6-5 rounding.
 inline std::vector<imagefiles::Bgr> seeded_colours(int n, unsigned seed, bool exact_565 = false) {

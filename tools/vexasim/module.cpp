@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstdarg>
 
-#include "base/models.h"
 #include "base/bytes.h"
+#include "base/models.h"
 
 namespace vexa::sim {
 
