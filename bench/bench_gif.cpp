@@ -178,7 +178,7 @@ int main() {
     for (int f = 0; f < p.frames; ++f)
       for (int y = 0; y < p.height; ++y)
         for (int x = 0; x < p.width; ++x)
-          if (vexa::resources::pixel_value(gif->frames[static_cast<std::size_t>(f)].image, x, y) !=
+          if (vexa::imagefiles::pixel_value(gif->frames[static_cast<std::size_t>(f)].image, x, y) !=
               p.indices[at++]) {
             std::printf("%-36s decoded wrongly at frame %d (%d, %d)\n", p.name.c_str(), f, x, y);
             return 1;

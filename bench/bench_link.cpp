@@ -17,13 +17,14 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "driver/context.h"
-#include "link/models.h"
+#include "base/crc16.h"
+#include "base/models.h"
+#include "base/output.h"
+#include "link/link_state.h"
 #include "link/program.h"
 
 extern char** environ;
@@ -32,13 +33,7 @@ namespace {
 
 using namespace vexa;
 
-std::uint16_t crc16(const std::vector<std::uint8_t>& bytes, std::uint16_t crc = 0) {
-  for (std::uint8_t b : bytes) {
-    crc = static_cast<std::uint16_t>(crc ^ (b << 8));
-    for (int bit = 0; bit < 8; ++bit) crc = static_cast<std::uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
-  }
-  return crc;
-}
+std::uint16_t crc16(const std::vector<std::uint8_t>& bytes) { return base::crc16(bytes.data(), bytes.size()); }
 
 // An upload file for VexaG6 with the given regions (region 2 at 32768).
 std::string upload_file(const std::vector<std::uint8_t>& region1, const std::vector<std::uint8_t>& region2) {
@@ -149,18 +144,20 @@ int run_case(const Case& c, const std::string& file, const std::string& dir, lon
     std::fprintf(stderr, "bench_link: cannot start %s\n", VEXASIM_PATH);
     return 1;
   }
-  auto ctx = std::make_unique<Context>();
+  base::Output out;
   std::string console = dir + "/console";
-  ctx->out.console = std::fopen(console.c_str(), "wb");
-  ctx->settings.upload_file = file;
-  ctx->settings.com_device = sim.device;
-  ctx->settings.baud = c.baud;
-  ctx->settings.check_write_protect = 1;
+  out.console = std::fopen(console.c_str(), "wb");
+  link::LinkSettings settings;
+  settings.upload_file = file;
+  settings.com_device = sim.device;
+  settings.baud = c.baud;
+  settings.check_write_protect = 1;
+  link::LinkState link;
   long long start = now_ns();
-  int result = link::program_module(*ctx);
+  int result = link::program_module(settings, link, out);
   long long end = now_ns();
-  std::fclose(ctx->out.console);
-  ctx->out.console = nullptr;
+  std::fclose(out.console);
+  out.console = nullptr;
   std::map<std::string, long long> st = sim.finish();
   if (result != 1) {
     std::fprintf(stderr, "bench_link: %s: programming failed, see %s\n", c.title, console.c_str());

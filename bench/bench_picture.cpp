@@ -13,11 +13,12 @@
 #include <random>
 #include <vector>
 
-#include "driver/context.h"
+#include "base/bytes.h"
+#include "command/context.h"
+#include "imagefiles/colour.h"
 #include "imagefiles/dispatch.h"
+#include "imagefiles/image.h"
 #include "resources/bitmap.h"
-#include "resources/colour.h"
-#include "resources/image.h"
 #include "resources/resize.h"
 
 namespace {
@@ -40,14 +41,14 @@ std::vector<std::uint8_t> photo_like_bmp() {
   std::uint8_t* h = file.data();
   h[0] = 'B';
   h[1] = 'M';
-  resources::put_u32(h + 2, static_cast<std::uint32_t>(file.size()));
-  resources::put_u32(h + 10, 54);
-  resources::put_u32(h + 14, 40);
-  resources::put_u32(h + 18, source_width);
-  resources::put_u32(h + 22, source_height);
-  resources::put_u16(h + 26, 1);
-  resources::put_u16(h + 28, 24);
-  resources::put_u32(h + 34, pixels);
+  base::put_u32(h + 2, static_cast<std::uint32_t>(file.size()));
+  base::put_u32(h + 10, 54);
+  base::put_u32(h + 14, 40);
+  base::put_u32(h + 18, source_width);
+  base::put_u32(h + 22, source_height);
+  base::put_u16(h + 26, 1);
+  base::put_u16(h + 28, 24);
+  base::put_u32(h + 34, pixels);
   std::mt19937 random(2024);
   std::normal_distribution<double> noise(0.0, 3.0);
   for (int row = 0; row < source_height; ++row) {
@@ -78,18 +79,18 @@ double elapsed_ms(Clock::time_point since) {
   return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
 }
 
-double image_pixels(const resources::ImageSet& set) {
-  const resources::Image& image = set.images[1];
-  return double(resources::image_width(image)) * resources::image_height(image);
+double image_pixels(const imagefiles::ImageSet& set) {
+  const imagefiles::Image& image = set.images[1];
+  return double(imagefiles::image_width(image)) * imagefiles::image_height(image);
 }
 
 }  // namespace
 
 int main() {
   const std::vector<std::uint8_t> file = photo_like_bmp();
-  auto ctx = std::make_unique<Context>();
+  auto ctx = std::make_unique<command::Context>();
   ctx->out.console = nullptr;  // the steps' information lines are not wanted here
-  resources::ImageSet& set = ctx->work_set;
+  imagefiles::ImageSet& set = ctx->work_set;
 
   Step steps[] = {{"load (read_bmp)"}, {"fit to 480x272"}, {"colour analysis"}, {"16-bit, dithered"},
                   {"RLE encoding"}};
@@ -97,7 +98,7 @@ int main() {
   std::uint32_t block_size = 0;
   for (int run = 0; run < runs; ++run) {
     resources::BitmapBlock block;
-    resources::clear_set(set);
+    imagefiles::clear_set(set);
     double ms[5];
 
     Clock::time_point start = Clock::now(), t = start;
@@ -114,12 +115,12 @@ int main() {
 
     t = Clock::now();
     steps[2].pixels = image_pixels(set);
-    ok = ok && resources::analyse_set_colours(ctx->out, set, 16);
+    ok = ok && imagefiles::analyse_set_colours(ctx->out, set, 16);
     ms[2] = elapsed_ms(t);
 
     t = Clock::now();
     steps[3].pixels = image_pixels(set);
-    ok = ok && resources::convert_set_depth(set, 16, 1);
+    ok = ok && imagefiles::convert_set_depth(set, 16, 1);
     ms[3] = elapsed_ms(t);
 
     t = Clock::now();

@@ -15,8 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "base/bytes.h"
 #include "compile_runs.h"
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
 namespace {
 
@@ -35,14 +36,14 @@ std::vector<std::uint8_t> photo_like_bmp(int index, std::mt19937& random) {
   std::uint8_t* h = file.data();
   h[0] = 'B';
   h[1] = 'M';
-  vexa::resources::put_u32(h + 2, static_cast<std::uint32_t>(file.size()));
-  vexa::resources::put_u32(h + 10, 54);
-  vexa::resources::put_u32(h + 14, 40);
-  vexa::resources::put_u32(h + 18, width);
-  vexa::resources::put_u32(h + 22, height);
-  vexa::resources::put_u16(h + 26, 1);
-  vexa::resources::put_u16(h + 28, 24);
-  vexa::resources::put_u32(h + 34, pixel_bytes);
+  vexa::base::put_u32(h + 2, static_cast<std::uint32_t>(file.size()));
+  vexa::base::put_u32(h + 10, 54);
+  vexa::base::put_u32(h + 14, 40);
+  vexa::base::put_u32(h + 18, width);
+  vexa::base::put_u32(h + 22, height);
+  vexa::base::put_u16(h + 26, 1);
+  vexa::base::put_u16(h + 28, 24);
+  vexa::base::put_u32(h + 34, pixel_bytes);
   std::normal_distribution<double> noise(0.0, 3.0);
   const double cx = 0.2 + 0.03 * index, cy = 0.3 + 0.02 * index;
   for (int row = 0; row < height; ++row) {

@@ -134,7 +134,7 @@ bool decode_libspng(const std::vector<std::uint8_t>& file, std::vector<std::uint
 }
 
 bool decode_ours(const std::vector<std::uint8_t>& file) {
-  auto set = std::make_unique<vexa::resources::ImageSet>();
+  auto set = std::make_unique<vexa::imagefiles::ImageSet>();
   return vexa::imagefiles::read_png(*set, vexa::imagefiles::Bytes(file.data(), file.size()), {}) == 1;
 }
 

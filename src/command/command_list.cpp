@@ -4,17 +4,17 @@
 #include <string_view>
 #include <vector>
 
+#include "base/format.h"
+#include "base/models.h"
 #include "command/command_table.h"
 #include "command/encoder.h"
-#include "driver/format.h"
-#include "link/models.h"
 
 namespace vexa::command {
 
 namespace {
 
 std::string plural(int count, const char* word) {
-  return vexa::format("%d %s%s", count, word, count == 1 ? "" : "s");
+  return base::format("%d %s%s", count, word, count == 1 ? "" : "s");
 }
 
 // The parameter segments in words: "2w1bs21" reads "2 words, 1 byte, string
@@ -26,7 +26,7 @@ std::string describe_segments(std::string_view params) {
     const Segment segment = next_segment(params, i);
     if (!text.empty()) text += ", ";
     if (segment.kind == 's')
-      text += segment.limit > 0 ? vexa::format("string of at most %d bytes", segment.limit) : std::string("string");
+      text += segment.limit > 0 ? base::format("string of at most %d bytes", segment.limit) : std::string("string");
     else
       text += plural(segment.count, segment.kind == 'w' ? "word" : "byte");
   }
@@ -42,7 +42,7 @@ std::string describe_parameters(const CommandRow& row) {
     case Special::at_least_5: return "at least 5 bytes";
     case Special::counted_words: return "1 byte, then 1 to 255 words sent with their count";
     case Special::send_bytes: return "1 to 255 bytes sent with their count, and/or <file>";
-    case Special::inline_picture: return describe_segments(row.params) + ", <picture file>";
+    case Special::picture_file: return describe_segments(row.params) + ", <picture file>";
     case Special::zero_string_42: return "up to 42 bytes, zero-terminated";
   }
   return "";
@@ -52,12 +52,12 @@ std::string describe_parameters(const CommandRow& row) {
 std::string describe_models(Gate gate) {
   std::string names;
   int admitted = 0;
-  for (std::size_t model = 0; model < link::models.size(); ++model) {
+  for (std::size_t model = 0; model < base::models.size(); ++model) {
     if (!gate_admits(gate, static_cast<int>(model))) continue;
-    names += (names.empty() ? "" : " ") + std::string(link::models[model].name);
+    names += (names.empty() ? "" : " ") + std::string(base::models[model].name);
     ++admitted;
   }
-  return admitted == static_cast<int>(link::models.size()) ? "all" : names;
+  return admitted == static_cast<int>(base::models.size()) ? "all" : names;
 }
 
 }  // namespace
@@ -80,7 +80,7 @@ std::string command_list() {
   std::sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return a.name < b.name; });
   std::string text;
   for (const Line& line : lines)
-    text += vexa::format("#%-4s  %-52s  %s\n", line.name.c_str(), line.parameters.c_str(), line.models.c_str());
+    text += base::format("#%-4s  %-52s  %s\n", line.name.c_str(), line.parameters.c_str(), line.models.c_str());
   return text;
 }
 

@@ -24,7 +24,7 @@ enum class Special {
   at_least_5,     // &I
   counted_words,  // GX, GY: one byte, count byte, 1 to 255 words
   send_bytes,     // SB: counted bytes and/or a file
-  inline_picture, // CL, UL: two words and a picture file
+  picture_file,   // CL, UL: two words and a picture file
   zero_string_42, // YQ: byte list of at most 42 bytes, zero-terminated
 };
 
@@ -98,7 +98,7 @@ inline constexpr CommandRow command_rows[] = {
     {'C', "F", "2w2b", Gate::g78},
     {'C', "I", "2w1b", Gate::g78},
     {'C', "K", "2w", Gate::g78},
-    {'C', "L", "2w", Gate::g78, Special::inline_picture},
+    {'C', "L", "2w", Gate::g78, Special::picture_file},
     {'C', "S", "4w", Gate::g78},
     {'C', "TU", "1b", Gate::g78},
     {'C', "W", "2b", Gate::g78},
@@ -170,7 +170,7 @@ inline constexpr CommandRow command_rows[] = {
     // U
     {'U', "H", "4w"},
     {'U', "I", "2w1b"},
-    {'U', "L", "2w", Gate::all, Special::inline_picture},
+    {'U', "L", "2w", Gate::all, Special::picture_file},
     {'U', "R", ""},
     {'U', "TWX", "1b"},
     {'U', "Z", "2b"},

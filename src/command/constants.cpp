@@ -3,21 +3,21 @@
 #include <cctype>
 #include <strings.h>
 
+#include "base/format.h"
+#include "command/codetable.h"
+#include "command/context.h"
 #include "command/encoder.h"
 #include "command/expression.h"
-#include "driver/context.h"
-#include "driver/format.h"
-#include "resources/codetable.h"
 
 namespace vexa::command {
 
 namespace {
 
-using driver::current_char;
-using driver::report_error;
+using command::current_char;
+using command::report_error;
 
 std::string key_of(std::string_view name) {
-  std::string key(name.substr(0, limits::identifier_length));
+  std::string key(name.substr(0, base::limits::identifier_length));
   for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return key;
 }
@@ -29,9 +29,9 @@ std::int32_t wrap(std::int64_t v) { return static_cast<std::int32_t>(static_cast
 std::string format_function(int kind, std::int32_t value, std::int32_t width) {
   std::string digits;
   if (kind == 0) {
-    digits = vexa::format("%d", value);
+    digits = vexa::base::format("%d", value);
   } else if (kind == 1) {
-    digits = vexa::format("%X", static_cast<unsigned>(value));
+    digits = vexa::base::format("%X", static_cast<unsigned>(value));
   } else {
     std::uint32_t v = static_cast<std::uint32_t>(value);
     do {
@@ -42,7 +42,7 @@ std::string format_function(int kind, std::int32_t value, std::int32_t width) {
   // The padded text is inserted through a 512-byte buffer; wider requests are
   // held to what that buffer can carry.
   std::int64_t magnitude = width < 0 ? -static_cast<std::int64_t>(width) : width;
-  std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(magnitude, limits::expansion_buffer - 1));
+  std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(magnitude, base::limits::expansion_buffer - 1));
   if (digits.size() < wanted) digits.insert(0, wanted - digits.size(), width > 0 ? '0' : ' ');
   return digits;
 }
@@ -63,19 +63,19 @@ bool define_constant(Constants& table, std::string_view name, std::int32_t value
   if (found != table.value_index.end()) {
     NamedValue& entry = table.values[static_cast<std::size_t>(found->second)];
     entry.value = value;
-    entry.name = std::string(name.substr(0, limits::identifier_length));
+    entry.name = std::string(name.substr(0, base::limits::identifier_length));
     return true;
   }
-  if (static_cast<int>(table.values.size()) >= limits::constants) return false;
+  if (static_cast<int>(table.values.size()) >= base::limits::constants) return false;
   table.value_index.emplace(key, static_cast<int>(table.values.size()));
-  table.values.push_back({std::string(name.substr(0, limits::identifier_length)), value});
+  table.values.push_back({std::string(name.substr(0, base::limits::identifier_length)), value});
   return true;
 }
 
 std::int32_t constant_value(Context& ctx, std::string_view name) {
   auto found = ctx.constants.value_index.find(key_of(name));
   if (found != ctx.constants.value_index.end()) return ctx.constants.values[static_cast<std::size_t>(found->second)].value;
-  report_error(ctx, vexa::format("Constant \"%.*s\" not defined !", static_cast<int>(name.size()), name.data()));
+  report_error(ctx, vexa::base::format("Constant \"%.*s\" not defined !", static_cast<int>(name.size()), name.data()));
   return 0;
 }
 
@@ -97,7 +97,7 @@ std::int32_t assign_constant(Context& ctx, std::string_view name, std::int32_t v
     case '^': result = old ^ value; break;
     case '<': result = static_cast<std::int32_t>(static_cast<std::uint32_t>(old) << (value & 31)); break;
     case '>': result = old >> (value & 31); break;
-    default: report_error(ctx, vexa::format("unknown operand '%c='", op)); break;
+    default: report_error(ctx, vexa::base::format("unknown operand '%c='", op)); break;
   }
   define_constant(ctx.constants, name, result);
   return result;
@@ -116,9 +116,9 @@ bool define_string_constant(Constants& table, std::string_view name, std::string
     table.texts[static_cast<std::size_t>(found->second)].text = std::move(stored);
     return true;
   }
-  if (static_cast<int>(table.texts.size()) >= limits::string_constants) return false;
+  if (static_cast<int>(table.texts.size()) >= base::limits::string_constants) return false;
   table.text_index.emplace(key, static_cast<int>(table.texts.size()));
-  table.texts.push_back({std::string(name.substr(0, limits::identifier_length)), std::move(stored)});
+  table.texts.push_back({std::string(name.substr(0, base::limits::identifier_length)), std::move(stored)});
   return true;
 }
 
@@ -130,13 +130,13 @@ const std::string* string_constant_text(const Constants& table, std::string_view
 int string_constant_index(Context& ctx, std::string_view name) {
   auto found = ctx.constants.text_index.find(key_of(name));
   if (found != ctx.constants.text_index.end()) return found->second;
-  report_error(ctx, vexa::format("string-constant !%.*s! not defined !", static_cast<int>(name.size()), name.data()));
+  report_error(ctx, vexa::base::format("string-constant !%.*s! not defined !", static_cast<int>(name.size()), name.data()));
   return -1;
 }
 
 // reference -> '!' NAME '!' | '!' FUNCTION '(' value sep width ')' '!'
 bool expand_string_constant(Context& ctx, std::string& text) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   text.clear();
   ++src.pos;  // '!'
   std::string name = read_identifier(ctx);
@@ -145,12 +145,12 @@ bool expand_string_constant(Context& ctx, std::string& text) {
     ++src.pos;
     const std::string* value = string_constant_text(ctx.constants, name);
     if (value == nullptr) {
-      report_error(ctx, vexa::format("string-constant !%s! not defined !", name.c_str()));
+      report_error(ctx, vexa::base::format("string-constant !%s! not defined !", name.c_str()));
       return false;
     }
     for (char v : *value) {
-      if (text.size() >= limits::expansion_buffer - 1) break;
-      text += static_cast<char>(resources::translate(ctx, static_cast<std::uint8_t>(v)));
+      if (text.size() >= base::limits::expansion_buffer - 1) break;
+      text += static_cast<char>(command::translate(ctx, static_cast<std::uint8_t>(v)));
     }
     return !text.empty();
   }
@@ -160,10 +160,10 @@ bool expand_string_constant(Context& ctx, std::string& text) {
   }
   ++src.pos;
   std::int32_t value = evaluate_argument(ctx);
-  driver::skip_blanks(src);
-  if (!driver::at_line_end(src)) ++src.pos;  // one separator character
+  command::skip_blanks(src);
+  if (!command::at_line_end(src)) ++src.pos;  // one separator character
   std::int32_t width = evaluate_argument(ctx);
-  driver::skip_blanks(src);
+  command::skip_blanks(src);
   if (current_char(src) != ')') {
     report_error(ctx, "missing closing bracket ')'");
   } else {
@@ -179,7 +179,7 @@ bool expand_string_constant(Context& ctx, std::string& text) {
   else if (::strcasecmp(name.c_str(), "HEXSTR") == 0) kind = 1;
   else if (::strcasecmp(name.c_str(), "BINSTR") == 0) kind = 2;
   else {
-    report_error(ctx, vexa::format("unknown string constant function '%s()' !", name.c_str()));
+    report_error(ctx, vexa::base::format("unknown string constant function '%s()' !", name.c_str()));
     return false;
   }
   text = format_function(kind, value, width);
@@ -188,7 +188,7 @@ bool expand_string_constant(Context& ctx, std::string& text) {
 
 // string-constant-line -> '!' NAME '!' ... '=' string-parameter
 void string_constant_line(Context& ctx) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   ++src.pos;  // '!'
   std::string name = read_identifier(ctx);
   if (current_char(src) != '!') {
@@ -204,7 +204,7 @@ void string_constant_line(Context& ctx) {
   ctx.command.length = 0;
   ctx.command.overflow = false;
   ctx.code_tables.enabled = false;
-  int length = parse_string_param(ctx, limits::list_unlimited);
+  int length = parse_string_param(ctx, base::limits::list_unlimited);
   ctx.code_tables.enabled = true;
   std::string text(reinterpret_cast<const char*>(ctx.command.bytes.data()), static_cast<std::size_t>(length - 1));
   ctx.command.length = 0;

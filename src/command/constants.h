@@ -7,11 +7,9 @@
 #include <unordered_map>
 #include <vector>
 
-namespace vexa {
-struct Context;
-}
-
 namespace vexa::command {
+
+struct Context;
 
 struct NamedValue {
   std::string name;  // spelling of the last definition

@@ -3,20 +3,19 @@
 #include <cctype>
 #include <string>
 
+#include "base/format.h"
+#include "base/models.h"
+#include "base/paths.h"
 #include "command/command_table.h"
+#include "command/context.h"
 #include "command/expression.h"
-#include "command/inline_picture.h"
-#include "driver/context.h"
-#include "driver/format.h"
-#include "driver/paths.h"
-#include "link/models.h"
 
 namespace vexa::command {
 
 namespace {
 
-using driver::current_char;
-using driver::report_error;
+using command::current_char;
+using command::report_error;
 
 constexpr const char* not_valid = "not a valid command !";
 constexpr const char* wrong_count = "wrong number of parameters";
@@ -26,7 +25,7 @@ constexpr const char* wrong_count = "wrong number of parameters";
 // only because the model line comes later.
 int max_string(const Context& ctx) {
   int model = ctx.settings.model;
-  return model >= 0 ? link::models[static_cast<std::size_t>(model)].max_string : 255;
+  return model >= 0 ? base::models[static_cast<std::size_t>(model)].max_string : 255;
 }
 
 // Parses the parameter segments of a row; false when a segment's count or a
@@ -36,13 +35,13 @@ bool parse_segments(Context& ctx, std::string_view params) {
   while (i < params.size()) {
     const Segment segment = next_segment(params, i);
     if (segment.kind == 's') {
-      int length = parse_string_param(ctx, limits::list_unlimited);
+      int length = parse_string_param(ctx, base::limits::list_unlimited);
       int allowed = segment.limit > 0 ? segment.limit + 1 : max_string(ctx);
       if (length > allowed) return false;
       continue;
     }
     bool last = i >= params.size();
-    int max = last ? limits::list_unlimited : segment.count;
+    int max = last ? base::limits::list_unlimited : segment.count;
     int produced = segment.kind == 'w' ? parse_word_list(ctx, max) : parse_byte_list(ctx, max);
     if (produced != segment.count) return false;
   }
@@ -55,7 +54,7 @@ bool counted_list(Context& ctx, bool words) {
   CommandBuffer& buffer = ctx.command;
   int count_at = buffer.length;
   put_byte(buffer, 0);
-  int produced = words ? parse_word_list(ctx, limits::list_unlimited) : parse_byte_list(ctx, limits::list_unlimited);
+  int produced = words ? parse_word_list(ctx, base::limits::list_unlimited) : parse_byte_list(ctx, base::limits::list_unlimited);
   if (produced < 1 || produced > 255 || buffer.overflow) return false;
   buffer.bytes[static_cast<std::size_t>(count_at)] = static_cast<std::uint8_t>(produced);
   return true;
@@ -63,7 +62,7 @@ bool counted_list(Context& ctx, bool words) {
 
 // SB: a counted byte list and/or the contents of a file sent as SB commands.
 int send_bytes(Context& ctx) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   bool sent = false;
   if (counted_list(ctx, false)) {
     if (!flush_command(ctx)) return 0;
@@ -73,10 +72,10 @@ int send_bytes(Context& ctx) {
   ctx.command.overflow = false;
   if (current_char(src) == '<') {
     std::string name;
-    if (!driver::read_file_name(ctx, name)) return 0;
+    if (!command::read_file_name(ctx, name)) return 0;
     std::string bytes;
-    if (!driver::read_whole_file(name, bytes)) {
-      report_error(ctx, vexa::format("Cannot Open File <%s> !", name.c_str()));
+    if (!base::read_whole_file(name, bytes)) {
+      report_error(ctx, vexa::base::format("Cannot Open File <%s> !", name.c_str()));
       return 0;
     }
     std::size_t at = 0;
@@ -106,7 +105,7 @@ int send_bytes(Context& ctx) {
 bool zero_string_42(Context& ctx) {
   CommandBuffer& buffer = ctx.command;
   int start = buffer.length;
-  parse_byte_list(ctx, limits::list_unlimited);
+  parse_byte_list(ctx, base::limits::list_unlimited);
   int counted = buffer.length - start;
   if (counted > 0 && buffer.bytes[static_cast<std::size_t>(buffer.length - 1)] == 0)
     --counted;
@@ -120,8 +119,8 @@ bool zero_string_42(Context& ctx) {
 bool gate_admits(Gate gate, int model) {
   switch (gate) {
     case Gate::all: return true;
-    case Gate::g78: return link::is_large_model(model);
-    case Gate::g6: return model == link::model_vexag6;
+    case Gate::g78: return base::is_large_model(model);
+    case Gate::g6: return model == base::model_vexag6;
   }
   return false;
 }
@@ -134,27 +133,24 @@ int flush_command(Context& ctx) {
 }
 
 int append_macro_bytes(Context& ctx, const std::uint8_t* bytes, int count) {
-  driver::DataFlash& flash = ctx.flash;
-  if (!driver::append_to_area(flash.image, flash.image_pos, bytes, static_cast<std::size_t>(count))) {
-    report_error(ctx, "DATA-FLASH memory overflow !");
-    return 0;
-  }
+  command::DataFlash& flash = ctx.flash;
+  if (!append_to_area(ctx, flash.image, flash.image_pos, bytes, static_cast<std::size_t>(count))) return 0;
   ctx.macro.bytes += count;
   return 1;
 }
 
 // command -> C1 [C2] parameters
 int encode_command(Context& ctx) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   CommandBuffer& buffer = ctx.command;
   buffer.length = 0;
   buffer.overflow = false;
   put_byte(buffer, esc);
-  driver::skip_blanks(src);
+  command::skip_blanks(src);
   char first = static_cast<char>(std::toupper(static_cast<unsigned char>(current_char(src))));
-  if (!driver::at_line_end(src)) ++src.pos;
+  if (!command::at_line_end(src)) ++src.pos;
   put_byte(buffer, static_cast<std::uint8_t>(first));
-  driver::skip_blanks(src);
+  command::skip_blanks(src);
   char raw_second = current_char(src);
   char second = static_cast<char>(std::toupper(static_cast<unsigned char>(raw_second)));
 
@@ -173,9 +169,9 @@ int encode_command(Context& ctx) {
   bool ok = true;
   switch (row->special) {
     case Special::none: ok = parse_segments(ctx, row->params); break;
-    case Special::any_bytes: parse_byte_list(ctx, limits::list_unlimited); break;
-    case Special::at_least_7: ok = parse_byte_list(ctx, limits::list_unlimited) >= 7; break;
-    case Special::at_least_5: ok = parse_byte_list(ctx, limits::list_unlimited) >= 5; break;
+    case Special::any_bytes: parse_byte_list(ctx, base::limits::list_unlimited); break;
+    case Special::at_least_7: ok = parse_byte_list(ctx, base::limits::list_unlimited) >= 7; break;
+    case Special::at_least_5: ok = parse_byte_list(ctx, base::limits::list_unlimited) >= 5; break;
     case Special::counted_bytes:
       if (!counted_list(ctx, false)) {
         report_error(ctx, wrong_count);
@@ -189,7 +185,7 @@ int encode_command(Context& ctx) {
       }
       return flush_command(ctx);
     case Special::send_bytes: return send_bytes(ctx);
-    case Special::inline_picture: return inline_picture(ctx, first);
+    case Special::picture_file: return picture_follows;
     case Special::zero_string_42:
       if (!zero_string_42(ctx)) {
         report_error(ctx, not_valid);
@@ -200,7 +196,7 @@ int encode_command(Context& ctx) {
   // A command longer than the command buffer cannot be sent to the module in
   // one piece; it is refused rather than cut.
   if (buffer.overflow) {
-    report_error(ctx, vexa::format("command too long (more than %zu bytes) !", limits::command_buffer));
+    report_error(ctx, vexa::base::format("command too long (more than %zu bytes) !", base::limits::command_buffer));
     return 0;
   }
   if (!ok) {

@@ -5,19 +5,17 @@
 #include <array>
 #include <cstdint>
 
+#include "base/limits.h"
 #include "command/command_table.h"
-#include "driver/limits.h"
-
-namespace vexa {
-struct Context;
-}
 
 namespace vexa::command {
+
+struct Context;
 
 inline constexpr std::uint8_t esc = 27;
 
 struct CommandBuffer {
-  std::array<std::uint8_t, limits::command_buffer> bytes{};
+  std::array<std::uint8_t, base::limits::command_buffer> bytes{};
   int length = 0;
   bool overflow = false;  // a parser wanted to write past the end
 };
@@ -31,7 +29,11 @@ void put_byte(CommandBuffer& buffer, std::uint8_t byte);
 bool gate_admits(Gate gate, int model);
 
 // Encodes the command at the parse position (just after '#'). Returns 1 when
-// it was accepted, 0 after a reported error.
+// it was accepted, 0 after a reported error, picture_follows for a command
+// that carries a picture file named on the rest of the line (CL, UL): the
+// command bytes are in the buffer and the caller reads the picture, since
+// pictures are read by the floor above the command language.
+inline constexpr int picture_follows = 2;
 int encode_command(Context& ctx);
 
 // Appends the command buffer to the macro bytes. Returns 0 after reporting

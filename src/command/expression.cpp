@@ -9,18 +9,18 @@
 #include <strings.h>
 #include <vector>
 
+#include "base/format.h"
 #include "command/constants.h"
+#include "command/context.h"
 #include "command/measure.h"
-#include "driver/context.h"
-#include "driver/format.h"
 
 namespace vexa::command {
 
 namespace {
 
-using driver::current_char;
-using driver::char_at;
-using driver::report_error;
+using command::current_char;
+using command::char_at;
+using command::report_error;
 
 // Brackets nested deeper than this are refused; the recursion must stay far
 // from the stack's end whatever the input.
@@ -38,18 +38,18 @@ std::int32_t remainder(std::int32_t a, std::int32_t b) { return b == -1 ? 0 : a 
 bool is_identifier_start(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
 bool is_identifier_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
-void skip(Context& ctx) { driver::skip_blanks(ctx.source); }
+void skip(Context& ctx) { command::skip_blanks(ctx.source); }
 
 std::int32_t parse_or(Context& ctx);
 
 // Reads digits of the given base; blanks between digits are skipped, so
 // "1 2" is 12 and "$1 F" is 31.
 std::int32_t read_number(Context& ctx, int base) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   std::uint32_t value = 0;
   while (true) {
     std::size_t look = src.pos;
-    while (look < src.line.size() && driver::is_blank(src.line[look])) ++look;
+    while (look < src.line.size() && command::is_blank(src.line[look])) ++look;
     char c = char_at(src, look);
     int digit = base == 16 ? hex_digit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
     if (digit < 0 || digit >= base) break;
@@ -66,7 +66,7 @@ struct Arguments {
 
 // function-call -> NAME '(' [ arg { ',' arg } ] ')'      arg -> '!' NAME '!' | expression
 Arguments read_arguments(Context& ctx) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   Arguments args;
   ++src.pos;  // '('
   skip(ctx);
@@ -85,7 +85,7 @@ Arguments read_arguments(Context& ctx) {
     } else {
       value = parse_or(ctx);
     }
-    if (args.count < limits::function_arguments) args.values.push_back(value);
+    if (args.count < base::limits::function_arguments) args.values.push_back(value);
     ++args.count;
     skip(ctx);
     if (current_char(src) == ',') {
@@ -148,7 +148,7 @@ std::int32_t call_function(Context& ctx, const std::string& name, const Argument
   const std::vector<std::int32_t>& a = args.values;
   int n = args.count;
   auto wrong_count = [&]() {
-    report_error(ctx, vexa::format("%s(): wrong number of parameters!", name.c_str()));
+    report_error(ctx, vexa::base::format("%s(): wrong number of parameters!", name.c_str()));
     return 0;
   };
   if (is("LO")) return n == 1 ? a[0] & 255 : wrong_count();
@@ -172,7 +172,7 @@ std::int32_t call_function(Context& ctx, const std::string& name, const Argument
     return trig(is("SIN") ? 0 : is("COS") ? 1 : 2, a[0], a[1]);
   }
   if (is("MIN") || is("MAX") || is("AVG")) {
-    if (n < 2 || n > limits::function_arguments) return wrong_count();
+    if (n < 2 || n > base::limits::function_arguments) return wrong_count();
     std::int64_t result = a[0];
     for (int i = 1; i < n; ++i) {
       if (is("MIN")) result = std::min<std::int64_t>(result, a[static_cast<std::size_t>(i)]);
@@ -188,7 +188,7 @@ std::int32_t call_function(Context& ctx, const std::string& name, const Argument
   }
   std::int32_t measured = 0;
   if (measure_function(ctx, name, args.values, args.count, measured)) return measured;
-  report_error(ctx, vexa::format("unknown function \"%s()\"!", name.c_str()));
+  report_error(ctx, vexa::base::format("unknown function \"%s()\"!", name.c_str()));
   return 0;
 }
 
@@ -198,7 +198,7 @@ std::int32_t call_function(Context& ctx, const std::string& name, const Argument
 std::int32_t parse_operand_at(Context& ctx);
 
 std::int32_t parse_operand(Context& ctx) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   if (ctx.eval.depth >= max_depth) {
     report_error(ctx, "expression nested too deeply !");
     src.pos = src.line.size();
@@ -211,7 +211,7 @@ std::int32_t parse_operand(Context& ctx) {
 }
 
 std::int32_t parse_operand_at(Context& ctx) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   skip(ctx);
   char prefix = 0;
   char c = current_char(src);
@@ -229,7 +229,7 @@ std::int32_t parse_operand_at(Context& ctx) {
   bool step_form = (c == '+' || c == '-') && char_at(src, src.pos + 1) == c;
   if (step_form) {
     std::size_t look = src.pos + 2;
-    while (look < src.line.size() && driver::is_blank(src.line[look])) ++look;
+    while (look < src.line.size() && command::is_blank(src.line[look])) ++look;
     step_form = is_identifier_start(char_at(src, look));
   }
   if (c == '(') {
@@ -268,8 +268,8 @@ std::int32_t parse_operand_at(Context& ctx) {
       value = constant_value(ctx, name);
     }
   } else {
-    report_error(ctx, vexa::format("missing number or Constant: '%s'", src.line.c_str() + std::min(src.pos, src.line.size())));
-    if (!driver::at_line_end(src)) ++src.pos;
+    report_error(ctx, vexa::base::format("missing number or Constant: '%s'", src.line.c_str() + std::min(src.pos, src.line.size())));
+    if (!command::at_line_end(src)) ++src.pos;
     return 1;
   }
   if (prefix == '-') return wrap(-static_cast<std::int64_t>(value));
@@ -280,7 +280,7 @@ std::int32_t parse_operand_at(Context& ctx) {
 // The binary operators by level, lowest first: 1 '|' '^', 2 '&', 3 '<<' '>>',
 // 4 '+' '-', 5 '*' '/'. All associate to the left. Returns 0 when the
 // parse position holds no binary operator; length is 2 for the shifts.
-int operator_level(const driver::Source& src, char& op, int& length) {
+int operator_level(const command::Source& src, char& op, int& length) {
   op = current_char(src);
   length = 1;
   switch (op) {
@@ -321,7 +321,7 @@ std::int32_t apply(Context& ctx, char op, std::int32_t left, std::int32_t right)
 
 // expression(level) -> operand { operator-of-level>=level expression(level+1) }
 std::int32_t parse_binary(Context& ctx, int min_level) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   std::int32_t value = parse_operand(ctx);
   while (true) {
     skip(ctx);
@@ -347,12 +347,12 @@ int hex_digit(char c) {
 }
 
 std::string read_identifier(Context& ctx) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   std::string name;
   // Names are significant to their first 80 characters; the rest of a longer
   // word is read over so that it cannot be taken for something else.
   while (is_identifier_char(current_char(src))) {
-    if (name.size() < limits::identifier_length) name += current_char(src);
+    if (name.size() < base::limits::identifier_length) name += current_char(src);
     ++src.pos;
   }
   return name;
@@ -361,12 +361,12 @@ std::string read_identifier(Context& ctx) {
 std::int32_t evaluate_argument(Context& ctx) { return parse_or(ctx); }
 
 std::int32_t evaluate_expression(Context& ctx) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   std::int32_t value = parse_or(ctx);
   skip(ctx);
   char c = current_char(src);
   if (c == '{' || (c == '[' && !src.header_mode))
-    report_error(ctx, vexa::format("Unknown Character '%c'", c));
+    report_error(ctx, vexa::base::format("Unknown Character '%c'", c));
   else if (c == ')')
     report_error(ctx, "missing opening bracket '('");
   return value;

@@ -7,11 +7,9 @@
 #include <cstdint>
 #include <random>
 
-namespace vexa {
-struct Context;
-}
-
 namespace vexa::command {
+
+struct Context;
 
 struct Evaluator {
   std::mt19937 random;          // seeded from the clock or VEXA_RANDOM_SEED

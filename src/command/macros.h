@@ -4,11 +4,9 @@
 
 #include <string>
 
-namespace vexa {
-struct Context;
-}
-
 namespace vexa::command {
+
+struct Context;
 
 struct OpenMacro {
   int number = -1;       // -1: no macro open

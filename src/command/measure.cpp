@@ -4,14 +4,15 @@
 
 #include <string_view>
 
-#include "driver/context.h"
-#include "driver/format.h"
+#include "base/bytes.h"
+#include "base/format.h"
+#include "command/context.h"
 
 namespace vexa::command {
 
 namespace {
 
-using driver::report_error;
+using command::report_error;
 
 struct SizedKind {
   const char* prefix;
@@ -19,10 +20,10 @@ struct SizedKind {
 };
 
 constexpr SizedKind sized_kinds[] = {
-    {"PICTURE_", driver::kind_pictures},
-    {"ANIMATION_", driver::kind_animations},
-    {"BUTTON_", driver::kind_buttons},
-    {"INSTRUMENT_", driver::kind_instruments},
+    {"PICTURE_", command::kind_pictures},
+    {"ANIMATION_", command::kind_animations},
+    {"BUTTON_", command::kind_buttons},
+    {"INSTRUMENT_", command::kind_instruments},
 };
 
 bool has_prefix(const std::string& name, const char* prefix) {
@@ -34,12 +35,12 @@ bool has_prefix(const std::string& name, const char* prefix) {
 // back to page 0 when the page has no such entry; -1 when there is none.
 // Numbers and pages outside the tables are simply not available.
 long find_resource(const Context& ctx, int kind, std::int32_t number, std::int32_t page) {
-  if (number < 0 || number >= limits::numbers || page < 0 || page >= limits::pages) return -1;
+  if (number < 0 || number >= base::limits::numbers || page < 0 || page >= base::limits::pages) return -1;
   const std::vector<std::uint8_t>& dir = ctx.flash.directories[static_cast<std::size_t>(kind)];
   for (std::int32_t p : {page, 0}) {
-    const std::uint8_t* entry = dir.data() + driver::resource_entry(p, number);
-    if (driver::entry_used(entry)) {
-      long offset = static_cast<long>(driver::get_u24(entry));
+    const std::uint8_t* entry = dir.data() + command::resource_entry(p, number);
+    if (command::entry_used(entry)) {
+      long offset = static_cast<long>(base::get_u24(entry));
       return offset < ctx.flash.resource_pos ? offset : -1;
     }
     if (p == 0) break;
@@ -51,7 +52,7 @@ int resource_u16(const Context& ctx, long offset, long at) {
   long p = offset + at;
   if (p < 0 || p + 2 > ctx.flash.resource_pos) return 0;
   const std::uint8_t* b = ctx.flash.resources.data() + p;
-  return b[0] | (b[1] << 8);
+  return base::get_u16(b);
 }
 
 // A compiled font: its bitmap block in the resource area.
@@ -88,7 +89,7 @@ int glyph_width(const Context& ctx, const Font& font, int code) {
 // Text of compiled string number on page (page-0 fallback), at most 255 characters.
 std::string compiled_string(const Context& ctx, std::int32_t number, std::int32_t page) {
   std::string text;
-  long offset = find_resource(ctx, driver::kind_strings, number, page);
+  long offset = find_resource(ctx, command::kind_strings, number, page);
   if (offset < 0) return text;
   for (long p = offset; p < ctx.flash.resource_pos && text.size() < 255; ++p) {
     char c = static_cast<char>(ctx.flash.resources[static_cast<std::size_t>(p)]);
@@ -108,9 +109,9 @@ std::int32_t measure_text(Context& ctx, bool width, const std::vector<std::int32
   int string_code = (param >> 24) & 255;
   std::int32_t page = count == 4 ? a[3] : ctx.macro.page;
 
-  long offset = find_resource(ctx, driver::kind_fonts, a[2], page);
+  long offset = find_resource(ctx, command::kind_fonts, a[2], page);
   if (offset < 0) {
-    report_error(ctx, vexa::format("font number %d is not available!", a[2]));
+    report_error(ctx, vexa::base::format("font number %d is not available!", a[2]));
     return 0;
   }
   Font font = open_font(ctx, offset);
@@ -191,14 +192,14 @@ bool measure_function(Context& ctx, const std::string& name, const std::vector<s
   for (const SizedKind& sized : sized_kinds) {
     if (!has_prefix(name, sized.prefix)) continue;
     if (count != 1 && count != 2) {
-      report_error(ctx, vexa::format("%s(): wrong number of parameters!", name.c_str()));
+      report_error(ctx, vexa::base::format("%s(): wrong number of parameters!", name.c_str()));
       return true;
     }
     std::int32_t page = count == 2 ? a[1] : ctx.macro.page;
     long offset = find_resource(ctx, sized.kind, a[0], page);
     if (offset >= 0) result = resource_u16(ctx, offset, width ? 18 : 20);
     if (result == 0)
-      report_error(ctx, vexa::format("%.*s number %d is not available!", static_cast<int>(name.size() - 2),
+      report_error(ctx, vexa::base::format("%.*s number %d is not available!", static_cast<int>(name.size() - 2),
                                        name.c_str(), a[0]));
     return true;
   }

@@ -7,11 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace vexa {
-struct Context;
-}
-
 namespace vexa::command {
+
+struct Context;
 
 // When name is one of the measuring functions, computes it into result and
 // returns true; count is the number of arguments written (values holds them).

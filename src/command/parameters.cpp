@@ -4,17 +4,17 @@
 #include <string>
 #include <string_view>
 
+#include "command/codetable.h"
 #include "command/constants.h"
+#include "command/context.h"
 #include "command/encoder.h"
 #include "command/expression.h"
-#include "driver/context.h"
-#include "resources/codetable.h"
 
 namespace vexa::command {
 
 namespace {
 
-using driver::current_char;
+using command::current_char;
 
 // A byte with the value 124 ('|') or 92 ('\') is preceded by 92, so that the
 // module takes it as a literal character and not as a control character.
@@ -41,28 +41,28 @@ void put_byte(CommandBuffer& buffer, std::uint8_t byte) {
 // byte-list -> { quoted-string | '{' hex-pairs '}' | '!' string-constant | expression | ',' }
 //              ending at ';', the end of the line, '<' (and '[' in a header)
 int parse_byte_list(Context& ctx, int max) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   CommandBuffer& buffer = ctx.command;
   int produced = 0;
-  driver::skip_blanks(src);
+  command::skip_blanks(src);
   while (produced < max) {
     char c = current_char(src);
     if (c == ';' || c == '\0' || c == '<' || (c == '[' && src.header_mode)) break;
     if (c == '\'' || c == '"') {
       ++src.pos;
       std::size_t close = std::min(src.line.find(c, src.pos), src.line.size());
-      for (char t : driver::text_bytes(ctx, std::string_view(src.line).substr(src.pos, close - src.pos))) {
+      for (char t : command::text_bytes(ctx, std::string_view(src.line).substr(src.pos, close - src.pos))) {
         if (produced >= max) break;
-        put_byte(buffer, resources::translate(ctx, static_cast<std::uint8_t>(t)));
+        put_byte(buffer, command::translate(ctx, static_cast<std::uint8_t>(t)));
         ++produced;
       }
       src.pos = close;
       if (current_char(src) == c) ++src.pos;
     } else if (c == '{') {
       ++src.pos;
-      while (!driver::at_line_end(src) && current_char(src) != '}') {
+      while (!command::at_line_end(src) && current_char(src) != '}') {
         char high = current_char(src);
-        char low = driver::char_at(src, src.pos + 1);
+        char low = command::char_at(src, src.pos + 1);
         if (low == '}' || low == '\0') {  // a single digit before the end gives nothing
           ++src.pos;
           break;
@@ -87,22 +87,22 @@ int parse_byte_list(Context& ctx, int max) {
     } else {
       std::int32_t value = evaluate_expression(ctx);
       if (value < 0 || value > 255) {
-        driver::report_error(ctx, "parameter exceeds bytesize (0..255)");
+        command::report_error(ctx, "parameter exceeds bytesize (0..255)");
         value = 255;
       }
       put_byte(buffer, static_cast<std::uint8_t>(value));
       ++produced;
     }
-    driver::skip_blanks(src);
+    command::skip_blanks(src);
   }
   return produced;
 }
 
 // word-list -> { expression | ',' } ending at ';', the end of the line, '<' or a quote
 int parse_word_list(Context& ctx, int max) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   int produced = 0;
-  driver::skip_blanks(src);
+  command::skip_blanks(src);
   while (produced < max) {
     char c = current_char(src);
     if (c == ';' || c == '\0' || c == '<' || c == '\'' || c == '"') break;
@@ -114,17 +114,17 @@ int parse_word_list(Context& ctx, int max) {
       put_byte(ctx.command, static_cast<std::uint8_t>(value >> 8));
       ++produced;
     }
-    driver::skip_blanks(src);
+    command::skip_blanks(src);
   }
   return produced;
 }
 
 int parse_header_numbers(Context& ctx, int max, std::int32_t* values) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   bool was_header = src.header_mode;
   src.header_mode = true;
   int produced = 0;
-  driver::skip_blanks(src);
+  command::skip_blanks(src);
   while (true) {
     char c = current_char(src);
     if (c == ';' || c == '\0' || c == '<' || c == '[') break;
@@ -136,7 +136,7 @@ int parse_header_numbers(Context& ctx, int max, std::int32_t* values) {
       ++produced;
       if (produced >= max) break;
     }
-    driver::skip_blanks(src);
+    command::skip_blanks(src);
   }
   src.header_mode = was_header;
   return produced;

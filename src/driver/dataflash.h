@@ -1,7 +1,6 @@
-// The DATA-FLASH image: two work areas (macro bytes and resource blocks), the
-// per-kind macro tables and resource directories that point into them, and
-// the layout that turns all of it into one image with tables of contents and
-// checksums, written as upload file (.DF) and object file (.DFO).
+// The layout that turns the DATA-FLASH work areas, macro tables and resource
+// directories into one image with tables of contents and checksums, written
+// as upload file (.DF) and object file (.DFO), and the memory overview.
 #pragma once
 
 #include <array>
@@ -9,82 +8,18 @@
 #include <string>
 #include <vector>
 
-#include "driver/limits.h"
+#include "command/work_areas.h"
 
-namespace vexa {
+namespace vexa::command {
 struct Context;
 }
 
 namespace vexa::driver {
 
-// ORDER: the index of a resource kind is its place in the image's directory.
-enum ResourceKind { kind_fonts, kind_patterns, kind_borders, kind_buttons, kind_animations,
-                    kind_pictures, kind_instruments, kind_strings };
-// ORDER: the index of a macro kind is its place in the image's macro tables.
-enum MacroKind { kind_macro, kind_touch, kind_menu, kind_port, kind_bit, kind_matrix,
-                 kind_analogue, kind_process };
-
-struct KindStats {
-  int count = 0;
-  int bytes = 0;
-};
-
-inline constexpr std::size_t macro_table_bytes =
-    static_cast<std::size_t>(limits::pages) * limits::numbers * limits::macro_entry_bytes;
-inline constexpr std::size_t directory_bytes =
-    static_cast<std::size_t>(limits::pages) * limits::numbers * limits::resource_entry_bytes;
-
-// The two work areas hold at most limits::work_area bytes each. They grow as
-// bytes are appended (a byte not written counts as 255), so that a small
-// project does not pay for two areas of 8 MB.
-struct DataFlash {
-  DataFlash();
-  std::vector<std::uint8_t> image;      // macro bytes during the compile, the image after layout
-  std::vector<std::uint8_t> resources;  // resource blocks
-  int image_pos = 0;                    // macro bytes written (the size of image while compiling)
-  int resource_pos = 0;                 // resource bytes written (the size of resources)
-  std::array<std::vector<std::uint8_t>, limits::macro_kinds> macro_tables;
-  std::vector<std::uint8_t> system_macros;  // one page of the four fixed macros
-  std::array<std::vector<std::uint8_t>, limits::resource_kinds> directories;
-  std::array<KindStats, limits::macro_kinds> macro_stats;
-  std::array<KindStats, limits::resource_kinds> resource_stats;
-  KindStats system_stats;
-
-  // Results of layout_image: the page indexes (resource kinds 0-7, then
-  // macro kinds 0-7), D (start of the macro bytes in the image) and P.
-  std::array<std::array<std::uint8_t, 5 * limits::pages>, limits::resource_kinds + limits::macro_kinds> page_index{};
-  int tables_end = 0;
-  int payload = 0;
-  std::string project_name;  // as stored in the image (from the model line or the upload file name)
-};
-
-// 24-bit little-endian entry helpers; an entry whose first three bytes are
-// all 255 is free.
-std::uint32_t get_u24(const std::uint8_t* p);
-void put_u24(std::uint8_t* p, std::uint32_t v);
-inline bool entry_used(const std::uint8_t* p) { return !(p[0] == 255 && p[1] == 255 && p[2] == 255); }
-
-// Byte offset of entry (page, number) in a macro table or resource directory.
-inline std::size_t macro_entry(int page, int number) {
-  return (static_cast<std::size_t>(page) * limits::numbers + static_cast<std::size_t>(number)) *
-         limits::macro_entry_bytes;
-}
-inline std::size_t resource_entry(int page, int number) {
-  return (static_cast<std::size_t>(page) * limits::numbers + static_cast<std::size_t>(number)) *
-         limits::resource_entry_bytes;
-}
-
-// Appends bytes to a work area; false (nothing appended) when the area would
-// grow past limits::work_area.
-bool append_to_area(std::vector<std::uint8_t>& area, int& position, const std::uint8_t* bytes, std::size_t count);
-
-// CRC-16 with polynomial 0x1021, start 0, no reflection, no final XOR.
-std::uint16_t crc16(const std::uint8_t* bytes, std::size_t count, std::uint16_t crc = 0);
-
 // Computes the tables of contents' size and the payload, and checks it.
-void layout_image(Context& ctx);
+void layout_image(command::Context& ctx);
 // Completes the image and writes the object file (when asked) and the upload file.
-void write_outputs(Context& ctx);
-void print_memory_overview(Context& ctx);
+void write_outputs(command::Context& ctx);
+void print_memory_overview(command::Context& ctx);
 
 }  // namespace vexa::driver

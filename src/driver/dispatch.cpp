@@ -4,16 +4,17 @@
 #include <string>
 #include <string_view>
 
+#include "base/format.h"
+#include "base/models.h"
+#include "base/paths.h"
+#include "command/codetable.h"
 #include "command/constants.h"
+#include "command/context.h"
 #include "command/encoder.h"
 #include "command/expression.h"
 #include "command/macros.h"
-#include "driver/context.h"
-#include "driver/format.h"
-#include "driver/paths.h"
-#include "link/models.h"
-#include "resources/codetable.h"
 #include "resources/compilers.h"
+#include "resources/inline_picture.h"
 
 namespace vexa::driver {
 
@@ -24,11 +25,11 @@ using command::evaluate_expression;
 enum class Match { prefix, whole_word, line_start };
 
 struct Keyword;
-using Handler = void (*)(Context& ctx, const Keyword& row);
+using Handler = void (*)(command::Context& ctx, const Keyword& row);
 
 // A numeric setting: the field it sets, its range and its message.
 struct Range {
-  int Settings::*field = nullptr;
+  int command::Settings::*field = nullptr;
   int min = 0;
   int max = 0;
   const char* wrong = nullptr;  // null: no range check
@@ -42,15 +43,15 @@ struct Keyword {
   Handler handler;
   Range range{};
   int kind = 0;                      // macro kind of the macro header rows
-  int (*compile)(Context&) = nullptr;  // compiler of the resource rows
+  int (*compile)(command::Context&) = nullptr;  // compiler of the resource rows
 };
 
 // numeric-parameter -> separator expression
 // Moves to the next separator; false (after reporting missing) at the end of the line.
-bool numeric_parameter(Context& ctx, const char* missing, std::int32_t& value) {
-  Source& src = ctx.source;
-  to_separator(src);
-  if (at_line_end(src)) {
+bool numeric_parameter(command::Context& ctx, const char* missing, std::int32_t& value) {
+  command::Source& src = ctx.source;
+  command::to_separator(src);
+  if (command::at_line_end(src)) {
     if (missing != nullptr) report_error(ctx, missing);
     return false;
   }
@@ -59,14 +60,14 @@ bool numeric_parameter(Context& ctx, const char* missing, std::int32_t& value) {
   return true;
 }
 
-bool baud_supported(long rate) { return link::baud_index(rate) >= 0; }
+bool baud_supported(long rate) { return base::baud_index(rate) >= 0; }
 
-void set_numeric(Context& ctx, const Keyword& row) {
+void set_numeric(command::Context& ctx, const Keyword& row) {
   std::int32_t value;
   if (!numeric_parameter(ctx, row.range.missing, value)) return;
   bool ok = true;
   if (row.range.wrong != nullptr) {
-    if (row.range.field == &Settings::max_colour_depth)
+    if (row.range.field == &command::Settings::max_colour_depth)
       ok = value == 1 || value == 4 || value == 8 || value == 16;
     else
       ok = value >= row.range.min && value <= row.range.max;
@@ -85,30 +86,30 @@ bool same_start(std::string_view text, std::string_view keyword, std::size_t cou
   return true;
 }
 
-void model_line(Context& ctx, const Keyword&) {
-  Settings& s = ctx.settings;
-  Source& src = ctx.source;
+void model_line(command::Context& ctx, const Keyword&) {
+  command::Settings& s = ctx.settings;
+  command::Source& src = ctx.source;
   std::string_view start(src.line.c_str() + src.line_start, src.line.size() - src.line_start);
-  int found = link::find_model(start);
+  int found = base::find_model(start);
   if (found >= 0) {
     s.model = found;
-    s.max_width = link::models[static_cast<std::size_t>(found)].width;
-    s.max_height = link::models[static_cast<std::size_t>(found)].height;
-    s.region1_size = link::is_large_model(found) ? 16384 : 32768;
+    s.max_width = base::models[static_cast<std::size_t>(found)].width;
+    s.max_height = base::models[static_cast<std::size_t>(found)].height;
+    s.region1_size = base::is_large_model(found) ? 16384 : 32768;
   } else {
     // Only names that start like a model line can be chosen by one.
     std::string names;
-    for (const link::Model& m : link::models)
+    for (const base::Model& m : base::models)
       if (same_start(m.name, "VEXA", 4)) names += (names.empty() ? "" : ", ") + std::string(m.name);
     std::size_t word = std::min(start.find_first_of(" \t<'\";"), start.size());
-    report_warning(ctx, format("%.*s names no model, so none is chosen (models: %s)", static_cast<int>(word),
+    report_warning(ctx, base::format("%.*s names no model, so none is chosen (models: %s)", static_cast<int>(word),
                                start.data(), names.c_str()));
   }
-  to_separator(src);
+  command::to_separator(src);
   read_project_name(ctx, s.project_name);
 }
 
-void disable_big_images(Context& ctx, const Keyword&) {
+void disable_big_images(command::Context& ctx, const Keyword&) {
   std::int32_t value;
   if (!numeric_parameter(ctx, "missing parameter", value)) return;
   ctx.settings.big_limit = static_cast<int>(static_cast<std::uint32_t>(value) * 1024u);
@@ -117,25 +118,25 @@ void disable_big_images(Context& ctx, const Keyword&) {
   if (!at_line_end(ctx.source)) read_quoted_text(ctx, ctx.settings.big_kinds);
 }
 
-void resource_directive(Context& ctx, const Keyword& row) {
+void resource_directive(command::Context& ctx, const Keyword& row) {
   command::close_macro(ctx);
   row.compile(ctx);
 }
 
-void destination(Context& ctx, const Keyword&) {
+void destination(command::Context& ctx, const Keyword&) {
   command::close_macro(ctx);
   // Without a file name the upload file name is left empty, so that the
   // upload file cannot be written and the run ends with an error.
   if (!read_file_name(ctx, ctx.settings.upload_file)) ctx.settings.upload_file.clear();
 }
 
-void object_file(Context& ctx, const Keyword&) { ctx.settings.write_object = true; }
-void verify(Context& ctx, const Keyword&) { ctx.settings.verify = true; }
-void path(Context& ctx, const Keyword&) { set_path(ctx); }
-void include(Context& ctx, const Keyword&) { include_directive(ctx); }
+void object_file(command::Context& ctx, const Keyword&) { ctx.settings.write_object = true; }
+void verify(command::Context& ctx, const Keyword&) { ctx.settings.verify = true; }
+void path(command::Context& ctx, const Keyword&) { set_path(ctx); }
+void include(command::Context& ctx, const Keyword&) { include_directive(ctx); }
 
-void max_size(Context& ctx, const Keyword&) {
-  Settings& s = ctx.settings;
+void max_size(command::Context& ctx, const Keyword&) {
+  command::Settings& s = ctx.settings;
   std::int32_t width, height;
   if (!numeric_parameter(ctx, "missing maxX,maxY values", width)) return;
   if (!numeric_parameter(ctx, "missing maxY value", height)) return;
@@ -143,9 +144,9 @@ void max_size(Context& ctx, const Keyword&) {
     report_error(ctx, "no vexa defined !");
     return;
   }
-  int display = link::models[static_cast<std::size_t>(s.model)].width;
+  int display = base::models[static_cast<std::size_t>(s.model)].width;
   if (width < 1 || width > display || height < 1 || height > display) {
-    report_error(ctx, format("wrong values (allowed 1..%d) !", display));
+    report_error(ctx, base::format("wrong values (allowed 1..%d) !", display));
     return;
   }
   s.max_width = width;
@@ -155,31 +156,31 @@ void max_size(Context& ctx, const Keyword&) {
   if (numeric_parameter(ctx, nullptr, keep) && keep == 0) s.resize = 0;
 }
 
-void instrument_param(Context& ctx, const Keyword&) {
-  Source& src = ctx.source;
-  to_separator(src);
-  for (int i = 0; i < 4 && !at_line_end(src); ++i) {
+void instrument_param(command::Context& ctx, const Keyword&) {
+  command::Source& src = ctx.source;
+  command::to_separator(src);
+  for (int i = 0; i < 4 && !command::at_line_end(src); ++i) {
     ++src.pos;
     ctx.settings.instrument[static_cast<std::size_t>(i)] = evaluate_expression(ctx);
     to_separator(src);
   }
 }
 
-void export_macro(Context& ctx, const Keyword&) { command::export_macro_directive(ctx); }
+void export_macro(command::Context& ctx, const Keyword&) { command::export_macro_directive(ctx); }
 
-void fixed_macro(Context& ctx, const Keyword& row) {
+void fixed_macro(command::Context& ctx, const Keyword& row) {
   command::close_macro(ctx);
   command::open_macro(ctx, row.kind, row.kind);
 }
 
-void numbered_macro(Context& ctx, const Keyword& row) {
+void numbered_macro(command::Context& ctx, const Keyword& row) {
   command::close_macro(ctx);
-  command::open_macro_header(ctx, row.kind, limits::numbers - 1);
+  command::open_macro_header(ctx, row.kind, base::limits::numbers - 1);
 }
 
-void simulation(Context& ctx, const Keyword&) {
-  Settings& s = ctx.settings;
-  Source& src = ctx.source;
+void simulation(command::Context& ctx, const Keyword&) {
+  command::Settings& s = ctx.settings;
+  command::Source& src = ctx.source;
   if (src.line.find('<', src.pos) == std::string::npos) {
     // The simulator is named after the model; without a model line there is
     // no name to form.
@@ -187,15 +188,15 @@ void simulation(Context& ctx, const Keyword&) {
       report_error(ctx, "no vexa defined !");
       return;
     }
-    s.simulator = executable_directory() + std::string(link::models[static_cast<std::size_t>(s.model)].name) + ".EXE";
+    s.simulator = base::executable_directory() + std::string(base::models[static_cast<std::size_t>(s.model)].name) + ".EXE";
     return;
   }
   std::string name;
   if (!read_file_name(ctx, name)) return;
-  s.simulator = name.find('/') == std::string::npos ? executable_directory() + name : name;
+  s.simulator = name.find('/') == std::string::npos ? base::executable_directory() + name : name;
 }
 
-void rs485(Context& ctx, const Keyword&) {
+void rs485(command::Context& ctx, const Keyword&) {
   std::int32_t value;
   if (!numeric_parameter(ctx, "there is no RS485 address !", value)) return;
   if (value < 0 || value > 255) {
@@ -207,29 +208,29 @@ void rs485(Context& ctx, const Keyword&) {
 
 // A baud rate given by a directive: accepted only from the rate table, and
 // only while no rate is set (the command line and earlier lines win).
-void directive_baud(Context& ctx, std::int32_t value) {
+void directive_baud(command::Context& ctx, std::int32_t value) {
   if (value <= 0) return;
   if (!baud_supported(value)) {
-    report_error(ctx, format("baudrate %ld is not supported !", static_cast<long>(value)));
+    report_error(ctx, base::format("baudrate %ld is not supported !", static_cast<long>(value)));
     return;
   }
   if (ctx.settings.baud == 0) ctx.settings.baud = value;
 }
 
-void usb(Context& ctx, const Keyword&) {
-  Source& src = ctx.source;
-  Settings& s = ctx.settings;
-  if (!at_line_end(src)) ++src.pos;
-  skip_blanks(src);
-  char c = current_char(src);
-  if (c != '\'' && c != '"' && !at_line_end(src)) directive_baud(ctx, evaluate_expression(ctx));
+void usb(command::Context& ctx, const Keyword&) {
+  command::Source& src = ctx.source;
+  command::Settings& s = ctx.settings;
+  if (!command::at_line_end(src)) ++src.pos;
+  command::skip_blanks(src);
+  char c = command::current_char(src);
+  if (c != '\'' && c != '"' && !command::at_line_end(src)) directive_baud(ctx, evaluate_expression(ctx));
   if (!read_quoted_text(ctx, s.usb_name)) report_error(ctx, "Cannot found a USB/COM name !");
   if (s.baud == 0) s.baud = s.autoscan ? 230400 : 115200;
 }
 
-void com(Context& ctx, const Keyword&) {
-  Settings& s = ctx.settings;
-  Source& src = ctx.source;
+void com(command::Context& ctx, const Keyword&) {
+  command::Settings& s = ctx.settings;
+  command::Source& src = ctx.source;
   if (s.com_port == 0 && s.com_device.empty()) {
     long port = 0;
     for (std::size_t i = 3; i < ctx.source.word.size() && std::isdigit(static_cast<unsigned char>(ctx.source.word[i])); ++i)
@@ -237,8 +238,8 @@ void com(Context& ctx, const Keyword&) {
     s.com_port = static_cast<int>(port);
   }
   if (s.baud != 0) return;
-  to_separator(src);
-  if (at_line_end(src)) return;
+  command::to_separator(src);
+  if (command::at_line_end(src)) return;
   ++src.pos;
   directive_baud(ctx, evaluate_expression(ctx));
 }
@@ -255,27 +256,27 @@ const Keyword keywords[] = {
     {"INCLUDE", 7, Match::prefix, include},
     {"MAXSIZE", 7, Match::prefix, max_size},
     {"MAXCOLORDEPTH", 8, Match::prefix, set_numeric,
-     {&Settings::max_colour_depth, 1, 16, "wrong parameter (allowed 1,4,8,16) !"}},
+     {&command::Settings::max_colour_depth, 1, 16, "wrong parameter (allowed 1,4,8,16) !"}},
     {"MAKETRANSPARENT", 9, Match::prefix, set_numeric,
-     {&Settings::make_transparent, 0, 9, "wrong parameter (allowed 0..9) !"}},
-    {"COMPRESS", 8, Match::prefix, set_numeric, {&Settings::compress}},
+     {&command::Settings::make_transparent, 0, 9, "wrong parameter (allowed 0..9) !"}},
+    {"COMPRESS", 8, Match::prefix, set_numeric, {&command::Settings::compress}},
     {"CODETABLE", 9, Match::prefix, set_numeric,
-     {&Settings::code_table, 0, 255, "wrong parameter (allowed 0..255) !"}},
+     {&command::Settings::code_table, 0, 255, "wrong parameter (allowed 0..255) !"}},
     {"DITHERING", 9, Match::prefix, set_numeric,
-     {&Settings::dithering, 0, 3, "wrong parameter (allowed: 0..3) !"}},
+     {&command::Settings::dithering, 0, 3, "wrong parameter (allowed: 0..3) !"}},
     {"DORLE", 5, Match::prefix, set_numeric,
-     {&Settings::rle_mode, 0, 2,
+     {&command::Settings::rle_mode, 0, 2,
       "wrong parameter (allowed: 0=RLE off; 1=RLE always on; 2=RLE automatic if smaller) !"}},
     {"DOGAMMA", 7, Match::prefix, set_numeric,
-     {&Settings::gamma, 0, 1, "wrong parameter (allowed: 0=off; 1=on) !"}},
+     {&command::Settings::gamma, 0, 1, "wrong parameter (allowed: 0=off; 1=on) !"}},
     {"ALPHATHRESHOLD", 14, Match::prefix, set_numeric,
-     {&Settings::alpha_threshold, 0, 255, "wrong parameter (allowed: 0..255) !"}},
+     {&command::Settings::alpha_threshold, 0, 255, "wrong parameter (allowed: 0..255) !"}},
     {"REMOVEBORDER", 12, Match::prefix, set_numeric,
-     {&Settings::remove_border, 0, 4, "wrong parameter (allowed: 0..4) !"}},
-    {"EXPORTOVERVIEW", 14, Match::prefix, set_numeric, {&Settings::export_overview}},
+     {&command::Settings::remove_border, 0, 4, "wrong parameter (allowed: 0..4) !"}},
+    {"EXPORTOVERVIEW", 14, Match::prefix, set_numeric, {&command::Settings::export_overview}},
     {"EXPORTWINFONT", 13, Match::prefix, set_numeric,
-     {&Settings::export_winfont, 0, 1, "wrong parameter (allowed 0 or 1) !"}},
-    {"LOGFONTWIDTH", 7, Match::prefix, set_numeric, {&Settings::font_width}},
+     {&command::Settings::export_winfont, 0, 1, "wrong parameter (allowed 0 or 1) !"}},
+    {"LOGFONTWIDTH", 7, Match::prefix, set_numeric, {&command::Settings::font_width}},
     {"WINFONT", 7, Match::prefix, resource_directive, {}, 0, resources::compile_winfont},
     {"FONT", 4, Match::prefix, resource_directive, {}, 0, resources::compile_font},
     {"PATTERN", 7, Match::prefix, resource_directive, {}, 0, resources::compile_pattern},
@@ -303,15 +304,53 @@ const Keyword keywords[] = {
     {"SIMULATION", 7, Match::line_start, simulation},
     {"RS485ADR", 8, Match::prefix, rs485},
     {"AUTOSCAN", 8, Match::prefix, set_numeric,
-     {&Settings::autoscan, 0, 1, "wrong parameter (allowed: 0=off; 1=on) !"}},
+     {&command::Settings::autoscan, 0, 1, "wrong parameter (allowed: 0=off; 1=on) !"}},
     {"CHECKWRITEPROTECT", 17, Match::prefix, set_numeric,
-     {&Settings::check_write_protect, 0, 1, "wrong parameter (allowed: 0=off; 1=on) !"}},
+     {&command::Settings::check_write_protect, 0, 1, "wrong parameter (allowed: 0=off; 1=on) !"}},
     {"USB", 3, Match::prefix, usb},
     {"COM", 3, Match::prefix, com},
 };
 
+// The INFO directive: prints the items of the rest of the line as one line.
+void info_line(command::Context& ctx) {
+  command::Source& src = ctx.source;
+  // info -> { quoted-text | ',' | !string-constant! | expression } [';' comment]
+  while (true) {
+    command::skip_blanks(src);
+    char c = command::current_char(src);
+    if (c == ';' || c == '\0') break;
+    if (c == '\'' || c == '"') {
+      std::string text;
+      ++src.pos;
+      while (!command::at_line_end(src) && current_char(src) != c) {
+        if (current_char(src) == '\\' && command::char_at(src, src.pos + 1) == 'n') {
+          text += "\r\n";
+          src.pos += 2;
+        } else {
+          text += current_char(src);
+          ++src.pos;
+        }
+      }
+      if (current_char(src) == c) ++src.pos;
+      report_text(ctx.out, text_bytes(ctx, text), base::to_all);
+    } else if (c == ',') {
+      ++src.pos;
+      report_text(ctx.out, " ", base::to_all);
+    } else if (c == '!') {
+      std::string text;
+      if (command::expand_string_constant(ctx, text)) report_text(ctx.out, text, base::to_all);
+    } else {
+      std::size_t before = src.pos;
+      std::int32_t value = command::evaluate_expression(ctx);
+      report_text(ctx.out, base::format("%d", value), base::to_all);
+      // An expression that consumed nothing would loop for ever.
+      if (src.pos == before) ++src.pos;
+    }
+  }
+  report_text(ctx.out, "\r\n", base::to_all);
+}
 
-bool matches(const Context& ctx, const Keyword& row, std::string_view word, std::string_view line_start) {
+bool matches(const command::Context& ctx, const Keyword& row, std::string_view word, std::string_view line_start) {
   switch (row.match) {
     case Match::whole_word: return word.size() == row.word.size() && same_start(word, row.word, word.size());
     case Match::line_start: return same_start(line_start, row.word, static_cast<std::size_t>(row.prefix));
@@ -320,7 +359,7 @@ bool matches(const Context& ctx, const Keyword& row, std::string_view word, std:
   if (!same_start(word, row.word, static_cast<std::size_t>(row.prefix))) return false;
   // Menu macros exist only on the large models; elsewhere the word goes on
   // to the next rows.
-  if (row.handler == numbered_macro && row.kind == 6) return link::is_large_model(ctx.settings.model);
+  if (row.handler == numbered_macro && row.kind == 6) return base::is_large_model(ctx.settings.model);
   // COM needs the port number as part of the word.
   if (row.handler == com) return word.size() > 3 && std::isdigit(static_cast<unsigned char>(word[3]));
   return true;
@@ -330,7 +369,7 @@ bool is_word_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) |
 
 // Cuts the line at its first ';' for the rest of the dispatch; the error
 // reporter still shows the line as it was read.
-void cut_comment(Source& src) {
+void cut_comment(command::Source& src) {
   std::size_t semicolon = src.line.find(';', src.pos);
   if (semicolon == std::string::npos) return;
   src.shown_line = src.line;
@@ -342,13 +381,13 @@ void cut_comment(Source& src) {
 // line -> INFO... | '#' command | quote code-table | '!' string-constant
 //       | [ '++' | '--' ] NAME ( '++' | '--' | op '=' expression | directive )
 //       | anything else (a comment)
-void dispatch_line(Context& ctx) {
-  Source& src = ctx.source;
+void dispatch_line(command::Context& ctx) {
+  command::Source& src = ctx.source;
   src.pos = 0;
   src.shown_line.clear();
-  skip_blanks(src);
+  command::skip_blanks(src);
   src.line_start = src.pos;
-  char first = current_char(src);
+  char first = command::current_char(src);
   std::string_view start(src.line.c_str() + src.pos, src.line.size() - src.pos);
 
   if (same_start(start, "INFO", 4)) {
@@ -362,12 +401,13 @@ void dispatch_line(Context& ctx) {
       return;
     }
     ++src.pos;
-    command::encode_command(ctx);
+    if (command::encode_command(ctx) == command::picture_follows)
+      resources::inline_picture(ctx, static_cast<char>(ctx.command.bytes[1]));
     return;
   }
   if (first == '\'' || first == '"') {
     ctx.code_tables.enabled = false;
-    resources::define_codes(ctx);
+    command::define_codes(ctx);
     ctx.code_tables.enabled = true;
     return;
   }
@@ -375,7 +415,7 @@ void dispatch_line(Context& ctx) {
     command::string_constant_line(ctx);
     return;
   }
-  bool double_sign = (first == '-' || first == '+') && char_at(src, src.pos + 1) == first;
+  bool double_sign = (first == '-' || first == '+') && command::char_at(src, src.pos + 1) == first;
   if (!std::isalpha(static_cast<unsigned char>(first)) && first != '_' && !double_sign) return;
 
   int step = 0;
@@ -385,7 +425,7 @@ void dispatch_line(Context& ctx) {
   }
   src.word.clear();
   while (is_word_char(current_char(src))) {
-    if (src.word.size() < limits::name_length) src.word += current_char(src);
+    if (src.word.size() < base::limits::name_length) src.word += current_char(src);
     ++src.pos;
   }
   std::size_t after_word = src.pos;
@@ -410,7 +450,7 @@ void dispatch_line(Context& ctx) {
     src.pos = equals + 1;
     std::int32_t value = evaluate_expression(ctx);
     char before = equals > 0 ? src.line[equals - 1] : ' ';
-    if (is_blank(before) || is_word_char(before))
+    if (command::is_blank(before) || is_word_char(before))
       command::define_constant(ctx.constants, src.word, value);
     else
       command::assign_constant(ctx, src.word, value, before);

@@ -4,7 +4,7 @@
 // the module link directives).
 #pragma once
 
-namespace vexa {
+namespace vexa::command {
 struct Context;
 }
 
@@ -12,6 +12,6 @@ namespace vexa::driver {
 
 // Handles the line in ctx.source.line. Problems are reported and the line is
 // then abandoned.
-void dispatch_line(Context& ctx);
+void dispatch_line(command::Context& ctx);
 
 }  // namespace vexa::driver

@@ -15,10 +15,10 @@
 #include <cstring>
 #include <vector>
 
-#include "driver/context.h"
-#include "driver/format.h"
-#include "driver/paths.h"
-#include "link/models.h"
+#include "base/format.h"
+#include "base/models.h"
+#include "base/paths.h"
+#include "command/context.h"
 #include "link/serial.h"
 
 namespace vexa::driver {
@@ -69,7 +69,7 @@ void notify_simulator_window(std::string_view model, const std::string& upload_p
     sigemptyset(&pipe_signal);
     sigaddset(&pipe_signal, SIGPIPE);
     ::pthread_sigmask(SIG_BLOCK, &pipe_signal, &previous);
-    post_text(fd, upload_path, end_upload_path);
+    base::post_text(fd, upload_path, base::end_upload_path);
     timespec no_wait{0, 0};
     while (::sigtimedwait(&pipe_signal, nullptr, &no_wait) > 0) {
     }
@@ -94,16 +94,8 @@ int find_usb_port(std::string& name, std::string& device) {
 
 }  // namespace
 
-std::string compiler_directory() {
-  std::vector<char> buffer(4096);
-  ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  if (n <= 0) return current_directory();
-  std::string path(buffer.data(), static_cast<std::size_t>(n));
-  return path.substr(0, path.rfind('/') + 1);
-}
-
 std::string upload_file_path(const std::string& upload_file) {
-  return full_path(to_slashes(upload_file), current_directory());
+  return base::full_path(base::to_slashes(upload_file), base::current_directory());
 }
 
 int start_simulator(const std::string& simulator, const std::string& upload_path) {
@@ -157,24 +149,24 @@ int start_simulator(const std::string& simulator, const std::string& upload_path
   return forked && n == 0 ? 1 : 0;
 }
 
-bool hand_off(Context& ctx) {
-  Settings& s = ctx.settings;
-  Output& out = ctx.out;
+bool hand_off(command::Context& ctx) {
+  command::Settings& s = ctx.settings;
+  base::Output& out = ctx.out;
   bool failed = false;
   std::string upload_path = upload_file_path(s.upload_file);
 
   if (!s.simulator.empty()) {
-    report_text(out, "\r\nstart Vexa-Simulation\r\n", to_all);
+    base::report_text(out, "\r\nstart Vexa-Simulation\r\n", base::to_all);
     std::string program = simulator_program(s.simulator);
     if (std::FILE* f = std::fopen(program.c_str(), "rb")) {
       std::fclose(f);
       start_simulator(program, upload_path);  // whether it ran makes no difference to the run
     } else {
-      report_text(out, format("ERROR: cannot open %s\r\n", s.simulator.c_str()), to_all);
+      report_text(out, base::format("ERROR: cannot open %s\r\n", s.simulator.c_str()), base::to_all);
       failed = true;
     }
-  } else if (s.model >= 0 && s.model < static_cast<int>(link::models.size())) {
-    notify_simulator_window(link::models[static_cast<std::size_t>(s.model)].name, upload_path);
+  } else if (s.model >= 0 && s.model < static_cast<int>(base::models.size())) {
+    notify_simulator_window(base::models[static_cast<std::size_t>(s.model)].name, upload_path);
   }
 
   if (!s.usb_name.empty()) {
@@ -189,10 +181,10 @@ bool hand_off(Context& ctx) {
       s.com_device = device;
       s.com_port = found;
     } else if (s.com_port > 0 || !s.com_device.empty()) {
-      report_text(out, format("\r\n\"%s\" not found!\r\n", s.usb_name.c_str()), to_all);
+      base::report_text(out, base::format("\r\n\"%s\" not found!\r\n", s.usb_name.c_str()), base::to_all);
       s.usb_name.clear();
     } else {
-      report_text(out, format("\r\nERROR: cannot open \"%s\"\r\n", s.usb_name.c_str()), to_all);
+      base::report_text(out, base::format("\r\nERROR: cannot open \"%s\"\r\n", s.usb_name.c_str()), base::to_all);
       failed = true;
     }
   }

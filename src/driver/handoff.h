@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace vexa {
+namespace vexa::command {
 struct Context;
 }
 
@@ -27,6 +27,6 @@ int start_simulator(const std::string& simulator, const std::string& upload_path
 // simulator (SIMULATION) or a running simulator window, then resolves the USB
 // device name (USB) to a port. Returns the hand-off failure flag, which is
 // also set in ctx.settings.
-bool hand_off(Context& ctx);
+bool hand_off(command::Context& ctx);
 
 }  // namespace vexa::driver

@@ -11,16 +11,18 @@
 #include <memory>
 #include <thread>
 
+#include "base/format.h"
+#include "base/models.h"
+#include "base/paths.h"
 #include "command/command_list.h"
+#include "command/context.h"
 #include "command/macros.h"
-#include "driver/context.h"
+#include "driver/dataflash.h"
 #include "driver/dispatch.h"
-#include "driver/format.h"
+#include "driver/dump.h"
 #include "driver/handoff.h"
-#include "driver/paths.h"
-#include "link/models.h"
+#include "link/link_state.h"
 #include "link/program.h"
-#include "imagefiles/dump.h"
 
 namespace vexa::driver {
 
@@ -64,7 +66,7 @@ constexpr int exit_failed = 2;
 
 void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-void seed_random(Context& ctx) {
+void seed_random(command::Context& ctx) {
   const char* seed = std::getenv("VEXA_RANDOM_SEED");
   if (seed != nullptr && *seed != '\0')
     ctx.eval.random.seed(static_cast<std::mt19937::result_type>(std::strtoul(seed, nullptr, 10)));
@@ -73,12 +75,12 @@ void seed_random(Context& ctx) {
         std::chrono::steady_clock::now().time_since_epoch().count()));
 }
 
-void read_command_line(Context& ctx, const std::vector<std::string>& args) {
-  Settings& s = ctx.settings;
+void read_command_line(command::Context& ctx, const std::vector<std::string>& args) {
+  command::Settings& s = ctx.settings;
   for (const std::string& arg : args) {
     if (arg.empty()) continue;
     if (arg[0] != '-') {
-      s.macro_file = to_slashes(arg);
+      s.macro_file = base::to_slashes(arg);
       continue;
     }
     char letter = arg.size() > 1 ? static_cast<char>(std::tolower(static_cast<unsigned char>(arg[1]))) : '\0';
@@ -86,8 +88,8 @@ void read_command_line(Context& ctx, const std::vector<std::string>& args) {
     switch (letter) {
       case 'b': {
         long rate = std::strtol(value, nullptr, 10);
-        if (link::baud_index(rate) < 0) {
-          report_text(ctx.out, format("Baudrate %ld is not supported !\n", rate), to_console);
+        if (base::baud_index(rate) < 0) {
+          report_text(ctx.out, base::format("Baudrate %ld is not supported !\n", rate), base::to_console);
           s.baud = 0;
         } else {
           s.baud = static_cast<int>(rate);
@@ -102,7 +104,7 @@ void read_command_line(Context& ctx, const std::vector<std::string>& args) {
           s.com_device = value;  // a serial device named by its path
           s.com_port = 0;
         } else {
-          report_text(ctx.out, format("Comport %s is not supported !\n", arg.c_str()), to_console);
+          report_text(ctx.out, base::format("Comport %s is not supported !\n", arg.c_str()), base::to_console);
         }
         break;
       case 's': {
@@ -121,23 +123,37 @@ void read_command_line(Context& ctx, const std::vector<std::string>& args) {
   }
 }
 
-bool com_port_set(const Settings& s) { return s.com_port > 0 || !s.com_device.empty(); }
+bool com_port_set(const command::Settings& s) { return s.com_port > 0 || !s.com_device.empty(); }
 
 char char_at_or_zero(const std::string& text, std::size_t i) { return i < text.size() ? text[i] : '\0'; }
+
+// Programs the module with the upload file of the run. The link to the
+// module lives for this one programming; the upload file's model line
+// selects the model again, as it would for a file given on the command line.
+bool program_upload(command::Context& ctx) {
+  const command::Settings& s = ctx.settings;
+  link::LinkSettings link_settings{s.upload_file, s.com_port, s.com_device, s.baud, s.send_block,
+                                   s.rs485_address, s.autoscan, s.check_write_protect, s.verify,
+                                   s.usb_name, s.model, s.region1_size};
+  link::LinkState link;
+  const int programmed = link::program_module(link_settings, link, ctx.out);
+  ctx.settings.model = link_settings.model;
+  return programmed != 0;
+}
 
 // After the memory overview: the simulator or a simulator window gets the
 // upload file, a USB device name becomes the COM port, and the module is
 // programmed when a COM port is known.
-void hand_over(Context& ctx) {
+void hand_over(command::Context& ctx) {
   hand_off(ctx);
   if (!com_port_set(ctx.settings)) return;
   if (ctx.out.window_fd >= 0) sleep_ms(200);
-  if (!link::program_module(ctx)) ctx.settings.handoff_failed = true;
+  if (!program_upload(ctx)) ctx.settings.handoff_failed = true;
 }
 
 // The outcome for a front-end; nothing of it goes to the console or the log.
-int finish(Context& ctx) {
-  Output& out = ctx.out;
+int finish(command::Context& ctx) {
+  base::Output& out = ctx.out;
   if (out.log != nullptr) {
     std::fclose(out.log);
     out.log = nullptr;
@@ -147,10 +163,10 @@ int finish(Context& ctx) {
     // it. A terminal stays open, so no pause there.
     if (out.window_fd >= 0) {
       sleep_ms(2000);
-      report_text(out, "R E A D Y", to_window);
+      base::report_text(out, "R E A D Y", base::to_window);
     }
   } else if (out.window_fd >= 0) {
-    report_text(out, "E R R O R", to_window);
+    base::report_text(out, "E R R O R", base::to_window);
   }
   close_all_sources(ctx);
   if (out.error_count != 0) return exit_errors;
@@ -159,19 +175,19 @@ int finish(Context& ctx) {
 
 }  // namespace
 
-int run(Context& ctx, const std::vector<std::string>& args) {
-  Settings& s = ctx.settings;
-  Output& out = ctx.out;
-  set_text_colour(out, colour_normal);
-  report_text(out, banner, to_console);
+int run(command::Context& ctx, const std::vector<std::string>& args) {
+  command::Settings& s = ctx.settings;
+  base::Output& out = ctx.out;
+  base::set_text_colour(out, base::colour_normal);
+  base::report_text(out, banner, base::to_console);
   seed_random(ctx);
   read_command_line(ctx, args);
 
   if (s.macro_file.empty()) {
-    report_text(out, "Filename: ", to_console);
-    s.macro_file = to_slashes(read_console_line(out));
+    report_text(out, "Filename: ", base::to_console);
+    s.macro_file = base::to_slashes(base::read_console_line(out));
     if (s.macro_file.empty()) {
-      report_error_text(out, "error: no File!", to_console | to_window);
+      base::report_error_text(out, "error: no File!", base::to_console | base::to_window);
       return exit_failed;
     }
   }
@@ -185,28 +201,28 @@ int run(Context& ctx, const std::vector<std::string>& args) {
         std::tolower(static_cast<unsigned char>(char_at_or_zero(base, dot + 2))) == 'f') {
       s.upload_file = s.macro_file;
       if (!com_port_set(s)) {
-        report_text(out, format("warning: %s is not programmed: no port given; name one with -c<n> (its\r\n"
+        report_text(out, base::format("warning: %s is not programmed: no port given; name one with -c<n> (its\r\n"
                                 "device set by VEXA_COM<n>) or -c/dev/ttyUSB0\r\n",
-                                s.upload_file.c_str()), to_console);
+                                s.upload_file.c_str()), base::to_console);
         return exit_failed;
       }
-      return link::program_module(ctx) ? exit_done : exit_failed;
+      return program_upload(ctx) ? exit_done : exit_failed;
     }
     base.resize(dot);
   }
 
-  s.macro_directory = directory_of(base);
+  s.macro_directory = base::directory_of(base);
   s.upload_file = base + ".DF";
   s.object_file = base + ".DFO";
   s.log_file = base + ".log";
   out.log = std::fopen(s.log_file.c_str(), "wb");
   out.error_count = 0;
-  report_text(out, banner, to_window | to_log);
+  report_text(out, banner, base::to_window | base::to_log);
 
   if (open_source(ctx, s.macro_file, 1)) {
     // The encoded commands are rarely longer than their text: room for that
     // many macro bytes saves growing the area step by step.
-    ctx.flash.image.reserve(std::min(ctx.source.levels[0].content.size(), limits::work_area));
+    ctx.flash.image.reserve(std::min(ctx.source.levels[0].content.size(), base::limits::work_area));
   } else {
     if (out.log != nullptr) {
       std::fclose(out.log);
@@ -231,8 +247,8 @@ int run(Context& ctx, const std::vector<std::string>& args) {
     }
   }
   if (out.error_count != 0) {
-    report_text(out, format("\r\n---> found %d Errors !\r\n", out.error_count), to_all);
-    report_text(out, format("---> see File <%s>\r\n", s.log_file.c_str()), to_console);
+    report_text(out, base::format("\r\n---> found %d Errors !\r\n", out.error_count), base::to_all);
+    report_text(out, base::format("---> see File <%s>\r\n", s.log_file.c_str()), base::to_console);
   }
   return finish(ctx);
 }
@@ -244,7 +260,7 @@ int run_program(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   // A tool named first takes the rest of the command line as its own.
   if (!args.empty() && args[0] == "--dump-image")
-    return imagefiles::dump_image_command(std::vector<std::string>(args.begin() + 1, args.end()));
+    return dump_image_command(std::vector<std::string>(args.begin() + 1, args.end()));
   for (const std::string& arg : args)
     if (arg == "--help" || arg == "-h" || arg == "-H" || arg == "-?") {
       std::fputs(usage, stdout);
@@ -265,7 +281,7 @@ int run_program(int argc, char** argv) {
       return exit_failed;
     }
   }
-  auto ctx = std::make_unique<Context>();
+  auto ctx = std::make_unique<command::Context>();
   ctx->out.interactive = ::isatty(1);
   ctx->out.ansi_colour = ctx->out.interactive && std::getenv("NO_COLOR") == nullptr;
   int code = run(*ctx, args);

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace vexa {
+namespace vexa::command {
 struct Context;
 }
 
@@ -16,6 +16,6 @@ int run_program(int argc, char** argv);
 
 // A compile or programming run with the classic command line (arguments
 // without the program name). Returns the exit code.
-int run(Context& ctx, const std::vector<std::string>& args);
+int run(command::Context& ctx, const std::vector<std::string>& args);
 
 }  // namespace vexa::driver

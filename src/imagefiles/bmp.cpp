@@ -8,15 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "driver/format.h"
-#include "resources/colour.h"
+#include "base/bytes.h"
+#include "base/format.h"
+#include "imagefiles/colour.h"
 
 namespace vexa::imagefiles {
-
-using resources::Bgr;
-using resources::Image;
-using resources::ImageSet;
-namespace dib = resources::dib;
 
 namespace {
 
@@ -44,7 +40,7 @@ struct Cursor {
       at = data.size();
       return false;
     }
-    value = resources::get_u32(data.data() + at);
+    value = base::get_u32(data.data() + at);
     at += 4;
     return true;
   }
@@ -83,7 +79,7 @@ struct RleTarget {
 // Turns a top-down picture into the bottom-up order every image operation
 // expects, by reversing the stored rows.
 void flip_rows(Image& image) {
-  std::uint32_t height = static_cast<std::uint32_t>(resources::image_height(image));
+  std::uint32_t height = static_cast<std::uint32_t>(image_height(image));
   std::uint8_t* pixels = image.dib.data() + image.pixels;
   for (std::uint32_t low = 0, high = height - 1; low < high; ++low, --high)
     std::swap_ranges(pixels + static_cast<std::size_t>(image.row_stride) * low,
@@ -95,12 +91,12 @@ void flip_rows(Image& image) {
 // and inverted pixels, so that a set bit is always the drawn (dark) pixel.
 void normalise_one_bit(Image& image) {
   if (image.colour_count < 2) return;
-  Bgr zero = resources::colour_entry(image, 0);
-  Bgr one = resources::colour_entry(image, 1);
+  Bgr zero = colour_entry(image, 0);
+  Bgr one = colour_entry(image, 1);
   if (zero.red + zero.green + zero.blue >= one.red + one.green + one.blue) return;
-  resources::set_colour_entry(image, 0, resources::rgb(255, 255, 255));
-  resources::set_colour_entry(image, 1, resources::rgb(0, 0, 0));
-  std::uint32_t size = resources::header_field(image, dib::size_image);
+  set_colour_entry(image, 0, rgb(255, 255, 255));
+  set_colour_entry(image, 1, rgb(0, 0, 0));
+  std::uint32_t size = header_field(image, dib::size_image);
   std::uint8_t* pixels = image.dib.data() + image.pixels;
   for (std::uint32_t i = 0; i < size; ++i) pixels[i] = static_cast<std::uint8_t>(~pixels[i]);
 }
@@ -118,17 +114,17 @@ struct ChannelMasks {
 // with nothing there leaves it 0).
 ChannelMasks channel_masks(const Image& image) {
   ChannelMasks m;
-  const std::uint32_t header_size = resources::header_field(image, dib::size);
-  if (resources::header_field(image, dib::compression) == bit_fields) {
-    m.red = resources::get_u32(image.dib.data() + dib::header_bytes);
-    m.green = resources::get_u32(image.dib.data() + dib::header_bytes + 4);
-    m.blue = resources::get_u32(image.dib.data() + dib::header_bytes + 8);
-    if (header_size >= alpha_mask_offset + 4) m.alpha = resources::header_field(image, alpha_mask_offset);
+  const std::uint32_t header_size = header_field(image, dib::size);
+  if (header_field(image, dib::compression) == bit_fields) {
+    m.red = base::get_u32(image.dib.data() + dib::header_bytes);
+    m.green = base::get_u32(image.dib.data() + dib::header_bytes + 4);
+    m.blue = base::get_u32(image.dib.data() + dib::header_bytes + 8);
+    if (header_size >= alpha_mask_offset + 4) m.alpha = header_field(image, alpha_mask_offset);
     return m;
   }
-  const int width = resources::image_width(image), height = resources::image_height(image);
+  const int width = image_width(image), height = image_height(image);
   for (int y = 0; y < height && m.alpha == 0; ++y) {
-    const std::uint8_t* row = resources::row_pointer(image, y);
+    const std::uint8_t* row = row_pointer(image, y);
     for (int x = 0; x < width; ++x)
       if (row[4 * x + 3] != 0) {
         m.alpha = 0xFF000000;
@@ -169,14 +165,14 @@ struct Channel {
 bool convert_32_bit(ImageSet& set, Image& image, int threshold) {
   const ChannelMasks masks = channel_masks(image);
   const Channel red(masks.red), green(masks.green), blue(masks.blue), alpha(masks.alpha);
-  const int width = resources::image_width(image), height = resources::image_height(image);
+  const int width = image_width(image), height = image_height(image);
   Image result;
-  if (!resources::create_image(result, width, height, 24)) return false;
+  if (!create_image(result, width, height, 24)) return false;
   for (int y = 0; y < height; ++y) {
-    const std::uint8_t* in = resources::row_pointer(image, y);
-    std::uint8_t* out = resources::row_pointer(result, y);
+    const std::uint8_t* in = row_pointer(image, y);
+    std::uint8_t* out = row_pointer(result, y);
     for (int x = 0; x < width; ++x, in += 4, out += 3) {
-      const std::uint32_t pixel = resources::get_u32(in);
+      const std::uint32_t pixel = base::get_u32(in);
       out[0] = blue(pixel);
       out[1] = green(pixel);
       out[2] = red(pixel);
@@ -184,13 +180,13 @@ bool convert_32_bit(ImageSet& set, Image& image, int threshold) {
   }
   if (masks.alpha != 0) {
     Bgr key;
-    set.transparent = static_cast<std::uint16_t>(resources::find_unused_colour(result, key));
+    set.transparent = static_cast<std::uint16_t>(find_unused_colour(result, key));
     set.transparent_colour = key;
     for (int y = 0; set.transparent != 0 && y < height; ++y) {
-      const std::uint8_t* in = resources::row_pointer(image, y);
-      std::uint8_t* out = resources::row_pointer(result, y);
+      const std::uint8_t* in = row_pointer(image, y);
+      std::uint8_t* out = row_pointer(result, y);
       for (int x = 0; x < width; ++x, in += 4, out += 3)
-        if (alpha(resources::get_u32(in)) < threshold) {
+        if (alpha(base::get_u32(in)) < threshold) {
           out[0] = key.blue;
           out[1] = key.green;
           out[2] = key.red;
@@ -202,7 +198,7 @@ bool convert_32_bit(ImageSet& set, Image& image, int threshold) {
 }
 
 int fail(Image& image) {
-  resources::release_image(image);
+  release_image(image);
   return 0;
 }
 
@@ -210,7 +206,7 @@ int fail(Image& image) {
 
 int read_bmp(ImageSet& set, Bytes file, const ReadOptions& options) {
   Image& image = set.images[1];
-  resources::release_image(image);
+  release_image(image);
 
   // File header: "BM", the file size, two reserved words, the pixel offset.
   // Only the signature and the size are used: the pixel rows are taken to
@@ -229,9 +225,9 @@ int read_bmp(ImageSet& set, Bytes file, const ReadOptions& options) {
     return fail(image);
   }
 
-  const std::uint32_t header_size = resources::header_field(image, dib::size);
-  const std::uint32_t compression = resources::header_field(image, dib::compression);
-  const int bits = resources::bit_count(image);
+  const std::uint32_t header_size = header_field(image, dib::size);
+  const std::uint32_t compression = header_field(image, dib::compression);
+  const int bits = bit_count(image);
   // Bit-field masks sit behind a 40-byte header or inside a longer one; a
   // header too short to hold them and too long to be followed by them
   // leaves nowhere to find them.
@@ -249,16 +245,16 @@ int read_bmp(ImageSet& set, Bytes file, const ReadOptions& options) {
   // A negative height marks rows stored top row first. Such a file is read
   // and its rows reversed, so the picture looks as intended. Run-length data
   // cannot be top-down (the format forbids it), so such a file is refused.
-  const std::int32_t height = resources::image_height(image);
+  const std::int32_t height = image_height(image);
   const bool top_down = height < 0;
   if (top_down) {
     if (compression == rle8 || compression == rle4 || height == INT32_MIN) return fail(image);
-    resources::set_header_field(image, dib::height, static_cast<std::uint32_t>(-height));
+    set_header_field(image, dib::height, static_cast<std::uint32_t>(-height));
   }
 
   // The layout check refuses OS/2 1.x headers (12 and 16 bytes), unknown bit
   // counts, sizes beyond the limits, and pixel rows that end outside the file.
-  if (!resources::refresh_layout(image)) return fail(image);
+  if (!refresh_layout(image)) return fail(image);
   const bool run_length = compression == rle8 || compression == rle4;
   if (!run_length) image.dib.resize(image.dib_size);  // drop trailing bytes
   if (top_down) flip_rows(image);
@@ -269,7 +265,7 @@ int read_bmp(ImageSet& set, Bytes file, const ReadOptions& options) {
     if (!decode_bmp_rle(image)) return fail(image);
   } else if (bits == 16) {
     // 5-6-5 with bit fields stays; every other 16-bit layout is read as 5-5-5.
-    if (!resources::convert_to_16_bit(image, false, nullptr)) return fail(image);
+    if (!convert_to_16_bit(image, false, nullptr)) return fail(image);
   } else if (bits == 32) {
     if (!convert_32_bit(set, image, options.alpha_threshold)) return fail(image);
   }
@@ -277,8 +273,8 @@ int read_bmp(ImageSet& set, Bytes file, const ReadOptions& options) {
 }
 
 int decode_bmp_rle(Image& image) {
-  const std::uint32_t compression = resources::header_field(image, dib::compression);
-  const int bits = resources::bit_count(image);
+  const std::uint32_t compression = header_field(image, dib::compression);
+  const int bits = bit_count(image);
   if (!((compression == rle8 && bits == 8) || (compression == rle4 && bits == 4))) return 0;
   if (image.pixels > image.dib.size()) return 0;
 
@@ -290,13 +286,13 @@ int decode_bmp_rle(Image& image) {
     return 0;
   }
   std::copy(image.dib.begin(), image.dib.begin() + image.pixels, decoded.dib.begin());
-  resources::set_header_field(decoded, dib::compression, plain);
-  if (!resources::refresh_layout(decoded)) return 0;
+  set_header_field(decoded, dib::compression, plain);
+  if (!refresh_layout(decoded)) return 0;
 
   const bool four_bit = compression == rle4;
   const RleTarget target{decoded.dib.data() + decoded.pixels, decoded.row_stride,
-                         static_cast<std::uint64_t>(resources::image_width(decoded)),
-                         static_cast<std::uint64_t>(resources::image_height(decoded)), four_bit};
+                         static_cast<std::uint64_t>(image_width(decoded)),
+                         static_cast<std::uint64_t>(image_height(decoded)), four_bit};
   Cursor in{Bytes(image.dib.data() + image.pixels, image.dib.size() - image.pixels)};
   // Positions may run past the row or the picture (long runs, deltas); the
   // pixels there are dropped. Rows do not wrap: a run that leaves its row
@@ -356,11 +352,11 @@ int decode_bmp_rle(Image& image) {
 }
 
 int write_bmp_file(const Image& image, const std::string& file_name) {
-  if (resources::is_empty(image) || image.dib.size() < image.dib_size) return 0;
+  if (is_empty(image) || image.dib.size() < image.dib_size) return 0;
   const std::uint32_t file_size = image.dib_size + file_header_bytes;
   std::uint8_t header[file_header_bytes] = {'B', 'M'};
-  resources::put_u32(header + 2, file_size);
-  resources::put_u32(header + 10, file_size - resources::header_field(image, dib::size_image));
+  base::put_u32(header + 2, file_size);
+  base::put_u32(header + 10, file_size - header_field(image, dib::size_image));
   std::FILE* file = std::fopen(file_name.c_str(), "wb");
   if (file == nullptr) return 0;
   bool ok = std::fwrite(header, 1, sizeof header, file) == sizeof header &&
@@ -371,8 +367,8 @@ int write_bmp_file(const Image& image, const std::string& file_name) {
 
 int dump_images_as_bmp(const ImageSet& set, const std::string& base_name) {
   for (int number = set.first_number; number < set.first_number + set.count; ++number) {
-    if (!resources::has_image(set, number)) continue;
-    if (!write_bmp_file(set.images[number], format("%s_%03d.bmp", base_name.c_str(), number))) return 0;
+    if (!has_image(set, number)) continue;
+    if (!write_bmp_file(set.images[number], base::format("%s_%03d.bmp", base_name.c_str(), number))) return 0;
   }
   return 1;
 }

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "imagefiles/dispatch.h"
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
 namespace vexa::imagefiles {
 
@@ -15,14 +15,14 @@ namespace vexa::imagefiles {
 // Runs and deltas that leave a row or the picture write nothing outside it.
 // Returns 1, or 0 (image unchanged) when the header is not a run-length one,
 // the coded data end before the picture does, or memory runs out.
-int decode_bmp_rle(resources::Image& image);
+int decode_bmp_rle(Image& image);
 
 // Writes the image as a BMP file: the 14-byte file header, then the block as
 // it is. Returns 1, or 0 for an empty image or a failed write.
-int write_bmp_file(const resources::Image& image, const std::string& file_name);
+int write_bmp_file(const Image& image, const std::string& file_name);
 
 // Writes every image of the set as "<base>_<nnn>.bmp" (nnn its slot number,
 // three digits). Returns 0 at the first failed write, else 1.
-int dump_images_as_bmp(const resources::ImageSet& set, const std::string& base_name);
+int dump_images_as_bmp(const ImageSet& set, const std::string& base_name);
 
 }  // namespace vexa::imagefiles

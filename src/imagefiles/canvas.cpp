@@ -7,11 +7,11 @@
 
 namespace vexa::imagefiles {
 
-bool create_canvas(Canvas& canvas, int width, int height, resources::Bgr background) {
+bool create_canvas(Canvas& canvas, int width, int height, Bgr background) {
   canvas = Canvas{};
-  if (width < 1 || height < 1 || width > limits::image_side || height > limits::image_side) return false;
+  if (width < 1 || height < 1 || width > base::limits::image_side || height > base::limits::image_side) return false;
   const std::uint64_t count = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
-  if (count * 3 > limits::image_bytes) return false;
+  if (count * 3 > base::limits::image_bytes) return false;
   try {
     canvas.pixels.assign(static_cast<std::size_t>(count), background);
   } catch (const std::bad_alloc&) {
@@ -22,19 +22,19 @@ bool create_canvas(Canvas& canvas, int width, int height, resources::Bgr backgro
   return true;
 }
 
-void set_pixel(Canvas& canvas, int x, int y, resources::Bgr colour) {
+void set_pixel(Canvas& canvas, int x, int y, Bgr colour) {
   if (x < 0 || y < 0 || x >= canvas.width || y >= canvas.height) return;
   canvas.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(canvas.width) + static_cast<std::size_t>(x)] =
       colour;
 }
 
-resources::Bgr get_pixel(const Canvas& canvas, int x, int y) {
+Bgr get_pixel(const Canvas& canvas, int x, int y) {
   if (x < 0 || y < 0 || x >= canvas.width || y >= canvas.height) return {};
   return canvas.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(canvas.width) +
                        static_cast<std::size_t>(x)];
 }
 
-void fill_rect(Canvas& canvas, int x, int y, int width, int height, resources::Bgr colour) {
+void fill_rect(Canvas& canvas, int x, int y, int width, int height, Bgr colour) {
   int left = std::max(x, 0);
   int top = std::max(y, 0);
   int right = std::min<long>(static_cast<long>(x) + width, canvas.width);
@@ -72,12 +72,12 @@ void walk_line(int x0, int y0, int x1, int y1, Plot plot) {
 
 }  // namespace
 
-void draw_line(Canvas& canvas, int x0, int y0, int x1, int y1, resources::Bgr colour) {
+void draw_line(Canvas& canvas, int x0, int y0, int x1, int y1, Bgr colour) {
   walk_line(x0, y0, x1, y1,
             [&](long x, long y) { set_pixel(canvas, static_cast<int>(x), static_cast<int>(y), colour); });
 }
 
-void draw_wide_line(Canvas& canvas, int x0, int y0, int x1, int y1, int width, resources::Bgr colour) {
+void draw_wide_line(Canvas& canvas, int x0, int y0, int x1, int y1, int width, Bgr colour) {
   if (width <= 1) {
     draw_line(canvas, x0, y0, x1, y1, colour);
     return;
@@ -101,7 +101,7 @@ void draw_wide_line(Canvas& canvas, int x0, int y0, int x1, int y1, int width, r
   });
 }
 
-int draw_text(Canvas& canvas, const Face& face, int x, int y, std::string_view text, resources::Bgr colour) {
+int draw_text(Canvas& canvas, const Face& face, int x, int y, std::string_view text, Bgr colour) {
   return draw_text_pixels(face, x, y, text, [&](int px, int py) { set_pixel(canvas, px, py, colour); });
 }
 
@@ -117,12 +117,12 @@ long overlap(long i, long target, long start, long end) {
 
 }  // namespace
 
-void stretch_image(Canvas& canvas, int x, int y, int target_width, int target_height, const resources::Image& image,
+void stretch_image(Canvas& canvas, int x, int y, int target_width, int target_height, const Image& image,
                    int source_x, int source_y, int source_width, int source_height, Stretch mode) {
-  if (resources::is_empty(image) || target_width < 1 || target_height < 1) return;
+  if (is_empty(image) || target_width < 1 || target_height < 1) return;
   // The source rectangle clipped to the image.
-  const int image_w = resources::image_width(image);
-  const int image_h = resources::image_height(image);
+  const int image_w = image_width(image);
+  const int image_h = image_height(image);
   const int left = std::max(source_x, 0);
   const int top = std::max(source_y, 0);
   const int right = static_cast<int>(std::min<long>(static_cast<long>(source_x) + source_width, image_w));
@@ -139,12 +139,12 @@ void stretch_image(Canvas& canvas, int x, int y, int target_width, int target_he
   const long th = target_height;
   for (int r = first_row; r < last_row; ++r) {
     for (int c = first_col; c < last_col; ++c) {
-      resources::Bgr colour;
+      Bgr colour;
       if (mode == Stretch::nearest) {
         // The source pixel under the target pixel's centre.
         long u = (2L * c + 1) * sw / (2 * tw);
         long v = (2L * r + 1) * sh / (2 * th);
-        colour = resources::pixel_colour(image, left + static_cast<int>(u), top + static_cast<int>(v));
+        colour = pixel_colour(image, left + static_cast<int>(u), top + static_cast<int>(v));
       } else {
         // Target pixel c covers the source span [c * sw, (c + 1) * sw) in
         // units of 1/tw source pixel; every source pixel it touches counts
@@ -159,8 +159,8 @@ void stretch_image(Canvas& canvas, int x, int y, int target_width, int target_he
             const std::uint64_t w = static_cast<std::uint64_t>(wy) * static_cast<std::uint64_t>(
                                                                          overlap(u, tw, u_start, u_end));
             if (w == 0) continue;
-            resources::Bgr p =
-                resources::pixel_colour(image, left + static_cast<int>(u), top + static_cast<int>(v));
+            Bgr p =
+                pixel_colour(image, left + static_cast<int>(u), top + static_cast<int>(v));
             sum[0] += w * p.blue;
             sum[1] += w * p.green;
             sum[2] += w * p.red;
@@ -168,7 +168,7 @@ void stretch_image(Canvas& canvas, int x, int y, int target_width, int target_he
           }
         }
         if (total == 0) continue;
-        colour = resources::Bgr{static_cast<std::uint8_t>((sum[0] + total / 2) / total),
+        colour = Bgr{static_cast<std::uint8_t>((sum[0] + total / 2) / total),
                                 static_cast<std::uint8_t>((sum[1] + total / 2) / total),
                                 static_cast<std::uint8_t>((sum[2] + total / 2) / total)};
       }
@@ -177,12 +177,12 @@ void stretch_image(Canvas& canvas, int x, int y, int target_width, int target_he
   }
 }
 
-bool canvas_to_image(const Canvas& canvas, resources::Image& image) {
-  resources::Image result;
-  if (!resources::create_image(result, canvas.width, canvas.height, 24)) return false;
+bool canvas_to_image(const Canvas& canvas, Image& image) {
+  Image result;
+  if (!create_image(result, canvas.width, canvas.height, 24)) return false;
   for (int y = 0; y < canvas.height; ++y) {
-    std::uint8_t* row = resources::row_pointer(result, y);
-    const resources::Bgr* source = canvas.pixels.data() + static_cast<std::size_t>(y) * canvas.width;
+    std::uint8_t* row = row_pointer(result, y);
+    const Bgr* source = canvas.pixels.data() + static_cast<std::size_t>(y) * canvas.width;
     for (int x = 0; x < canvas.width; ++x) {
       row[3 * x] = source[x].blue;
       row[3 * x + 1] = source[x].green;

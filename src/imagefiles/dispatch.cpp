@@ -4,8 +4,7 @@
 #include <cctype>
 #include <string_view>
 
-#include "driver/context.h"
-#include "driver/paths.h"
+#include "base/paths.h"
 #include "imagefiles/bmp.h"
 #include "imagefiles/fxt.h"
 #include "imagefiles/native.h"
@@ -18,17 +17,23 @@ namespace {
 // dispatcher then sets count and first_number.
 struct SingleReader {
   std::string_view extension;
-  int (*read)(resources::ImageSet& set, Bytes file, const ReadOptions& options);
+  int (*read)(ImageSet& set, Bytes file, const ReadOptions& options);
 };
 
 // Readers of files that hold several images: they number them themselves.
 // The file name is there for readers whose messages name the file (FXT).
 struct MultiReader {
   std::string_view extension;
-  int (*read)(Context& ctx, resources::ImageSet& set, const std::string& file_name, Bytes file);
+  int (*read)(base::Output& out, const LineFault& fault, ImageSet& set, const std::string& file_name, Bytes file);
 };
 
-int read_g16_file(Context&, resources::ImageSet& set, const std::string&, Bytes file) { return read_g16(set, file); }
+int read_g16_file(base::Output&, const LineFault&, ImageSet& set, const std::string&, Bytes file) {
+  return read_g16(set, file);
+}
+
+int read_fxt_file(base::Output&, const LineFault& fault, ImageSet& set, const std::string& file_name, Bytes file) {
+  return read_fxt_font(fault, set, file_name, file);
+}
 
 // Tried in this order.
 constexpr auto single_readers = std::to_array<SingleReader>({
@@ -43,11 +48,11 @@ constexpr auto single_readers = std::to_array<SingleReader>({
 
 // Tried after the single-image readers, in this order.
 constexpr auto multi_readers = std::to_array<MultiReader>({
-    {".FXT", read_fxt_font},
+    {".FXT", read_fxt_file},
     {".G16", read_g16_file},
     {".G24", read_g16_file},
-    {".GIF", [](Context& ctx, resources::ImageSet& set, const std::string&, Bytes file) {
-       return read_gif(ctx.out, set, file);
+    {".GIF", [](base::Output& out, const LineFault&, ImageSet& set, const std::string&, Bytes file) {
+       return read_gif(out, set, file);
      }},
 });
 
@@ -65,21 +70,17 @@ Bytes as_bytes(const std::string& bytes) {
 
 }  // namespace
 
-bool read_whole_file(const std::string& file_name, std::string& bytes) {
-  return driver::read_whole_file(file_name, bytes);
-}
-
-int load_image_file(Context& ctx, resources::ImageSet& set, const std::string& file_name) {
-  resources::clear_set(set);
+int load_image_file(base::Output& out, const ReadOptions& options, const LineFault& fault, ImageSet& set,
+                    const std::string& file_name) {
+  clear_set(set);
   std::size_t dot = file_name.rfind('.');
   if (dot == std::string::npos) return 0;
   const std::string_view extension = std::string_view(file_name).substr(dot);
 
-  const ReadOptions options{ctx.settings.alpha_threshold, ctx.settings.gamma};
   std::string bytes;
   for (const SingleReader& reader : single_readers) {
     if (!same_extension(extension, reader.extension)) continue;
-    if (!read_whole_file(file_name, bytes)) break;
+    if (!base::read_whole_file(file_name, bytes)) break;
     int result = reader.read(set, as_bytes(bytes), options);
     if (result >= 1) {
       set.count = 1;
@@ -90,8 +91,8 @@ int load_image_file(Context& ctx, resources::ImageSet& set, const std::string& f
   }
   for (const MultiReader& reader : multi_readers) {
     if (!same_extension(extension, reader.extension)) continue;
-    if (!read_whole_file(file_name, bytes)) return 0;
-    return reader.read(ctx, set, file_name, as_bytes(bytes));
+    if (!base::read_whole_file(file_name, bytes)) return 0;
+    return reader.read(out, fault, set, file_name, as_bytes(bytes));
   }
   return 0;
 }

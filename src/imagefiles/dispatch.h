@@ -4,16 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
-namespace vexa {
-struct Context;
-}
-
-namespace vexa::driver {
+namespace vexa::base {
 struct Output;
 }
 
@@ -27,23 +25,27 @@ struct ReadOptions {
 
 using Bytes = std::span<const std::uint8_t>;
 
+// Where a reader reports a fault at a line of the file it reads (the checks
+// of an FXT font): the file's name as given, the line number and the
+// message. The compiler shows it as an error of the macro line that named the
+// file, and counts it.
+using LineFault = std::function<void(const std::string& file_name, int line_number, std::string_view message)>;
+
 // Single-image readers fill slot 1 of the set (and the set's transparency
 // where the format has it). Each returns 1 on success, 0 on failure, and
 // reports nothing.
-int read_bmp(resources::ImageSet& set, Bytes file, const ReadOptions& options);
-int read_png(resources::ImageSet& set, Bytes file, const ReadOptions& options);
-int read_tga(resources::ImageSet& set, Bytes file, const ReadOptions& options);
-int read_jpeg(resources::ImageSet& set, Bytes file, const ReadOptions& options);
+int read_bmp(ImageSet& set, Bytes file, const ReadOptions& options);
+int read_png(ImageSet& set, Bytes file, const ReadOptions& options);
+int read_tga(ImageSet& set, Bytes file, const ReadOptions& options);
+int read_jpeg(ImageSet& set, Bytes file, const ReadOptions& options);
 // Multi-image reader: sets count and first_number itself. The colour
 // analysis of the composed frames may write information lines to out.
-int read_gif(driver::Output& out, resources::ImageSet& set, Bytes file);
+int read_gif(base::Output& out, ImageSet& set, Bytes file);
 
 // Clears the set and fills it from one file, chosen by extension (compared
-// without regard to case). Returns 0 on failure, 1 or more on success.
-int load_image_file(Context& ctx, resources::ImageSet& set, const std::string& file_name);
-
-// Reads a whole file into memory (with the case-insensitive name fallback of
-// the platform layer). Returns false when it cannot be read.
-bool read_whole_file(const std::string& file_name, std::string& bytes);
+// without regard to case). Returns 0 on failure, 1 or more on success. out
+// takes the readers' information lines, fault their line faults.
+int load_image_file(base::Output& out, const ReadOptions& options, const LineFault& fault, ImageSet& set,
+                    const std::string& file_name);
 
 }  // namespace vexa::imagefiles

@@ -3,16 +3,11 @@
 #include <array>
 #include <string_view>
 
-#include "driver/context.h"
-#include "driver/format.h"
-#include "driver/output.h"
-#include "driver/paths.h"
-#include "driver/source.h"
+#include "base/format.h"
+#include "base/output.h"
+#include "base/paths.h"
 
 namespace vexa::imagefiles {
-
-using resources::Image;
-using resources::ImageSet;
 
 namespace {
 
@@ -57,7 +52,7 @@ LineKind classify(std::string_view line) {
   const char c = line.front();
   if ((c >= '0' && c <= '9') || c == '$' || c == '\'' || c == '"') return LineKind::header;
   if (c == '.' || c == '#') return LineKind::row;
-  if (c == ';' || driver::is_blank(c)) return LineKind::comment;
+  if (c == ';' || c == ' ' || (c >= '\t' && c <= '\r')) return LineKind::comment;
   return LineKind::other;
 }
 
@@ -111,7 +106,7 @@ struct Measure {
 // Pass 1: checks the whole file and measures every character. Every fault is
 // reported (with the font file's name and line) and the pass goes on to the
 // end. Returns false when any fault was reported.
-bool check_font(Context& ctx, const std::string& file_name, std::string_view text, Measure& m) {
+bool check_font(const LineFault& fault, const std::string& file_name, std::string_view text, Measure& m) {
   LineReader lines{text};
   std::string_view line;
   bool ok = true;
@@ -128,8 +123,8 @@ bool check_font(Context& ctx, const std::string& file_name, std::string_view tex
         } else if (w != width) {
           // Shown with the line before the offending row, the last one that
           // still had the character's width.
-          driver::report_error_at(ctx, file_name, lines.number - 1,
-                                  format("wrong character width (ASCII NR. %d)", code));
+          fault(file_name, lines.number - 1,
+                                  base::format("wrong character width (ASCII NR. %d)", code));
           ok = false;
         }
         ++rows;
@@ -142,15 +137,15 @@ bool check_font(Context& ctx, const std::string& file_name, std::string_view tex
     }
     if (kind == LineKind::row) {
       if (!skipping) {
-        driver::report_error_at(ctx, file_name, lines.number, "missing ASCII NR. !");
+        fault(file_name, lines.number, "missing ASCII NR. !");
         ok = false;
         skipping = true;
       }
     } else if (kind == LineKind::header) {
       const long long value = header_code(line);
       if (value < 0 || value >= codes) {
-        driver::report_error_at(ctx, file_name, lines.number,
-                                format("ASCII-Code %d not allowed (0..255) !", static_cast<int>(value)));
+        fault(file_name, lines.number,
+                                base::format("ASCII-Code %d not allowed (0..255) !", static_cast<int>(value)));
         ok = false;
         skipping = true;
         continue;
@@ -184,9 +179,9 @@ void draw_font(ImageSet& set, std::string_view text, const Measure& m) {
     const LineKind kind = classify(line);
     if (open) {
       if (kind == LineKind::row) {
-        if (image != nullptr && n < resources::image_height(*image)) {
-          std::uint8_t* row = resources::row_pointer(*image, n);
-          const std::size_t width = std::min<std::size_t>(row_width(line), resources::image_width(*image));
+        if (image != nullptr && n < image_height(*image)) {
+          std::uint8_t* row = row_pointer(*image, n);
+          const std::size_t width = std::min<std::size_t>(row_width(line), image_width(*image));
           for (std::size_t x = 0; x < width; ++x)
             if (line[x] == '#') row[x >> 3] = static_cast<std::uint8_t>(row[x >> 3] | (0x80 >> (x & 7)));
         }
@@ -202,25 +197,25 @@ void draw_font(ImageSet& set, std::string_view text, const Measure& m) {
     const auto code = static_cast<std::size_t>(value);
     open = true;
     n = 0;
-    image = m.defined_at[code] == lines.number && !resources::is_empty(set.images[code]) ? &set.images[code] : nullptr;
+    image = m.defined_at[code] == lines.number && !is_empty(set.images[code]) ? &set.images[code] : nullptr;
   }
 }
 
 // The glyph pixel at x, y is drawn: a set bit of a 1-bit glyph; for a
 // picture of another depth, a colour darker than middle grey.
 bool drawn(const Image& image, int x, int y) {
-  if (resources::bit_count(image) == 1) return resources::pixel_value(image, x, y) != 0;
-  const resources::Bgr c = resources::pixel_colour(image, x, y);
+  if (bit_count(image) == 1) return pixel_value(image, x, y) != 0;
+  const Bgr c = pixel_colour(image, x, y);
   return c.red + c.green + c.blue < 384;
 }
 
 }  // namespace
 
-int read_fxt_font(Context& ctx, ImageSet& set, const std::string& file_name, Bytes file) {
-  resources::clear_set(set);
+int read_fxt_font(const LineFault& fault, ImageSet& set, const std::string& file_name, Bytes file) {
+  clear_set(set);
   const std::string_view text(reinterpret_cast<const char*>(file.data()), file.size());
   Measure m;
-  if (!check_font(ctx, file_name, text, m)) return 0;
+  if (!check_font(fault, file_name, text, m)) return 0;
 
   // A file without a single character that has rows (an empty file, only
   // comments, headers without rows) is not a font: it fails like an
@@ -236,8 +231,8 @@ int read_fxt_font(Context& ctx, ImageSet& set, const std::string& file_name, Byt
     const auto c = static_cast<std::size_t>(code);
     if (m.width[c] <= 0) continue;
     set.delays[c] = 0;
-    if (!resources::create_image(set.images[c], m.width[c], m.height[c], 1)) {
-      resources::clear_set(set);
+    if (!create_image(set.images[c], m.width[c], m.height[c], 1)) {
+      clear_set(set);
       return 0;
     }
   }
@@ -256,41 +251,41 @@ int write_font_listing(const ImageSet& set, const std::string& file_name) {
   int max_width = 0, max_height = 0;
   bool same_width = true, same_height = true;
   for (int code = first; code <= last; ++code) {
-    if (!resources::has_image(set, code)) continue;
+    if (!has_image(set, code)) continue;
     const Image& image = set.images[static_cast<std::size_t>(code)];
-    const int w = resources::image_width(image), h = resources::image_height(image);
+    const int w = image_width(image), h = image_height(image);
     if (reference < 0) reference = code;
     const Image& ref = set.images[static_cast<std::size_t>(reference)];
-    same_width = same_width && w == resources::image_width(ref);
-    same_height = same_height && h == resources::image_height(ref);
+    same_width = same_width && w == image_width(ref);
+    same_height = same_height && h == image_height(ref);
     max_width = std::max(max_width, w);
     max_height = std::max(max_height, h);
   }
 
-  std::string text = format("; First Nr    : %3d", first);
-  text += format("\n; Last  Nr    : %3d", last);
+  std::string text = base::format("; First Nr    : %3d", first);
+  text += base::format("\n; Last  Nr    : %3d", last);
   if (same_width && same_height)
     text += "\n; Typ         : monospaced";
   else if (same_height)
     text += "\n; Typ         : proportional";
   else
     text += "\n; Typ         : various size";
-  text += format(same_width ? "\n; width       : %3d" : "\n; max width   : %3d", max_width);
-  text += format(same_height ? "\n; height      : %3d" : "\n; max height  : %3d", max_height);
+  text += base::format(same_width ? "\n; width       : %3d" : "\n; max width   : %3d", max_width);
+  text += base::format(same_height ? "\n; height      : %3d" : "\n; max height  : %3d", max_height);
   text += "\n\n";
 
   for (int code = first; code <= last; ++code) {
-    if (!resources::has_image(set, code)) continue;
+    if (!has_image(set, code)) continue;
     const Image& image = set.images[static_cast<std::size_t>(code)];
-    text += code < 32 ? format("%d  $%02X\n", code, code) : format("%d  $%02X  '%c'\n", code, code, code);
-    const int w = resources::image_width(image), h = resources::image_height(image);
+    text += code < 32 ? base::format("%d  $%02X\n", code, code) : base::format("%d  $%02X  '%c'\n", code, code, code);
+    const int w = image_width(image), h = image_height(image);
     for (int y = 0; y < h; ++y) {
       for (int x = 0; x < w; ++x) text += drawn(image, x, y) ? '#' : '.';
       text += '\n';
     }
     text += '\n';
   }
-  return driver::write_file_atomically(file_name, text) ? 1 : 0;
+  return base::write_file_atomically(file_name, text) ? 1 : 0;
 }
 
 }  // namespace vexa::imagefiles

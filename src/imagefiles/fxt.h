@@ -8,11 +8,7 @@
 #include <string>
 
 #include "imagefiles/dispatch.h"
-#include "resources/image.h"
-
-namespace vexa {
-struct Context;
-}
+#include "imagefiles/image.h"
 
 namespace vexa::imagefiles {
 
@@ -21,17 +17,17 @@ namespace vexa::imagefiles {
 // first_number the lowest code and count up to the highest, codes without
 // rows left as gaps. The file is checked first; each fault is reported with
 // the FXT file's name and line ("wrong character width (ASCII NR. %d)",
-// "missing ASCII NR. !", "ASCII-Code %d not allowed (0..255) !") and counted,
+// "missing ASCII NR. !", "ASCII-Code %d not allowed (0..255) !") through fault,
 // and the read then returns 0. Also 0, without a message of its own, for a
 // file that defines no character with rows, or when an image cannot be
 // built. Returns 1 on success; the set is empty after a failure.
-int read_fxt_font(Context& ctx, resources::ImageSet& set, const std::string& file_name, Bytes file);
+int read_fxt_font(const LineFault& fault, ImageSet& set, const std::string& file_name, Bytes file);
 
 // Writes the set as a font listing in the FXT form: a comment head with the
 // first and last code, the type (monospaced, proportional or various size)
 // and the common or largest width and height, then every character that has
 // an image. Lines end in "\n". Returns 1, or 0 when the file cannot be
 // written.
-int write_font_listing(const resources::ImageSet& set, const std::string& file_name);
+int write_font_listing(const ImageSet& set, const std::string& file_name);
 
 }  // namespace vexa::imagefiles

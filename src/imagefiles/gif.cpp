@@ -8,14 +8,12 @@
 #include <utility>
 #include <vector>
 
-#include "resources/colour.h"
+#include "base/bytes.h"
+#include "imagefiles/colour.h"
 
 namespace vexa::imagefiles {
 
 namespace {
-
-using resources::Bgr;
-using resources::Image;
 
 constexpr int extension_introducer = 0x21;
 constexpr int image_separator = 0x2C;
@@ -153,34 +151,34 @@ bool create_frame_image(Image& image, int width, int height, int bits, const std
                         int entries) {
   std::uint64_t stride = ((static_cast<std::uint64_t>(width) * bits + 31) / 32) * 4;
   std::uint64_t size_image = stride * static_cast<std::uint64_t>(height);
-  if (size_image > limits::image_bytes) return false;
+  if (size_image > base::limits::image_bytes) return false;
   std::uint64_t table_bytes = static_cast<std::uint64_t>(entries) * 4;
   try {
-    image.dib.assign(resources::dib::header_bytes + table_bytes + size_image, 0);
+    image.dib.assign(dib::header_bytes + table_bytes + size_image, 0);
   } catch (const std::bad_alloc&) {
-    resources::release_image(image);
+    release_image(image);
     return false;
   }
   std::uint8_t* h = image.dib.data();
   std::uint32_t used = entries < (1 << bits) ? static_cast<std::uint32_t>(entries) : 0;
-  resources::put_u32(h + resources::dib::size, resources::dib::header_bytes);
-  resources::put_u32(h + resources::dib::width, static_cast<std::uint32_t>(width));
-  resources::put_u32(h + resources::dib::height, static_cast<std::uint32_t>(height));
-  resources::put_u16(h + resources::dib::planes, 1);
-  resources::put_u16(h + resources::dib::bit_count, static_cast<std::uint16_t>(bits));
-  resources::put_u32(h + resources::dib::x_pels, resources::dib::pels_per_metre);
-  resources::put_u32(h + resources::dib::y_pels, resources::dib::pels_per_metre);
-  resources::put_u32(h + resources::dib::clr_used, used);
-  resources::put_u32(h + resources::dib::clr_important, used);
-  std::uint8_t* entry = h + resources::dib::header_bytes;
+  base::put_u32(h + dib::size, dib::header_bytes);
+  base::put_u32(h + dib::width, static_cast<std::uint32_t>(width));
+  base::put_u32(h + dib::height, static_cast<std::uint32_t>(height));
+  base::put_u16(h + dib::planes, 1);
+  base::put_u16(h + dib::bit_count, static_cast<std::uint16_t>(bits));
+  base::put_u32(h + dib::x_pels, dib::pels_per_metre);
+  base::put_u32(h + dib::y_pels, dib::pels_per_metre);
+  base::put_u32(h + dib::clr_used, used);
+  base::put_u32(h + dib::clr_important, used);
+  std::uint8_t* entry = h + dib::header_bytes;
   for (int i = 0; i < entries; ++i, entry += 4) {
     const Bgr& c = table[static_cast<std::size_t>(i)];
     entry[0] = c.blue;
     entry[1] = c.green;
     entry[2] = c.red;
   }
-  if (!resources::refresh_layout(image)) {
-    resources::release_image(image);
+  if (!refresh_layout(image)) {
+    release_image(image);
     return false;
   }
   return true;
@@ -236,7 +234,7 @@ template <bool in_place>
   static constexpr int pass_start[4] = {0, 4, 2, 1};
   static constexpr int pass_step[4] = {8, 8, 4, 2};
 
-  const int bits = resources::bit_count(frame);
+  const int bits = bit_count(frame);
   const std::uint32_t clear = 1u << min_size;
   const std::uint32_t end_code = clear + 1;
   std::uint16_t* prefix = d.prefix.data();
@@ -269,7 +267,7 @@ template <bool in_place>
   int pass = 0;
   int y = 0;
   for (int line_number = 0; line_number < height && (!ended || sp > 0); ++line_number) {
-    std::uint8_t* line = in_place ? resources::row_pointer(frame, y)
+    std::uint8_t* line = in_place ? row_pointer(frame, y)
                                   : d.lines.data() + static_cast<std::size_t>(line_number % ring_lines) * w;
     std::uint32_t x = 0;
     while (sp > 0 && x < w) line[x++] = stack[--sp];
@@ -380,7 +378,7 @@ template <bool in_place>
     prev_place = nullptr;  // the next line does not continue this one in memory
 
     std::memset(line + x, 0, w - x);
-    if (!in_place) pack_row(resources::row_pointer(frame, y), line, width, bits);
+    if (!in_place) pack_row(row_pointer(frame, y), line, width, bits);
     if (interlaced) {
       y += pass_step[pass];
       while (y >= height && pass < 3) y = pass_start[++pass];
@@ -399,10 +397,10 @@ int read_image(Cursor& in, Decoder& d, GifImageSet& gif, const GraphicControl& c
                const std::array<Bgr, 256>& global_table, int global_entries) {
   const std::uint8_t* p = nullptr;
   if (!in.take(9, p)) return 2;
-  const int left = resources::get_u16(p);
-  const int top = resources::get_u16(p + 2);
-  const int width = resources::get_u16(p + 4);
-  const int height = resources::get_u16(p + 6);
+  const int left = base::get_u16(p);
+  const int top = base::get_u16(p + 2);
+  const int width = base::get_u16(p + 4);
+  const int height = base::get_u16(p + 6);
   const int packed = p[8];
   const bool interlaced = (packed & 0x40) != 0;
 
@@ -430,11 +428,11 @@ int read_image(Cursor& in, Decoder& d, GifImageSet& gif, const GraphicControl& c
 
   int bits = entries <= 2 ? 1 : entries <= 16 ? 4 : 8;
   std::uint64_t stride = ((static_cast<std::uint64_t>(width) * bits + 31) / 32) * 4;
-  std::uint64_t block = resources::dib::header_bytes + static_cast<std::uint64_t>(entries) * 4 +
+  std::uint64_t block = dib::header_bytes + static_cast<std::uint64_t>(entries) * 4 +
                         stride * static_cast<std::uint64_t>(height);
   // All frames of one file together stay within the limit of one image, so
   // that a file of many huge, nearly empty frames cannot exhaust memory.
-  if (d.frame_bytes + block > limits::image_bytes) return 0;
+  if (d.frame_bytes + block > base::limits::image_bytes) return 0;
 
   GifFrame& frame = gif.frames[gif.frame_count];
   if (!create_frame_image(frame.image, width, height, bits, *table, entries)) return 0;
@@ -491,7 +489,7 @@ Bgr key_bits(Bgr c) {
 // bits of every channel.
 bool key_collides(const Image& image, int skip, Bgr key) {
   for (int i = 0; i < static_cast<int>(image.colour_count); ++i)
-    if (i != skip && key_bits(resources::colour_entry(image, i)) == key) return true;
+    if (i != skip && key_bits(colour_entry(image, i)) == key) return true;
   return false;
 }
 
@@ -499,7 +497,7 @@ bool key_collides(const Image& image, int skip, Bgr key) {
 // top 5 bits of every channel, moved along blue + 8, green + 24, red + 56
 // while another entry of the first frame's table looks the same.
 Bgr choose_key_colour(const Image& image, int transparent_index) {
-  Bgr key = key_bits(resources::colour_entry(image, transparent_index));
+  Bgr key = key_bits(colour_entry(image, transparent_index));
   // The steps wrap around after 32 candidates. A table that holds all of
   // them (possible with 256 entries) would keep the search going for ever,
   // so after one round every 5-bit colour is tried in turn; a table of at
@@ -551,23 +549,23 @@ void copy_screen(Image& strip, int from, int to, int screen_height) {
 // frame's own table.
 void draw_frame(Image& strip, int screen, int screen_width, int screen_height, const GifFrame& frame) {
   const Image& image = frame.image;
-  const int width = resources::image_width(image);
-  const int height = resources::image_height(image);
-  const int bits = resources::bit_count(image);
+  const int width = image_width(image);
+  const int height = image_height(image);
+  const int bits = bit_count(image);
   const int right = std::min(screen_width, frame.left + width);
   const int bottom = std::min(screen_height, frame.top + height);
   if (frame.left >= right || frame.top >= bottom) return;
 
   std::array<Bgr, 256> colours{};
   for (int i = 0; i < static_cast<int>(image.colour_count) && i < 256; ++i)
-    colours[static_cast<std::size_t>(i)] = resources::colour_entry(image, i);
+    colours[static_cast<std::size_t>(i)] = colour_entry(image, i);
   std::array<bool, 256> drawn;
   drawn.fill(true);
   if (frame.transparent_index >= 0 && frame.transparent_index < 256)
     drawn[static_cast<std::size_t>(frame.transparent_index)] = false;
 
   for (int y = frame.top; y < bottom; ++y) {
-    const std::uint8_t* row = resources::row_pointer(image, y - frame.top);
+    const std::uint8_t* row = row_pointer(image, y - frame.top);
     std::uint8_t* p = screen_row(strip, screen, screen_height, y) + 3 * static_cast<std::size_t>(frame.left);
     for (int x = 0; x < right - frame.left; ++x, p += 3) {
       unsigned index;
@@ -597,17 +595,17 @@ std::uint8_t delay_tenths(int delay) {
 // Several frames: every frame is composed onto its own copy of the logical
 // screen, all screens in one 24-bit strip, so that one colour analysis gives
 // them all one colour table; then the strip is cut into the set's images.
-int compose_frames(driver::Output& out, resources::ImageSet& set, GifImageSet& gif) {
+int compose_frames(base::Output& out, ImageSet& set, GifImageSet& gif) {
   // The screens go to slots 1 and up, and the set's last slot is 255: a
   // 256th frame has no number to take and is left out.
-  const int n = std::min<int>(gif.frame_count, limits::image_slots - 1);
+  const int n = std::min<int>(gif.frame_count, base::limits::image_slots - 1);
   const int sw = gif.screen_width;
   const int sh = gif.screen_height;
   if (sw == 0 || sh == 0) return 0;
-  if (static_cast<std::uint64_t>(sh) * static_cast<std::uint64_t>(n) > static_cast<std::uint64_t>(limits::image_side))
+  if (static_cast<std::uint64_t>(sh) * static_cast<std::uint64_t>(n) > static_cast<std::uint64_t>(base::limits::image_side))
     return 0;
   Image strip;
-  if (!resources::create_image(strip, sw, sh * n, 24)) return 0;
+  if (!create_image(strip, sw, sh * n, 24)) return 0;
 
   fill_rectangle(strip, 0, sh, 0, 0, sw, sh, gif.background);
   for (int i = 0; i < n; ++i) {
@@ -623,16 +621,16 @@ int compose_frames(driver::Output& out, resources::ImageSet& set, GifImageSet& g
       copy_screen(strip, i, i + 1, sh);
       if (frame.disposal == 2)
         fill_rectangle(strip, i + 1, sh, std::min<int>(frame.left, sw), std::min<int>(frame.top, sh),
-                       std::min(sw, frame.left + resources::image_width(frame.image)),
-                       std::min(sh, frame.top + resources::image_height(frame.image)), gif.background);
+                       std::min(sw, frame.left + image_width(frame.image)),
+                       std::min(sh, frame.top + image_height(frame.image)), gif.background);
     }
   }
 
-  const int first_bits = resources::bit_count(gif.frames[0].image);
+  const int first_bits = bit_count(gif.frames[0].image);
   std::uint8_t delays[gif_max_frames];
   for (int i = 0; i < n; ++i) delays[i] = delay_tenths(gif.frames[static_cast<std::size_t>(i)].delay);
   clear_gif_set(gif);
-  resources::analyse_colours(out, strip, first_bits, set.transparent != 0);
+  analyse_colours(out, strip, first_bits, set.transparent != 0);
 
   // Each screen gets the strip's header and colour table, its own height and
   // its share of the pixel bytes.
@@ -643,16 +641,16 @@ int compose_frames(driver::Output& out, resources::ImageSet& set, GifImageSet& g
     try {
       image.dib.resize(prefix + screen_bytes);
     } catch (const std::bad_alloc&) {
-      resources::clear_set(set);
+      clear_set(set);
       return 0;
     }
     std::memcpy(image.dib.data(), strip.dib.data(), prefix);
     std::memcpy(image.dib.data() + prefix, strip.dib.data() + prefix + screen_bytes * static_cast<std::size_t>(i),
                 screen_bytes);
-    resources::put_u32(image.dib.data() + resources::dib::height, static_cast<std::uint32_t>(sh));
-    resources::put_u32(image.dib.data() + resources::dib::size_image, static_cast<std::uint32_t>(screen_bytes));
-    if (!resources::refresh_layout(image)) {
-      resources::clear_set(set);
+    base::put_u32(image.dib.data() + dib::height, static_cast<std::uint32_t>(sh));
+    base::put_u32(image.dib.data() + dib::size_image, static_cast<std::uint32_t>(screen_bytes));
+    if (!refresh_layout(image)) {
+      clear_set(set);
       return 0;
     }
     set.delays[static_cast<std::size_t>(1 + i)] = delays[i];
@@ -665,7 +663,7 @@ int compose_frames(driver::Output& out, resources::ImageSet& set, GifImageSet& g
 
 void clear_gif_set(GifImageSet& gif) {
   for (GifFrame& frame : gif.frames) {
-    resources::release_image(frame.image);
+    release_image(frame.image);
     frame = GifFrame{};
   }
   gif.frame_count = 0;
@@ -681,8 +679,8 @@ int read_gif_file(GifImageSet& gif, Bytes file) {
   const std::uint8_t* p = nullptr;
   if (!in.take(13, p)) return 0;
   if (std::memcmp(p, "GIF89a", 6) != 0 && std::memcmp(p, "GIF87a", 6) != 0) return 0;
-  gif.screen_width = resources::get_u16(p + 6);
-  gif.screen_height = resources::get_u16(p + 8);
+  gif.screen_width = base::get_u16(p + 6);
+  gif.screen_height = base::get_u16(p + 8);
   const int packed = p[10];
   const int background_index = p[11];
 
@@ -714,7 +712,7 @@ int read_gif_file(GifImageSet& gif, Bytes file) {
         const std::uint8_t* g = file.data() + at + 1;
         control.transparent_index = (g[0] & 1) ? g[3] : -1;
         control.disposal = static_cast<std::uint16_t>((g[0] >> 2) & 7);
-        control.delay = resources::get_u16(g + 1);
+        control.delay = base::get_u16(g + 1);
       }
       continue;
     }
@@ -729,8 +727,8 @@ int read_gif_file(GifImageSet& gif, Bytes file) {
   return 1;
 }
 
-int read_gif(driver::Output& out, resources::ImageSet& set, Bytes file) {
-  resources::clear_set(set);
+int read_gif(base::Output& out, ImageSet& set, Bytes file) {
+  clear_set(set);
   std::unique_ptr<GifImageSet> gif;
   try {
     gif = std::make_unique<GifImageSet>();
@@ -749,7 +747,7 @@ int read_gif(driver::Output& out, resources::ImageSet& set, Bytes file) {
     Bgr key = choose_key_colour(first.image, first.transparent_index);
     set.transparent = 1;
     set.transparent_colour = key;
-    resources::set_colour_entry(first.image, first.transparent_index, key);
+    set_colour_entry(first.image, first.transparent_index, key);
     gif->background = key;
   } else {
     set.transparent = 0;
@@ -760,13 +758,13 @@ int read_gif(driver::Output& out, resources::ImageSet& set, Bytes file) {
     // screen do not matter.
     Image& image = set.images[1];
     image = std::move(first.image);
-    resources::release_image(first.image);
-    resources::analyse_colours(out, image, resources::bit_count(image), set.transparent != 0);
+    release_image(first.image);
+    analyse_colours(out, image, bit_count(image), set.transparent != 0);
     set.count = 1;
     return 1;
   }
   if (!compose_frames(out, set, *gif)) {
-    resources::clear_set(set);
+    clear_set(set);
     return 0;
   }
   return 1;

@@ -10,18 +10,18 @@
 #include <cstdint>
 
 #include "imagefiles/dispatch.h"
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
 namespace vexa::imagefiles {
 
 // At most this many images of a file are decoded; further ones are ignored.
-inline constexpr int gif_max_frames = limits::image_slots;
+inline constexpr int gif_max_frames = base::limits::image_slots;
 
 struct GifFrame {
   // Bitmap of the image descriptor's size with the local colour table (or a
   // copy of the global one): 1 bit per pixel for a table of 2 colours, 4 bits
   // for up to 16, 8 bits otherwise.
-  resources::Image image;
+  Image image;
   std::uint16_t left = 0;  // position on the logical screen
   std::uint16_t top = 0;
   std::uint16_t delay = 0;     // hundredths of a second
@@ -33,7 +33,7 @@ struct GifImageSet {
   std::uint16_t frame_count = 0;
   std::uint16_t screen_width = 0;  // logical screen
   std::uint16_t screen_height = 0;
-  resources::Bgr background;  // global table entry at the background index
+  Bgr background;  // global table entry at the background index
   std::array<GifFrame, gif_max_frames> frames;
 };
 

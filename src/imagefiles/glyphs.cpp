@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "driver/format.h"
+#include "base/format.h"
 
 namespace vexa::imagefiles {
 
@@ -148,7 +148,7 @@ Face* open_face(FontLibrary& fonts, std::string_view family, std::string_view fa
                 std::string& error, bool symbol_map) {
   std::string name(family);
   if (cell_height < 1 || cell_height > largest_cell) {
-    error = vexa::format("cannot use the font \"%s\" with a height of %d pixels !", name.c_str(), cell_height);
+    error = vexa::base::format("cannot use the font \"%s\" with a height of %d pixels !", name.c_str(), cell_height);
     return nullptr;
   }
   for (auto& face : fonts.faces)
@@ -161,17 +161,17 @@ Face* open_face(FontLibrary& fonts, std::string_view family, std::string_view fa
   int index = 0;
   bool replaced = false;
   if (!match_font(fonts, family, fallback, weight, result->file, index, result->family, replaced)) {
-    error = vexa::format("cannot find the font \"%s\" !", name.c_str());
+    error = vexa::base::format("cannot find the font \"%s\" !", name.c_str());
     return nullptr;
   }
   FT_Face face = nullptr;
   if (FT_New_Face(fonts.library, result->file.c_str(), index, &face) != 0) {
-    error = vexa::format("cannot open the font file <%s> !", result->file.c_str());
+    error = vexa::base::format("cannot open the font file <%s> !", result->file.c_str());
     return nullptr;
   }
   if (!size_face(face, cell_height)) {
     FT_Done_Face(face);
-    error = vexa::format("cannot use the font \"%s\" with a height of %d pixels !", name.c_str(), cell_height);
+    error = vexa::base::format("cannot use the font \"%s\" with a height of %d pixels !", name.c_str(), cell_height);
     return nullptr;
   }
   if (symbol_map) {
@@ -287,17 +287,17 @@ bool text_extent(const Face& face, std::string_view text, int& width, int& heigh
   return true;
 }
 
-bool render_glyph(const Face& face, std::uint32_t code, resources::Image& cell) {
+bool render_glyph(const Face& face, std::uint32_t code, Image& cell) {
   GlyphInk glyph;
   if (!load_glyph_ink(face, code, glyph)) return false;
   const int width = glyph.advance;
   const int height = face.ascent + face.descent;
   // create_image gives colour 0 white and colour 1 black.
-  if (!resources::create_image(cell, width, height, 1)) return false;
+  if (!create_image(cell, width, height, 1)) return false;
   for (int r = 0; r < glyph.rows; ++r) {
     int y = glyph.top + r;
     if (y < 0 || y >= height) continue;
-    std::uint8_t* row = resources::row_pointer(cell, y);
+    std::uint8_t* row = row_pointer(cell, y);
     for (int k = 0; k < glyph.width; ++k) {
       int x = glyph.left + k;
       if (x < 0 || x >= width || glyph.ink[static_cast<std::size_t>(r * glyph.width + k)] == 0) continue;

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
 // FreeType's handles, declared here so that this header does not spread the
 // library's headers into every file that includes the context.
@@ -94,7 +94,7 @@ bool text_extent(const Face& face, std::string_view text, int& width, int& heigh
 // Renders one character into a 1-bit image as large as its cell, the
 // baseline ascent rows below the top: colour 0 white, colour 1 black, ink
 // pixels 1. False when the glyph cannot be rendered or memory runs out.
-bool render_glyph(const Face& face, std::uint32_t code, resources::Image& cell);
+bool render_glyph(const Face& face, std::uint32_t code, Image& cell);
 
 // Calls plot(x, y) for every ink pixel of the text whose cell's top-left
 // corner is at (x, y); the background is left alone. Returns the advance

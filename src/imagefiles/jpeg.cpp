@@ -14,9 +14,6 @@
 
 namespace vexa::imagefiles {
 
-using resources::Image;
-using resources::ImageSet;
-
 namespace {
 
 // libjpeg reports a fatal error by calling error_exit, which must not
@@ -51,7 +48,7 @@ bool decode(Bytes file, Image& image) {
   jpeg_create_decompress(&info);
   // Whole-picture buffers of progressive files are bounded like bitmaps; a
   // file that needs more fails instead of exhausting memory.
-  info.mem->max_memory_to_use = static_cast<long>(limits::image_bytes);
+  info.mem->max_memory_to_use = static_cast<long>(base::limits::image_bytes);
   jpeg_mem_src(&info, file.data(), static_cast<unsigned long>(file.size()));
   jpeg_read_header(&info, TRUE);
   // One channel is grey, three are colour; four (CMYK, YCCK) or any other
@@ -60,9 +57,9 @@ bool decode(Bytes file, Image& image) {
   info.out_color_space = JCS_EXT_BGR;
   ok = ok && create_bitmap(image, info.image_width, info.image_height, 24, 0, 0);
   if (ok) {
-    resources::set_header_field(image, resources::dib::x_pels,
+    set_header_field(image, dib::x_pels,
                                 static_cast<std::uint32_t>(jpeg_pels_per_metre(info.density_unit, info.X_density)));
-    resources::set_header_field(image, resources::dib::y_pels,
+    set_header_field(image, dib::y_pels,
                                 static_cast<std::uint32_t>(jpeg_pels_per_metre(info.density_unit, info.Y_density)));
     jpeg_start_decompress(&info);
     ok = info.output_components == 3 && info.output_width == info.image_width &&
@@ -93,9 +90,9 @@ int jpeg_pels_per_metre(int unit, int density) {
 // handles; reports nothing.
 int read_jpeg(ImageSet& set, Bytes file, const ReadOptions&) {
   Image& image = set.images[1];
-  resources::release_image(image);
+  release_image(image);
   if (!file.empty() && decode(file, image)) return 1;
-  resources::release_image(image);
+  release_image(image);
   return 0;
 }
 

@@ -9,22 +9,17 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/limits.h"
-#include "driver/paths.h"
-#include "resources/bitmap.h"
+#include "base/bytes.h"
+#include "base/limits.h"
+#include "base/paths.h"
 
 namespace vexa::imagefiles {
-
-using resources::Bgr;
-using resources::Image;
-using resources::ImageSet;
-namespace dib = resources::dib;
 
 namespace {
 
 constexpr std::uint8_t escape = 0x1B;
-constexpr Bgr white = resources::rgb(255, 255, 255);
-constexpr Bgr black = resources::rgb(0, 0, 0);
+constexpr Bgr white = rgb(255, 255, 255);
+constexpr Bgr black = rgb(0, 0, 0);
 constexpr std::array<Bgr, 2> white_black = {white, black};
 
 // A checked cursor over the file's bytes: every read says whether the bytes
@@ -61,7 +56,7 @@ struct Cursor {
   bool u16(std::uint16_t& value) {
     const std::uint8_t* p = nullptr;
     if (!take(2, p)) return false;
-    value = resources::get_u16(p);
+    value = base::get_u16(p);
     return true;
   }
 };
@@ -84,44 +79,44 @@ std::uint64_t stride_of(std::uint64_t width, int bits) {
 // can refer to them. 16 bits get the 5-6-5 masks. False when a side is 0,
 // the size is beyond the limits, or memory runs out (the image is empty).
 bool build_image(Image& image, std::uint32_t width, std::uint32_t height, int bits, std::span<const Bgr> colours) {
-  resources::release_image(image);
-  if (!valid_depth(bits) || width < 1 || height < 1 || width > limits::image_side || height > limits::image_side)
+  release_image(image);
+  if (!valid_depth(bits) || width < 1 || height < 1 || width > base::limits::image_side || height > base::limits::image_side)
     return false;
   const std::uint32_t full = bits <= 8 ? 1u << bits : 0;
   const std::uint32_t entries =
       bits > 8 ? 0 : (!colours.empty() && colours.size() < full ? static_cast<std::uint32_t>(colours.size()) : full);
   const std::uint64_t table_bytes = bits <= 8 ? 4ull * entries : (bits == 16 ? 12 : 0);
   const std::uint64_t size_image = stride_of(width, bits) * height;
-  if (size_image > limits::image_bytes) return false;
+  if (size_image > base::limits::image_bytes) return false;
   try {
     image.dib.assign(dib::header_bytes + table_bytes + size_image, 0);
   } catch (const std::bad_alloc&) {
-    resources::release_image(image);
+    release_image(image);
     return false;
   }
   std::uint8_t* h = image.dib.data();
-  resources::put_u32(h + dib::size, dib::header_bytes);
-  resources::put_u32(h + dib::width, width);
-  resources::put_u32(h + dib::height, height);
-  resources::put_u16(h + dib::planes, 1);
-  resources::put_u16(h + dib::bit_count, static_cast<std::uint16_t>(bits));
-  resources::put_u32(h + dib::compression, bits == 16 ? 3 : 0);
-  resources::put_u32(h + dib::x_pels, dib::pels_per_metre);
-  resources::put_u32(h + dib::y_pels, dib::pels_per_metre);
+  base::put_u32(h + dib::size, dib::header_bytes);
+  base::put_u32(h + dib::width, width);
+  base::put_u32(h + dib::height, height);
+  base::put_u16(h + dib::planes, 1);
+  base::put_u16(h + dib::bit_count, static_cast<std::uint16_t>(bits));
+  base::put_u32(h + dib::compression, bits == 16 ? 3 : 0);
+  base::put_u32(h + dib::x_pels, dib::pels_per_metre);
+  base::put_u32(h + dib::y_pels, dib::pels_per_metre);
   const std::uint32_t used = entries < full ? entries : 0;
-  resources::put_u32(h + dib::clr_used, used);
-  resources::put_u32(h + dib::clr_important, used);
+  base::put_u32(h + dib::clr_used, used);
+  base::put_u32(h + dib::clr_important, used);
   if (bits == 16) {
-    resources::put_u32(h + dib::header_bytes, 0xF800);
-    resources::put_u32(h + dib::header_bytes + 4, 0x07E0);
-    resources::put_u32(h + dib::header_bytes + 8, 0x001F);
+    base::put_u32(h + dib::header_bytes, 0xF800);
+    base::put_u32(h + dib::header_bytes + 4, 0x07E0);
+    base::put_u32(h + dib::header_bytes + 8, 0x001F);
   }
-  if (!resources::refresh_layout(image)) {
-    resources::release_image(image);
+  if (!refresh_layout(image)) {
+    release_image(image);
     return false;
   }
   for (std::uint32_t i = 0; i < entries; ++i)
-    resources::set_colour_entry(image, static_cast<int>(i), i < colours.size() ? colours[i] : black);
+    set_colour_entry(image, static_cast<int>(i), i < colours.size() ? colours[i] : black);
   return true;
 }
 
@@ -153,12 +148,12 @@ bool read_mono_head(Bytes file, MonoHead& head) {
 template <typename DataSize, typename BitOf>
 int read_mono(ImageSet& set, Bytes file, DataSize data_size, BitOf bit_of) {
   Image& image = set.images[1];
-  resources::release_image(image);
+  release_image(image);
   MonoHead head;
   if (!read_mono_head(file, head) || head.data_bytes != data_size(head)) return 0;
   if (!build_image(image, head.width, head.height, 1, white_black)) return 0;
   for (std::uint32_t y = 0; y < head.height; ++y) {
-    std::uint8_t* row = resources::row_pointer(image, static_cast<int>(y));
+    std::uint8_t* row = row_pointer(image, static_cast<int>(y));
     for (std::uint32_t x = 0; x < head.width; ++x)
       if (bit_of(head, x, y)) row[x >> 3] = static_cast<std::uint8_t>(row[x >> 3] | (0x80 >> (x & 7)));
   }
@@ -180,9 +175,9 @@ constexpr std::uint64_t longest_run = 128;
 // its row is refused: the encoder never lets a run span two rows, so such a
 // file is damaged, and a picture drawn from the rest would be wrong anyway.
 bool decode_frame(Cursor& in, Image& image, std::uint64_t row, int unit, bool coded) {
-  const int height = resources::image_height(image);
+  const int height = image_height(image);
   for (int y = 0; y < height; ++y) {
-    std::uint8_t* out = resources::row_pointer(image, y);
+    std::uint8_t* out = row_pointer(image, y);
     const std::uint8_t* p = nullptr;
     if (!coded) {
       if (!in.take(row, p)) return false;
@@ -233,22 +228,14 @@ struct FrameEntry {
 
 FrameEntry frame_entry(const std::uint8_t* table, int i) {
   const std::uint8_t* e = table + frame_entry_bytes * static_cast<std::size_t>(i);
-  return FrameEntry{resources::get_u16(e), resources::get_u16(e + 2),
-                    static_cast<std::uint32_t>(e[4] | (e[5] << 8) | (e[6] << 16)),
+  return FrameEntry{base::get_u16(e), base::get_u16(e + 2),
+                    base::get_u24(e + 4),
                     static_cast<std::uint8_t>(e[7] & delay_bits), (e[7] & rle_flag) != 0};
 }
 
 int fail_set(ImageSet& set) {
-  resources::clear_set(set);
+  clear_set(set);
   return 0;
-}
-
-bool same_extension(std::string_view name, std::string_view extension) {
-  std::size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos || name.size() - dot != extension.size()) return false;
-  for (std::size_t i = 0; i < extension.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(name[dot + i])) != extension[i]) return false;
-  return true;
 }
 
 }  // namespace
@@ -258,7 +245,7 @@ bool same_extension(std::string_view name, std::string_view extension) {
 // (4 and 8 bits only), then the rows from the top, unpadded.
 int read_bh7(ImageSet& set, Bytes file, const ReadOptions&) {
   Image& image = set.images[1];
-  resources::release_image(image);
+  release_image(image);
   Cursor in{file};
   const std::uint8_t* signature = nullptr;
   std::uint16_t width = 0, height = 0;
@@ -278,14 +265,14 @@ int read_bh7(ImageSet& set, Bytes file, const ReadOptions&) {
   const std::uint8_t* table = nullptr;
   if (!in.take(3 * entries, table)) return 0;
   for (std::uint64_t i = 0; i < entries; ++i)
-    colours.push_back(resources::rgb(table[3 * i], table[3 * i + 1], table[3 * i + 2]));
+    colours.push_back(rgb(table[3 * i], table[3 * i + 1], table[3 * i + 2]));
   if (bits == 1) colours.assign(white_black.begin(), white_black.end());
   if (!build_image(image, width, height, bits, colours)) return 0;
 
   for (int y = 0; y < height; ++y) {
     const std::uint8_t* p = nullptr;
     if (!in.take(row, p)) return 0;
-    std::memcpy(resources::row_pointer(image, y), p, row);
+    std::memcpy(row_pointer(image, y), p, row);
   }
   return 1;
 }
@@ -323,7 +310,7 @@ int read_blv(ImageSet& set, Bytes file, const ReadOptions&) {
 // such a block, so it is damaged, and a partly loaded font or animation
 // would only fail later with a less clear message.
 int read_g16(ImageSet& set, Bytes file) {
-  resources::clear_set(set);
+  clear_set(set);
   Cursor in{file};
   const std::uint8_t* h = nullptr;
   if (!in.take(block_header_bytes, h)) return 0;
@@ -343,7 +330,7 @@ int read_g16(ImageSet& set, Bytes file) {
     const std::uint8_t* p = nullptr;
     if (!in.take(entries * static_cast<std::uint64_t>(entry_size), p)) return 0;
     for (std::uint64_t i = 0; i < entries; ++i, p += entry_size)
-      colours.push_back(entry_size == 2 ? resources::unpack_565(resources::get_u16(p)) : Bgr{p[0], p[1], p[2]});
+      colours.push_back(entry_size == 2 ? unpack_565(base::get_u16(p)) : Bgr{p[0], p[1], p[2]});
   } else if (bits == 1) {
     colours.assign(white_black.begin(), white_black.end());
   }
@@ -352,7 +339,7 @@ int read_g16(ImageSet& set, Bytes file) {
   set.transparent = h[11];
   if (set.transparent != 0) {
     if (bits == 16) {
-      set.transparent_colour = resources::unpack_565(resources::get_u16(h + 12));
+      set.transparent_colour = unpack_565(base::get_u16(h + 12));
     } else if (bits == 24) {
       set.transparent_colour = Bgr{h[12], h[13], h[14]};
     } else if (bits == 4 || bits == 8) {
@@ -375,7 +362,7 @@ int read_g16(ImageSet& set, Bytes file) {
     if (f.width == 0) continue;
     if (f.height == 0) return fail_set(set);
     total_pixels += stride_of(f.width, bits) * f.height;
-    if (total_pixels > limits::image_bytes) return fail_set(set);
+    if (total_pixels > base::limits::image_bytes) return fail_set(set);
     const std::uint64_t row = row_bytes(f.width, bits);
     if (f.offset > file.size() || least_data_bytes(row, f.height, unit, f.coded) > file.size() - f.offset)
       return fail_set(set);
@@ -394,17 +381,6 @@ int read_g16(ImageSet& set, Bytes file) {
       return fail_set(set);
   }
   return 1;
-}
-
-int write_g16(ImageSet& set, const std::string& file_name, int dithering) {
-  // The exports name their files "....G16"; a name that is neither G16 nor
-  // G24 is written in the module's own 16-bit colour, which every resource
-  // compiler uses.
-  resources::BitmapBlock block;
-  block.colour_format = same_extension(file_name, ".G24") ? resources::colour_format_24 : resources::colour_format_16;
-  if (!resources::encode_bitmap(set, block, 2, dithering)) return 0;
-  const std::string_view bytes(reinterpret_cast<const char*>(block.block.data()), block.block_size);
-  return driver::write_file_atomically(file_name, bytes) ? 1 : 0;
 }
 
 }  // namespace vexa::imagefiles

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "imagefiles/dispatch.h"
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
 namespace vexa::imagefiles {
 
@@ -17,24 +17,15 @@ namespace vexa::imagefiles {
 // The file length must match the header exactly. Return 1, or 0 (slot 1
 // empty) for a wrong signature or length, a picture size outside the limits,
 // or exhausted memory. Nothing is reported.
-int read_bh7(resources::ImageSet& set, Bytes file, const ReadOptions& options);
-int read_blh(resources::ImageSet& set, Bytes file, const ReadOptions& options);
-int read_blv(resources::ImageSet& set, Bytes file, const ReadOptions& options);
+int read_bh7(ImageSet& set, Bytes file, const ReadOptions& options);
+int read_blh(ImageSet& set, Bytes file, const ReadOptions& options);
+int read_blv(ImageSet& set, Bytes file, const ReadOptions& options);
 
 // Reads a G16 or G24 file (one bitmap block) into the whole set: first_number
 // and count cover the block's number range, gaps included; transparency,
 // delays and every image (raw or run-length coded). Returns 1, or 0 with the
 // set cleared when the block is damaged anywhere (see native.cpp for what is
 // refused). Nothing is reported.
-int read_g16(resources::ImageSet& set, Bytes file);
-
-// Writes the set as one bitmap block (run-length coding where it pays): a
-// name ending in ".G24" (any case) keeps 24-bit colour, any other name is
-// written in the module's 5-6-5 colour. The set may be converted in place to
-// the stored depth, as the encoder does; dithering is the DITHERING value
-// used when true-colour pictures are lowered to 16 bits. Returns 1, or 0 when
-// the set cannot be encoded or the file cannot be written (an older file of
-// that name then stays as it was).
-int write_g16(resources::ImageSet& set, const std::string& file_name, int dithering = 0);
+int read_g16(ImageSet& set, Bytes file);
 
 }  // namespace vexa::imagefiles

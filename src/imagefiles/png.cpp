@@ -17,15 +17,12 @@
 #include <new>
 #include <vector>
 
+#include "base/bytes.h"
+#include "imagefiles/colour.h"
 #include "imagefiles/dispatch.h"
 #include "imagefiles/reader_support.h"
-#include "resources/colour.h"
 
 namespace vexa::imagefiles {
-
-using resources::Bgr;
-using resources::Image;
-using resources::ImageSet;
 
 namespace {
 
@@ -119,8 +116,8 @@ void set_identity_gamma(PngState& s) {
 // IHDR: width, height, bit depth, colour type, compression, filter, interlace.
 bool read_ihdr(PngState& s, Bytes data) {
   if (data.size() < 13) return false;
-  s.width = get_u32_be(data.data());
-  s.height = get_u32_be(data.data() + 4);
+  s.width = base::get_u32_be(data.data());
+  s.height = base::get_u32_be(data.data() + 4);
   s.bit_depth = data[8];
   s.colour_type = data[9];
   int compression = data[10];
@@ -129,7 +126,7 @@ bool read_ihdr(PngState& s, Bytes data) {
   set_identity_gamma(s);
   if (compression != 0 || filter != 0 || s.interlace > 1) return false;
   if (!valid_depth(s.colour_type, s.bit_depth)) return false;
-  if (s.width < 1 || s.height < 1 || s.width > limits::image_side || s.height > limits::image_side) return false;
+  if (s.width < 1 || s.height < 1 || s.width > base::limits::image_side || s.height > base::limits::image_side) return false;
   s.have_header = true;
   return true;
 }
@@ -140,7 +137,7 @@ bool read_ihdr(PngState& s, Bytes data) {
 void read_plte(PngState& s, Bytes data) {
   std::size_t entries = std::min<std::size_t>(data.size() / 3, 256);
   for (std::size_t i = 0; i < entries; ++i)
-    s.palette[i] = resources::rgb(data[3 * i], data[3 * i + 1], data[3 * i + 2]);
+    s.palette[i] = rgb(data[3 * i], data[3 * i + 1], data[3 * i + 2]);
   s.palette_count = static_cast<int>(entries);
 }
 
@@ -158,7 +155,7 @@ void read_trns(PngState& s, Bytes data) {
       break;
     case truecolour:
       if (data.size() < 6) return;
-      s.trns_colour = resources::rgb(sample(0), sample(1), sample(2));
+      s.trns_colour = rgb(sample(0), sample(1), sample(2));
       break;
     case indexed: {
       s.alpha.fill(255);
@@ -176,7 +173,7 @@ void read_trns(PngState& s, Bytes data) {
 // meaning as an exponent and is ignored, like a value of exactly 1.0.
 void read_gama(PngState& s, Bytes data) {
   if (!s.use_gamma || data.size() < 4) return;
-  std::uint32_t g = get_u32_be(data.data());
+  std::uint32_t g = base::get_u32_be(data.data());
   if (g == 0 || g == 100000) return;
   double exponent = 100000.0 / g;
   for (int i = 0; i < 256; ++i)
@@ -565,7 +562,7 @@ bool build_grey(ImageSet& set, const PngState& s, const RawRows& raw) {
   int step = 256 / (levels - 1);
   for (int k = 0; k < levels; ++k) {
     std::uint8_t v = s.gamma[static_cast<std::size_t>(std::min(k * step, 255))];
-    resources::set_colour_entry(image, k, Bgr{v, v, v});
+    set_colour_entry(image, k, Bgr{v, v, v});
   }
   std::array<std::uint8_t, 256> identity{};
   for (int i = 0; i < 256; ++i) identity[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
@@ -579,8 +576,8 @@ bool build_grey(ImageSet& set, const PngState& s, const RawRows& raw) {
   // The transparent grey's entry becomes pure green, which no grey level is.
   // A tRNS value above the largest level matches no pixel and is ignored.
   if (s.have_trns && s.trns_grey < levels) {
-    Bgr green = resources::rgb(0, 255, 0);
-    resources::set_colour_entry(image, s.trns_grey, green);
+    Bgr green = rgb(0, 255, 0);
+    set_colour_entry(image, s.trns_grey, green);
     set.transparent = 1;
     set.transparent_colour = green;
   }
@@ -611,7 +608,7 @@ bool build_indexed(ImageSet& set, const PngState& s, const RawRows& raw) {
   if (!create_bitmap(image, s.width, s.height, bits, entries, static_cast<std::uint32_t>(entries))) return false;
   for (int i = 0; i < entries; ++i) {
     Bgr c = i < s.palette_count ? s.palette[static_cast<std::size_t>(i)] : Bgr{};
-    resources::set_colour_entry(image, i, gamma_corrected(s, c));
+    set_colour_entry(image, i, gamma_corrected(s, c));
   }
 
   // The key index: the first entry covered by tRNS whose alpha is below the
@@ -635,7 +632,7 @@ bool build_indexed(ImageSet& set, const PngState& s, const RawRows& raw) {
     build_1_bit(image, s, raw, both ? 0 : -1);
     if (key >= 0) {
       set.transparent = 1;
-      set.transparent_colour = resources::colour_entry(image, key);
+      set.transparent_colour = colour_entry(image, key);
     }
     return true;
   }
@@ -648,8 +645,8 @@ bool build_indexed(ImageSet& set, const PngState& s, const RawRows& raw) {
     // pixels show it. When every candidate colour is taken (a full table can
     // hold them all) nothing can be keyed and the picture stays opaque.
     Bgr unused;
-    if (resources::find_unused_colour(image, unused)) {
-      resources::set_colour_entry(image, key, unused);
+    if (find_unused_colour(image, unused)) {
+      set_colour_entry(image, key, unused);
       set.transparent = 1;
       set.transparent_colour = unused;
     }
@@ -675,7 +672,7 @@ bool build_truecolour(ImageSet& set, const PngState& s, const RawRows& raw) {
   // each pixel's colour or the key by its alpha: each pixel is written again
   // without reading back what the first pass stored.
   Keying key;
-  set.transparent = static_cast<std::uint16_t>(resources::find_unused_colour(image, key.colour) ? 1 : 0);
+  set.transparent = static_cast<std::uint16_t>(find_unused_colour(image, key.colour) ? 1 : 0);
   if (set.transparent) {
     set.transparent_colour = key.colour;
     key.word = key.colour.blue | (static_cast<std::uint32_t>(key.colour.green) << 8) |
@@ -761,7 +758,7 @@ bool decode_image(ImageSet& set, PngState& s) {
 
 bool png_image_data_size(std::uint32_t width, std::uint32_t height, int bits_per_pixel, bool interlaced,
                          std::uint64_t& size) {
-  if (width < 1 || height < 1 || width > limits::image_side || height > limits::image_side) return false;
+  if (width < 1 || height < 1 || width > base::limits::image_side || height > base::limits::image_side) return false;
   if (bits_per_pixel < 1 || bits_per_pixel > 64) return false;
   // With sides below 2^16 and at most 64 bits per pixel every term stays
   // below 2^38, so the sum cannot overflow 64 bits.
@@ -778,7 +775,7 @@ bool png_image_data_size(std::uint32_t width, std::uint32_t height, int bits_per
   }
   // The decompressed data are held in memory at once; the same bound as for
   // a bitmap keeps a small hostile file from claiming gigabytes.
-  if (total > limits::image_bytes) return false;
+  if (total > base::limits::image_bytes) return false;
   size = total;
   return true;
 }
@@ -786,7 +783,7 @@ bool png_image_data_size(std::uint32_t width, std::uint32_t height, int bits_per
 // Reads a PNG from its bytes into slot 1. Returns 1, or 0 (slot 1 empty)
 // for a damaged or unsupported file; reports nothing.
 int read_png(ImageSet& set, Bytes file, const ReadOptions& options) {
-  resources::release_image(set.images[1]);
+  release_image(set.images[1]);
   set.transparent = 0;
   PngState s;
   s.alpha.fill(255);
@@ -809,7 +806,7 @@ int read_png(ImageSet& set, Bytes file, const ReadOptions& options) {
         !cursor.u32_be(crc))
       return 0;
     if (libdeflate_crc32(0, typed.data(), typed.size()) != crc) return 0;
-    std::uint32_t type = get_u32_be(typed.data());
+    std::uint32_t type = base::get_u32_be(typed.data());
     Bytes data = typed.subspan(4);
 
     if (type == chunk_ihdr) {
@@ -831,7 +828,7 @@ int read_png(ImageSet& set, Bytes file, const ReadOptions& options) {
       }
     } else if (type == chunk_iend && !s.idat.empty()) {
       if (decode_image(set, s)) return 1;
-      resources::release_image(set.images[1]);
+      release_image(set.images[1]);
       set.transparent = 0;
       return 0;
     }

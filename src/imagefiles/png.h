@@ -8,8 +8,8 @@ namespace vexa::imagefiles {
 
 // Bytes the image data of a PNG decompress to: for every scanline (of every
 // Adam7 pass that is not empty when interlaced) one filter byte plus the
-// packed samples. Returns false when the sides are outside 1..limits::image_side
-// or the result exceeds limits::image_bytes.
+// packed samples. Returns false when the sides are outside 1..base::limits::image_side
+// or the result exceeds base::limits::image_bytes.
 bool png_image_data_size(std::uint32_t width, std::uint32_t height, int bits_per_pixel, bool interlaced,
                          std::uint64_t& size);
 

@@ -1,3 +1,4 @@
+#include "base/bytes.h"
 #include "imagefiles/reader_support.h"
 
 #include <cstdlib>
@@ -8,10 +9,6 @@
 #endif
 
 namespace vexa::imagefiles {
-
-using resources::put_u16;
-using resources::put_u32;
-namespace dib = resources::dib;
 
 bool ByteCursor::skip(std::size_t n) {
   if (n > remaining()) return false;
@@ -35,14 +32,14 @@ bool ByteCursor::u8(std::uint32_t& value) {
 
 bool ByteCursor::u16_le(std::uint32_t& value) {
   if (remaining() < 2) return false;
-  value = bytes[position] | (static_cast<std::uint32_t>(bytes[position + 1]) << 8);
+  value = base::get_u16(bytes.data() + position);
   position += 2;
   return true;
 }
 
 bool ByteCursor::u32_be(std::uint32_t& value) {
   if (remaining() < 4) return false;
-  value = get_u32_be(bytes.data() + position);
+  value = base::get_u32_be(bytes.data() + position);
   position += 4;
   return true;
 }
@@ -82,13 +79,13 @@ bool allocate_large(LargeBuffer& buffer, std::size_t size) {
   return true;
 }
 
-bool create_bitmap(resources::Image& image, std::int64_t width, std::int64_t height, int bits,
+bool create_bitmap(Image& image, std::int64_t width, std::int64_t height, int bits,
                    int table_entries, std::uint32_t clr_used) {
   if (table_entries < 0) {
-    resources::release_image(image);
+    release_image(image);
     return false;
   }
-  return resources::create_dib(image, width, height, bits, static_cast<std::uint32_t>(table_entries), clr_used,
+  return create_dib(image, width, height, bits, static_cast<std::uint32_t>(table_entries), clr_used,
                                advise_large);
 }
 

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "imagefiles/dispatch.h"
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
 namespace vexa::imagefiles {
 
@@ -26,11 +26,6 @@ struct ByteCursor {
   bool u16_le(std::uint32_t& value);
   bool u32_be(std::uint32_t& value);
 };
-
-inline std::uint32_t get_u32_be(const std::uint8_t* p) {
-  return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-         (static_cast<std::uint32_t>(p[2]) << 8) | p[3];
-}
 
 // Working memory of a reader for a whole picture (decompressed data and the
 // like), not zero-filled. Empty when memory runs out.
@@ -55,9 +50,9 @@ void advise_large(void* data, std::size_t size);
 // entries follow the header (clr_used must then be table_entries, or 0 when
 // table_entries is 2 to the power of bits); 16 bits get compression 3 and
 // three zero mask words for the caller to fill. Fails (image empty) when a
-// side is outside 1..limits::image_side, the pixel rows would exceed
-// limits::image_bytes, or memory runs out.
-bool create_bitmap(resources::Image& image, std::int64_t width, std::int64_t height, int bits,
+// side is outside 1..base::limits::image_side, the pixel rows would exceed
+// base::limits::image_bytes, or memory runs out.
+bool create_bitmap(Image& image, std::int64_t width, std::int64_t height, int bits,
                    int table_entries, std::uint32_t clr_used);
 
 }  // namespace vexa::imagefiles

@@ -4,15 +4,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/bytes.h"
+#include "imagefiles/colour.h"
 #include "imagefiles/dispatch.h"
 #include "imagefiles/reader_support.h"
-#include "resources/colour.h"
 
 namespace vexa::imagefiles {
-
-using resources::Bgr;
-using resources::Image;
-using resources::ImageSet;
 
 namespace {
 
@@ -33,7 +30,7 @@ struct TgaHeader {
   int descriptor = 0;
 };
 
-int signed16(const std::uint8_t* p) { return static_cast<std::int16_t>(p[0] | (p[1] << 8)); }
+int signed16(const std::uint8_t* p) { return static_cast<std::int16_t>(base::get_u16(p)); }
 
 // header -> id_length map_type type map_first map_length map_bits
 //           x_origin y_origin width height depth descriptor
@@ -173,7 +170,7 @@ bool read_image(ImageSet& set, Bytes file, const ReadOptions& options) {
   int bpp = h.depth / 8;
   std::size_t pixels = static_cast<std::size_t>(h.width) * static_cast<std::size_t>(h.height);
   std::size_t raw_bytes = pixels * static_cast<std::size_t>(bpp);
-  if (raw_bytes > limits::image_bytes) return false;
+  if (raw_bytes > base::limits::image_bytes) return false;
   std::size_t most = is_rle(h.type) ? cursor.remaining() / (1 + static_cast<std::size_t>(bpp)) * 128
                                     : cursor.remaining() / static_cast<std::size_t>(bpp);
   if (pixels > most) return false;
@@ -196,21 +193,21 @@ bool read_image(ImageSet& set, Bytes file, const ReadOptions& options) {
     if (!create_bitmap(image, h.width, h.height, 8, entries, clr_used)) return false;
     for (int k = 0; k < h.map_length && h.map_first + k < entries; ++k) {
       const std::uint8_t* e = &map[3 * static_cast<std::size_t>(k)];
-      resources::set_colour_entry(image, h.map_first + k, Bgr{e[0], e[1], e[2]});
+      set_colour_entry(image, h.map_first + k, Bgr{e[0], e[1], e[2]});
     }
   } else if (bits == 8) {  // grey: 8-bit true colour is rejected above
     if (!create_bitmap(image, h.width, h.height, 8, 256, 0)) return false;
     for (int i = 0; i < 256; ++i) {
       auto v = static_cast<std::uint8_t>(i);
-      resources::set_colour_entry(image, i, Bgr{v, v, v});
+      set_colour_entry(image, i, Bgr{v, v, v});
     }
   } else {
     if (!create_bitmap(image, h.width, h.height, bits, 0, 0)) return false;
     if (bits == 16) {  // 5-5-5 bit fields
-      std::uint8_t* masks = image.dib.data() + resources::dib::header_bytes;
-      resources::put_u32(masks, 0x7C00);
-      resources::put_u32(masks + 4, 0x03E0);
-      resources::put_u32(masks + 8, 0x001F);
+      std::uint8_t* masks = image.dib.data() + dib::header_bytes;
+      base::put_u32(masks, 0x7C00);
+      base::put_u32(masks + 4, 0x03E0);
+      base::put_u32(masks + 8, 0x001F);
     }
   }
 
@@ -218,7 +215,7 @@ bool read_image(ImageSet& set, Bytes file, const ReadOptions& options) {
   place_rows(image, raw.data.get(), at, h.depth);
   if (h.depth == 32) {
     Bgr key;
-    set.transparent = static_cast<std::uint16_t>(resources::find_unused_colour(image, key) ? 1 : 0);
+    set.transparent = static_cast<std::uint16_t>(find_unused_colour(image, key) ? 1 : 0);
     if (set.transparent) {
       set.transparent_colour = key;
       key_transparent_pixels(image, raw.data.get(), at, options.alpha_threshold, key);
@@ -232,10 +229,10 @@ bool read_image(ImageSet& set, Bytes file, const ReadOptions& options) {
 // Reads a TGA from its bytes into slot 1. Returns 1, or 0 (slot 1 empty) for
 // a damaged or unsupported file; reports nothing.
 int read_tga(ImageSet& set, Bytes file, const ReadOptions& options) {
-  resources::release_image(set.images[1]);
+  release_image(set.images[1]);
   set.transparent = 0;
   if (read_image(set, file, options)) return 1;
-  resources::release_image(set.images[1]);
+  release_image(set.images[1]);
   set.transparent = 0;
   return 0;
 }

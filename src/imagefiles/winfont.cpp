@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/format.h"
+#include "base/format.h"
 
 namespace vexa::imagefiles {
 
@@ -83,11 +83,11 @@ struct FaceHold {
 
 // Blank rows above and below the ink of a 1-bit cell; a blank cell has both
 // equal to its height.
-GlyphMargins measure_margins(const resources::Image& cell) {
-  const int height = resources::image_height(cell);
+GlyphMargins measure_margins(const Image& cell) {
+  const int height = image_height(cell);
   const std::size_t stride = cell.row_stride;
   auto blank = [&](int y) {
-    const std::uint8_t* row = resources::row_pointer(cell, y);
+    const std::uint8_t* row = row_pointer(cell, y);
     return std::all_of(row, row + stride, [](std::uint8_t b) { return b == 0; });
   };
   GlyphMargins m;
@@ -103,7 +103,7 @@ GlyphMargins measure_margins(const resources::Image& cell) {
 // that has no width: such a character (a combining mark) cannot stand in a
 // font cell of its own, and a frame of width 0 is a gap in the stored font,
 // so its slot stays empty like that of a missing glyph.
-int render_slot(const Face& face, std::uint32_t code, resources::Image& slot, GlyphMargins& margins) {
+int render_slot(const Face& face, std::uint32_t code, Image& slot, GlyphMargins& margins) {
   int width = 0, height = 0;
   if (!char_extent(face, code, width, height)) return 0;
   if (width <= 0) return -1;
@@ -145,7 +145,7 @@ Face* create_fitted_font(FontLibrary& fonts, FontDescription& description, std::
     if (face == nullptr) break;
     int width = 0, measured = 0;
     if (!text_extent(*face, "A", width, measured)) {
-      error = vexa::format("cannot render the font \"%s\" !", description.face_name.c_str());
+      error = vexa::base::format("cannot render the font \"%s\" !", description.face_name.c_str());
       release_face(fonts, face);
       face = nullptr;
       break;
@@ -172,7 +172,7 @@ bool code_page_table(int charset, std::array<std::uint32_t, 256>& table) {
   return true;
 }
 
-int rasterise_font_set(FontLibrary& fonts, resources::ImageSet& set, const WinFontParameters& request,
+int rasterise_font_set(FontLibrary& fonts, ImageSet& set, const WinFontParameters& request,
                        const std::array<std::uint32_t, 256>& table, int cell_height, GlyphMargins& margins) {
   const bool unicode = request.charset < 0;
   FontDescription description;
@@ -185,7 +185,7 @@ int rasterise_font_set(FontLibrary& fonts, resources::ImageSet& set, const WinFo
   if (hold.face == nullptr) return 0;
   const Face& face = *hold.face;
 
-  resources::clear_set(set);
+  clear_set(set);
   margins = GlyphMargins{};
   int lowest = 255, highest = 0;
   // Unicode mode numbers the glyphs it finds one after the other.
@@ -210,21 +210,21 @@ int rasterise_font_set(FontLibrary& fonts, resources::ImageSet& set, const WinFo
         code = table[static_cast<std::size_t>(c & 0xFF)];
         if (code == no_character || !has_glyph(face, code)) continue;
       }
-      if (slot >= limits::image_slots) continue;
-      resources::Image& image = set.images[static_cast<std::size_t>(slot)];
-      if (!resources::is_empty(image)) continue;
+      if (slot >= base::limits::image_slots) continue;
+      Image& image = set.images[static_cast<std::size_t>(slot)];
+      if (!is_empty(image)) continue;
       if (render_slot(face, code, image, margins) == 0) return 0;
     }
   }
   if (highest > 255) return -highest;
   if (highest < lowest) return 0;
   int first = lowest, last = highest;
-  while (last >= first && resources::is_empty(set.images[static_cast<std::size_t>(last)])) --last;
-  while (first <= last && resources::is_empty(set.images[static_cast<std::size_t>(first)])) ++first;
+  while (last >= first && is_empty(set.images[static_cast<std::size_t>(last)])) --last;
+  while (first <= last && is_empty(set.images[static_cast<std::size_t>(first)])) ++first;
   if (last < first) return 0;
   set.first_number = static_cast<std::uint16_t>(first);
   set.count = static_cast<std::uint16_t>(last - first + 1);
-  return resources::image_height(set.images[static_cast<std::size_t>(first)]);
+  return image_height(set.images[static_cast<std::size_t>(first)]);
 }
 
 // Keeps `keep` rows of every image, from `start` rows above its bottom row
@@ -232,29 +232,29 @@ int rasterise_font_set(FontLibrary& fonts, resources::ImageSet& set, const WinFo
 // below the bottom row when there are fewer blank rows under the ink than
 // the spare rows to put there): the cells keep the wanted height and no row
 // is invented.
-bool crop_font_cells(resources::ImageSet& set, int ink, int wanted, int bottom) {
+bool crop_font_cells(ImageSet& set, int ink, int wanted, int bottom) {
   const int keep = std::max(ink, wanted);
   const int start = ink >= wanted ? bottom : bottom - (wanted - ink) / 2;
-  const int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  const int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   for (int s = set.first_number; s < end; ++s) {
-    resources::Image& image = set.images[static_cast<std::size_t>(s)];
-    if (resources::is_empty(image)) continue;
-    const int height = resources::image_height(image);
+    Image& image = set.images[static_cast<std::size_t>(s)];
+    if (is_empty(image)) continue;
+    const int height = image_height(image);
     if (height <= keep) continue;
     const int from = std::clamp(start, 0, height - keep);
-    resources::Image cropped;
-    if (!resources::create_image(cropped, resources::image_width(image), keep, 0, &image)) return false;
+    Image cropped;
+    if (!create_image(cropped, image_width(image), keep, 0, &image)) return false;
     // Row r above the bottom of the cropped cell is row from + r above the
     // bottom of the cell.
     for (int r = 0; r < keep; ++r)
-      std::memcpy(resources::row_pointer(cropped, keep - 1 - r), resources::row_pointer(image, height - 1 - from - r),
+      std::memcpy(row_pointer(cropped, keep - 1 - r), row_pointer(image, height - 1 - from - r),
                   cropped.row_stride);
     image = std::move(cropped);
   }
   return true;
 }
 
-int rasterise_windows_font(FontLibrary& fonts, resources::ImageSet& set, const WinFontParameters& request) {
+int rasterise_windows_font(FontLibrary& fonts, ImageSet& set, const WinFontParameters& request) {
   std::array<std::uint32_t, 256> table{};
   if (request.charset >= 0 && !code_page_table(request.charset, table)) return 0;
   const long long wanted = request.size;
@@ -293,7 +293,7 @@ std::string charset_name(int charset) {
   if (charset < 0) return "UNICODES";
   for (const CharsetName& row : charset_names)
     if (row.value == charset) return row.name;
-  return vexa::format("%3d", charset);
+  return vexa::base::format("%3d", charset);
 }
 
 }  // namespace vexa::imagefiles

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "imagefiles/glyphs.h"
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
 namespace vexa::imagefiles {
 
@@ -80,7 +80,7 @@ bool code_page_table(int charset, std::array<std::uint32_t, 256>& table);
 // request's charset (ANSI mode only). Returns the cell height of the images;
 // 0 when the face cannot be opened at that height, a glyph cannot be rendered
 // or no glyph was found; -n when the highest code needed is n > 255.
-int rasterise_font_set(FontLibrary& fonts, resources::ImageSet& set, const WinFontParameters& request,
+int rasterise_font_set(FontLibrary& fonts, ImageSet& set, const WinFontParameters& request,
                        const std::array<std::uint32_t, 256>& table, int cell_height, GlyphMargins& margins);
 
 // Cuts every image of a rasterised set whose cells are taller than wanted
@@ -88,14 +88,14 @@ int rasterise_font_set(FontLibrary& fonts, resources::ImageSet& set, const WinFo
 // the ink is at least as tall as wanted, else a window that puts the spare
 // rows around the ink with the smaller half below it, kept inside each
 // image. Returns false when memory runs out.
-bool crop_font_cells(resources::ImageSet& set, int ink, int wanted, int bottom);
+bool crop_font_cells(ImageSet& set, int ink, int wanted, int bottom);
 
 // Rasterises the request into the set with the size fitted so that the ink
 // of the whole set (from the highest ascender to the lowest descender) is
 // request.size pixels tall, then crops the cells to that height. Returns 1;
 // 0 when nothing can be rendered; -n when the highest code needed is n > 255.
 // Reports nothing.
-int rasterise_windows_font(FontLibrary& fonts, resources::ImageSet& set, const WinFontParameters& request);
+int rasterise_windows_font(FontLibrary& fonts, ImageSet& set, const WinFontParameters& request);
 
 // The family that stands in for the request's face when that face is not
 // installed (see replacing_family); empty when it is.

@@ -4,17 +4,17 @@
 #include <string>
 #include <vector>
 
-#include "driver/context.h"
-#include "driver/format.h"
+#include "base/format.h"
+#include "base/models.h"
+#include "base/output.h"
 #include "link/framing.h"
-#include "link/models.h"
 #include "link/serial.h"
 
 namespace vexa::link {
 
 namespace {
 
-using driver::report_text;
+using base::report_text;
 
 constexpr std::uint8_t esc = 27;
 // A DC1 packet holding one blank: harmless text for a plain module, a packet
@@ -100,7 +100,7 @@ bool ask_framed(LinkState& link, Answer& answer) {
   return false;
 }
 
-bool same_module(const Answer& a, const Model& m, bool either_orientation) {
+bool same_module(const Answer& a, const base::Model& m, bool either_orientation) {
   bool size = (a.width == m.width && a.height == m.height) ||
               (either_orientation && a.width == m.height && a.height == m.width);
   return size && a.type == m.type && a.colours == m.colours && a.series == m.series;
@@ -130,9 +130,7 @@ void query_flash_size(LinkState& link) {
   link.highest_address = (static_cast<long>(low) + 256L * high) * 1024L - 1;
 }
 
-int identify_module(Context& ctx) {
-  LinkState& link = ctx.link;
-  const driver::Settings& s = ctx.settings;
+int identify_module(const LinkSettings& s, LinkState& link, base::Output& out) {
   link.duzedadoridido = false;
   link.baud_index = -1;
   link.highest_address = -1;
@@ -168,11 +166,11 @@ int identify_module(Context& ctx) {
     if (first == ack) link.duzedadoridido = true;
     if (first >= 0)
       for (int i = top_scan_index; i >= 0; --i)
-        if (baud_rates[static_cast<std::size_t>(i)] == s.baud) index = i;
+        if (base::baud_rates[static_cast<std::size_t>(i)] == s.baud) index = i;
   } else {
     for (int i = top_scan_index; i >= 0; --i) {
-      report_text(ctx.out, ".", driver::to_console | driver::to_window);
-      if (!port_set_baud(link, baud_rates[static_cast<std::size_t>(i)])) continue;
+      report_text(out, ".", base::to_console | base::to_window);
+      if (!port_set_baud(link, base::baud_rates[static_cast<std::size_t>(i)])) continue;
       wait_ticks(link, 10);
       rx_drain(link);
       if (!send_raw(link, probe)) break;
@@ -185,7 +183,7 @@ int identify_module(Context& ctx) {
       }
     }
   }
-  report_text(ctx.out, "\r\n", driver::to_console | driver::to_window);
+  report_text(out, "\r\n", base::to_console | base::to_window);
   if (index < 0) return no_module;
   link.baud_index = index;
 
@@ -194,40 +192,40 @@ int identify_module(Context& ctx) {
 
   // With no model selected (an upload file naming none) nothing can match;
   // the messages then show an empty name.
-  bool selected = s.model >= 0 && s.model < static_cast<int>(models.size());
-  std::string selected_name = selected ? std::string(models[static_cast<std::size_t>(s.model)].name) : std::string();
-  if (selected && same_module(answer, models[static_cast<std::size_t>(s.model)], true)) {
+  bool selected = s.model >= 0 && s.model < static_cast<int>(base::models.size());
+  std::string selected_name = selected ? std::string(base::models[static_cast<std::size_t>(s.model)].name) : std::string();
+  if (selected && same_module(answer, base::models[static_cast<std::size_t>(s.model)], true)) {
     query_flash_size(link);
     std::string kind = answer.colours < 3 ? "monochrome" : "color";
     if (link.duzedadoridido) kind += ", Duzedadoridido";
     long kilobytes = (link.highest_address + 1) / 1024;
     if (fixed)
-      report_text(ctx.out,
-                  format("found: %s %dx%d, %s, %ldkB FLASH\r\n", selected_name.c_str(), answer.width, answer.height,
+      report_text(out,
+                  base::format("found: %s %dx%d, %s, %ldkB FLASH\r\n", selected_name.c_str(), answer.width, answer.height,
                          kind.c_str(), kilobytes),
-                  driver::to_all);
+                  base::to_all);
     else
-      report_text(ctx.out,
-                  format("found: %s %dx%d, %s, %ldkB FLASH, %ld baud\r\n", selected_name.c_str(), answer.width,
+      report_text(out,
+                  base::format("found: %s %dx%d, %s, %ldkB FLASH, %ld baud\r\n", selected_name.c_str(), answer.width,
                          answer.height, kind.c_str(), kilobytes,
-                         static_cast<long>(baud_rates[static_cast<std::size_t>(index)])),
-                  driver::to_all);
+                         static_cast<long>(base::baud_rates[static_cast<std::size_t>(index)])),
+                  base::to_all);
     return index;
   }
-  for (const Model& row : models) {
+  for (const base::Model& row : base::models) {
     if (!same_module(answer, row, false)) continue;
-    report_text(ctx.out,
-                format("ERROR: wrong Module!\r\n(Macrofile, written for Orix %s does not match with connected Orix "
+    report_text(out,
+                base::format("ERROR: wrong Module!\r\n(Macrofile, written for Orix %s does not match with connected Orix "
                        "%s)\r\n",
                        selected_name.c_str(), std::string(row.name).c_str()),
-                driver::to_all);
+                base::to_all);
     return other_module;
   }
   if (is_type_letter(answer.type)) {
-    report_text(ctx.out,
-                format("ERROR: Unknown Module!\r\n(%dx%d with %d colors)\r\n", answer.width, answer.height,
+    report_text(out,
+                base::format("ERROR: Unknown Module!\r\n(%dx%d with %d colors)\r\n", answer.width, answer.height,
                        answer.colours),
-                driver::to_all);
+                base::to_all);
     return other_module;
   }
   return no_module;

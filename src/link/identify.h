@@ -3,13 +3,14 @@
 // the selected model, and the size of its DATA-FLASH.
 #pragma once
 
-namespace vexa {
-struct Context;
+namespace vexa::base {
+struct Output;
 }
 
 namespace vexa::link {
 
 struct LinkState;
+struct LinkSettings;
 
 inline constexpr int no_module = -1;
 inline constexpr int other_module = -11;  // answered, but not the selected model
@@ -18,9 +19,9 @@ inline constexpr int other_module = -11;  // answered, but not the selected mode
 // (scan off and a rate set) or by scanning the rates from 230400 down.
 // Returns the baud index (0 to 8) when the module matches the selected
 // model; no_module when none answered; other_module when another or an
-// unknown model answered (the message is printed). Sets ctx.link's protocol
+// unknown model answered (the message is printed). Sets link's protocol
 // mode, baud index and highest DATA-FLASH address.
-int identify_module(Context& ctx);
+int identify_module(const LinkSettings& s, LinkState& link, base::Output& out);
 
 // Asks the module for the size of its DATA-FLASH and sets
 // link.highest_address (size - 1, or -1 when there is no answer).

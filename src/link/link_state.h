@@ -5,12 +5,30 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace vexa::link {
 
 // Length of one tick of the link's time-outs, in microseconds.
 inline constexpr long tick_microseconds = 10000;
+
+// What a programming run takes from the run's settings (command line and
+// directives); the driver fills it from them.
+struct LinkSettings {
+  std::string upload_file;
+  int com_port = 0;             // 0: no port
+  std::string com_device;       // a device path given with -c instead of a number
+  int baud = 0;                 // 0: automatic
+  int send_block = 8;           // bytes per serial write
+  int rs485_address = -1;       // -1: none
+  int autoscan = 1;
+  int check_write_protect = 1;
+  bool verify = false;
+  std::string usb_name;         // shown instead of the port
+  int model = -1;               // selected model; the upload file's model line selects again
+  int region1_size = 0;
+};
 
 struct LinkState {
   // Serial port

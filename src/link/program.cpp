@@ -8,24 +8,25 @@
 #include <string>
 #include <vector>
 
-#include "driver/context.h"
-#include "driver/dataflash.h"
-#include "driver/format.h"
-#include "driver/paths.h"
+#include "base/bytes.h"
+#include "base/crc16.h"
+#include "base/format.h"
+#include "base/models.h"
+#include "base/output.h"
+#include "base/paths.h"
 #include "link/framing.h"
 #include "link/identify.h"
-#include "link/models.h"
 #include "link/serial.h"
 
 namespace vexa::link {
 
 namespace {
 
-using driver::report_text;
-using driver::to_all;
-using driver::to_console;
-using driver::to_log;
-using driver::to_window;
+using base::report_text;
+using base::to_all;
+using base::to_console;
+using base::to_log;
+using base::to_window;
 
 constexpr std::uint8_t esc = 27;
 constexpr std::size_t header_bytes = 250;
@@ -122,7 +123,7 @@ struct Progress {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
 
-  void update(driver::Output& out, long bytes, long total) {
+  void update(base::Output& out, long bytes, long total) {
     done = bytes;
     long percent = total > 0 ? static_cast<long>(static_cast<long long>(bytes) * 100 / total) : 100;
     const auto now = std::chrono::steady_clock::now();
@@ -132,43 +133,37 @@ struct Progress {
     shown = percent;
     last_line = now;
     if (!out.interactive) {
-      report_text(out, format("\r%3ld%c", percent, '%'), to_console);
+      report_text(out, base::format("\r%3ld%c", percent, '%'), to_console);
       return;
     }
     const double elapsed = seconds();
     const double rate = elapsed > 0 ? bytes / elapsed : 0;
-    std::string line = format("\r%3ld%c", percent, '%');
+    std::string line = base::format("\r%3ld%c", percent, '%');
     if (rate > 0) {
       const long left = static_cast<long>((total - bytes) / rate + 0.5);
-      line += format("  %.0f bytes/s, %ld:%02ld left  ", rate, left / 60, left % 60);
+      line += base::format("  %.0f bytes/s, %ld:%02ld left  ", rate, left / 60, left % 60);
     }
     report_text(out, line, to_console);
   }
 
-  void finish(driver::Output& out) const {
+  void finish(base::Output& out) const {
     if (out.interactive) {
       const double elapsed = seconds();
-      report_text(out, format("\r100%c Ok  %ld bytes in %.1f s, %.0f bytes/s%s\r\n", '%', done, elapsed,
+      report_text(out, base::format("\r100%c Ok  %ld bytes in %.1f s, %.0f bytes/s%s\r\n", '%', done, elapsed,
                               elapsed > 0 ? done / elapsed : 0.0, "          "),
                   to_console);
     } else {
-      report_text(out, format("\r100%c Ok\r\n", '%'), to_console);
+      report_text(out, base::format("\r100%c Ok\r\n", '%'), to_console);
     }
     report_text(out, "Ok\r\n", to_window | to_log);
   }
 };
 
-void put_u24(std::uint8_t* p, long v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-  p[2] = static_cast<std::uint8_t>(v >> 16);
-}
-
 // ESC '&' region address(24) count(24) operation
 std::array<std::uint8_t, 10> flash_command(char region, long address, long count, char operation) {
   std::array<std::uint8_t, 10> c = {esc, '&', static_cast<std::uint8_t>(region)};
-  put_u24(&c[3], address);
-  put_u24(&c[6], count);
+  base::put_u24(&c[3], static_cast<std::uint32_t>(address));
+  base::put_u24(&c[6], static_cast<std::uint32_t>(count));
   c[9] = static_cast<std::uint8_t>(operation);
   return c;
 }
@@ -193,15 +188,13 @@ int read_flash_byte(LinkState& link, long address, int wait) {
 
 // Reads the whole payload back, block by block, and compares its CRC with
 // the header's. Prints the verify's lines; 1 when the flash is right.
-int verify_flash(Context& ctx, const UploadHeader& h, long region2_start) {
-  LinkState& link = ctx.link;
-  driver::Output& out = ctx.out;
+int verify_flash(LinkState& link, base::Output& out, const UploadHeader& h, long region2_start) {
   pause_ticks(link, 50);
   link.retries = 100;
   report_text(out, "Verify:", to_all);
   report_text(out, "\r\n", to_console);
 
-  std::string title = format("#RI%ld,%ld,%ld,%ld;\x1bTP%c%cverify ", h.bar_left + 1, h.bar_top + 1, h.bar_right - 1,
+  std::string title = base::format("#RI%ld,%ld,%ld,%ld;\x1bTP%c%cverify ", h.bar_left + 1, h.bar_top + 1, h.bar_right - 1,
                              h.bar_bottom - 1, 1, 1);
   bool ok = send_command(link, std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(title.data()),
                                                             title.size())) != 0;
@@ -262,7 +255,7 @@ int verify_flash(Context& ctx, const UploadHeader& h, long region2_start) {
       last_data = tick_now(link);
       std::copy_n(answer.data.begin(), got, bytes.begin());
     }
-    crc = driver::crc16(bytes.data(), static_cast<std::size_t>(got), crc);
+    crc = base::crc16(bytes.data(), static_cast<std::size_t>(got), crc);
     read += got;
     rest -= got;
     progress.update(out, read, total);
@@ -278,9 +271,7 @@ int verify_flash(Context& ctx, const UploadHeader& h, long region2_start) {
 
 // Sends the first `count` bytes of the file. Prints the percentages, the
 // closing "Ok" and, on a failure, its message; 1 when everything was sent.
-int transfer(Context& ctx, const std::string& file, long count) {
-  LinkState& link = ctx.link;
-  driver::Output& out = ctx.out;
+int transfer(LinkState& link, base::Output& out, const std::string& file, long count) {
   const std::uint8_t* data = reinterpret_cast<const std::uint8_t*>(file.data());
   long chunk = link.duzedadoridido ? framed_chunk : std::max(1, link.send_block);
   if (link.duzedadoridido) link.retries = 100;
@@ -295,14 +286,14 @@ int transfer(Context& ctx, const std::string& file, long count) {
       }
       sent += n;
       if (read_byte(link, 0) == 'E') {
-        report_text(out, format("\r\nERROR: Cannot program DATA-FLASH at filepos %ld !\r\n", sent), to_all);
+        report_text(out, base::format("\r\nERROR: Cannot program DATA-FLASH at filepos %ld !\r\n", sent), to_all);
         return 0;
       }
     } else {
       // A chunk the module never acknowledged is reported like a chunk it
       // refused: the file position says where programming stopped.
       if (!send_data(link, piece)) {
-        report_text(out, format("\r\nERROR: Cannot program DATA-FLASH at filepos %ld !\r\n", sent), to_all);
+        report_text(out, base::format("\r\nERROR: Cannot program DATA-FLASH at filepos %ld !\r\n", sent), to_all);
         return 0;
       }
       sent += n;
@@ -314,39 +305,37 @@ int transfer(Context& ctx, const std::string& file, long count) {
 }
 
 // Everything of a programming run between opening and closing the port.
-int program_open_port(Context& ctx, const std::string& file, const UploadHeader& h, bool complete) {
-  driver::Settings& s = ctx.settings;
-  LinkState& link = ctx.link;
-  driver::Output& out = ctx.out;
+int program_open_port(LinkSettings& s, LinkState& link, base::Output& out, const std::string& file,
+                      const UploadHeader& h, bool complete) {
   std::string model_name =
-      s.model >= 0 && s.model < static_cast<int>(models.size()) ? std::string(models[static_cast<std::size_t>(s.model)].name) : "";
+      s.model >= 0 && s.model < static_cast<int>(base::models.size()) ? std::string(base::models[static_cast<std::size_t>(s.model)].name) : "";
   bool fixed = !s.autoscan && s.baud != 0;
 
-  std::string line = format("\r\nconnecting %s", model_name.c_str());
-  if (s.rs485_address >= 0) line = format("%s with RS485 address %d", line.c_str(), s.rs485_address);
+  std::string line = base::format("\r\nconnecting %s", model_name.c_str());
+  if (s.rs485_address >= 0) line = base::format("%s with RS485 address %d", line.c_str(), s.rs485_address);
   if (!s.usb_name.empty())
-    line = format("%s on \"%s\"", line.c_str(), s.usb_name.c_str());
+    line = base::format("%s on \"%s\"", line.c_str(), s.usb_name.c_str());
   else
-    line = format("%s on %s", line.c_str(), port_label(s).c_str());
-  if (fixed) line = format("%s with %d baud", line.c_str(), s.baud);
+    line = base::format("%s on %s", line.c_str(), port_label(s).c_str());
+  if (fixed) line = base::format("%s with %d baud", line.c_str(), s.baud);
   report_text(out, line + "\r\n", to_all);
 
   link.retries = 2;
-  int found = identify_module(ctx);
+  int found = identify_module(s, link, out);
   if (found < 0) {
     if (found != other_module) report_text(out, "ERROR: not found !\r\n", to_all);
     return 0;
   }
   if (link.highest_address < h.total) {
-    report_text(out, format("ERROR: not enough DATA-FLASH Memory !  (%ld bytes are needed)\r\n", h.total), to_all);
+    report_text(out, base::format("ERROR: not enough DATA-FLASH Memory !  (%ld bytes are needed)\r\n", h.total), to_all);
     return 0;
   }
-  const long found_rate = baud_rates[static_cast<std::size_t>(found)];
+  const long found_rate = base::baud_rates[static_cast<std::size_t>(found)];
   long rate = s.baud != 0 ? s.baud : found_rate;
   if (!link.duzedadoridido) {
-    long limit = is_large_model(s.model) ? 19200 : 57600;
+    long limit = base::is_large_model(s.model) ? 19200 : 57600;
     if (rate > limit) {
-      report_text(out, format("%ld baud is not possible without Duzedadoridido\r\n", rate), to_all);
+      report_text(out, base::format("%ld baud is not possible without Duzedadoridido\r\n", rate), to_all);
       if (!s.autoscan) return 0;
       rate = limit;
     }
@@ -362,9 +351,9 @@ int program_open_port(Context& ctx, const std::string& file, const UploadHeader&
 
   bool changed = false;
   if (s.autoscan && rate != found_rate) {
-    int index = baud_index(rate);
+    int index = base::baud_index(rate);
     if (index < 0 || !port_set_baud(link, rate)) {
-      report_text(out, format("%s: it is not possible to change baudrate to %ld baud\r\n", port_label(s).c_str(), rate),
+      report_text(out, base::format("%s: it is not possible to change baudrate to %ld baud\r\n", port_label(s).c_str(), rate),
                   to_all);
       rate = found_rate;
     } else {
@@ -383,20 +372,20 @@ int program_open_port(Context& ctx, const std::string& file, const UploadHeader&
     }
   }
   if (changed)
-    report_text(out, format("program file %s with %ld baud\r\n", s.upload_file.c_str(), rate), to_all);
+    report_text(out, base::format("program file %s with %ld baud\r\n", s.upload_file.c_str(), rate), to_all);
   else
-    report_text(out, format("program file %s\r\n", s.upload_file.c_str()), to_all);
+    report_text(out, base::format("program file %s\r\n", s.upload_file.c_str()), to_all);
 
   if (s.check_write_protect && flash_write_protected(link, link.highest_address, 20) &&
       flash_write_protected(link, link.highest_address, 50)) {
-    report_text(out, format("ERROR: %s is write protected !\r\n", model_name.c_str()), to_all);
+    report_text(out, base::format("ERROR: %s is write protected !\r\n", model_name.c_str()), to_all);
     return 0;
   }
 
   // With VERIFY the end-of-upload command is held back until the read-back
   // has shown the flash to be right.
   long count = static_cast<long>(file.size()) - (s.verify ? static_cast<long>(trailer_bytes) : 0L);
-  if (!transfer(ctx, file, count)) return 0;
+  if (!transfer(link, out, file, count)) return 0;
 
   if (s.verify) {
     // The region 2 start of the compile that wrote the file: the model line
@@ -405,12 +394,12 @@ int program_open_port(Context& ctx, const std::string& file, const UploadHeader&
     // first "#TP"), and failing that the usual start for the header's model.
     long region2_start = s.region1_size > 0    ? s.region1_size
                          : h.region2_start > 0 ? h.region2_start
-                         : is_large_model(s.model) ? 16384
+                         : base::is_large_model(s.model) ? 16384
                                                    : 32768;
-    if (!verify_flash(ctx, h, region2_start)) return 0;
+    if (!verify_flash(link, out, h, region2_start)) return 0;
   }
   report_text(out,
-              format("Ready: Vexa is programed,  %ld bytes used, %ld bytes free\r\n", h.total,
+              base::format("Ready: Vexa is programed,  %ld bytes used, %ld bytes free\r\n", h.total,
                      link.highest_address - h.total + 1),
               to_all);
   return 1;
@@ -431,37 +420,34 @@ int flash_write_protected(LinkState& link, long address, int wait) {
   return read_flash_byte(link, address, wait) == inverted ? 0 : 1;
 }
 
-int program_module(Context& ctx) {
-  driver::Settings& s = ctx.settings;
-  driver::Output& out = ctx.out;
-  LinkState& link = ctx.link;
+int program_module(LinkSettings& s, LinkState& link, base::Output& out) {
   link.send_block = s.send_block;
 
   // The file is read once, whole; the transfer sends these bytes.
   std::string file;
-  if (!driver::read_whole_file(s.upload_file, file)) {
-    report_text(out, format("Cannot open file %s !\r\n", s.upload_file.c_str()), to_all);
+  if (!base::read_whole_file(s.upload_file, file)) {
+    report_text(out, base::format("Cannot open file %s !\r\n", s.upload_file.c_str()), to_all);
     return 0;
   }
   bool complete = has_end_of_upload(file);
   std::string head = file.substr(0, header_bytes);
   std::size_t program_at = head.find("program ");
   if (program_at == std::string::npos) {
-    report_text(out, format("%s is not a valid DATA-FLASH File for a Vexa !\r\n", s.upload_file.c_str()), to_all);
+    report_text(out, base::format("%s is not a valid DATA-FLASH File for a Vexa !\r\n", s.upload_file.c_str()), to_all);
     return 0;
   }
-  s.model = select_model(s.model, std::string_view(head).substr(program_at + 8));
+  s.model = base::select_model(s.model, std::string_view(head).substr(program_at + 8));
   UploadHeader h = parse_header(head);
 
   if (!port_open(link, port_device(s), 9600)) {
-    report_text(out, format("\r\nERROR: cannot open %s: !\r\n", port_label(s).c_str()), to_all);
+    report_text(out, base::format("\r\nERROR: cannot open %s: !\r\n", port_label(s).c_str()), to_all);
     return 0;
   }
   int result = 0;
   if (!s.autoscan && s.baud != 0 && !port_set_baud(link, s.baud))
-    report_text(out, format("\r\nERROR: cannot open %s with %d baud !\r\n", port_label(s).c_str(), s.baud), to_all);
+    report_text(out, base::format("\r\nERROR: cannot open %s with %d baud !\r\n", port_label(s).c_str(), s.baud), to_all);
   else
-    result = program_open_port(ctx, file, h, complete);
+    result = program_open_port(s, link, out, file, h, complete);
   port_close(link);
   return result;
 }

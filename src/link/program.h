@@ -5,18 +5,20 @@
 // compared with the one in the file's header.
 #pragma once
 
-namespace vexa {
-struct Context;
+namespace vexa::base {
+struct Output;
 }
 
 namespace vexa::link {
 
 struct LinkState;
+struct LinkSettings;
 
-// Programs ctx.settings.upload_file into the module on the port of the
-// settings. Returns 1 when the file was programmed (and verified, with
+// Programs s.upload_file into the module on the port of the settings,
+// writing its progress and messages to out; s.model becomes the model the
+// upload file names. Returns 1 when the file was programmed (and verified, with
 // VERIFY on), 0 otherwise; every failure has printed its message.
-int program_module(Context& ctx);
+int program_module(LinkSettings& s, LinkState& link, base::Output& out);
 
 // Tries to invert the byte at address, waiting `wait` ticks for each
 // answer. 0 when the byte could be changed (the inverted byte stays in the

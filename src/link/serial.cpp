@@ -18,8 +18,7 @@
 #include <linux/serial.h>
 #endif
 
-#include "driver/format.h"
-#include "driver/settings.h"
+#include "base/format.h"
 
 namespace vexa::link {
 
@@ -182,17 +181,17 @@ void pause_ticks(const LinkState& link, int n) {
   sleep_until_us(now_us() + static_cast<std::uint64_t>(n) * tick_length(link));
 }
 
-std::string port_device(const driver::Settings& settings) {
+std::string port_device(const LinkSettings& settings) {
   if (!settings.com_device.empty()) return settings.com_device;
   if (settings.com_port <= 0) return {};
-  const char* named = std::getenv(format("VEXA_COM%d", settings.com_port).c_str());
+  const char* named = std::getenv(base::format("VEXA_COM%d", settings.com_port).c_str());
   if (named != nullptr && *named != '\0') return named;
-  return format("/dev/ttyS%d", settings.com_port - 1);
+  return base::format("/dev/ttyS%d", settings.com_port - 1);
 }
 
-std::string port_label(const driver::Settings& settings) {
+std::string port_label(const LinkSettings& settings) {
   if (!settings.com_device.empty()) return settings.com_device;
-  return format("COM%d", settings.com_port);
+  return base::format("COM%d", settings.com_port);
 }
 
 int port_open(LinkState& link, const std::string& device, long baud) {

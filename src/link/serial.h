@@ -10,10 +10,6 @@
 
 #include "link/link_state.h"
 
-namespace vexa::driver {
-struct Settings;
-}
-
 namespace vexa::link {
 
 // Ticks: the monotonic clock in units of link.tick_us (10 ms).
@@ -26,9 +22,9 @@ void pause_ticks(const LinkState& link, int n);
 // The device of the port the settings name: a device path given with -c;
 // else for COM port n the path in the environment variable VEXA_COM<n>, or
 // /dev/ttyS<n-1>. Empty when no port is set.
-std::string port_device(const driver::Settings& settings);
+std::string port_device(const LinkSettings& settings);
 // How messages name the port: "COM<n>", or the device path given with -c.
-std::string port_label(const driver::Settings& settings);
+std::string port_label(const LinkSettings& settings);
 
 // Opens and configures the port at baud. 1 when open, 0 otherwise.
 int port_open(LinkState& link, const std::string& device, long baud);

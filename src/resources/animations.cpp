@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "driver/context.h"
-#include "driver/format.h"
+#include "base/bytes.h"
+#include "base/format.h"
+#include "command/context.h"
+#include "imagefiles/colour.h"
 #include "resources/bitmap.h"
-#include "resources/colour.h"
 #include "resources/compilers.h"
 #include "resources/exports.h"
 #include "resources/import.h"
@@ -21,15 +22,15 @@ namespace vexa::resources {
 
 namespace {
 
-constexpr NumberRule animation_rule{"Animation", driver::kind_animations, 0, 255};
+constexpr NumberRule animation_rule{"Animation", command::kind_animations, 0, 255};
 constexpr const char* cannot_convert = "cannot convert animation !";
 constexpr const char* indent_17 = "                 ";
 constexpr std::uint8_t difference_flag = 2;  // header byte 11 of a block of difference frames
 
 // MAXCOLORDEPTH: a set deeper than the limit is converted to it through one
 // shared palette.
-bool limit_depth(ImageSet& set, int max_depth) {
-  const Image* first = set_first_image(set);
+bool limit_depth(imagefiles::ImageSet& set, int max_depth) {
+  const imagefiles::Image* first = set_first_image(set);
   if (first == nullptr) return false;
   return bit_count(*first) <= max_depth || convert_set_depth(set, max_depth, 0);
 }
@@ -40,15 +41,15 @@ bool limit_depth(ImageSet& set, int max_depth) {
 // frames as G16 file and single BMP
 // files, with the extra bit the difference frames as G16 file and sheet, and
 // always the sheet of the full frames.
-void export_animation(Context& ctx, ImageSet& full, ImageSet& difference, const BitmapBlock& block, int number,
+void export_animation(command::Context& ctx, imagefiles::ImageSet& full, imagefiles::ImageSet& difference, const BitmapBlock& block, int number,
                       const std::string& first_file) {
   const int bits = ctx.settings.export_overview;
   const std::uint8_t* h = block.block.data();
-  const int width = get_u16(h + 18), height = get_u16(h + 20);
+  const int width = base::get_u16(h + 18), height = base::get_u16(h + 20);
   const int first = full.first_number, last = full.first_number + full.count - 1;
-  const std::string prefix = vexa::format("%sAnimation%d_%s", ctx.settings.macro_directory.c_str(), number,
+  const std::string prefix = vexa::base::format("%sAnimation%d_%s", ctx.settings.macro_directory.c_str(), number,
                                           export_base_name(first_file).c_str());
-  const std::string range = vexa::format("%s_%d-%d", prefix.c_str(), first, last);
+  const std::string range = vexa::base::format("%s_%d-%d", prefix.c_str(), first, last);
   if (bits & export_g16_file) export_g16(ctx, full, range + ".G16");
   if (bits & export_bmp_files) export_single_bmps(ctx, full, prefix);
   if ((bits & export_extra) && ctx.settings.compress != 0) {
@@ -65,22 +66,22 @@ void export_animation(Context& ctx, ImageSet& full, ImageSet& difference, const 
 // and each pixel is compared with the same place on it. A place no frame has
 // drawn yet (outside the first frame) is never "unchanged", so a comparison
 // never reads outside the frame or the screen and no pixel is lost.
-bool make_difference_frames(ImageSet& set) {
-  const int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+bool make_difference_frames(imagefiles::ImageSet& set) {
+  const int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   int first = -1, screen_w = 0, screen_h = 0;
   for (int s = set.first_number; s < end; ++s) {
-    Image& image = set.images[static_cast<std::size_t>(s)];
+    imagefiles::Image& image = set.images[static_cast<std::size_t>(s)];
     if (is_empty(image)) continue;
-    if (!convert_to_24_bit(image)) return false;
+    if (!imagefiles::convert_to_24_bit(image)) return false;
     if (first < 0) first = s;
-    screen_w = std::max(screen_w, image_width(image));
-    screen_h = std::max(screen_h, image_height(image));
+    screen_w = std::max(screen_w, imagefiles::image_width(image));
+    screen_h = std::max(screen_h, imagefiles::image_height(image));
   }
   if (first < 0) return false;
   if (set.transparent == 0) {
-    Image sheet;
-    Bgr key;
-    if (!stack_sheet(set, sheet) || !find_unused_colour(sheet, key)) return false;
+    imagefiles::Image sheet;
+    imagefiles::Bgr key;
+    if (!stack_sheet(set, sheet) || !imagefiles::find_unused_colour(sheet, key)) return false;
     set.transparent_colour = key;
     set.transparent = 1;
   }
@@ -95,18 +96,18 @@ bool make_difference_frames(ImageSet& set) {
   }
   auto place = [screen_w](int x, int y) { return static_cast<std::size_t>(y) * static_cast<std::size_t>(screen_w) + static_cast<std::size_t>(x); };
   {
-    const Image& image = set.images[static_cast<std::size_t>(first)];
-    for (int y = 0; y < image_height(image); ++y) {
-      std::memcpy(screen.data() + 3 * place(0, y), row_pointer(image, y), static_cast<std::size_t>(image_width(image)) * 3);
-      std::fill_n(drawn.begin() + static_cast<std::ptrdiff_t>(place(0, y)), image_width(image), 1);
+    const imagefiles::Image& image = set.images[static_cast<std::size_t>(first)];
+    for (int y = 0; y < imagefiles::image_height(image); ++y) {
+      std::memcpy(screen.data() + 3 * place(0, y), imagefiles::row_pointer(image, y), static_cast<std::size_t>(imagefiles::image_width(image)) * 3);
+      std::fill_n(drawn.begin() + static_cast<std::ptrdiff_t>(place(0, y)), imagefiles::image_width(image), 1);
     }
   }
   for (int s = first + 1; s < end; ++s) {
-    Image& image = set.images[static_cast<std::size_t>(s)];
+    imagefiles::Image& image = set.images[static_cast<std::size_t>(s)];
     if (is_empty(image)) continue;
-    const int w = image_width(image), h = image_height(image);
+    const int w = imagefiles::image_width(image), h = image_height(image);
     for (int y = 0; y < h; ++y) {
-      std::uint8_t* p = row_pointer(image, y);
+      std::uint8_t* p = imagefiles::row_pointer(image, y);
       for (int x = 0; x < w; ++x, p += 3) {
         const std::size_t at = place(x, y);
         std::uint8_t* shown = screen.data() + 3 * at;
@@ -123,55 +124,55 @@ bool make_difference_frames(ImageSet& set) {
 }
 
 // animation -> ANIMATION number [ '[' page ']' ] '<' file '>' { '<' file '>' }
-int compile_animation(Context& ctx) {
+int compile_animation(command::Context& ctx) {
   ReleaseSets release(ctx);
   int number = 0, page = 0;
   if (!read_resource_number(ctx, animation_rule, number, page)) return 0;
   std::string name, first_file;
   int first_file_number = -1;
   if (!peek_import_name(ctx, name, first_file, first_file_number)) return 0;
-  if (!import_images(ctx, "Animation", limits::image_slots)) return 0;
-  ImageSet& set = ctx.work_set;
+  if (!import_images(ctx, "Animation", base::limits::image_slots)) return 0;
+  imagefiles::ImageSet& set = ctx.work_set;
   if (set_image_count(set) < 2) {
-    driver::report_error(ctx, "an animation is only possible with 2 or more pictures !");
+    command::report_error(ctx, "an animation is only possible with 2 or more pictures !");
     return 0;
   }
-  const driver::Settings& s = ctx.settings;
+  const command::Settings& s = ctx.settings;
   if (!fit_set(ctx, set, s.max_width, s.max_height, s.resize != 0, s.remove_border)) return 0;
   if (remove_set_borders(ctx.out, set, s.remove_border) < 0) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   // The full frames are only needed by the exports; without them the copy
   // (and its memory) is left out.
   const bool exporting = (s.export_overview & export_animations) != 0;
-  ImageSet& full = ctx.second_set;
-  if (exporting && (!copy_set(set, full) || !analyse_set_colours(ctx.out, full, 0) ||
+  imagefiles::ImageSet& full = ctx.second_set;
+  if (exporting && (!imagefiles::copy_set(set, full) || !imagefiles::analyse_set_colours(ctx.out, full, 0) ||
                     !limit_depth(full, s.max_colour_depth))) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
-  if (s.compress != 0 && (!make_difference_frames(set) || !analyse_set_colours(ctx.out, set, 0))) {
-    driver::report_error(ctx, cannot_convert);
+  if (s.compress != 0 && (!make_difference_frames(set) || !imagefiles::analyse_set_colours(ctx.out, set, 0))) {
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   BitmapBlock block;
   if (!limit_depth(set, s.max_colour_depth) || !encode_bitmap(set, block, s.rle_mode, s.dithering)) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   if (s.compress != 0) block.block[11] = difference_flag;
   const std::uint8_t* h = block.block.data();
   report_info(ctx, indent_17,
-              vexa::format("image number: %d..%d, size: %dx%d dots, colordepth: %d-bit, %d bytes\r\n", h[16], h[17],
-                           get_u16(h + 18), get_u16(h + 20), h[10], static_cast<int>(block.block_size))
+              vexa::base::format("image number: %d..%d, size: %dx%d dots, colordepth: %d-bit, %d bytes\r\n", h[16], h[17],
+                           base::get_u16(h + 18), base::get_u16(h + 20), h[10], static_cast<int>(block.block_size))
                   .c_str());
   // Placeholders are full frames: their block carries the encoder's own
   // transparency byte, not the difference flag.
   if (!replace_big_resource(ctx, set, block, 'A', number,
                             "Animation > %dkB, replace with small dummy images, %d bytes\r\n", cannot_convert))
     return 0;
-  if (!store_resource(ctx, driver::kind_animations, page, number, block.block.data(), block.block_size)) return 0;
+  if (!store_resource(ctx, command::kind_animations, page, number, block.block.data(), block.block_size)) return 0;
   if (exporting) export_animation(ctx, full, set, block, number, first_file);
   return 1;
 }

@@ -5,7 +5,7 @@
 // little compress well; such a block carries 2 in header byte 11.
 #pragma once
 
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
 namespace vexa::resources {
 
@@ -14,6 +14,6 @@ namespace vexa::resources {
 // key colour. The set becomes 24-bit; a set without transparency gets an
 // unused colour as key and its transparent flag set. Returns false when
 // memory or key colours run out (the set may then be 24-bit already).
-bool make_difference_frames(ImageSet& set);
+bool make_difference_frames(imagefiles::ImageSet& set);
 
 }  // namespace vexa::resources

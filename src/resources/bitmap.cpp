@@ -5,7 +5,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "resources/colour.h"
+#include "base/bytes.h"
+#include "imagefiles/colour.h"
 
 namespace vexa::resources {
 
@@ -135,8 +136,8 @@ std::size_t encode_row(const std::uint8_t* row, std::size_t row_bytes, int unit,
 // Bytes of one stored pixel unit: the run-length code works on these.
 int unit_size(int depth) { return depth <= 8 ? 1 : depth / 8; }
 
-std::uint64_t row_bytes(const Image& image, int depth) {
-  return (static_cast<std::uint64_t>(image_width(image)) * static_cast<std::uint64_t>(depth) + 7) / 8;
+std::uint64_t row_bytes(const imagefiles::Image& image, int depth) {
+  return (static_cast<std::uint64_t>(imagefiles::image_width(image)) * static_cast<std::uint64_t>(depth) + 7) / 8;
 }
 
 }  // namespace
@@ -152,12 +153,12 @@ std::size_t encode_rle_row(const std::uint8_t* row, std::size_t row_bytes, int u
   return written;
 }
 
-bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dithering) {
+bool encode_bitmap(imagefiles::ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dithering) {
   const int first = set.first_number;
   if (set.count == 0 || !has_image(set, first)) return false;
   const int format = descriptor.colour_format;
   if (format != colour_format_16 && format != colour_format_24) return false;
-  const int slots = std::min<int>(set.count, limits::image_slots - first);
+  const int slots = std::min<int>(set.count, base::limits::image_slots - first);
 
   int depth = bit_count(set.images[first]);
   const int source_depth = depth;
@@ -171,23 +172,23 @@ bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dit
 
   // Size estimate (raw data), the largest sides and whether all sides agree.
   // Images are brought to the stored depth on the way.
-  const Bgr* keep_exact = set.transparent ? &set.transparent_colour : nullptr;
+  const imagefiles::Bgr* keep_exact = set.transparent ? &set.transparent_colour : nullptr;
   std::uint64_t estimate = header_bytes + palette_bytes + frame_entry_bytes * static_cast<std::uint64_t>(slots);
   std::int32_t max_width = 0, max_height = 0;
   const std::int32_t first_width = image_width(set.images[first]);
   const std::int32_t first_height = image_height(set.images[first]);
   bool same_width = true, same_height = true;
   for (int i = 0; i < slots; ++i) {
-    Image& image = set.images[first + i];
+    imagefiles::Image& image = set.images[first + i];
     if (is_empty(image)) continue;
     if (depth != source_depth) {
-      bool ok = depth == 16 ? convert_to_16_bit(image, (dithering & 1) != 0, keep_exact) : convert_to_24_bit(image);
+      bool ok = depth == 16 ? imagefiles::convert_to_16_bit(image, (dithering & 1) != 0, keep_exact) : imagefiles::convert_to_24_bit(image);
       if (!ok) return false;
     }
     // Every image must now have the stored depth: a row of another depth
     // would be read past its end.
     if (bit_count(image) != depth) return false;
-    std::int32_t w = image_width(image), h = image_height(image);
+    std::int32_t w = imagefiles::image_width(image), h = image_height(image);
     max_width = std::max(max_width, w);
     max_height = std::max(max_height, h);
     same_width = same_width && w == first_width;
@@ -211,7 +212,7 @@ bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dit
   descriptor.frame_table = header_bytes + static_cast<std::uint32_t>(palette_bytes);
   descriptor.image_data = descriptor.frame_table + frame_entry_bytes * static_cast<std::uint32_t>(slots);
 
-  const Image& head = set.images[first];
+  const imagefiles::Image& head = set.images[first];
   h[0] = 0x1B;
   h[1] = 'U';
   h[2] = 'L';
@@ -223,18 +224,18 @@ bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dit
   h[15] = static_cast<std::uint8_t>((same_width ? 1 : 0) | (same_height ? 2 : 0));
   h[16] = static_cast<std::uint8_t>(first);
   h[17] = static_cast<std::uint8_t>(first + slots - 1);
-  put_u16(h + 18, static_cast<std::uint16_t>(max_width));
-  put_u16(h + 20, static_cast<std::uint16_t>(max_height));
+  base::put_u16(h + 18, static_cast<std::uint16_t>(max_width));
+  base::put_u16(h + 20, static_cast<std::uint16_t>(max_height));
 
   switch (depth) {
     case 1: {
       // Plain white/black glyphs leave the colours to the module; any other
       // pair is stored so the module draws it.
-      std::uint16_t zero = pack_565(colour_entry(head, 0));
-      std::uint16_t one = pack_565(colour_entry(head, 1));
+      std::uint16_t zero = imagefiles::pack_565(imagefiles::colour_entry(head, 0));
+      std::uint16_t one = imagefiles::pack_565(imagefiles::colour_entry(head, 1));
       if ((zero != 0x0000 && zero != 0xFFFF) || (one != 0x0000 && one != 0xFFFF)) {
-        put_u16(h + 3, zero);
-        put_u16(h + 5, one);
+        base::put_u16(h + 3, zero);
+        base::put_u16(h + 5, one);
         h[12] = 1;
       }
       break;
@@ -244,9 +245,9 @@ bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dit
       h[13] = static_cast<std::uint8_t>(colours % 256);
       std::uint8_t* p = h + descriptor.palette;
       for (std::uint32_t i = 0; i < colours; ++i) {
-        Bgr c = colour_entry(head, static_cast<int>(i));
+        imagefiles::Bgr c = imagefiles::colour_entry(head, static_cast<int>(i));
         if (format == colour_format_16) {
-          write_value(p, pack_565(c), 2);
+          imagefiles::write_value(p, imagefiles::pack_565(c), 2);
         } else {
           *p++ = c.blue;
           *p++ = c.green;
@@ -256,7 +257,7 @@ bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dit
       if (h[11] != 0) {
         int match = -1;
         for (std::uint32_t i = 0; i < colours; ++i)
-          if (colour_entry(head, static_cast<int>(i)) == set.transparent_colour) match = static_cast<int>(i);
+          if (imagefiles::colour_entry(head, static_cast<int>(i)) == set.transparent_colour) match = static_cast<int>(i);
         if (match >= 0)
           h[12] = static_cast<std::uint8_t>(match);
         else
@@ -265,7 +266,7 @@ bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dit
       break;
     }
     case 16:
-      put_u16(h + 12, pack_565(set.transparent_colour));
+      base::put_u16(h + 12, pack_565(set.transparent_colour));
       break;
     default:
       h[12] = set.transparent_colour.blue;
@@ -282,16 +283,16 @@ bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dit
     const int slot = first + i;
     std::uint8_t* entry = h + descriptor.frame_table + frame_entry_bytes * static_cast<std::uint32_t>(i);
     std::memset(entry, 0, frame_entry_bytes);
-    const Image& image = set.images[slot];
+    const imagefiles::Image& image = set.images[slot];
     if (is_empty(image)) continue;
     // The frame table holds 24-bit offsets; a block that needs more cannot
     // be described (it would not fit any module's memory either).
     if (offset > 0xFFFFFF) return false;
-    const std::int32_t width = image_width(image), height = image_height(image);
-    put_u16(entry, static_cast<std::uint16_t>(width));
-    put_u16(entry + 2, static_cast<std::uint16_t>(height));
+    const std::int32_t width = imagefiles::image_width(image), height = image_height(image);
+    base::put_u16(entry, static_cast<std::uint16_t>(width));
+    base::put_u16(entry + 2, static_cast<std::uint16_t>(height));
     std::uint8_t* at = entry + 4;
-    write_value(at, static_cast<std::uint32_t>(offset), 3);
+    imagefiles::write_value(at, static_cast<std::uint32_t>(offset), 3);
     entry[7] = static_cast<std::uint8_t>(set.delays[slot] & 0x7F);
 
     const std::size_t row = static_cast<std::size_t>(row_bytes(image, depth));
@@ -305,7 +306,7 @@ bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dit
       }
       std::size_t coded = 0;
       for (std::int32_t y = 0; y < height; ++y)
-        coded += encode_row(row_pointer(image, y), row, unit, tokens, packed.data() + coded);
+        coded += encode_row(imagefiles::row_pointer(image, y), row, unit, tokens, packed.data() + coded);
       // Automatic mode keeps the code only when it saves more than a tenth.
       if (rle_mode == 1 || coded < raw - raw / 10) {
         if (offset + coded > descriptor.block.size()) return false;
@@ -316,7 +317,7 @@ bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dit
       }
     }
     for (std::int32_t y = 0; y < height; ++y) {
-      std::memcpy(h + offset, row_pointer(image, y), row);
+      std::memcpy(h + offset, imagefiles::row_pointer(image, y), row);
       offset += row;
     }
   }

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
 namespace vexa::resources {
 
@@ -25,7 +25,7 @@ struct BitmapBlock {
 // Encodes the set (which may be converted in place to the stored depth).
 // rle_mode: 0 never compress, 1 always, 2 when it pays; dithering is the
 // DITHERING value (bit 0: diffuse the error when lowering to 16 bits).
-bool encode_bitmap(ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dithering);
+bool encode_bitmap(imagefiles::ImageSet& set, BitmapBlock& descriptor, int rle_mode, int dithering);
 
 // Run-length codes one row of units (unit = 1, 2 or 3 bytes) and appends the
 // chunks to out; returns the bytes appended.

@@ -5,9 +5,10 @@
 // pixels).
 #include <vector>
 
-#include "driver/context.h"
+#include "base/bytes.h"
+#include "command/context.h"
+#include "imagefiles/colour.h"
 #include "resources/bitmap.h"
-#include "resources/colour.h"
 #include "resources/compilers.h"
 #include "resources/import.h"
 #include "resources/store.h"
@@ -16,42 +17,42 @@ namespace vexa::resources {
 
 namespace {
 
-constexpr NumberRule border_rule{"Border", driver::kind_borders, 1, 255};
-constexpr NumberRule pattern_rule{"Pattern", driver::kind_patterns, 1, 255};
+constexpr NumberRule border_rule{"Border", command::kind_borders, 1, 255};
+constexpr NumberRule pattern_rule{"Pattern", command::kind_patterns, 1, 255};
 constexpr const char* cannot_convert = "cannot convert picture !";
 
 constexpr int border_side = 24;
 constexpr int tile_side = 8;
 constexpr int pattern_side = 8;
 
-bool has_size(const Image* image, int side) {
-  return image != nullptr && image_width(*image) == side && image_height(*image) == side;
+bool has_size(const imagefiles::Image* image, int side) {
+  return image != nullptr && imagefiles::image_width(*image) == side && imagefiles::image_height(*image) == side;
 }
 
 // Brings the set to 8 bits per pixel with one palette and encodes it without
 // run-length coding, so that every image's indices lie in the block row by
 // row. Images of more than 4 bits first drop to the colours they use.
-bool encode_indices(Context& ctx, ImageSet& set, BitmapBlock& block, bool whole_set) {
-  Image* first = set_first_image(set);
+bool encode_indices(command::Context& ctx, imagefiles::ImageSet& set, BitmapBlock& block, bool whole_set) {
+  imagefiles::Image* first = set_first_image(set);
   if (first == nullptr) return false;
   const int depth = bit_count(*first);
   if (depth > 4) {
     if (whole_set) {
-      if (!analyse_set_colours(ctx.out, set, depth)) return false;
+      if (!imagefiles::analyse_set_colours(ctx.out, set, depth)) return false;
     } else {
-      analyse_colours(ctx.out, *first, depth, set.transparent != 0);
+      imagefiles::analyse_colours(ctx.out, *first, depth, set.transparent != 0);
     }
   }
-  return convert_set_depth(set, 8, 0) && encode_bitmap(set, block, 0, ctx.settings.dithering) &&
+  return imagefiles::convert_set_depth(set, 8, 0) && encode_bitmap(set, block, 0, ctx.settings.dithering) &&
          block.block[10] == 8;
 }
 
 // Data of frame i of an encoded block, or null for a gap in the numbers.
 const std::uint8_t* frame_data(const BitmapBlock& block, int i) {
   const std::uint8_t* entry = block.block.data() + block.frame_table + 8 * static_cast<std::size_t>(i);
-  if (get_u16(entry) == 0) return nullptr;
+  if (base::get_u16(entry) == 0) return nullptr;
   const std::uint8_t* at = entry + 4;
-  return block.block.data() + read_value(at, 3);
+  return block.block.data() + imagefiles::read_value(at, 3);
 }
 
 // The head of both records: entry count E, transparency flag and index,
@@ -67,38 +68,38 @@ void put_palette_head(std::vector<std::uint8_t>& record, const BitmapBlock& bloc
 // The entry count byte holds 256 as 0, which would store a record without
 // a palette; what the module draws from such a record is unknown, so a
 // border or pattern of 256 colours is refused (reduce it to 255 colours).
-bool palette_fits(Context& ctx, const BitmapBlock& block, const char* noun) {
+bool palette_fits(command::Context& ctx, const BitmapBlock& block, const char* noun) {
   if (block.block[13] != 0) return true;
-  driver::report_error(ctx, std::string(noun) + " with 256 colors is not supported (max. 255) !");
+  command::report_error(ctx, std::string(noun) + " with 256 colors is not supported (max. 255) !");
   return false;
 }
 
 }  // namespace
 
 // border -> BORDER number [ '[' page ']' ] '<' file '>' [ '<' file '>' ]
-int compile_border(Context& ctx) {
+int compile_border(command::Context& ctx) {
   ReleaseSets release(ctx);
   int number = 0, page = 0;
   if (!read_resource_number(ctx, border_rule, number, page)) return 0;
   if (!import_images(ctx, "Border", 2)) return 0;
-  ImageSet& set = ctx.work_set;
-  const Image* last = nullptr;
-  for (int s = set.first_number; s < set.first_number + set.count && s < limits::image_slots; ++s)
+  imagefiles::ImageSet& set = ctx.work_set;
+  const imagefiles::Image* last = nullptr;
+  for (int s = set.first_number; s < set.first_number + set.count && s < base::limits::image_slots; ++s)
     if (!is_empty(set.images[static_cast<std::size_t>(s)])) last = &set.images[static_cast<std::size_t>(s)];
   if (!has_size(set_first_image(set), border_side) || !has_size(last, border_side)) {
-    driver::report_error(ctx, "only 24x24 Border are supported !");
+    command::report_error(ctx, "only 24x24 Border are supported !");
     return 0;
   }
   BitmapBlock block;
   if (!encode_indices(ctx, set, block, true)) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   if (!palette_fits(ctx, block, "Border")) return 0;
   const std::uint8_t* h = block.block.data();
   const int images = h[16] == h[17] ? 1 : 2;
   if (images == 2 && frame_data(block, 1) == nullptr) {
-    driver::report_error(ctx, "only 24x24 Border are supported !");
+    command::report_error(ctx, "only 24x24 Border are supported !");
     return 0;
   }
   std::vector<std::uint8_t> record;
@@ -116,23 +117,23 @@ int compile_border(Context& ctx) {
       }
     }
   }
-  return store_resource(ctx, driver::kind_borders, page, number, record.data(), record.size());
+  return store_resource(ctx, command::kind_borders, page, number, record.data(), record.size());
 }
 
 // pattern -> PATTERN number [ '[' page ']' ] '<' file '>'
-int compile_pattern(Context& ctx) {
+int compile_pattern(command::Context& ctx) {
   ReleaseSets release(ctx);
   int number = 0, page = 0;
   if (!read_resource_number(ctx, pattern_rule, number, page)) return 0;
   if (!import_images(ctx, "Pattern", 1)) return 0;
-  ImageSet& set = ctx.work_set;
+  imagefiles::ImageSet& set = ctx.work_set;
   if (!has_size(set_first_image(set), pattern_side)) {
-    driver::report_error(ctx, "only 8x8 pattern are supported !");
+    command::report_error(ctx, "only 8x8 pattern are supported !");
     return 0;
   }
   BitmapBlock block;
   if (!encode_indices(ctx, set, block, false)) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   if (!palette_fits(ctx, block, "Pattern")) return 0;
@@ -140,7 +141,7 @@ int compile_pattern(Context& ctx) {
   put_palette_head(record, block);
   const std::uint8_t* data = frame_data(block, 0);
   record.insert(record.end(), data, data + pattern_side * pattern_side);
-  return store_resource(ctx, driver::kind_patterns, page, number, record.data(), record.size());
+  return store_resource(ctx, command::kind_patterns, page, number, record.data(), record.size());
 }
 
 }  // namespace vexa::resources

@@ -3,20 +3,20 @@
 // the keyword; each returns 1 when the resource was stored, 0 after reporting.
 #pragma once
 
-namespace vexa {
+namespace vexa::command {
 struct Context;
 }
 
 namespace vexa::resources {
 
-int compile_picture(Context& ctx);
-int compile_button(Context& ctx);
-int compile_border(Context& ctx);
-int compile_pattern(Context& ctx);
-int compile_animation(Context& ctx);
-int compile_instrument(Context& ctx);
-int compile_font(Context& ctx);
-int compile_winfont(Context& ctx);
-int compile_string(Context& ctx);
+int compile_picture(command::Context& ctx);
+int compile_button(command::Context& ctx);
+int compile_border(command::Context& ctx);
+int compile_pattern(command::Context& ctx);
+int compile_animation(command::Context& ctx);
+int compile_instrument(command::Context& ctx);
+int compile_font(command::Context& ctx);
+int compile_winfont(command::Context& ctx);
+int compile_string(command::Context& ctx);
 
 }  // namespace vexa::resources

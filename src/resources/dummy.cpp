@@ -3,10 +3,10 @@
 #include <string>
 #include <string_view>
 
-#include "driver/context.h"
-#include "driver/format.h"
+#include "base/format.h"
+#include "command/context.h"
 #include "imagefiles/canvas.h"
-#include "resources/colour.h"
+#include "imagefiles/colour.h"
 
 namespace vexa::resources {
 
@@ -19,16 +19,16 @@ struct DummyKind {
   char letter;
   const char* word;
   const char* strokes;
-  Bgr zero;  // colour of the 0 bits (the background)
-  Bgr one;   // colour of the 1 bits (the drawing)
+  imagefiles::Bgr zero;  // colour of the 0 bits (the background)
+  imagefiles::Bgr one;   // colour of the 1 bits (the drawing)
 };
 
 constexpr DummyKind dummy_kinds[] = {
-    {'P', "picture", "LRTBS", rgb(100, 0, 0), rgb(255, 0, 0)},
-    {'A', "animation", "LRTBS", rgb(0, 100, 0), rgb(0, 255, 0)},
-    {'B', "button", "LRTBS", rgb(100, 100, 0), rgb(255, 255, 0)},
-    {'I', "instrument", "LRTBdS", rgb(0, 0, 100), rgb(0, 0, 255)},
-    {'F', "font", "TBP", rgb(0, 100, 100), rgb(0, 255, 255)},
+    {'P', "picture", "LRTBS", imagefiles::rgb(100, 0, 0), imagefiles::rgb(255, 0, 0)},
+    {'A', "animation", "LRTBS", imagefiles::rgb(0, 100, 0), imagefiles::rgb(0, 255, 0)},
+    {'B', "button", "LRTBS", imagefiles::rgb(100, 100, 0), imagefiles::rgb(255, 255, 0)},
+    {'I', "instrument", "LRTBdS", imagefiles::rgb(0, 0, 100), imagefiles::rgb(0, 0, 255)},
+    {'F', "font", "TBP", imagefiles::rgb(0, 100, 100), imagefiles::rgb(0, 255, 255)},
 };
 
 // The caption asks for the 8-pixel "Terminal" face. Where no face of that
@@ -57,7 +57,7 @@ bool draw_strokes(imagefiles::Canvas& canvas, const char* strokes, const imagefi
                   const std::string& caption) {
   const int w = canvas.width;
   const int h = canvas.height;
-  const Bgr black = rgb(0, 0, 0);
+  const imagefiles::Bgr black = imagefiles::rgb(0, 0, 0);
   for (const char* s = strokes; *s != '\0'; ++s) {
     switch (*s) {
       case 'T': imagefiles::draw_line(canvas, 0, 0, w, 0, black); break;
@@ -79,7 +79,7 @@ bool draw_strokes(imagefiles::Canvas& canvas, const char* strokes, const imagefi
 
 }  // namespace
 
-int make_dummy_images(Context& ctx, ImageSet& set, char letter, int number) {
+int make_dummy_images(command::Context& ctx, imagefiles::ImageSet& set, char letter, int number) {
   const DummyKind* kind = find_kind(letter);
   if (kind == nullptr) return 0;
   const imagefiles::Face* face = nullptr;
@@ -88,48 +88,48 @@ int make_dummy_images(Context& ctx, ImageSet& set, char letter, int number) {
     face = imagefiles::open_face(ctx.fonts, caption_family, caption_fallback, imagefiles::weight_normal,
                                  caption_height, error);
     if (face == nullptr) {
-      driver::report_error(ctx, error);
+      command::report_error(ctx, error);
       return 0;
     }
   }
 
   int images = 0;
-  const int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  const int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   for (int s = set.first_number; s < end; ++s) images += is_empty(set.images[static_cast<std::size_t>(s)]) ? 0 : 1;
 
   for (int s = set.first_number; s < end; ++s) {
-    Image& image = set.images[static_cast<std::size_t>(s)];
+    imagefiles::Image& image = set.images[static_cast<std::size_t>(s)];
     if (is_empty(image)) continue;
-    const int w = image_width(image);
-    const int h = image_height(image);
+    const int w = imagefiles::image_width(image);
+    const int h = imagefiles::image_height(image);
     const bool coloured = bit_count(image) > 1;
-    Image drawing;
+    imagefiles::Image drawing;
     bool drawn = false;
     if (letter == 'F' && s == 32) {
       // The space of a font stays empty.
-      drawn = create_image(drawing, w, h, 1);
+      drawn = imagefiles::create_image(drawing, w, h, 1);
     } else {
       std::string caption;
       if (images == 1)
-        caption = vexa::format("%s %d", kind->word, number);
+        caption = vexa::base::format("%s %d", kind->word, number);
       else if (letter == 'I' && s == 0)
-        caption = vexa::format("%s %d.", kind->word, number);
+        caption = vexa::base::format("%s %d.", kind->word, number);
       else
-        caption = vexa::format("%s %d.%d", kind->word, number, s);
+        caption = vexa::base::format("%s %d.%d", kind->word, number, s);
       imagefiles::Canvas canvas;
-      drawn = imagefiles::create_canvas(canvas, w, h, rgb(255, 255, 255));
+      drawn = imagefiles::create_canvas(canvas, w, h, imagefiles::rgb(255, 255, 255));
       drawn = drawn && draw_strokes(canvas, kind->strokes, face, caption) &&
-              imagefiles::canvas_to_image(canvas, drawing) && convert_to_1_bit(drawing, nullptr);
+              imagefiles::canvas_to_image(canvas, drawing) && imagefiles::convert_to_1_bit(drawing, nullptr);
     }
     if (!drawn) {
-      driver::report_error(ctx, "cannot draw the placeholder images !");
+      command::report_error(ctx, "cannot draw the placeholder images !");
       return 0;
     }
     // A picture that had colours keeps the kind's two colours in the 1-bit
     // colour fields of its block, so the module shows the placeholder in them.
     if (coloured) {
-      set_colour_entry(drawing, 0, kind->zero);
-      set_colour_entry(drawing, 1, kind->one);
+      imagefiles::set_colour_entry(drawing, 0, kind->zero);
+      imagefiles::set_colour_entry(drawing, 1, kind->one);
     }
     image = std::move(drawing);
   }

@@ -3,9 +3,9 @@
 // naming the resource, in the two colours of its kind.
 #pragma once
 
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
-namespace vexa {
+namespace vexa::command {
 struct Context;
 }
 
@@ -16,6 +16,6 @@ namespace vexa::resources {
 // number, and clears the set's transparency. Returns 1; 0 after reporting
 // when the caption font cannot be found or memory runs out (the set may then
 // be partly replaced).
-int make_dummy_images(Context& ctx, ImageSet& set, char letter, int number);
+int make_dummy_images(command::Context& ctx, imagefiles::ImageSet& set, char letter, int number);
 
 }  // namespace vexa::resources

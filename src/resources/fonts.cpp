@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "driver/context.h"
-#include "driver/dataflash.h"
-#include "driver/format.h"
+#include "base/bytes.h"
+#include "base/format.h"
+#include "command/context.h"
+#include "command/work_areas.h"
+#include "imagefiles/colour.h"
 #include "imagefiles/fxt.h"
-#include "resources/colour.h"
 #include "resources/compilers.h"
 #include "resources/exports.h"
 #include "resources/import.h"
@@ -24,7 +25,7 @@ namespace vexa::resources {
 namespace {
 
 // Fonts and WinFonts number their resources in one directory.
-constexpr NumberRule font_rule{"Font", driver::kind_fonts, 0, 255};
+constexpr NumberRule font_rule{"Font", command::kind_fonts, 0, 255};
 constexpr const char* indent_12 = "            ";
 constexpr int sheet_columns = 16;  // a grid row per upper hexadecimal digit
 constexpr int sheet_stretch = 3;
@@ -88,49 +89,49 @@ int code_of(int value) { return value & 0xFFFF; }
 std::uint8_t flags_of(const BitmapBlock& block) { return block.block[15]; }
 int first_code(const BitmapBlock& block) { return block.block[16]; }
 int last_code(const BitmapBlock& block) { return block.block[17]; }
-int largest_width(const BitmapBlock& block) { return get_u16(block.block.data() + 18); }
-int largest_height(const BitmapBlock& block) { return get_u16(block.block.data() + 20); }
+int largest_width(const BitmapBlock& block) { return base::get_u16(block.block.data() + 18); }
+int largest_height(const BitmapBlock& block) { return base::get_u16(block.block.data() + 20); }
 
 // The font limits, the information line, the width listing, the big
 // resource check and the storing: what FONT and WINFONT do alike once their
 // glyphs are encoded. Returns 1 when the font was stored.
-int finish_font(Context& ctx, BitmapBlock& block, int number, int page, const char* big_line,
+int finish_font(command::Context& ctx, BitmapBlock& block, int number, int page, const char* big_line,
                 const std::string& cannot_convert) {
   if ((flags_of(block) & same_height) == 0) {
-    driver::report_error(ctx, "different height ! (only fonts with the same height are allowed)");
+    command::report_error(ctx, "different height ! (only fonts with the same height are allowed)");
     return 0;
   }
   if (largest_width(block) > 255 || largest_height(block) > 255) {
-    driver::report_error(ctx, "font is to big! (max. 255x255 dots)");
+    command::report_error(ctx, "font is to big! (max. 255x255 dots)");
     return 0;
   }
   const bool monospaced = (flags_of(block) & same_width) != 0;
   const int size = static_cast<int>(block.block_size);
   if (monospaced)
     report_info(ctx, indent_12,
-                vexa::format("size: %dx%d dots, used codes: %d..%d, %d bytes\r\n", largest_width(block),
+                vexa::base::format("size: %dx%d dots, used codes: %d..%d, %d bytes\r\n", largest_width(block),
                              largest_height(block), first_code(block), last_code(block), size)
                     .c_str());
   else
     report_info(ctx, indent_12,
-                vexa::format("height: %d dots, used codes: %d..%d, %d bytes\r\n", largest_height(block),
+                vexa::base::format("height: %d dots, used codes: %d..%d, %d bytes\r\n", largest_height(block),
                              first_code(block), last_code(block), size)
                     .c_str());
   if (!monospaced && ctx.settings.font_width > 0)
-    driver::report_text(ctx.out, width_listing(block, ctx.settings.font_width), driver::to_window | driver::to_log);
+    base::report_text(ctx.out, width_listing(block, ctx.settings.font_width), base::to_window | base::to_log);
   if (!replace_big_resource(ctx, ctx.work_set, block, 'F', number, big_line, cannot_convert.c_str(),
                             share_dummy_glyphs))
     return 0;
-  return store_resource(ctx, driver::kind_fonts, page, number, block.block.data(), block.block_size);
+  return store_resource(ctx, command::kind_fonts, page, number, block.block.data(), block.block_size);
 }
 
 // The overview exports of a stored font: with their bits a G16 file and one
 // BMP file per glyph, and always the sheet. prefix names the BMP files; the
 // G16 file and the sheet add "_first-last".
-void export_font_overview(Context& ctx, const BitmapBlock& block, const std::string& prefix) {
+void export_font_overview(command::Context& ctx, const BitmapBlock& block, const std::string& prefix) {
   const int bits = ctx.settings.export_overview;
-  ImageSet& set = ctx.work_set;
-  const std::string range = vexa::format("%s_%d-%d", prefix.c_str(), first_code(block), last_code(block));
+  imagefiles::ImageSet& set = ctx.work_set;
+  const std::string range = vexa::base::format("%s_%d-%d", prefix.c_str(), first_code(block), last_code(block));
   if (bits & export_g16_file) export_g16(ctx, set, range + ".G16");
   if (bits & export_bmp_files) export_single_bmps(ctx, set, prefix);
   export_sheet(ctx, range + ".bmp", set, largest_width(block), largest_height(block), sheet_columns, sheet_stretch);
@@ -186,9 +187,9 @@ std::string width_listing(const BitmapBlock& block, int per_line) {
   for (int code = first; code <= last; ++code) {
     const std::size_t at = block.frame_table + frame_entry_bytes * static_cast<std::size_t>(code - first);
     if (at + frame_entry_bytes > block.block_size) break;
-    const int width = get_u16(block.block.data() + at);
+    const int width = base::get_u16(block.block.data() + at);
     if (width == 0) continue;
-    text += code < 32 ? vexa::format("%3d:---=%3d  ", code, width) : vexa::format("%3d:'%c'=%3d  ", code, code, width);
+    text += code < 32 ? vexa::base::format("%3d:---=%3d  ", code, width) : vexa::base::format("%3d:'%c'=%3d  ", code, code, width);
     if (++entries % per_line == 0) text += "\r\n" + std::string(listing_indent, ' ');
   }
   return text + "\r\n";
@@ -203,12 +204,12 @@ void share_dummy_glyphs(BitmapBlock& block) {
   if (table + frame_entry_bytes * static_cast<std::size_t>(n) > block.block_size) return;
   std::uint8_t* b = block.block.data();
   auto entry = [&](int i) { return b + table + frame_entry_bytes * static_cast<std::size_t>(i); };
-  auto width = [&](int i) { return get_u16(entry(i)); };
+  auto width = [&](int i) { return base::get_u16(entry(i)); };
 
   // Each glyph's data runs to the next glyph that has data, the last one to
   // the end of the block; the sizes are taken before any offset changes.
   std::vector<std::uint32_t> offset(static_cast<std::size_t>(n)), size(static_cast<std::size_t>(n), 0);
-  for (int i = 0; i < n; ++i) offset[static_cast<std::size_t>(i)] = driver::get_u24(entry(i) + 4);
+  for (int i = 0; i < n; ++i) offset[static_cast<std::size_t>(i)] = base::get_u24(entry(i) + 4);
   for (int i = 0; i < n; ++i) {
     std::uint32_t end = block.block_size;
     for (int k = i + 1; k < n; ++k)
@@ -234,7 +235,7 @@ void share_dummy_glyphs(BitmapBlock& block) {
     } else {
       if (write != read && read + static_cast<std::uint64_t>(bytes) <= block.block_size)
         std::memmove(b + write, b + read, bytes);
-      driver::put_u24(entry(i) + 4, write);
+      base::put_u24(entry(i) + 4, write);
       write += bytes;
     }
     read += bytes;
@@ -243,21 +244,21 @@ void share_dummy_glyphs(BitmapBlock& block) {
 }
 
 // font -> FONT number [ '[' page ']' ] import-list
-int compile_font(Context& ctx) {
+int compile_font(command::Context& ctx) {
   ReleaseSets release(ctx);
   int number = 0, page = 0;
   if (!read_resource_number(ctx, font_rule, number, page)) return 0;
   std::string name, first_file;
   int first_file_number = -1;
   if (!peek_import_name(ctx, name, first_file, first_file_number)) return 0;
-  if (!import_images(ctx, "Font", limits::image_slots)) return 0;
-  ImageSet& set = ctx.work_set;
-  const std::string cannot_convert = vexa::format("cannot convert font <%s> !", first_file.c_str());
-  const Image* first = set_first_image(set);
+  if (!import_images(ctx, "Font", base::limits::image_slots)) return 0;
+  imagefiles::ImageSet& set = ctx.work_set;
+  const std::string cannot_convert = vexa::base::format("cannot convert font <%s> !", first_file.c_str());
+  const imagefiles::Image* first = set_first_image(set);
   BitmapBlock block;
-  if (first == nullptr || !analyse_set_colours(ctx.out, set, bit_count(*first)) ||
+  if (first == nullptr || !imagefiles::analyse_set_colours(ctx.out, set, bit_count(*first)) ||
       !encode_bitmap(set, block, ctx.settings.rle_mode, ctx.settings.dithering)) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   if (!finish_font(ctx, block, number, page, "Font > %dkB, replace with small dummy images, %d bytes\r\n",
@@ -265,69 +266,69 @@ int compile_font(Context& ctx) {
     return 0;
   if (ctx.settings.export_overview & export_fonts)
     export_font_overview(ctx, block,
-                         vexa::format("%sFont%d_%s", ctx.settings.macro_directory.c_str(), number,
+                         vexa::base::format("%sFont%d_%s", ctx.settings.macro_directory.c_str(), number,
                                       export_base_name(first_file).c_str()));
   return 1;
 }
 
 // winfont -> WINFONT number [ '[' page ']' ] '"' face '"' winfont-parameters
-int compile_winfont(Context& ctx) {
+int compile_winfont(command::Context& ctx) {
   ReleaseSets release(ctx);
   int number = 0, page = 0;
   if (!read_resource_number(ctx, font_rule, number, page, true)) return 0;
   std::string face;
   // A line without a quoted face name names no font to import; it is
   // dropped without a message of its own.
-  if (!driver::read_quoted_text(ctx, face)) return 0;
+  if (!command::read_quoted_text(ctx, face)) return 0;
   imagefiles::WinFontParameters request;
   // Installed family names are far shorter; a longer name is cut where a
   // font request's name field ends, and the cut name is used throughout.
   face.resize(std::min(face.size(), face_name_chars));
   request.face_name = face;
-  const driver::Source& src = ctx.source;
+  const command::Source& src = ctx.source;
   if (!parse_winfont_parameters(std::string_view(src.line).substr(std::min(src.pos, src.line.size())), request)) {
-    driver::report_error(ctx, vexa::format("too many code ranges (max. %d) !", max_code_ranges));
+    command::report_error(ctx, vexa::base::format("too many code ranges (max. %d) !", max_code_ranges));
     return 0;
   }
   const std::string charset = imagefiles::charset_name(request.charset);
-  driver::report_text(ctx.out,
+  base::report_text(ctx.out,
                       "Import WinFont " + quoted(face) + ", " + charset + (request.bold != 0 ? ", Bold" : "") + "\r\n",
-                      driver::to_all);
+                      base::to_all);
   const std::string substitute = imagefiles::winfont_substitute(ctx.fonts, request);
   if (!substitute.empty())
-    driver::report_warning(ctx, "the font " + quoted(face) + " is not installed: " + quoted(substitute) +
+    command::report_warning(ctx, "the font " + quoted(face) + " is not installed: " + quoted(substitute) +
                                     " is used in its place");
 
-  ImageSet& set = ctx.work_set;
+  imagefiles::ImageSet& set = ctx.work_set;
   const int result = imagefiles::rasterise_windows_font(ctx.fonts, set, request);
   if (result < 0) {
-    driver::report_error(ctx, vexa::format("too many characters: last code=%d (max. 255) !", -result));
+    command::report_error(ctx, vexa::base::format("too many characters: last code=%d (max. 255) !", -result));
     return 0;
   }
   if (result == 0) {
-    driver::report_error(ctx, "cannot import WinFont " + quoted(face) + " !");
+    command::report_error(ctx, "cannot import WinFont " + quoted(face) + " !");
     return 0;
   }
   const std::string cannot_convert = "cannot convert font " + quoted(face) + " !";
   BitmapBlock block;
   if (!encode_bitmap(set, block, ctx.settings.rle_mode, ctx.settings.dithering)) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   if (!finish_font(ctx, block, number, page, "WinFont > %dkB, replace with small dummy images, %d bytes\r\n",
                    cannot_convert))
     return 0;
 
-  const driver::Settings& s = ctx.settings;
-  const std::string base = vexa::format("%sFont%d_%s_%d_%s_%c", s.macro_directory.c_str(), number, face.c_str(),
+  const command::Settings& s = ctx.settings;
+  const std::string base = vexa::base::format("%sFont%d_%s_%d_%s_%c", s.macro_directory.c_str(), number, face.c_str(),
                                         largest_height(block), charset.c_str(), request.bold != 0 ? 'B' : 'N');
   const bool overview = (s.export_overview & export_fonts) != 0;
   if (s.export_winfont == 1) {
-    const std::string fxt = vexa::format("%s_%d-%d.fxt", base.c_str(), first_code(block), last_code(block));
+    const std::string fxt = vexa::base::format("%s_%d-%d.fxt", base.c_str(), first_code(block), last_code(block));
     if (imagefiles::write_font_listing(set, fxt))
-      driver::report_text(ctx.out, "Export FXT-Font <" + fxt + ">\r\n" + (overview ? "" : "\r\n"), driver::to_all);
+      base::report_text(ctx.out, "Export FXT-Font <" + fxt + ">\r\n" + (overview ? "" : "\r\n"), base::to_all);
     else
-      driver::report_error(ctx, vexa::format("cannot export winfont <%s> !", fxt.c_str()));
+      command::report_error(ctx, vexa::base::format("cannot export winfont <%s> !", fxt.c_str()));
   }
   if (overview) export_font_overview(ctx, block, base);
   return 1;

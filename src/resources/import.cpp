@@ -3,12 +3,12 @@
 #include <cstring>
 #include <string>
 
+#include "base/format.h"
+#include "command/context.h"
 #include "command/expression.h"
 #include "command/macros.h"
-#include "driver/context.h"
-#include "driver/format.h"
+#include "imagefiles/colour.h"
 #include "imagefiles/dispatch.h"
-#include "resources/colour.h"
 #include "resources/dummy.h"
 #include "resources/store.h"
 
@@ -22,7 +22,7 @@ constexpr const char* indent_15 = "               ";
 // files its '?' wildcards found (in sorted order).
 struct NameQueue {
   std::string name;
-  driver::FileList list;
+  command::FileList list;
   std::size_t next = 0;
   bool pending() const { return next < list.names.size(); }
   std::string take() { return list.directory + list.names[next++]; }
@@ -31,8 +31,8 @@ struct NameQueue {
 // Reads the next '<...>' item into the queue and returns its first file. A
 // wildcard that found nothing leaves the name as written, whose loading then
 // fails with the kind's load message.
-bool read_item(Context& ctx, NameQueue& queue, std::string& file) {
-  if (!driver::read_file_name(ctx, queue.name)) return false;
+bool read_item(command::Context& ctx, NameQueue& queue, std::string& file) {
+  if (!command::read_file_name(ctx, queue.name)) return false;
   queue.list = ctx.source.file_list;
   queue.next = 0;
   file = queue.pending() ? queue.take() : queue.name;
@@ -46,12 +46,12 @@ ReleaseSets::~ReleaseSets() {
   clear_set(ctx.second_set);
 }
 
-void report_info(Context& ctx, const char* indent, const char* text) {
-  driver::report_text(ctx.out, std::string(indent) + text, driver::to_all);
+void report_info(command::Context& ctx, const char* indent, const char* text) {
+  base::report_text(ctx.out, std::string(indent) + text, base::to_all);
 }
 
-int read_resource_number(Context& ctx, const NumberRule& rule, int& number, int& page, bool single_number) {
-  driver::Source& src = ctx.source;
+int read_resource_number(command::Context& ctx, const NumberRule& rule, int& number, int& page, bool single_number) {
+  command::Source& src = ctx.source;
   std::int32_t values[2] = {0, 0};
   int count = command::parse_header_numbers(ctx, single_number ? 1 : 2, values);
   src.header_mode = true;
@@ -59,28 +59,28 @@ int read_resource_number(Context& ctx, const NumberRule& rule, int& number, int&
   src.header_mode = false;
   ctx.macro.page = page;
   if (count == 0) {
-    driver::report_error(ctx, vexa::format("no %snumber !", rule.noun));
+    command::report_error(ctx, vexa::base::format("no %snumber !", rule.noun));
     return 0;
   }
   if (count > 1) {
-    driver::report_error(ctx, "too many parameters !");
+    command::report_error(ctx, "too many parameters !");
     return 0;
   }
   number = values[0];
   if (values[0] < rule.min || values[0] > rule.max) {
-    driver::report_error(ctx, vexa::format("%snumber %d is wrong, (allowed: %d..%d) !", rule.noun, values[0], rule.min,
+    command::report_error(ctx, vexa::base::format("%snumber %d is wrong, (allowed: %d..%d) !", rule.noun, values[0], rule.min,
                                            rule.max));
     return 0;
   }
   if (!resource_free(ctx, rule.kind, page, number)) {
-    driver::report_error(ctx, vexa::format("%snumber %d already exists !", rule.noun, number));
+    command::report_error(ctx, vexa::base::format("%snumber %d already exists !", rule.noun, number));
     return 0;
   }
   return 1;
 }
 
-int peek_import_name(Context& ctx, std::string& name, std::string& first_file, int& first_number) {
-  driver::Source& src = ctx.source;
+int peek_import_name(command::Context& ctx, std::string& name, std::string& first_file, int& first_number) {
+  command::Source& src = ctx.source;
   const std::size_t start = src.pos;
   NameQueue queue;
   if (!read_item(ctx, queue, first_file)) return 0;
@@ -90,50 +90,61 @@ int peek_import_name(Context& ctx, std::string& name, std::string& first_file, i
   return 1;
 }
 
-int set_image_count(const ImageSet& set) {
+int set_image_count(const imagefiles::ImageSet& set) {
   int n = 0;
-  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   for (int s = set.first_number; s < end; ++s) n += is_empty(set.images[static_cast<std::size_t>(s)]) ? 0 : 1;
   return n;
 }
 
-Image* set_first_image(ImageSet& set) {
-  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+imagefiles::Image* set_first_image(imagefiles::ImageSet& set) {
+  int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   for (int s = set.first_number; s < end; ++s)
     if (!is_empty(set.images[static_cast<std::size_t>(s)])) return &set.images[static_cast<std::size_t>(s)];
   return nullptr;
 }
 
-void pick_transparent_colour(ImageSet& set, int n) {
+void pick_transparent_colour(imagefiles::ImageSet& set, int n) {
   if (n < 1 || n > 9) return;
-  const Image* image = set_first_image(set);
+  const imagefiles::Image* image = set_first_image(set);
   if (image == nullptr || bit_count(*image) <= 1) return;
-  const int w = image_width(*image);
-  const int h = image_height(*image);
+  const int w = imagefiles::image_width(*image);
+  const int h = imagefiles::image_height(*image);
   // n counts the nine points row by row: 1 2 3 along the top, 4 5 6 through
   // the middle, 7 8 9 along the bottom.
   const int column = (n - 1) % 3;
   const int row = (n - 1) / 3;
   const int x = column == 0 ? 0 : (column == 1 ? (w - 1) / 2 : w - 1);
   const int y = row == 0 ? 0 : (row == 1 ? (h - 1) / 2 : h - 1);
-  set.transparent_colour = pixel_colour(*image, x, y);
+  set.transparent_colour = imagefiles::pixel_colour(*image, x, y);
   set.transparent = 1;
 }
 
-int import_images(Context& ctx, const char* kind_word, int max_images) {
-  driver::Source& src = ctx.source;
-  ImageSet& work = ctx.work_set;
-  ImageSet& further = ctx.second_set;
+imagefiles::LineFault line_faults(command::Context& ctx) {
+  return [&ctx](const std::string& file_name, int line_number, std::string_view message) {
+    command::report_error_at(ctx, file_name, line_number, message);
+  };
+}
+
+int load_image_file(command::Context& ctx, imagefiles::ImageSet& set, const std::string& file_name) {
+  const imagefiles::ReadOptions options{ctx.settings.alpha_threshold, ctx.settings.gamma};
+  return imagefiles::load_image_file(ctx.out, options, line_faults(ctx), set, file_name);
+}
+
+int import_images(command::Context& ctx, const char* kind_word, int max_images) {
+  command::Source& src = ctx.source;
+  imagefiles::ImageSet& work = ctx.work_set;
+  imagefiles::ImageSet& further = ctx.second_set;
   NameQueue queue;
   std::string file;
   if (!read_item(ctx, queue, file)) return 0;
-  driver::report_text(ctx.out, vexa::format("Import %s <%s>\r\n", kind_word, file.c_str()), driver::to_all);
-  if (imagefiles::load_image_file(ctx, work, file) == 0) {
-    driver::report_error(ctx, vexa::format("cannot load %s <%s> !", kind_word, file.c_str()));
+  base::report_text(ctx.out, vexa::base::format("Import %s <%s>\r\n", kind_word, file.c_str()), base::to_all);
+  if (load_image_file(ctx, work, file) == 0) {
+    command::report_error(ctx, vexa::base::format("cannot load %s <%s> !", kind_word, file.c_str()));
     return 0;
   }
   if (work.count > max_images) {
-    driver::report_error(ctx, vexa::format("too much images in file (max %d)!", max_images));
+    command::report_error(ctx, vexa::base::format("too much images in file (max %d)!", max_images));
     return 0;
   }
   // Further names stand under the first one: "Import " and the kind word
@@ -146,21 +157,21 @@ int import_images(Context& ctx, const char* kind_word, int max_images) {
     } else if (!read_item(ctx, queue, file)) {
       return 0;
     }
-    driver::report_text(ctx.out, align + "<" + file + ">\r\n", driver::to_all);
-    if (imagefiles::load_image_file(ctx, further, file) == 0) {
-      driver::report_error(ctx, vexa::format("cannot load %s <%s> !", kind_word, file.c_str()));
+    base::report_text(ctx.out, align + "<" + file + ">\r\n", base::to_all);
+    if (load_image_file(ctx, further, file) == 0) {
+      command::report_error(ctx, vexa::base::format("cannot load %s <%s> !", kind_word, file.c_str()));
       return 0;
     }
     // Harmonising fails only when memory runs out or the two files together
     // use every candidate key colour; either way the images cannot be
     // converted together.
-    if (!harmonise_sets(work, further)) {
-      driver::report_error(ctx, "cannot convert picture !");
+    if (!imagefiles::harmonise_sets(work, further)) {
+      command::report_error(ctx, "cannot convert picture !");
       return 0;
     }
-    append_set(work, further);
+    imagefiles::append_set(work, further);
     if (work.count > max_images) {
-      driver::report_error(ctx, vexa::format("too much files (max %d)!", max_images));
+      command::report_error(ctx, vexa::base::format("too much files (max %d)!", max_images));
       return 0;
     }
   }
@@ -168,12 +179,12 @@ int import_images(Context& ctx, const char* kind_word, int max_images) {
   return 1;
 }
 
-bool is_big_resource(const Context& ctx, char letter, std::uint32_t size) {
+bool is_big_resource(const command::Context& ctx, char letter, std::uint32_t size) {
   return ctx.settings.big_kinds.find(letter) != std::string::npos &&
          static_cast<std::int64_t>(size) > static_cast<std::int64_t>(ctx.settings.big_limit);
 }
 
-int replace_big_resource(Context& ctx, ImageSet& set, BitmapBlock& block, char letter, int number,
+int replace_big_resource(command::Context& ctx, imagefiles::ImageSet& set, BitmapBlock& block, char letter, int number,
                          const char* line_format, const char* failure_message,
                          void (*after_encode)(BitmapBlock&)) {
   if (!is_big_resource(ctx, letter, block.block_size)) return 1;
@@ -181,14 +192,14 @@ int replace_big_resource(Context& ctx, ImageSet& set, BitmapBlock& block, char l
   // The placeholders replace the resource whatever their size: they are
   // 1-bit line drawings, far below any limit that made the check fire.
   if (!encode_bitmap(set, block, 2, ctx.settings.dithering)) {
-    driver::report_error(ctx, failure_message);
+    command::report_error(ctx, failure_message);
     return 0;
   }
   if (after_encode != nullptr) after_encode(block);
-  driver::report_text(ctx.out,
-                      std::string(indent_15) + vexa::format(line_format, ctx.settings.big_limit / 1024,
+  base::report_text(ctx.out,
+                      std::string(indent_15) + vexa::base::format(line_format, ctx.settings.big_limit / 1024,
                                                             static_cast<int>(block.block_size)),
-                      driver::to_all);
+                      base::to_all);
   return 1;
 }
 

@@ -7,10 +7,11 @@
 #include <cstdint>
 #include <string>
 
+#include "imagefiles/dispatch.h"
+#include "imagefiles/image.h"
 #include "resources/bitmap.h"
-#include "resources/image.h"
 
-namespace vexa {
+namespace vexa::command {
 struct Context;
 }
 
@@ -20,7 +21,7 @@ namespace vexa::resources {
 // "no Picturenumber !"), its directory and its range.
 struct NumberRule {
   const char* noun;
-  int kind;  // driver::ResourceKind
+  int kind;  // command::ResourceKind
   int min;
   int max;
 };
@@ -32,14 +33,14 @@ struct NumberRule {
 // "%snumber %d is wrong, (allowed: %d..%d) !" or "%snumber %d already exists !".
 // With single_number only the first number is read (a directive whose own
 // parameters follow it), and the count is not checked.
-int read_resource_number(Context& ctx, const NumberRule& rule, int& number, int& page, bool single_number = false);
+int read_resource_number(command::Context& ctx, const NumberRule& rule, int& number, int& page, bool single_number = false);
 
 // import-list -> '<' file '>' { '<' file '>' }, each name possibly a '?'
 // sequence. Loads the files into ctx.work_set (further files through
 // ctx.second_set, harmonised and appended), writing "Import %s <%s>" and the
 // aligned lines of the further names, and applies MAKETRANSPARENT. Returns 1,
 // or 0 after reporting.
-int import_images(Context& ctx, const char* kind_word, int max_images);
+int import_images(command::Context& ctx, const char* kind_word, int max_images);
 
 // Reads the first '<...>' item of an import list the way import_images will
 // and puts the parse position back in front of it, for compilers that must
@@ -49,20 +50,20 @@ int import_images(Context& ctx, const char* kind_word, int max_images);
 // first_number the number at the wildcard's place in that file's name, -1
 // when there is none. Returns 1, or 0 after reporting "Cannot found a
 // Filename !".
-int peek_import_name(Context& ctx, std::string& name, std::string& first_file, int& first_number);
+int peek_import_name(command::Context& ctx, std::string& name, std::string& first_file, int& first_number);
 
 // MAKETRANSPARENT n (1 to 9; 0 does nothing): the colour of a corner, edge
 // middle or centre pixel of the set's first image becomes the transparent
 // colour. 1-bit images are left alone.
-void pick_transparent_colour(ImageSet& set, int n);
+void pick_transparent_colour(imagefiles::ImageSet& set, int n);
 
 // Number of slots of the set that hold an image.
-int set_image_count(const ImageSet& set);
+int set_image_count(const imagefiles::ImageSet& set);
 // The first image in the set's used range, or null.
-Image* set_first_image(ImageSet& set);
+imagefiles::Image* set_first_image(imagefiles::ImageSet& set);
 
 // True when DISABLEBIGIMAGES names the kind letter and size exceeds its limit.
-bool is_big_resource(const Context& ctx, char letter, std::uint32_t size);
+bool is_big_resource(const command::Context& ctx, char letter, std::uint32_t size);
 
 // The big-resource check of pictures, buttons and animations: when the
 // encoded block is too big for the kind, the set's images become placeholders
@@ -72,21 +73,29 @@ bool is_big_resource(const Context& ctx, char letter, std::uint32_t size);
 // is reported (fonts share the data of look-alike placeholders). Returns 1; 0
 // after reporting failure_message when the placeholders cannot be drawn or
 // encoded.
-int replace_big_resource(Context& ctx, ImageSet& set, BitmapBlock& block, char letter, int number,
+int replace_big_resource(command::Context& ctx, imagefiles::ImageSet& set, BitmapBlock& block, char letter, int number,
                          const char* line_format, const char* failure_message,
                          void (*after_encode)(BitmapBlock&) = nullptr);
+
+// Loads a picture or font file into the set through the file readers, with
+// the run's reader settings (ALPHATHRESHOLD, DOGAMMA). A reader's fault at a
+// line of the file is reported as an error of the current macro line naming
+// that file's line. Returns what the dispatcher returns: 0 on failure.
+int load_image_file(command::Context& ctx, imagefiles::ImageSet& set, const std::string& file_name);
+// The line faults of a reader, reported as errors (report_error_at).
+imagefiles::LineFault line_faults(command::Context& ctx);
 
 // Clears the working set and the second set when a compiler returns, so that
 // no image outlives the directive that loaded it.
 struct ReleaseSets {
-  explicit ReleaseSets(Context& c) : ctx(c) {}
+  explicit ReleaseSets(command::Context& c) : ctx(c) {}
   ~ReleaseSets();
   ReleaseSets(const ReleaseSets&) = delete;
   ReleaseSets& operator=(const ReleaseSets&) = delete;
-  Context& ctx;
+  command::Context& ctx;
 };
 
 // Writes an information line to every channel.
-void report_info(Context& ctx, const char* indent, const char* text);
+void report_info(command::Context& ctx, const char* indent, const char* text);
 
 }  // namespace vexa::resources

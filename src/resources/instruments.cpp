@@ -9,12 +9,14 @@
 #include <stdexcept>
 #include <string>
 
-#include "driver/context.h"
-#include "driver/format.h"
-#include "driver/paths.h"
-#include "link/models.h"
+#include "base/bytes.h"
+#include "base/crc16.h"
+#include "base/format.h"
+#include "base/models.h"
+#include "base/paths.h"
+#include "command/context.h"
+#include "imagefiles/colour.h"
 #include "resources/bitmap.h"
-#include "resources/colour.h"
 #include "resources/compilers.h"
 #include "resources/dummy.h"
 #include "resources/exports.h"
@@ -26,7 +28,7 @@ namespace vexa::resources {
 
 namespace {
 
-constexpr NumberRule instrument_rule{"Instrument", driver::kind_instruments, 0, 255};
+constexpr NumberRule instrument_rule{"Instrument", command::kind_instruments, 0, 255};
 // Instruments report their conversion failures with the animation text.
 constexpr const char* cannot_convert = "cannot convert animation !";
 constexpr const char* indent_14 = "              ";
@@ -71,13 +73,13 @@ struct FrameEntry {
 
 FrameEntry read_entry(const std::uint8_t* e) {
   FrameEntry f;
-  f.width = get_u16(e);
-  f.height = get_u16(e + 2);
-  f.offset = driver::get_u24(e + 4);
+  f.width = base::get_u16(e);
+  f.height = base::get_u16(e + 2);
+  f.offset = base::get_u24(e + 4);
   f.coded = (e[7] & 0x80) != 0;
   f.delay = static_cast<std::uint8_t>(e[7] & 0x7F);
-  f.x = get_u16(e + 8);
-  f.y = get_u16(e + 10);
+  f.x = base::get_u16(e + 8);
+  f.y = base::get_u16(e + 10);
   return f;
 }
 
@@ -133,7 +135,7 @@ bool valid_instrument_block(const std::uint8_t* b, std::uint32_t size) {
   if (last < first) return false;
   const std::uint32_t slots = static_cast<std::uint32_t>(last - first + 1);
   if (instrument_header_bytes + instrument_entry_bytes * slots > size) return false;
-  const int width = get_u16(b + 18), height = get_u16(b + 20);
+  const int width = base::get_u16(b + 18), height = base::get_u16(b + 20);
   if (width == 0 || height == 0) return false;
   for (std::uint32_t i = 0; i < slots; ++i) {
     FrameEntry f = read_entry(b + instrument_header_bytes + instrument_entry_bytes * i);
@@ -149,38 +151,38 @@ bool valid_instrument_block(const std::uint8_t* b, std::uint32_t size) {
 }
 
 // instrument-file -> size(4) block(size) crc(2)
-int load_i16(Context& ctx, const std::string& name, InstrumentBlock& out) {
-  driver::report_text(ctx.out, vexa::format("Import Instrument <%s>\r\n", name.c_str()), driver::to_all);
-  const std::string cannot_load = vexa::format("cannot load instrument <%s> !", name.c_str());
+int load_i16(command::Context& ctx, const std::string& name, InstrumentBlock& out) {
+  base::report_text(ctx.out, vexa::base::format("Import Instrument <%s>\r\n", name.c_str()), base::to_all);
+  const std::string cannot_load = vexa::base::format("cannot load instrument <%s> !", name.c_str());
   std::string file;
-  if (!driver::read_whole_file(name, file) || file.size() < 4) {
-    driver::report_error(ctx, cannot_load);
+  if (!base::read_whole_file(name, file) || file.size() < 4) {
+    command::report_error(ctx, cannot_load);
     return 0;
   }
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(file.data());
-  const std::uint64_t size = get_u32(bytes);
+  const std::uint64_t size = base::get_u32(bytes);
   // A block that cannot be held by the resource area is as unusable as one
   // the file does not contain completely.
-  if (size > limits::work_area || 4 + size + 2 > file.size()) {
-    driver::report_error(ctx, cannot_load);
+  if (size > base::limits::work_area || 4 + size + 2 > file.size()) {
+    command::report_error(ctx, cannot_load);
     return 0;
   }
-  const std::uint16_t computed = driver::crc16(bytes + 4, static_cast<std::size_t>(size));
-  const std::uint16_t stored = get_u16(bytes + 4 + size);
+  const std::uint16_t computed = base::crc16(bytes + 4, static_cast<std::size_t>(size));
+  const std::uint16_t stored = base::get_u16(bytes + 4 + size);
   if (computed != stored) {
-    driver::report_error(ctx, vexa::format("crc is wrong $%04X != $%04X !", computed, stored));
+    command::report_error(ctx, vexa::base::format("crc is wrong $%04X != $%04X !", computed, stored));
     return 0;
   }
   // The CRC only says the file is what was written; what was written must
   // also be an instrument this program can check, show and export.
   if (!valid_instrument_block(bytes + 4, static_cast<std::uint32_t>(size))) {
-    driver::report_error(ctx, cannot_load);
+    command::report_error(ctx, cannot_load);
     return 0;
   }
   try {
     out.block.assign(bytes + 4, bytes + 4 + size);
   } catch (const std::bad_alloc&) {
-    driver::report_error(ctx, cannot_load);
+    command::report_error(ctx, cannot_load);
     return 0;
   }
   out.block_size = static_cast<std::uint32_t>(size);
@@ -188,37 +190,37 @@ int load_i16(Context& ctx, const std::string& name, InstrumentBlock& out) {
 }
 
 // Steps 2 to 7 of an instrument built from a numbered file sequence.
-int build_instrument(Context& ctx, int first_file_number, InstrumentBlock& out) {
-  if (!import_images(ctx, "Instrument", limits::image_slots)) return 0;
-  ImageSet& set = ctx.work_set;
+int build_instrument(command::Context& ctx, int first_file_number, InstrumentBlock& out) {
+  if (!import_images(ctx, "Instrument", base::limits::image_slots)) return 0;
+  imagefiles::ImageSet& set = ctx.work_set;
   if (set_image_count(set) < 2) {
-    driver::report_error(ctx, "an instrument is only possible with 2 or more pictures !");
+    command::report_error(ctx, "an instrument is only possible with 2 or more pictures !");
     return 0;
   }
-  driver::Settings& s = ctx.settings;
+  command::Settings& s = ctx.settings;
   for (int i = 0; i < 2; ++i)
     if (s.instrument[static_cast<std::size_t>(i)] >= -180 && s.instrument[static_cast<std::size_t>(i)] <= 180)
       s.instrument_angles[static_cast<std::size_t>(i)] = s.instrument[static_cast<std::size_t>(i)];
-  const Image* first = set_first_image(set);
-  FramePosition pivot = instrument_pivot(s.instrument[2], s.instrument[3], image_width(*first), image_height(*first));
+  const imagefiles::Image* first = set_first_image(set);
+  FramePosition pivot = instrument_pivot(s.instrument[2], s.instrument[3], imagefiles::image_width(*first), imagefiles::image_height(*first));
 
   // The pivot is a point of the pictures as drawn: a border cut off moves it
   // with them. Scaling is left alone; a pivot given for a picture that is
   // too big is the user's to fit.
   if (remove_set_borders(ctx.out, set, s.remove_border, &pivot.x, &pivot.y) < 0) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   if (!fit_set(ctx, set, s.max_width, s.max_height, s.resize != 0, s.remove_border)) return 0;
-  if (!convert_set_depth(set, 16, 0)) {
-    driver::report_error(ctx, cannot_convert);
+  if (!imagefiles::convert_set_depth(set, 16, 0)) {
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   // A sequence numbered from 1 has no picture of its own for the
   // background: the first position serves as both.
   if (set.first_number == 1 && first_file_number == 1) {
-    if (!duplicate_image(set.images[1], set.images[0])) {
-      driver::report_error(ctx, cannot_convert);
+    if (!imagefiles::duplicate_image(set.images[1], set.images[0])) {
+      command::report_error(ctx, cannot_convert);
       return 0;
     }
     set.delays[0] = set.delays[1];
@@ -226,42 +228,42 @@ int build_instrument(Context& ctx, int first_file_number, InstrumentBlock& out) 
     ++set.count;
   }
   if (!crop_instrument_frames(set, out) || !encode_instrument(set, out, 1)) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   std::uint8_t* h = out.block.data();
-  put_u16(h + at_pivot_x, static_cast<std::uint16_t>(pivot.x));
-  put_u16(h + at_pivot_y, static_cast<std::uint16_t>(pivot.y));
-  put_u16(h + at_start_angle, static_cast<std::uint16_t>(angle_code(s.instrument_angles[0])));
-  put_u16(h + at_end_angle, static_cast<std::uint16_t>(angle_code(s.instrument_angles[1])));
+  base::put_u16(h + at_pivot_x, static_cast<std::uint16_t>(pivot.x));
+  base::put_u16(h + at_pivot_y, static_cast<std::uint16_t>(pivot.y));
+  base::put_u16(h + at_start_angle, static_cast<std::uint16_t>(angle_code(s.instrument_angles[0])));
+  base::put_u16(h + at_end_angle, static_cast<std::uint16_t>(angle_code(s.instrument_angles[1])));
   return 1;
 }
 
 // The exports of a stored instrument: the G16 file and single BMP files of
 // the frames expanded to the background's size, their overview sheet, and
 // with the extra bit the sheet of the frames as stored.
-void export_instrument(Context& ctx, const InstrumentBlock& instrument, int number) {
+void export_instrument(command::Context& ctx, const InstrumentBlock& instrument, int number) {
   const int bits = ctx.settings.export_overview;
-  ImageSet& set = ctx.work_set;
+  imagefiles::ImageSet& set = ctx.work_set;
   const std::uint8_t* h = instrument.block.data();
   // The count in the names is the one the information line gives as
   // "images": the number of positions, header byte 17.
   const int images = h[17];
-  const int width = get_u16(h + 18), height = get_u16(h + 20);
+  const int width = base::get_u16(h + 18), height = base::get_u16(h + 20);
   // These names carry no directory: they go to the current directory.
-  const std::string sheet_name = vexa::format("Instrument%d_%dx.bmp", number, images);
+  const std::string sheet_name = vexa::base::format("Instrument%d_%dx.bmp", number, images);
   if (!expand_instrument_frames(set, instrument, 1)) {
-    driver::report_error(ctx, vexa::format("cannot export overview <%s> !", sheet_name.c_str()));
+    command::report_error(ctx, vexa::base::format("cannot export overview <%s> !", sheet_name.c_str()));
     return;
   }
-  if (bits & export_g16_file) export_g16(ctx, set, vexa::format("Instrument%d_%dx.G16", number, images));
+  if (bits & export_g16_file) export_g16(ctx, set, vexa::base::format("Instrument%d_%dx.G16", number, images));
   if (bits & export_bmp_files)
-    export_single_bmps(ctx, set, vexa::format("%sInstrument%d", ctx.settings.macro_directory.c_str(), number));
+    export_single_bmps(ctx, set, vexa::base::format("%sInstrument%d", ctx.settings.macro_directory.c_str(), number));
   export_sheet(ctx, sheet_name, set, width, height, 10, 4);
   if (bits & export_extra) {
-    const std::string cropped_name = vexa::format("Instrument%d_%dx_cropped.bmp", number, images);
+    const std::string cropped_name = vexa::base::format("Instrument%d_%dx_cropped.bmp", number, images);
     if (!expand_instrument_frames(set, instrument, 0)) {
-      driver::report_error(ctx, vexa::format("cannot export overview <%s> !", cropped_name.c_str()));
+      command::report_error(ctx, vexa::base::format("cannot export overview <%s> !", cropped_name.c_str()));
       return;
     }
     export_sheet(ctx, cropped_name, set, width, height, 10, 3);
@@ -287,33 +289,33 @@ FramePosition instrument_pivot(int p2, int p3, int width, int height) {
 // at the top-left corner, as every picture of the sequence does), which
 // keeps every comparison inside both images; a smaller frame is compared over
 // its own area only, the rest of the background being unchanged by it.
-bool crop_instrument_frames(ImageSet& set, InstrumentBlock& out) {
+bool crop_instrument_frames(imagefiles::ImageSet& set, InstrumentBlock& out) {
   if (set.count == 0) return false;
   if (set.first_number != 0) {
     const int from = set.first_number;
-    const int n = std::min<int>(set.count, limits::image_slots - from);
+    const int n = std::min<int>(set.count, base::limits::image_slots - from);
     for (int i = 0; i < n; ++i) {
       set.images[static_cast<std::size_t>(i)] = std::move(set.images[static_cast<std::size_t>(from + i)]);
-      set.images[static_cast<std::size_t>(from + i)] = Image{};
+      set.images[static_cast<std::size_t>(from + i)] = imagefiles::Image{};
       set.delays[static_cast<std::size_t>(i)] = set.delays[static_cast<std::size_t>(from + i)];
       set.delays[static_cast<std::size_t>(from + i)] = 0;
     }
     set.first_number = 0;
     set.count = static_cast<std::uint16_t>(n);
   }
-  Image& background = set.images[0];
+  imagefiles::Image& background = set.images[0];
   if (is_empty(background)) return false;
   const int bits = bit_count(background);
   if (bits != 16 && bits != 24) return false;
   const std::size_t bpp = static_cast<std::size_t>(bits / 8);
 
   if (set.transparent == 0) {
-    Image sheet;
+    imagefiles::Image sheet;
     if (!stack_sheet(set, sheet) || !find_unused_colour(sheet, set.transparent_colour)) return false;
   }
   std::uint8_t key[3];
   if (bits == 16) {
-    put_u16(key, pack_565(set.transparent_colour));
+    base::put_u16(key, pack_565(set.transparent_colour));
   } else {
     key[0] = set.transparent_colour.blue;
     key[1] = set.transparent_colour.green;
@@ -321,22 +323,22 @@ bool crop_instrument_frames(ImageSet& set, InstrumentBlock& out) {
   }
 
   out.positions = {};
-  const int bw = image_width(background), bh = image_height(background);
-  const int end = std::min<int>(set.count, limits::image_slots);
+  const int bw = imagefiles::image_width(background), bh = image_height(background);
+  const int end = std::min<int>(set.count, base::limits::image_slots);
   for (int i = 1; i < end; ++i) {
-    Image& frame = set.images[static_cast<std::size_t>(i)];
+    imagefiles::Image& frame = set.images[static_cast<std::size_t>(i)];
     if (is_empty(frame)) continue;
     if (bit_count(frame) != bits) return false;
-    if (image_width(frame) > bw || image_height(frame) > bh) {
-      if (!crop_image(frame, 0, 0, std::min(image_width(frame), bw) - 1, std::min(image_height(frame), bh) - 1))
+    if (imagefiles::image_width(frame) > bw || imagefiles::image_height(frame) > bh) {
+      if (!crop_image(frame, 0, 0, std::min(image_width(frame), bw) - 1, std::min(imagefiles::image_height(frame), bh) - 1))
         return false;
     }
-    const int w = image_width(frame), h = image_height(frame);
+    const int w = imagefiles::image_width(frame), h = image_height(frame);
     const std::size_t row_bytes = static_cast<std::size_t>(w) * bpp;
-    auto row_equal = [&](int y) { return std::memcmp(row_pointer(frame, y), row_pointer(background, y), row_bytes) == 0; };
+    auto row_equal = [&](int y) { return std::memcmp(imagefiles::row_pointer(frame, y), row_pointer(background, y), row_bytes) == 0; };
     auto column_equal = [&](int x, int top, int bottom) {
       for (int y = top; y <= bottom; ++y)
-        if (std::memcmp(row_pointer(frame, y) + x * bpp, row_pointer(background, y) + x * bpp, bpp) != 0) return false;
+        if (std::memcmp(imagefiles::row_pointer(frame, y) + x * bpp, row_pointer(background, y) + x * bpp, bpp) != 0) return false;
       return true;
     };
     int top = 0;
@@ -355,7 +357,7 @@ bool crop_instrument_frames(ImageSet& set, InstrumentBlock& out) {
     out.positions[static_cast<std::size_t>(i)] = FramePosition{r.left, r.top};
     const int cw = image_width(frame), ch = image_height(frame);
     for (int y = 0; y < ch; ++y) {
-      std::uint8_t* p = row_pointer(frame, y);
+      std::uint8_t* p = imagefiles::row_pointer(frame, y);
       const std::uint8_t* under = row_pointer(background, r.top + y) + static_cast<std::size_t>(r.left) * bpp;
       for (int x = 0; x < cw; ++x, p += bpp, under += bpp)
         if (std::memcmp(p, under, bpp) == 0) std::memcpy(p, key, bpp);
@@ -364,19 +366,19 @@ bool crop_instrument_frames(ImageSet& set, InstrumentBlock& out) {
   return true;
 }
 
-bool encode_instrument(const ImageSet& set, InstrumentBlock& out, int rle_mode) {
+bool encode_instrument(const imagefiles::ImageSet& set, InstrumentBlock& out, int rle_mode) {
   const int first = set.first_number;
-  if (set.count == 0 || !has_image(set, first)) return false;
-  const Image& background = set.images[static_cast<std::size_t>(first)];
+  if (set.count == 0 || !imagefiles::has_image(set, first)) return false;
+  const imagefiles::Image& background = set.images[static_cast<std::size_t>(first)];
   if (bit_count(background) != 16) return false;
-  const int slots = std::min<int>(set.count, limits::image_slots - first);
+  const int slots = std::min<int>(set.count, base::limits::image_slots - first);
 
   std::uint64_t estimate = instrument_header_bytes + instrument_entry_bytes * static_cast<std::uint64_t>(slots);
   for (int i = 0; i < slots; ++i) {
-    const Image& image = set.images[static_cast<std::size_t>(first + i)];
+    const imagefiles::Image& image = set.images[static_cast<std::size_t>(first + i)];
     if (is_empty(image)) continue;
     if (bit_count(image) != 16) return false;
-    estimate += static_cast<std::uint64_t>(image_width(image)) * pixel_bytes * static_cast<std::uint64_t>(image_height(image));
+    estimate += static_cast<std::uint64_t>(imagefiles::image_width(image)) * pixel_bytes * static_cast<std::uint64_t>(imagefiles::image_height(image));
   }
   // Twice the raw size holds even forced coding, which at worst doubles a frame.
   out.block_size = 0;
@@ -396,28 +398,28 @@ bool encode_instrument(const ImageSet& set, InstrumentBlock& out, int rle_mode) 
   h[9] = '6';
   h[10] = 16;
   h[11] = static_cast<std::uint8_t>(set.transparent);
-  put_u16(h + 12, pack_565(set.transparent_colour));
+  base::put_u16(h + 12, imagefiles::pack_565(set.transparent_colour));
   h[16] = static_cast<std::uint8_t>(first);
   h[17] = static_cast<std::uint8_t>(first + slots - 1);
-  put_u16(h + 18, static_cast<std::uint16_t>(image_width(background)));
-  put_u16(h + 20, static_cast<std::uint16_t>(image_height(background)));
+  base::put_u16(h + 18, static_cast<std::uint16_t>(imagefiles::image_width(background)));
+  base::put_u16(h + 20, static_cast<std::uint16_t>(imagefiles::image_height(background)));
 
   std::uint64_t offset = instrument_header_bytes + instrument_entry_bytes * static_cast<std::uint64_t>(slots);
   std::vector<std::uint8_t> packed;
   for (int i = 0; i < slots; ++i) {
     const int slot = first + i;
-    const Image& image = set.images[static_cast<std::size_t>(slot)];
+    const imagefiles::Image& image = set.images[static_cast<std::size_t>(slot)];
     if (is_empty(image)) continue;
     // Offsets are 24-bit; a bigger block fits no module.
     if (offset > 0xFFFFFF) return false;
     std::uint8_t* entry = h + instrument_header_bytes + instrument_entry_bytes * static_cast<std::uint32_t>(i);
-    const int width = image_width(image), height = image_height(image);
-    put_u16(entry, static_cast<std::uint16_t>(width));
-    put_u16(entry + 2, static_cast<std::uint16_t>(height));
-    driver::put_u24(entry + 4, static_cast<std::uint32_t>(offset));
+    const int width = imagefiles::image_width(image), height = image_height(image);
+    base::put_u16(entry, static_cast<std::uint16_t>(width));
+    base::put_u16(entry + 2, static_cast<std::uint16_t>(height));
+    base::put_u24(entry + 4, static_cast<std::uint32_t>(offset));
     entry[7] = static_cast<std::uint8_t>(set.delays[static_cast<std::size_t>(slot)] & 0x7F);
-    put_u16(entry + 8, static_cast<std::uint16_t>(out.positions[static_cast<std::size_t>(slot)].x));
-    put_u16(entry + 10, static_cast<std::uint16_t>(out.positions[static_cast<std::size_t>(slot)].y));
+    base::put_u16(entry + 8, static_cast<std::uint16_t>(out.positions[static_cast<std::size_t>(slot)].x));
+    base::put_u16(entry + 10, static_cast<std::uint16_t>(out.positions[static_cast<std::size_t>(slot)].y));
 
     const std::size_t row = static_cast<std::size_t>(width) * pixel_bytes;
     const std::size_t raw = row * static_cast<std::size_t>(height);
@@ -427,7 +429,7 @@ bool encode_instrument(const ImageSet& set, InstrumentBlock& out, int rle_mode) 
       packed.clear();
       try {
         packed.reserve(2 * raw);
-        for (int y = 0; y < height; ++y) encode_rle_row(row_pointer(image, y), row, pixel_bytes, packed);
+        for (int y = 0; y < height; ++y) encode_rle_row(imagefiles::row_pointer(image, y), row, pixel_bytes, packed);
       } catch (const std::bad_alloc&) {
         return false;
       }
@@ -439,7 +441,7 @@ bool encode_instrument(const ImageSet& set, InstrumentBlock& out, int rle_mode) 
       }
     }
     for (int y = 0; y < height; ++y) {
-      std::memcpy(h + offset, row_pointer(image, y), row);
+      std::memcpy(h + offset, imagefiles::row_pointer(image, y), row);
       offset += row;
     }
   }
@@ -448,43 +450,43 @@ bool encode_instrument(const ImageSet& set, InstrumentBlock& out, int rle_mode) 
   return true;
 }
 
-int make_dummy_instrument(Context& ctx, ImageSet& set, InstrumentBlock& out, int number) {
+int make_dummy_instrument(command::Context& ctx, imagefiles::ImageSet& set, InstrumentBlock& out, int number) {
   if (out.block_size < instrument_header_bytes) return 0;
   std::uint8_t kept[kept_bytes];
   std::memcpy(kept, out.block.data() + kept_from, kept_bytes);
   const int last = kept[0];
-  const int width = get_u16(kept + 1), height = get_u16(kept + 3);
-  clear_set(set);
+  const int width = base::get_u16(kept + 1), height = base::get_u16(kept + 3);
+  imagefiles::clear_set(set);
   set.first_number = 0;
   set.count = static_cast<std::uint16_t>(last + 1);
   for (int s = 0; s <= last; ++s) {
-    if (!create_image(set.images[static_cast<std::size_t>(s)], width, height, 16)) {
-      driver::report_error(ctx, cannot_convert);
+    if (!imagefiles::create_image(set.images[static_cast<std::size_t>(s)], width, height, 16)) {
+      command::report_error(ctx, cannot_convert);
       return 0;
     }
   }
   if (!make_dummy_images(ctx, set, 'I', number)) return 0;
-  if (!convert_set_depth(set, 16, 0) || !crop_instrument_frames(set, out) || !encode_instrument(set, out, 1)) {
-    driver::report_error(ctx, cannot_convert);
+  if (!imagefiles::convert_set_depth(set, 16, 0) || !crop_instrument_frames(set, out) || !encode_instrument(set, out, 1)) {
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   std::memcpy(out.block.data() + kept_from, kept, kept_bytes);
   return 1;
 }
 
-bool expand_instrument_frames(ImageSet& set, const InstrumentBlock& in, int full) {
+bool expand_instrument_frames(imagefiles::ImageSet& set, const InstrumentBlock& in, int full) {
   clear_set(set);
   const std::uint32_t size = std::min<std::uint32_t>(in.block_size, static_cast<std::uint32_t>(in.block.size()));
   const std::uint8_t* b = in.block.data();
   if (!valid_instrument_block(b, size)) return false;
   const int first = b[16], last = b[17];
-  const int width = get_u16(b + 18), height = get_u16(b + 20);
+  const int width = base::get_u16(b + 18), height = base::get_u16(b + 20);
   // All frames together may not take more than one picture may: a bound on
   // what a block, whatever it claims, makes this allocate.
   const std::uint64_t slots = static_cast<std::uint64_t>(last - first + 1);
-  if (static_cast<std::uint64_t>(width) * height * pixel_bytes * slots > limits::image_bytes) return false;
+  if (static_cast<std::uint64_t>(width) * height * pixel_bytes * slots > base::limits::image_bytes) return false;
 
-  const std::uint16_t key = get_u16(b + 12);
+  const std::uint16_t key = base::get_u16(b + 12);
   auto fail = [&set]() {
     clear_set(set);
     return false;
@@ -493,36 +495,36 @@ bool expand_instrument_frames(ImageSet& set, const InstrumentBlock& in, int full
   for (int slot = first; slot <= last; ++slot) {
     FrameEntry f = read_entry(b + instrument_header_bytes + instrument_entry_bytes * static_cast<std::uint32_t>(slot - first));
     if (f.width == 0) continue;
-    Image& image = set.images[static_cast<std::size_t>(slot)];
-    if (!create_image(image, f.width, f.height, 16)) return fail();
-    if (!decode_frame(b, size, f, [&image](int y) { return row_pointer(image, y); })) return fail();
+    imagefiles::Image& image = set.images[static_cast<std::size_t>(slot)];
+    if (!imagefiles::create_image(image, f.width, f.height, 16)) return fail();
+    if (!decode_frame(b, size, f, [&image](int y) { return imagefiles::row_pointer(image, y); })) return fail();
     set.delays[static_cast<std::size_t>(slot)] = f.delay;
     if (full && slot != first) {
       // The background with the frame's changed pixels drawn at its place.
-      Image picture;
+      imagefiles::Image picture;
       if (!duplicate_image(set.images[static_cast<std::size_t>(first)], picture)) return fail();
       for (int y = 0; y < f.height; ++y) {
-        const std::uint8_t* p = row_pointer(image, y);
-        std::uint8_t* to = row_pointer(picture, f.y + y) + static_cast<std::size_t>(f.x) * pixel_bytes;
+        const std::uint8_t* p = imagefiles::row_pointer(image, y);
+        std::uint8_t* to = imagefiles::row_pointer(picture, f.y + y) + static_cast<std::size_t>(f.x) * pixel_bytes;
         for (int x = 0; x < f.width; ++x, p += pixel_bytes, to += pixel_bytes)
-          if (get_u16(p) != key) std::memcpy(to, p, pixel_bytes);
+          if (base::get_u16(p) != key) std::memcpy(to, p, pixel_bytes);
       }
       image = std::move(picture);
     }
   }
   set.first_number = static_cast<std::uint16_t>(first);
   set.count = static_cast<std::uint16_t>(slots);
-  set.transparent_colour = unpack_565(key);
+  set.transparent_colour = imagefiles::unpack_565(key);
   set.transparent = full ? b[11] : 1;
   return true;
 }
 
 // instrument -> INSTRUMENT number [ '[' page ']' ] ( '<' file.I16 '>' | '<' sequence-with-'?' '>' ... )
-int compile_instrument(Context& ctx) {
+int compile_instrument(command::Context& ctx) {
   ReleaseSets release(ctx);
   int number = 0, page = 0;
   if (!read_resource_number(ctx, instrument_rule, number, page)) return 0;
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   const std::size_t name_start = src.pos;
   std::string name, first_file;
   int first_file_number = -1;
@@ -537,37 +539,37 @@ int compile_instrument(Context& ctx) {
     const std::size_t bracket = src.line.find('<', name_start);
     const std::string rest = bracket == std::string::npos ? std::string() : src.line.substr(bracket);
     if (rest.find('?') == std::string::npos) {
-      driver::report_error(ctx, vexa::format("wrong instrument type %s !", rest.c_str()));
+      command::report_error(ctx, vexa::base::format("wrong instrument type %s !", rest.c_str()));
       return 0;
     }
     if (!build_instrument(ctx, first_file_number, instrument)) return 0;
   }
 
   const std::uint8_t* h = instrument.block.data();
-  const int width = get_u16(h + 18), height = get_u16(h + 20);
+  const int width = base::get_u16(h + 18), height = base::get_u16(h + 20);
   int display_width = default_display, display_height = default_display;
   if (ctx.settings.model >= 0) {
-    display_width = link::models[static_cast<std::size_t>(ctx.settings.model)].width;
-    display_height = link::models[static_cast<std::size_t>(ctx.settings.model)].height;
+    display_width = base::models[static_cast<std::size_t>(ctx.settings.model)].width;
+    display_height = base::models[static_cast<std::size_t>(ctx.settings.model)].height;
   }
   // Both sides are held against the display's width, the bound MAXSIZE
   // accepts for either side.
   if (width > display_width || height > display_width) {
-    driver::report_error(ctx, vexa::format("The Instrument is to big (max. %dx%d dots) !", display_width, display_height));
+    command::report_error(ctx, vexa::base::format("The Instrument is to big (max. %dx%d dots) !", display_width, display_height));
     return 0;
   }
   report_info(ctx, indent_14,
-              vexa::format("%d images, size: %dx%d dots, %d bytes\r\n", h[17], width, height,
+              vexa::base::format("%d images, size: %dx%d dots, %d bytes\r\n", h[17], width, height,
                            static_cast<int>(instrument.block_size))
                   .c_str());
   if (is_big_resource(ctx, 'I', instrument.block_size)) {
     if (!make_dummy_instrument(ctx, ctx.work_set, instrument, number)) return 0;
     report_info(ctx, indent_15,
-                vexa::format("Instrument > %dkB, replace with small dummy images, %d bytes\r\n",
+                vexa::base::format("Instrument > %dkB, replace with small dummy images, %d bytes\r\n",
                              ctx.settings.big_limit / 1024, static_cast<int>(instrument.block_size))
                     .c_str());
   }
-  if (!store_resource(ctx, driver::kind_instruments, page, number, instrument.block.data(), instrument.block_size))
+  if (!store_resource(ctx, command::kind_instruments, page, number, instrument.block.data(), instrument.block_size))
     return 0;
   if (ctx.settings.export_overview & export_instruments) export_instrument(ctx, instrument, number);
   return 1;

@@ -24,9 +24,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
-namespace vexa {
+namespace vexa::command {
 struct Context;
 }
 
@@ -46,7 +46,7 @@ struct FramePosition {
 struct InstrumentBlock {
   std::vector<std::uint8_t> block;
   std::uint32_t block_size = 0;
-  std::array<FramePosition, limits::image_slots> positions{};
+  std::array<FramePosition, base::limits::image_slots> positions{};
 };
 
 // The module's code of an angle in degrees: 90 - a up to 90, else 450 - a.
@@ -66,21 +66,21 @@ FramePosition instrument_pivot(int p2, int p3, int width, int height);
 // the key colour. The positions of the frames go to out.positions. Returns
 // false when the set is empty, of another depth, or memory or key colours
 // run out.
-bool crop_instrument_frames(ImageSet& set, InstrumentBlock& out);
+bool crop_instrument_frames(imagefiles::ImageSet& set, InstrumentBlock& out);
 
 // Encodes a cropped 16-bit set (slot 0 the background) as an instrument
 // block with the positions in out. rle_mode: 0 never codes, 1 codes every
 // frame after the background, 2 only where it saves more than a tenth.
 // Pivot and angle fields are left 0 for the caller. False when the first
 // image is not 16-bit or memory runs out.
-bool encode_instrument(const ImageSet& set, InstrumentBlock& out, int rle_mode);
+bool encode_instrument(const imagefiles::ImageSet& set, InstrumentBlock& out, int rle_mode);
 
 // Replaces the instrument in out by placeholders of the same number of
 // images and the same size (letter I), keeping header bytes 17 to 33 (last
 // number, size, pivot, angles and the two further fields). The set is
 // cleared and left holding the cropped placeholders. Returns 1; 0 after
 // reporting when they cannot be drawn or encoded.
-int make_dummy_instrument(Context& ctx, ImageSet& set, InstrumentBlock& out, int number);
+int make_dummy_instrument(command::Context& ctx, imagefiles::ImageSet& set, InstrumentBlock& out, int number);
 
 // Decodes the block into the set (cleared first), slot n holding frame n as a
 // 16-bit image. full = 1: every frame becomes a picture of the background's
@@ -88,6 +88,6 @@ int make_dummy_instrument(Context& ctx, ImageSet& set, InstrumentBlock& out, int
 // show the background); the set keeps the block's transparency. full = 0:
 // the frames as stored, the key colour marked transparent. False (set
 // cleared) when the block is damaged anywhere or memory runs out.
-bool expand_instrument_frames(ImageSet& set, const InstrumentBlock& block, int full);
+bool expand_instrument_frames(imagefiles::ImageSet& set, const InstrumentBlock& block, int full);
 
 }  // namespace vexa::resources

@@ -1,10 +1,11 @@
 // The PICTURE and BUTTON directives.
 #include "resources/pictures.h"
 
-#include "driver/context.h"
-#include "driver/format.h"
+#include "base/bytes.h"
+#include "base/format.h"
+#include "command/context.h"
+#include "imagefiles/colour.h"
 #include "resources/bitmap.h"
-#include "resources/colour.h"
 #include "resources/compilers.h"
 #include "resources/import.h"
 #include "resources/resize.h"
@@ -14,13 +15,13 @@ namespace vexa::resources {
 
 namespace {
 
-constexpr NumberRule picture_rule{"Picture", driver::kind_pictures, 0, 255};
-constexpr NumberRule button_rule{"Button", driver::kind_buttons, 0, 255};
+constexpr NumberRule picture_rule{"Picture", command::kind_pictures, 0, 255};
+constexpr NumberRule button_rule{"Button", command::kind_buttons, 0, 255};
 constexpr const char* cannot_convert = "cannot convert picture !";
 
 // The last image in the set's used range, or null.
-const Image* last_image(const ImageSet& set) {
-  for (int s = std::min<int>(set.first_number + set.count, limits::image_slots) - 1; s >= set.first_number; --s)
+const imagefiles::Image* last_image(const imagefiles::ImageSet& set) {
+  for (int s = std::min<int>(set.first_number + set.count, base::limits::image_slots) - 1; s >= set.first_number; --s)
     if (!is_empty(set.images[static_cast<std::size_t>(s)])) return &set.images[static_cast<std::size_t>(s)];
   return nullptr;
 }
@@ -28,16 +29,16 @@ const Image* last_image(const ImageSet& set) {
 // The common end of PICTURE and BUTTON: encodes the prepared set, writes the
 // "size: ..." line (largest width and height, stored depth, bytes), swaps a
 // too big resource for placeholders and stores it.
-int encode_and_store(Context& ctx, ImageSet& set, const NumberRule& rule, int number, int page, char letter,
+int encode_and_store(command::Context& ctx, imagefiles::ImageSet& set, const NumberRule& rule, int number, int page, char letter,
                      const char* indent, const char* big_line) {
   BitmapBlock block;
   if (!encode_bitmap(set, block, ctx.settings.rle_mode, ctx.settings.dithering)) {
-    driver::report_error(ctx, cannot_convert);
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   const std::uint8_t* h = block.block.data();
   report_info(ctx, indent,
-              vexa::format("size: %dx%d dots, colordepth: %d-bit, %d bytes\r\n", get_u16(h + 18), get_u16(h + 20),
+              vexa::base::format("size: %dx%d dots, colordepth: %d-bit, %d bytes\r\n", base::get_u16(h + 18), base::get_u16(h + 20),
                            h[10], static_cast<int>(block.block_size))
                   .c_str());
   if (!replace_big_resource(ctx, set, block, letter, number, big_line, cannot_convert)) return 0;
@@ -46,27 +47,27 @@ int encode_and_store(Context& ctx, ImageSet& set, const NumberRule& rule, int nu
 
 }  // namespace
 
-int prepare_picture(Context& ctx, ImageSet& set) {
-  const driver::Settings& s = ctx.settings;
+int prepare_picture(command::Context& ctx, imagefiles::ImageSet& set) {
+  const command::Settings& s = ctx.settings;
   if (!fit_set(ctx, set, s.max_width, s.max_height, s.resize != 0, s.remove_border)) return 0;
   if (remove_set_borders(ctx.out, set, s.remove_border) < 0) return -1;
-  if (!change_colour_depth(ctx.out, set, s.max_colour_depth, s.dithering)) return -1;
-  Image* first = set_first_image(set);
+  if (!imagefiles::change_colour_depth(ctx.out, set, s.max_colour_depth, s.dithering)) return -1;
+  imagefiles::Image* first = set_first_image(set);
   if (first == nullptr) return -1;
-  analyse_colours(ctx.out, *first, bit_count(*first), set.transparent != 0);
+  imagefiles::analyse_colours(ctx.out, *first, bit_count(*first), set.transparent != 0);
   return 1;
 }
 
 // picture -> PICTURE number [ '[' page ']' ] '<' file '>'
-int compile_picture(Context& ctx) {
+int compile_picture(command::Context& ctx) {
   ReleaseSets release(ctx);
   int number = 0, page = 0;
   if (!read_resource_number(ctx, picture_rule, number, page)) return 0;
   if (!import_images(ctx, "Picture", 1)) return 0;
-  ImageSet& set = ctx.work_set;
+  imagefiles::ImageSet& set = ctx.work_set;
   int prepared = prepare_picture(ctx, set);
   if (prepared <= 0) {
-    if (prepared < 0) driver::report_error(ctx, cannot_convert);
+    if (prepared < 0) command::report_error(ctx, cannot_convert);
     return 0;
   }
   return encode_and_store(ctx, set, picture_rule, number, page, 'P', "               ",
@@ -74,29 +75,29 @@ int compile_picture(Context& ctx) {
 }
 
 // button -> BUTTON number [ '[' page ']' ] '<' released '>' [ '<' pressed '>' ]
-int compile_button(Context& ctx) {
+int compile_button(command::Context& ctx) {
   ReleaseSets release(ctx);
   int number = 0, page = 0;
   if (!read_resource_number(ctx, button_rule, number, page)) return 0;
   if (!import_images(ctx, "Button", 2)) return 0;
-  ImageSet& set = ctx.work_set;
-  const Image* first = set_first_image(set);
-  const Image* last = last_image(set);
-  if (first == nullptr || last == nullptr || image_width(*first) != image_width(*last) ||
-      image_height(*first) != image_height(*last)) {
-    driver::report_error(ctx, "Only two Buttons with the same size are allowed!");
+  imagefiles::ImageSet& set = ctx.work_set;
+  const imagefiles::Image* first = set_first_image(set);
+  const imagefiles::Image* last = last_image(set);
+  if (first == nullptr || last == nullptr || imagefiles::image_width(*first) != imagefiles::image_width(*last) ||
+      imagefiles::image_height(*first) != imagefiles::image_height(*last)) {
+    command::report_error(ctx, "Only two Buttons with the same size are allowed!");
     return 0;
   }
   // Both states share one palette; a button is only scaled, never cropped
   // apart from its states.
-  const driver::Settings& s = ctx.settings;
-  if (!analyse_set_colours(ctx.out, set, bit_count(*first))) {
-    driver::report_error(ctx, cannot_convert);
+  const command::Settings& s = ctx.settings;
+  if (!imagefiles::analyse_set_colours(ctx.out, set, bit_count(*first))) {
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   if (!fit_set(ctx, set, s.max_width, s.max_height, s.resize != 0, s.remove_border)) return 0;
-  if (!change_colour_depth(ctx.out, set, s.max_colour_depth, s.dithering)) {
-    driver::report_error(ctx, cannot_convert);
+  if (!imagefiles::change_colour_depth(ctx.out, set, s.max_colour_depth, s.dithering)) {
+    command::report_error(ctx, cannot_convert);
     return 0;
   }
   return encode_and_store(ctx, set, button_rule, number, page, 'B', "              ",

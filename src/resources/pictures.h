@@ -3,9 +3,9 @@
 // with the display commands that carry a picture inside a macro.
 #pragma once
 
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
-namespace vexa {
+namespace vexa::command {
 struct Context;
 }
 
@@ -18,6 +18,6 @@ namespace vexa::resources {
 // information lines of each step. Returns 1; 0 after "cannot resize picture !"
 // was reported; -1 when memory ran out (the caller reports its conversion
 // message).
-int prepare_picture(Context& ctx, ImageSet& set);
+int prepare_picture(command::Context& ctx, imagefiles::ImageSet& set);
 
 }  // namespace vexa::resources

@@ -6,11 +6,11 @@
 #include <utility>
 #include <vector>
 
-#include "driver/context.h"
-#include "driver/format.h"
-#include "driver/output.h"
-#include "resources/colour.h"
-#include "resources/row_reader.h"
+#include "base/format.h"
+#include "base/output.h"
+#include "command/context.h"
+#include "imagefiles/colour.h"
+#include "imagefiles/row_reader.h"
 
 namespace vexa::resources {
 namespace {
@@ -20,21 +20,21 @@ constexpr const char* indent = "               ";
 
 // A zero-filled image of the given size that keeps the header (and so the
 // depth, compression and bit-field masks) and the colour table of `like`.
-bool create_like(Image& image, const Image& like, int width, int height) {
-  if (width < 1 || height < 1 || width > limits::image_side || height > limits::image_side) return false;
+bool create_like(imagefiles::Image& image, const imagefiles::Image& like, int width, int height) {
+  if (width < 1 || height < 1 || width > base::limits::image_side || height > base::limits::image_side) return false;
   std::uint64_t stride = ((static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bit_count(like)) + 31) / 32) * 4;
   std::uint64_t size_image = stride * static_cast<std::uint64_t>(height);
-  if (size_image > limits::image_bytes) return false;
-  Image result;
+  if (size_image > base::limits::image_bytes) return false;
+  imagefiles::Image result;
   try {
     result.dib.assign(like.pixels + size_image, 0);
   } catch (const std::bad_alloc&) {
     return false;
   }
   std::memcpy(result.dib.data(), like.dib.data(), like.pixels);
-  set_header_field(result, dib::width, static_cast<std::uint32_t>(width));
-  set_header_field(result, dib::height, static_cast<std::uint32_t>(height));
-  if (!refresh_layout(result)) return false;
+  imagefiles::set_header_field(result, imagefiles::dib::width, static_cast<std::uint32_t>(width));
+  set_header_field(result, imagefiles::dib::height, static_cast<std::uint32_t>(height));
+  if (!imagefiles::refresh_layout(result)) return false;
   image = std::move(result);
   return true;
 }
@@ -51,14 +51,14 @@ inline void or_pixel(std::uint8_t* row, int x, int bits, int v) {
 }
 
 // Copies the rectangle (inclusive, inside the image) into a new image.
-bool crop_into(const Image& source, Image& target, const Rect& r) {
+bool crop_into(const imagefiles::Image& source, imagefiles::Image& target, const Rect& r) {
   int width = r.right - r.left + 1;
   int height = r.bottom - r.top + 1;
   if (!create_like(target, source, width, height)) return false;
   int bits = bit_count(source);
   for (int y = 0; y < height; ++y) {
-    const std::uint8_t* from = row_pointer(source, r.top + y);
-    std::uint8_t* into = row_pointer(target, y);
+    const std::uint8_t* from = imagefiles::row_pointer(source, r.top + y);
+    std::uint8_t* into = imagefiles::row_pointer(target, y);
     if (bits >= 8) {
       std::size_t unit = static_cast<std::size_t>(bits / 8);
       std::memcpy(into, from + unit * static_cast<std::size_t>(r.left), unit * static_cast<std::size_t>(width));
@@ -70,25 +70,25 @@ bool crop_into(const Image& source, Image& target, const Rect& r) {
 }
 
 // The rectangle clamped to the image; false when nothing of it is inside.
-bool clamp_rect(const Image& image, Rect& r) {
+bool clamp_rect(const imagefiles::Image& image, Rect& r) {
   r.left = std::max(r.left, 0);
   r.top = std::max(r.top, 0);
-  r.right = std::min(r.right, image_width(image) - 1);
-  r.bottom = std::min(r.bottom, image_height(image) - 1);
-  return !r.empty();
+  r.right = std::min(r.right, imagefiles::image_width(image) - 1);
+  r.bottom = std::min(r.bottom, imagefiles::image_height(image) - 1);
+  return !r.holds_nothing();
 }
 
-bool is_whole(const Image& image, const Rect& r) {
-  return r.left == 0 && r.top == 0 && r.right == image_width(image) - 1 && r.bottom == image_height(image) - 1;
+bool is_whole(const imagefiles::Image& image, const Rect& r) {
+  return r.left == 0 && r.top == 0 && r.right == imagefiles::image_width(image) - 1 && r.bottom == imagefiles::image_height(image) - 1;
 }
 
 // The new size for both resamplers; false when neither limit is at least 1.
 // A side never drops below one pixel: a very thin picture fitted with its
 // aspect kept would otherwise get a width or height of 0 and fail to resize.
-bool target_size(const Image& image, int max_w, int max_h, bool keep_aspect, int& new_w, int& new_h) {
+bool target_size(const imagefiles::Image& image, int max_w, int max_h, bool keep_aspect, int& new_w, int& new_h) {
   if (max_w < 1 && max_h < 1) return false;
-  std::int64_t w = image_width(image);
-  std::int64_t h = image_height(image);
+  std::int64_t w = imagefiles::image_width(image);
+  std::int64_t h = imagefiles::image_height(image);
   std::int64_t a = w * max_h / h;
   std::int64_t b = h * max_w / w;
   std::int64_t nw, nh;
@@ -108,8 +108,8 @@ bool target_size(const Image& image, int max_w, int max_h, bool keep_aspect, int
     nw = max_h < b ? a : max_w;
     nh = max_h;
   }
-  new_w = static_cast<int>(std::clamp<std::int64_t>(nw, 1, limits::image_side));
-  new_h = static_cast<int>(std::clamp<std::int64_t>(nh, 1, limits::image_side));
+  new_w = static_cast<int>(std::clamp<std::int64_t>(nw, 1, base::limits::image_side));
+  new_h = static_cast<int>(std::clamp<std::int64_t>(nh, 1, base::limits::image_side));
   return true;
 }
 
@@ -149,39 +149,39 @@ Spans make_spans(int from, int to) {
 
 }  // namespace
 
-bool crop_image(Image& image, int left, int top, int right, int bottom) {
+bool crop_image(imagefiles::Image& image, int left, int top, int right, int bottom) {
   if (is_empty(image)) return false;
   Rect r{left, top, right, bottom};
   if (!clamp_rect(image, r)) return false;
   if (is_whole(image, r)) return true;
-  Image result;
+  imagefiles::Image result;
   if (!crop_into(image, result, r)) return false;
   image = std::move(result);
   return true;
 }
 
-bool corner_colour(const Image& image, Bgr& colour) {
+bool corner_colour(const imagefiles::Image& image, imagefiles::Bgr& colour) {
   if (is_empty(image)) return false;
-  int right = image_width(image) - 1;
-  int bottom = image_height(image) - 1;
-  Bgr c = pixel_colour(image, 0, 0);
-  if (!(pixel_colour(image, right, 0) == c) || !(pixel_colour(image, 0, bottom) == c) ||
-      !(pixel_colour(image, right, bottom) == c))
+  int right = imagefiles::image_width(image) - 1;
+  int bottom = imagefiles::image_height(image) - 1;
+  imagefiles::Bgr c = imagefiles::pixel_colour(image, 0, 0);
+  if (!(imagefiles::pixel_colour(image, right, 0) == c) || !(imagefiles::pixel_colour(image, 0, bottom) == c) ||
+      !(imagefiles::pixel_colour(image, right, bottom) == c))
     return false;
   colour = c;
   return true;
 }
 
-bool content_rect(const Image& image, Bgr colour, Rect& rect) {
+bool content_rect(const imagefiles::Image& image, imagefiles::Bgr colour, Rect& rect) {
   if (is_empty(image)) return false;
-  int width = image_width(image);
-  int height = image_height(image);
+  int width = imagefiles::image_width(image);
+  int height = imagefiles::image_height(image);
   // One pass: the first and last row holding another colour, and over all
   // rows the leftmost and rightmost such pixel, are exactly what stripping
   // whole rows and then whole columns of the colour leaves.
   int top = height, bottom = -1, left = width, right = -1;
   try {
-    RowReader reader(image);
+    imagefiles::RowReader reader(image);
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width) * 3);
     auto other = [&colour](const std::uint8_t* p) {
       return p[0] != colour.blue || p[1] != colour.green || p[2] != colour.red;
@@ -212,27 +212,27 @@ bool content_rect(const Image& image, Bgr colour, Rect& rect) {
 // Only a crop that takes something away is reported: a picture whose
 // corners share a colour but that has no plain row or column at its edge
 // stays as it is, without a line.
-void remove_border(driver::Output& out, Image& image, Bgr colour) {
+void crop_border(base::Output& out, imagefiles::Image& image, imagefiles::Bgr colour) {
   Rect r;
-  if (!content_rect(image, colour, r) || r.empty()) return;
-  int old_w = image_width(image);
-  int old_h = image_height(image);
+  if (!content_rect(image, colour, r) || r.holds_nothing()) return;
+  int old_w = imagefiles::image_width(image);
+  int old_h = imagefiles::image_height(image);
   if (!crop_image(image, r.left, r.top, r.right, r.bottom)) return;
-  driver::report_text(out, format("%sremove border %dx%d -> %dx%d\r\n", indent, old_w, old_h, image_width(image),
-                                  image_height(image)),
-                      driver::to_all);
+  base::report_text(out, base::format("%sremove border %dx%d -> %dx%d\r\n", indent, old_w, old_h, imagefiles::image_width(image),
+                                  imagefiles::image_height(image)),
+                      base::to_all);
 }
 
-int remove_set_borders(driver::Output& out, ImageSet& set, int mode, int* shift_x, int* shift_y) {
-  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+int remove_set_borders(base::Output& out, imagefiles::ImageSet& set, int mode, int* shift_x, int* shift_y) {
+  int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   int first = -1;
   for (int s = set.first_number; s < end && first < 0; ++s)
     if (!is_empty(set.images[static_cast<std::size_t>(s)])) first = s;
   if (first < 0) return 0;
-  const Image& head = set.images[static_cast<std::size_t>(first)];
-  Bgr corner;
+  const imagefiles::Image& head = set.images[static_cast<std::size_t>(first)];
+  imagefiles::Bgr corner;
   if (bit_count(head) == 1 || !corner_colour(head, corner)) return 0;
-  Bgr colour;
+  imagefiles::Bgr colour;
   if (mode == 1)
     colour = corner;
   else if (mode == 3 && set.transparent != 0)
@@ -244,12 +244,12 @@ int remove_set_borders(driver::Output& out, ImageSet& set, int mode, int* shift_
   Rect run;
   content_rect(head, colour, run);
   for (int s = first + 1; s < end; ++s) {
-    const Image& image = set.images[static_cast<std::size_t>(s)];
+    const imagefiles::Image& image = set.images[static_cast<std::size_t>(s)];
     if (is_empty(image)) continue;
     Rect r;
     content_rect(image, colour, r);
-    if (r.empty()) continue;
-    if (run.empty()) {
+    if (r.holds_nothing()) continue;
+    if (run.holds_nothing()) {
       run = r;
     } else {
       run.left = std::min(run.left, r.left);
@@ -258,16 +258,16 @@ int remove_set_borders(driver::Output& out, ImageSet& set, int mode, int* shift_
       run.bottom = std::max(run.bottom, r.bottom);
     }
   }
-  if (run.empty()) return 1;
+  if (run.holds_nothing()) return 1;
 
   // Crop into new images first, so that running out of memory leaves the
   // whole set as it was.
-  int old_w = image_width(head);
-  int old_h = image_height(head);
-  std::array<Image, limits::image_slots> cropped;
+  int old_w = imagefiles::image_width(head);
+  int old_h = imagefiles::image_height(head);
+  std::array<imagefiles::Image, base::limits::image_slots> cropped;
   bool changed = false;
   for (int s = first; s < end; ++s) {
-    const Image& image = set.images[static_cast<std::size_t>(s)];
+    const imagefiles::Image& image = set.images[static_cast<std::size_t>(s)];
     if (is_empty(image)) continue;
     Rect r = run;
     if (!clamp_rect(image, r) || is_whole(image, r)) continue;
@@ -280,20 +280,20 @@ int remove_set_borders(driver::Output& out, ImageSet& set, int mode, int* shift_
       set.images[static_cast<std::size_t>(s)] = std::move(cropped[static_cast<std::size_t>(s)]);
   if (shift_x != nullptr) *shift_x -= run.left;
   if (shift_y != nullptr) *shift_y -= run.top;
-  driver::report_text(out, format("%sremove border %dx%d -> %dx%d\r\n", indent, old_w, old_h, image_width(head),
-                                  image_height(head)),
-                      driver::to_all);
+  base::report_text(out, base::format("%sremove border %dx%d -> %dx%d\r\n", indent, old_w, old_h, imagefiles::image_width(head),
+                                  imagefiles::image_height(head)),
+                      base::to_all);
   return 1;
 }
 
-bool resample_nearest(Image& image, int max_w, int max_h, bool keep_aspect) {
+bool resample_nearest(imagefiles::Image& image, int max_w, int max_h, bool keep_aspect) {
   if (is_empty(image)) return false;
   int new_w, new_h;
   if (!target_size(image, max_w, max_h, keep_aspect, new_w, new_h)) return false;
   int w = image_width(image);
   int h = image_height(image);
   int bits = bit_count(image);
-  Image result;
+  imagefiles::Image result;
   if (!create_like(result, image, new_w, new_h)) return false;
   try {
     std::vector<int> column(static_cast<std::size_t>(new_w));
@@ -336,13 +336,13 @@ bool resample_nearest(Image& image, int max_w, int max_h, bool keep_aspect) {
 // weights, then the weighted rows are added up vertically; the total weight
 // of a target pixel is w * h, so a plain area keeps its colour exactly and
 // shrinking a picture blends detail instead of dropping it.
-bool resample_smooth(Image& image, int max_w, int max_h, bool keep_aspect) {
+bool resample_smooth(imagefiles::Image& image, int max_w, int max_h, bool keep_aspect) {
   if (is_empty(image) || bit_count(image) != 24) return false;
   int new_w, new_h;
   if (!target_size(image, max_w, max_h, keep_aspect, new_w, new_h)) return false;
   int w = image_width(image);
   int h = image_height(image);
-  Image result;
+  imagefiles::Image result;
   if (!create_like(result, image, new_w, new_h)) return false;
   try {
     Spans across = make_spans(w, new_w);
@@ -391,52 +391,52 @@ bool resample_smooth(Image& image, int max_w, int max_h, bool keep_aspect) {
   return true;
 }
 
-bool resize_image(Image& image, int max_w, int max_h, bool keep_aspect, const Bgr* transparent) {
+bool resize_image(imagefiles::Image& image, int max_w, int max_h, bool keep_aspect, const imagefiles::Bgr* transparent) {
   if (is_empty(image)) return false;
   int bits = bit_count(image);
   if (bits <= 8) return resample_nearest(image, max_w, max_h, keep_aspect);
-  Image work;
-  if (!duplicate_image(image, work) || !convert_to_24_bit(work)) return false;
+  imagefiles::Image work;
+  if (!duplicate_image(image, work) || !imagefiles::convert_to_24_bit(work)) return false;
   // Smoothing blends the key colour into its neighbours; a nearest-neighbour
   // copy remembers where the transparent pixels were.
-  Image mask;
+  imagefiles::Image mask;
   if (transparent != nullptr &&
-      (!duplicate_image(work, mask) || !resample_nearest(mask, max_w, max_h, keep_aspect)))
+      (!imagefiles::duplicate_image(work, mask) || !resample_nearest(mask, max_w, max_h, keep_aspect)))
     return false;
   if (!resample_smooth(work, max_w, max_h, keep_aspect)) return false;
   // Mode 3: every transparent pixel with its 8 neighbours, and the outer
   // edge, so no blended fringe of the key colour remains visible.
-  if (transparent != nullptr && !copy_colour_mask(work, mask, *transparent, 3)) return false;
-  if (bits == 16 && !convert_to_16_bit(work, true, transparent)) return false;
+  if (transparent != nullptr && !imagefiles::copy_colour_mask(work, mask, *transparent, 3)) return false;
+  if (bits == 16 && !imagefiles::convert_to_16_bit(work, true, transparent)) return false;
   image = std::move(work);
   return true;
 }
 
-bool fit_set(Context& ctx, ImageSet& set, int max_x, int max_y, bool keep_aspect, int mode) {
-  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+bool fit_set(command::Context& ctx, imagefiles::ImageSet& set, int max_x, int max_y, bool keep_aspect, int mode) {
+  int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   int images = 0;
   for (int s = set.first_number; s < end; ++s) images += is_empty(set.images[static_cast<std::size_t>(s)]) ? 0 : 1;
-  const Bgr* transparent = set.transparent != 0 ? &set.transparent_colour : nullptr;
+  const imagefiles::Bgr* transparent = set.transparent != 0 ? &set.transparent_colour : nullptr;
   for (int s = set.first_number; s < end; ++s) {
-    Image& image = set.images[static_cast<std::size_t>(s)];
+    imagefiles::Image& image = set.images[static_cast<std::size_t>(s)];
     if (is_empty(image)) continue;
-    if ((image_width(image) > max_x || image_height(image) > max_y) && images == 1) {
-      Bgr corner;
+    if ((imagefiles::image_width(image) > max_x || imagefiles::image_height(image) > max_y) && images == 1) {
+      imagefiles::Bgr corner;
       if ((mode == 1 || mode == 2) && corner_colour(image, corner))
-        remove_border(ctx.out, image, corner);
+        crop_border(ctx.out, image, corner);
       else if ((mode == 3 || mode == 4) && transparent != nullptr)
-        remove_border(ctx.out, image, *transparent);
+        crop_border(ctx.out, image, *transparent);
     }
-    int old_w = image_width(image);
-    int old_h = image_height(image);
+    int old_w = imagefiles::image_width(image);
+    int old_h = imagefiles::image_height(image);
     if (old_w <= max_x && old_h <= max_y) continue;
     if (!resize_image(image, max_x, max_y, keep_aspect, transparent)) {
-      driver::report_error(ctx, format("%scannot resize picture !", indent));
+      command::report_error(ctx, base::format("%scannot resize picture !", indent));
       return false;
     }
-    driver::report_text(ctx.out, format("%sresize %dx%d -> %dx%d\r\n", indent, old_w, old_h, image_width(image),
+    base::report_text(ctx.out, base::format("%sresize %dx%d -> %dx%d\r\n", indent, old_w, old_h, image_width(image),
                                         image_height(image)),
-                        driver::to_all);
+                        base::to_all);
   }
   return true;
 }

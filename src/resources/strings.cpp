@@ -1,18 +1,18 @@
 // The STRING directive: a numbered text stored as a resource.
 #include <string>
 
+#include "base/format.h"
+#include "command/context.h"
 #include "command/expression.h"
 #include "command/macros.h"
-#include "driver/context.h"
-#include "driver/format.h"
 #include "resources/compilers.h"
 #include "resources/store.h"
 
 namespace vexa::resources {
 
 // string -> STRING number [ '[' page ']' ] byte-list
-int compile_string(Context& ctx) {
-  driver::Source& src = ctx.source;
+int compile_string(command::Context& ctx) {
+  command::Source& src = ctx.source;
   command::CommandBuffer& buffer = ctx.command;
   buffer.length = 0;
   buffer.overflow = false;
@@ -23,27 +23,27 @@ int compile_string(Context& ctx) {
   src.header_mode = false;
   ctx.macro.page = page;
   if (count == 0) {
-    driver::report_error(ctx, "no Stringnumber !");
+    command::report_error(ctx, "no Stringnumber !");
     return 0;
   }
   if (number < 1 || number > 255 || number == 10 || number == 13) {
-    driver::report_error(
-        ctx, vexa::format("Stringnumber %d is wrong, (allowed: 1..255, without 10+13 because end of string code) !",
+    command::report_error(
+        ctx, vexa::base::format("Stringnumber %d is wrong, (allowed: 1..255, without 10+13 because end of string code) !",
                             number));
     return 0;
   }
-  if (!resource_free(ctx, driver::kind_strings, page, number)) {
-    driver::report_error(ctx, vexa::format("Stringnumber %d already exists !", number));
+  if (!resource_free(ctx, command::kind_strings, page, number)) {
+    command::report_error(ctx, vexa::base::format("Stringnumber %d already exists !", number));
     return 0;
   }
-  command::parse_string_param(ctx, limits::list_unlimited);
+  command::parse_string_param(ctx, base::limits::list_unlimited);
   // The record ends at its first byte 0, whatever followed it in the text.
   std::size_t length = 0;
   while (length < static_cast<std::size_t>(buffer.length) && buffer.bytes[length] != 0) ++length;
   std::string record(reinterpret_cast<const char*>(buffer.bytes.data()), length);
   record += '\0';
   buffer.length = 0;
-  return store_resource(ctx, driver::kind_strings, page, number,
+  return store_resource(ctx, command::kind_strings, page, number,
                         reinterpret_cast<const std::uint8_t*>(record.data()), record.size());
 }
 

@@ -3,7 +3,7 @@
 // lines are pinned by the project corpus.
 #include <gtest/gtest.h>
 
-#include "driver/paths.h"
+#include "base/paths.h"
 #include "driver/run.h"
 #include "test_support.h"
 
@@ -21,7 +21,7 @@ TEST(Dispatch, SettingsTakeValuesInRangeOnly) {
       "EXPORTWINFONT 1\nEXPORTWINFONT 2\nLOGFONTWIDTH 4\nAUTOSCAN 0\nAUTOSCAN 2\nCHECKWRITEPROTECT 0\n"
       "CHECKWRITEPROTECT 2\nRS485ADR 255\nRS485ADR 256\nVERIFY\nOBJECTFILE\n"
       "DISABLEBIGIMAGES 10\nINSTRUMENTPARAM -90,90\n");
-  const Settings& s = c.ctx->settings;
+  const command::Settings& s = c.ctx->settings;
   EXPECT_EQ((std::vector<int>{s.max_colour_depth, s.make_transparent, s.compress, s.code_table, s.dithering, s.rle_mode,
                               s.gamma, s.alpha_threshold, s.remove_border, s.export_overview, s.export_winfont,
                               s.font_width, s.autoscan, s.check_write_protect, s.rs485_address, s.verify,
@@ -43,11 +43,11 @@ TEST(Dispatch, SettingsTakeValuesInRangeOnly) {
 TEST(Dispatch, ModelLineAndMaxSize) {
   CapturedContext c;
   c.compile_lines("VexaG6\nMAXSIZE 100,300\nMAXSIZE 481,50\n");
-  const Settings& s = c.ctx->settings;
+  const command::Settings& s = c.ctx->settings;
   EXPECT_EQ((std::vector<int>{s.model, s.max_width, s.max_height, s.resize}), (std::vector<int>{15, 100, 300, 1}));
   CapturedContext g7;
   g7.compile_lines("vexag7\nMAXSIZE 10,20,0\n");
-  const Settings& t = g7.ctx->settings;
+  const command::Settings& t = g7.ctx->settings;
   EXPECT_EQ((std::vector<int>{t.model, t.max_width, t.max_height, t.resize}), (std::vector<int>{16, 10, 20, 0}));
   CapturedContext g8;
   g8.compile_lines("VexaG8\n");
@@ -87,10 +87,10 @@ TEST(Dispatch, ComAndUsbKeepEarlierChoices) {
 TEST(Dispatch, SimulationProgramBesideTheCompiler) {
   CapturedContext c;
   c.compile_lines("VexaG6\nSIMULATION\n");
-  EXPECT_EQ(c.ctx->settings.simulator, executable_directory() + "VexaG6.EXE");
+  EXPECT_EQ(c.ctx->settings.simulator, base::executable_directory() + "VexaG6.EXE");
   CapturedContext d;
   d.compile_lines("SIMULATIONS <sim.exe>\n");  // a plain name is taken from the start directory
-  EXPECT_EQ(d.ctx->settings.simulator, current_directory() + "sim.exe");
+  EXPECT_EQ(d.ctx->settings.simulator, base::current_directory() + "sim.exe");
   CapturedContext e;
   e.compile_lines("SIMULATION <./sim/run.exe>\n");
   EXPECT_EQ(e.ctx->settings.simulator, e.dir.path + "/sim/run.exe");

@@ -19,9 +19,10 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/context.h"
+#include "base/models.h"
+#include "base/paths.h"
+#include "command/context.h"
 #include "driver/handoff.h"
-#include "link/models.h"
 #include "test_support.h"
 #include "wire_helpers.h"
 
@@ -45,8 +46,8 @@ std::string real_path(const std::string& path) {
   return ::realpath(path.c_str(), real) != nullptr ? real : "";
 }
 
-TEST(HandOff, CompilerDirectoryAndUploadPath) {
-  EXPECT_EQ(compiler_directory(), real_path(VEXA_TOOLS_DIR) + "/");  // where this test program lives
+TEST(HandOff, ExecutableDirectoryAndUploadPath) {
+  EXPECT_EQ(base::executable_directory(), real_path(VEXA_TOOLS_DIR) + "/");  // where this test program lives
   std::string cwd = fs::current_path().string();
   EXPECT_EQ(upload_file_path("demo.DF"), cwd + "/demo.DF");
   EXPECT_EQ(upload_file_path("sub\\..\\x\\demo.DF"), cwd + "/x/demo.DF");
@@ -71,7 +72,7 @@ TEST(HandOff, SimulatorStartsDetachedInItsDirectory) {
   ::chmod(program.c_str(), 0755);
   std::string upload = dir.file("demo.DF");
   CapturedContext cc;
-  cc.ctx->settings.model = link::model_vexag6;
+  cc.ctx->settings.model = base::model_vexag6;
   cc.ctx->settings.upload_file = upload;
   cc.ctx->settings.simulator = program + ".EXE";
   EXPECT_FALSE(hand_off(*cc.ctx));
@@ -102,7 +103,7 @@ TEST(HandOff, RunningSimulatorWindowGetsTheUploadPath) {
   TempDir dir;
   ::setenv("XDG_RUNTIME_DIR", dir.path.c_str(), 1);
   CapturedContext cc;
-  cc.ctx->settings.model = link::model_vexag7;
+  cc.ctx->settings.model = base::model_vexag7;
   cc.ctx->settings.upload_file = dir.file("demo.DF");
   int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un address{};
@@ -137,7 +138,7 @@ TEST(HandOff, UsbDeviceNameBecomesThePort) {
     cc.ctx->settings.com_port = com_port;
     bool failed = hand_off(*cc.ctx);
     EXPECT_EQ(failed, cc.ctx->settings.handoff_failed);
-    const Settings& s = cc.ctx->settings;
+    const command::Settings& s = cc.ctx->settings;
     return std::make_tuple(failed, cc.console(), s.usb_name, s.com_device, s.com_port);
   };
   // The second fallback name, then the first one winning over it, then the

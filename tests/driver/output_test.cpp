@@ -5,7 +5,7 @@
 
 #include <unistd.h>
 
-#include "driver/output.h"
+#include "base/output.h"
 #include "test_support.h"
 #include "wire_helpers.h"
 
@@ -17,9 +17,9 @@ using Record = test::WindowRecord;
 TEST(PostText, MessageRecords) {
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
-  post_text(fds[1], "AB", end_output_text);
-  post_text(fds[1], "Hello, world!", end_upload_path);  // 13 bytes: pieces of 6, 6 and 1
-  post_text(fds[1], "", end_output_text);
+  base::post_text(fds[1], "AB", base::end_output_text);
+  base::post_text(fds[1], "Hello, world!", base::end_upload_path);  // 13 bytes: pieces of 6, 6 and 1
+  base::post_text(fds[1], "", base::end_output_text);
   ::close(fds[1]);
   std::string bytes;
   char chunk[4096];
@@ -41,10 +41,10 @@ TEST(PostText, MessageRecords) {
 TEST(ErrorReport, ColoursOnlyAroundErrorText) {
   test::CapturedContext c;
   c.ctx->out.ansi_colour = true;
-  report_text(c.ctx->out, "a", to_console);
-  report_error_text(c.ctx->out, "E", to_console);
-  report_error_text(c.ctx->out, "F", to_console);
-  report_text(c.ctx->out, "b", to_console);
+  report_text(c.ctx->out, "a", base::to_console);
+  report_error_text(c.ctx->out, "E", base::to_console);
+  report_error_text(c.ctx->out, "F", base::to_console);
+  report_text(c.ctx->out, "b", base::to_console);
   EXPECT_EQ(c.console(), "a\r\n\x1b[91mE\x1b[39m\x1b[91mF\x1b[39mb");
 }
 

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <string>
 
-#include "driver/paths.h"
+#include "base/paths.h"
 #include "test_support.h"
 
 namespace vexa::driver {
@@ -26,7 +26,7 @@ std::vector<std::string> names_in(const std::string& folder) {
 }
 
 TEST(WriteFile, DevicesFifosAndLinksStayWhatTheyAre) {
-  ASSERT_TRUE(write_file_atomically("/dev/null", "bytes for nobody"));
+  ASSERT_TRUE(base::write_file_atomically("/dev/null", "bytes for nobody"));
   struct stat st;
   ASSERT_EQ(::stat("/dev/null", &st), 0);
   EXPECT_TRUE(S_ISCHR(st.st_mode)) << "/dev/null was replaced";
@@ -34,10 +34,10 @@ TEST(WriteFile, DevicesFifosAndLinksStayWhatTheyAre) {
   test::TempDir dir;
   const std::string fifo = dir.file("pipe.DF");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_FALSE(write_file_atomically(fifo, "nobody reads")) << "a FIFO without a reader must not block";
+  EXPECT_FALSE(base::write_file_atomically(fifo, "nobody reads")) << "a FIFO without a reader must not block";
   int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
-  EXPECT_TRUE(write_file_atomically(fifo, "through the pipe"));
+  EXPECT_TRUE(base::write_file_atomically(fifo, "through the pipe"));
   char got[64] = {};
   EXPECT_EQ(::read(reader, got, sizeof got), 16);
   EXPECT_STREQ(got, "through the pipe");
@@ -52,7 +52,7 @@ TEST(WriteFile, DevicesFifosAndLinksStayWhatTheyAre) {
   ::chmod(dir.file("real/panel.DF").c_str(), 0640);
   std::filesystem::create_symlink("real/panel.DF", dir.file("hop.DF"));
   std::filesystem::create_symlink("hop.DF", dir.file("panel.DF"));
-  EXPECT_TRUE(write_file_atomically(dir.file("panel.DF"), "new"));
+  EXPECT_TRUE(base::write_file_atomically(dir.file("panel.DF"), "new"));
   EXPECT_TRUE(std::filesystem::is_symlink(dir.file("panel.DF")));
   EXPECT_TRUE(std::filesystem::is_symlink(dir.file("hop.DF")));
   EXPECT_EQ(test::read_file(dir.file("real/panel.DF")), "new");
@@ -62,16 +62,16 @@ TEST(WriteFile, DevicesFifosAndLinksStayWhatTheyAre) {
   EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"hop.DF", "panel.DF", "pipe.DF", "real"}));
   // A dangling link gets its file created where it points.
   std::filesystem::create_symlink("real/later.DF", dir.file("later.DF"));
-  EXPECT_TRUE(write_file_atomically(dir.file("later.DF"), "made"));
+  EXPECT_TRUE(base::write_file_atomically(dir.file("later.DF"), "made"));
   EXPECT_EQ(test::read_file(dir.file("real/later.DF")), "made");
-  EXPECT_FALSE(write_file_atomically(dir.path, "a folder is not a file"));
+  EXPECT_FALSE(base::write_file_atomically(dir.path, "a folder is not a file"));
 }
 
 TEST(WriteFile, LongNamesAndWhatAKilledRunLeftBehind) {
   test::TempDir dir;
   // The temporary name is short: a name at the file system's limit works.
   const std::string longest = dir.file(std::string(252, 'p') + ".DF");
-  EXPECT_TRUE(write_file_atomically(longest, "long"));
+  EXPECT_TRUE(base::write_file_atomically(longest, "long"));
   EXPECT_EQ(test::read_file(longest), "long");
 
   // A temporary file of a process that has ended is removed by the next
@@ -81,13 +81,13 @@ TEST(WriteFile, LongNamesAndWhatAKilledRunLeftBehind) {
   if (gone == 0) _exit(0);
   ::waitpid(gone, nullptr, 0);
   const std::string target = dir.file("demo.DF");
-  const std::string stale = temporary_name(target, gone);
-  const std::string running = temporary_name(target, ::getppid());
-  const std::string other = temporary_name(dir.file("other.DF"), gone);
+  const std::string stale = base::temporary_name(target, gone);
+  const std::string running = base::temporary_name(target, ::getppid());
+  const std::string other = base::temporary_name(dir.file("other.DF"), gone);
   for (const std::string& name : {stale, running, other}) test::write_file(name, "left behind");
-  EXPECT_EQ(directory_of(stale), dir.path + "/");
-  EXPECT_LT(file_name_of(stale).size(), 24u);
-  EXPECT_TRUE(write_file_atomically(target, "demo"));
+  EXPECT_EQ(base::directory_of(stale), dir.path + "/");
+  EXPECT_LT(base::file_name_of(stale).size(), 24u);
+  EXPECT_TRUE(base::write_file_atomically(target, "demo"));
   EXPECT_FALSE(test::file_exists(stale));
   EXPECT_TRUE(test::file_exists(running));
   EXPECT_TRUE(test::file_exists(other));

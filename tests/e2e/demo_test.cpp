@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "driver/format.h"
+#include "base/format.h"
 #include "test_support.h"
 
 namespace vexa {
@@ -21,7 +21,7 @@ TEST(DemoProject, CompilesWithoutErrors) {
   EXPECT_TRUE(test::file_exists(root.file("demo.DF")));
   // Every kind of resource the demo shows off is stored.
   for (const char* kind : {"Strings", "Fonts", "Pattern", "Border", "Buttons", "Pictures", "Animations", "Instruments"})
-    EXPECT_EQ(r.out.find(vexa::format("   0 %s:", kind)), std::string::npos) << kind;
+    EXPECT_EQ(r.out.find(vexa::base::format("   0 %s:", kind)), std::string::npos) << kind;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/bytes.h"
 #include "imagefiles/dispatch.h"
 #include "read_checks.h"
 #include "resources/bitmap.h"
@@ -15,11 +16,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vexa;
   std::vector<std::uint8_t> sized(data, data + size);
-  if (size >= 6) resources::put_u32(sized.data() + 2, static_cast<std::uint32_t>(size));
+  if (size >= 6) base::put_u32(sized.data() + 2, static_cast<std::uint32_t>(size));
   imagefiles::ReadOptions options;
   options.alpha_threshold = size > 0 ? data[size - 1] : 128;
   for (const std::uint8_t* bytes : {data, static_cast<const std::uint8_t*>(sized.data())}) {
-    auto set = std::make_unique<resources::ImageSet>();
+    auto set = std::make_unique<imagefiles::ImageSet>();
     const int result = imagefiles::read_bmp(*set, imagefiles::Bytes(bytes, size), options);
     fuzz::check_read(result, *set);
     if (result != 1) continue;

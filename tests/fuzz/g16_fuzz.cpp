@@ -7,48 +7,48 @@
 #include <cstdlib>
 #include <memory>
 
+#include "imagefiles/image.h"
 #include "imagefiles/native.h"
 #include "read_checks.h"
 #include "resources/bitmap.h"
-#include "resources/image.h"
 
 using namespace vexa;
 using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const imagefiles::Bytes file(data, size);
-  auto single = std::make_unique<resources::ImageSet>();
+  auto single = std::make_unique<imagefiles::ImageSet>();
   for (auto read : {imagefiles::read_bh7, imagefiles::read_blh, imagefiles::read_blv})
     fuzz::check_read(read(*single, file, {}), *single);
 
-  auto set = std::make_unique<resources::ImageSet>();
+  auto set = std::make_unique<imagefiles::ImageSet>();
   const int result = imagefiles::read_g16(*set, file);
   fuzz::check_read(result, *set);
   if (result != 1) return 0;
-  auto copy = std::make_unique<resources::ImageSet>();
-  check(resources::copy_set(*set, *copy));
+  auto copy = std::make_unique<imagefiles::ImageSet>();
+  check(imagefiles::copy_set(*set, *copy));
   const int first = set->first_number;
-  const int bits = resources::has_image(*set, first) ? resources::bit_count(set->images[first]) : 0;
+  const int bits = imagefiles::has_image(*set, first) ? imagefiles::bit_count(set->images[first]) : 0;
 
   // Encoded at its own depth, the set must read back unchanged.
   resources::BitmapBlock block;
   block.colour_format = bits == 24 ? resources::colour_format_24 : resources::colour_format_16;
   if (bits == 0 || !resources::encode_bitmap(*set, block, 2, 0)) return 0;
-  auto back = std::make_unique<resources::ImageSet>();
+  auto back = std::make_unique<imagefiles::ImageSet>();
   check(imagefiles::read_g16(*back, imagefiles::Bytes(block.block.data(), block.block_size)) == 1);
   check(back->first_number == copy->first_number && back->count == copy->count);
   for (int slot = first; slot < first + copy->count; ++slot) {
-    const resources::Image& a = copy->images[slot];
-    const resources::Image& b = back->images[slot];
-    check(resources::is_empty(a) == resources::is_empty(b));
-    if (resources::is_empty(a)) continue;
+    const imagefiles::Image& a = copy->images[slot];
+    const imagefiles::Image& b = back->images[slot];
+    check(imagefiles::is_empty(a) == imagefiles::is_empty(b));
+    if (imagefiles::is_empty(a)) continue;
     check(back->delays[slot] == copy->delays[slot]);
-    check(resources::image_width(a) == resources::image_width(b));
-    check(resources::image_height(a) == resources::image_height(b));
-    check(resources::bit_count(b) == bits);
-    for (int y = 0; y < resources::image_height(a); ++y)
-      for (int x = 0; x < resources::image_width(a); ++x)
-        check(resources::pixel_value(a, x, y) == resources::pixel_value(b, x, y));
+    check(imagefiles::image_width(a) == imagefiles::image_width(b));
+    check(imagefiles::image_height(a) == imagefiles::image_height(b));
+    check(imagefiles::bit_count(b) == bits);
+    for (int y = 0; y < imagefiles::image_height(a); ++y)
+      for (int x = 0; x < imagefiles::image_width(a); ++x)
+        check(imagefiles::pixel_value(a, x, y) == imagefiles::pixel_value(b, x, y));
   }
   return 0;
 }

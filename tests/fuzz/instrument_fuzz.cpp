@@ -6,12 +6,14 @@
 #include <cstdlib>
 #include <memory>
 
-#include "resources/image.h"
+#include "base/bytes.h"
+#include "imagefiles/image.h"
 #include "resources/instruments.h"
 
 namespace {
 
 using namespace vexa::resources;
+using namespace vexa::imagefiles;
 
 void check(bool condition) {
   if (!condition) std::abort();
@@ -26,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto set = std::make_unique<ImageSet>();
   for (int full = 0; full <= 1; ++full) {
     if (!expand_instrument_frames(*set, block, full)) continue;
-    const int width = size >= 22 ? data[18] | data[19] << 8 : 0;
-    const int height = size >= 22 ? data[20] | data[21] << 8 : 0;
+    const int width = size >= 22 ? vexa::base::get_u16(data + 18) : 0;
+    const int height = size >= 22 ? vexa::base::get_u16(data + 20) : 0;
     for (int slot = set->first_number; slot < set->first_number + set->count; ++slot) {
       const Image& image = set->images[static_cast<std::size_t>(slot)];
       if (is_empty(image)) continue;

@@ -8,7 +8,7 @@
 #include "read_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  auto set = std::make_unique<vexa::resources::ImageSet>();
+  auto set = std::make_unique<vexa::imagefiles::ImageSet>();
   vexa::fuzz::check_read(vexa::imagefiles::read_jpeg(*set, vexa::imagefiles::Bytes(data, size), {}), *set);
   return 0;
 }

@@ -8,10 +8,11 @@
 #include <memory>
 #include <string>
 
+#include "command/context.h"
 #include "command/macros.h"
-#include "driver/context.h"
+#include "command/source.h"
+#include "driver/dataflash.h"
 #include "driver/dispatch.h"
-#include "driver/source.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::string path = "/tmp/vexa-macro-fuzz-" + std::to_string(::getpid()) + ".txt";
@@ -26,21 +27,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ::mkdir(folder.c_str(), 0700);
     return folder;
   }();
-  auto ctx = std::make_unique<vexa::Context>();
+  auto ctx = std::make_unique<vexa::command::Context>();
   ctx->settings.macro_directory = export_folder;
   ctx->out.console = std::fopen("/dev/null", "wb");
   ctx->out.input = nullptr;
   ctx->eval.random.seed(1);
-  if (vexa::driver::open_source(*ctx, path, 1)) {
+  if (vexa::command::open_source(*ctx, path, 1)) {
     // A file that includes itself is read ten levels deep; a cap on the lines
     // keeps one input from running for long.
     for (int lines = 0; ctx->source.current >= 0 && lines < 100000; ++lines) {
-      if (vexa::driver::read_source_line(*ctx))
+      if (vexa::command::read_source_line(*ctx))
         vexa::driver::dispatch_line(*ctx);
-      else if (!vexa::driver::end_of_source(*ctx))
+      else if (!vexa::command::end_of_source(*ctx))
         break;
     }
-    vexa::driver::close_all_sources(*ctx);
+    vexa::command::close_all_sources(*ctx);
   }
   vexa::command::close_macro(*ctx);
   vexa::driver::layout_image(*ctx);

@@ -27,7 +27,7 @@ void fix_crcs(std::vector<std::uint8_t>& file) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  auto set = std::make_unique<vexa::resources::ImageSet>();
+  auto set = std::make_unique<vexa::imagefiles::ImageSet>();
   vexa::imagefiles::ReadOptions options;
   options.gamma = size > 0 && (data[size - 1] & 1);
   options.alpha_threshold = size > 1 ? data[size / 2] : 128;

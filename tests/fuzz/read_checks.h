@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
 namespace vexa::fuzz {
 
@@ -15,19 +15,19 @@ inline void check(bool condition) {
   if (!condition) std::abort();
 }
 
-inline void check_image(const resources::Image& image) {
-  resources::Image copy = image;
-  check(resources::refresh_layout(copy) && copy.dib_size == image.dib_size && image.dib.size() == image.dib_size);
+inline void check_image(const imagefiles::Image& image) {
+  imagefiles::Image copy = image;
+  check(imagefiles::refresh_layout(copy) && copy.dib_size == image.dib_size && image.dib.size() == image.dib_size);
   std::uint32_t sum = 0;
-  for (int y = 0; y < resources::image_height(image); ++y)
-    for (int x = 0; x < resources::image_width(image); ++x) sum += resources::pixel_value(image, x, y);
+  for (int y = 0; y < imagefiles::image_height(image); ++y)
+    for (int x = 0; x < imagefiles::image_width(image); ++x) sum += imagefiles::pixel_value(image, x, y);
   asm volatile("" : : "r"(sum));  // the pixels must really be read
 }
 
-inline void check_read(int result, const resources::ImageSet& set) {
+inline void check_read(int result, const imagefiles::ImageSet& set) {
   int loaded = 0;
-  for (const resources::Image& image : set.images) {
-    if (resources::is_empty(image)) continue;
+  for (const imagefiles::Image& image : set.images) {
+    if (imagefiles::is_empty(image)) continue;
     check(result == 1);
     check_image(image);
     ++loaded;

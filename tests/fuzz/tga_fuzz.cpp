@@ -7,7 +7,7 @@
 #include "read_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  auto set = std::make_unique<vexa::resources::ImageSet>();
+  auto set = std::make_unique<vexa::imagefiles::ImageSet>();
   vexa::imagefiles::ReadOptions options;
   options.alpha_threshold = size > 1 ? data[size / 2] : 128;
   vexa::fuzz::check_read(vexa::imagefiles::read_tga(*set, vexa::imagefiles::Bytes(data, size), options), *set);

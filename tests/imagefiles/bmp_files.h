@@ -7,13 +7,14 @@
 #include <cstdlib>
 #include <vector>
 
-#include "resources/image.h"
+#include "base/bytes.h"
+#include "imagefiles/image.h"
 
 namespace vexa::test {
 
 using ByteList = std::vector<std::uint8_t>;
 
-inline void put32(ByteList& b, std::size_t at, std::uint32_t v) { resources::put_u32(b.data() + at, v); }
+inline void put32(ByteList& b, std::size_t at, std::uint32_t v) { base::put_u32(b.data() + at, v); }
 
 struct BmpSpec {
   int width = 1;
@@ -21,7 +22,7 @@ struct BmpSpec {
   int bits = 24;
   std::uint32_t compression = 0;
   std::uint32_t header_size = 40;
-  std::vector<resources::Bgr> table = {};  // colour table (biClrUsed = its size)
+  std::vector<imagefiles::Bgr> table = {};  // colour table (biClrUsed = its size)
   std::vector<std::uint32_t> masks = {};  // inside a long header at 40, or after a 40-byte one
   std::uint32_t alpha_mask = 0;       // header offset 52 (headers of 56 bytes and more)
   ByteList pixels = {};               // everything after the table or masks
@@ -46,7 +47,7 @@ inline ByteList bmp_file(const BmpSpec& s) {
     for (std::uint32_t m : s.masks) after.insert(after.end(), {static_cast<std::uint8_t>(m), static_cast<std::uint8_t>(m >> 8),
                                                                static_cast<std::uint8_t>(m >> 16), static_cast<std::uint8_t>(m >> 24)});
   }
-  for (resources::Bgr c : s.table) after.insert(after.end(), {c.blue, c.green, c.red, 0});
+  for (imagefiles::Bgr c : s.table) after.insert(after.end(), {c.blue, c.green, c.red, 0});
   const std::size_t offset = 14 + info.size() + after.size();
   ByteList file = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   put32(file, 10, static_cast<std::uint32_t>(offset));

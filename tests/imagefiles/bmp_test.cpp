@@ -10,8 +10,8 @@
 namespace vexa::imagefiles {
 namespace {
 
-using resources::Bgr;
-using resources::ImageSet;
+using imagefiles::Bgr;
+using imagefiles::ImageSet;
 using test::bmp_file;
 using test::BmpSpec;
 using test::ByteList;
@@ -49,7 +49,7 @@ TEST(ReadBmp, RejectsFilesThatLieOrAreNotHandled) {
   ASSERT_EQ(read(set, good), 1);
   for (const auto& [what, file] : bad) {
     EXPECT_EQ(read(set, file), 0) << what;
-    EXPECT_TRUE(resources::is_empty(set.images[1])) << what;
+    EXPECT_TRUE(imagefiles::is_empty(set.images[1])) << what;
   }
 }
 
@@ -60,7 +60,7 @@ TEST(ReadBmp, RunLengthDataThatEndEarly) {
   for (ByteList code : {ByteList{}, ByteList{2}, ByteList{2, 1, 0, 2, 1}, ByteList{0, 4, 1, 2}, ByteList{2, 1, 0, 0}}) {
     const BmpSpec layout{.width = 2, .height = 2, .bits = 8, .compression = 1, .table = std::vector<Bgr>(4), .pixels = code};
     EXPECT_EQ(read(set, bmp_file(layout)), 0) << code.size();
-    EXPECT_TRUE(resources::is_empty(set.images[1]));
+    EXPECT_TRUE(imagefiles::is_empty(set.images[1]));
   }
 }
 
@@ -71,20 +71,20 @@ TEST(ReadBmp, AlphaThresholdIsTheCallers) {
     ImageSet set;
     ASSERT_EQ(read(set, file, threshold), 1);
     int n = 0;
-    for (int x = 0; x < 4; ++x) n += resources::pixel_colour(set.images[1], x, 0) == set.transparent_colour;
+    for (int x = 0; x < 4; ++x) n += imagefiles::pixel_colour(set.images[1], x, 0) == set.transparent_colour;
     EXPECT_EQ(n, keyed) << threshold;
   }
 }
 
-std::vector<Bgr> colours_of(const resources::Image& image) {
+std::vector<Bgr> colours_of(const imagefiles::Image& image) {
   std::vector<Bgr> colours;
-  for (int x = 0; x < resources::image_width(image); ++x) colours.push_back(resources::pixel_colour(image, x, 0));
+  for (int x = 0; x < imagefiles::image_width(image); ++x) colours.push_back(imagefiles::pixel_colour(image, x, 0));
   return colours;
 }
 
 // 32-bit channels where the masks put them; alpha where the file has it.
 TEST(ReadBmp, ThirtyTwoBitChannelsAndAlphaWhereTheFileSaysSo) {
-  const Bgr key = resources::rgb(0xAD, 0xFB, 0x5A);  // the first candidate key colour
+  const Bgr key = imagefiles::rgb(0xAD, 0xFB, 0x5A);  // the first candidate key colour
   auto file = [](std::uint32_t header, std::uint32_t compression, std::vector<std::uint32_t> masks,
                  std::uint32_t alpha, ByteList pixels) {
     return bmp_file({.width = 4, .bits = 32, .compression = compression, .header_size = header, .masks = masks,
@@ -99,14 +99,14 @@ TEST(ReadBmp, ThirtyTwoBitChannelsAndAlphaWhereTheFileSaysSo) {
     ASSERT_EQ(read(set, bytes), 1);
     ASSERT_EQ(set.transparent, 1);
     EXPECT_EQ(colours_of(set.images[1]),
-              (std::vector<Bgr>{key, resources::rgb(60, 50, 40), key, resources::rgb(0, 0, 0)}));
+              (std::vector<Bgr>{key, imagefiles::rgb(60, 50, 40), key, imagefiles::rgb(0, 0, 0)}));
   }
   // Narrow fields widened, an empty mask 0, no alpha; masks with nowhere to be refused.
   ImageSet set;
   ASSERT_EQ(read(set, file(40, 3, {0x7C00, 0x03E0, 0}, 0, {0x1F, 0x7C, 0, 0, 0, 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})), 1);
   EXPECT_EQ(set.transparent, 0);
-  EXPECT_EQ(colours_of(set.images[1]), (std::vector<Bgr>{resources::rgb(255, 0, 0), resources::rgb(0, 198, 0),
-                                                               resources::rgb(0, 0, 0), resources::rgb(0, 0, 0)}));
+  EXPECT_EQ(colours_of(set.images[1]), (std::vector<Bgr>{imagefiles::rgb(255, 0, 0), imagefiles::rgb(0, 198, 0),
+                                                               imagefiles::rgb(0, 0, 0), imagefiles::rgb(0, 0, 0)}));
   EXPECT_EQ(read(set, file(44, 3, {}, 0, bgra)), 0);
 }
 

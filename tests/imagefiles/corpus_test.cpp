@@ -15,14 +15,15 @@
 #include <memory>
 #include <sstream>
 
-#include "driver/context.h"
+#include "command/context.h"
 #include "imagefiles/gif.h"
 #include "reader_test_support.h"
+#include "resources/import.h"
 
 namespace vexa::imagefiles {
 namespace {
 
-using resources::Bgr;
+using imagefiles::Bgr;
 using test::ByteList;
 
 enum class Expect { match, reject, load, any };
@@ -130,17 +131,17 @@ std::map<std::string, Reference> decode_reference(const std::vector<std::string>
 // the background index, black without one.
 Bgr gif_background(const ByteList& f) {
   if (f.size() < 13 || !(f[10] & 0x80) || f[11] >= (2 << (f[10] & 7)) || 13u + 3 * f[11] + 2 >= f.size()) return Bgr{};
-  return resources::rgb(f[13 + 3 * f[11]], f[14 + 3 * f[11]], f[15 + 3 * f[11]]);
+  return imagefiles::rgb(f[13 + 3 * f[11]], f[14 + 3 * f[11]], f[15 + 3 * f[11]]);
 }
 
 // Compares an image with a reference frame whose pixel (left, top) is the
 // image's first: pixels with alpha below clear_below must show clear (and
 // no others, when the set is keyed), the others the reference's colour.
-void compare(const resources::Image& image, int left, int top, const Frame& frame, int clear_below, Bgr clear,
+void compare(const imagefiles::Image& image, int left, int top, const Frame& frame, int clear_below, Bgr clear,
              bool keyed, const std::string& label) {
-  const int width = resources::image_width(image), height = resources::image_height(image);
-  const std::uint8_t precision = resources::bit_count(image) == 16 ? 0xF8 : 0xFF;
-  auto cut = [&](Bgr c) { return resources::rgb(c.red & precision, c.green & precision, c.blue & precision); };
+  const int width = imagefiles::image_width(image), height = imagefiles::image_height(image);
+  const std::uint8_t precision = imagefiles::bit_count(image) == 16 ? 0xF8 : 0xFF;
+  auto cut = [&](Bgr c) { return imagefiles::rgb(c.red & precision, c.green & precision, c.blue & precision); };
   auto text = [](Bgr c) { return std::to_string(c.red) + "," + std::to_string(c.green) + "," + std::to_string(c.blue); };
   int wrong = 0;
   for (int y = 0; y < frame.height; ++y)
@@ -148,8 +149,8 @@ void compare(const resources::Image& image, int left, int top, const Frame& fram
       if (x < left || y < top || x - left >= width || y - top >= height) continue;
       const std::uint8_t* p = &frame.rgba[(static_cast<std::size_t>(y) * frame.width + x) * 4];
       const bool see_through = p[3] < clear_below;
-      const Bgr ours = resources::pixel_colour(image, x - left, y - top);
-      const Bgr want = see_through ? clear : resources::rgb(p[0], p[1], p[2]);
+      const Bgr ours = imagefiles::pixel_colour(image, x - left, y - top);
+      const Bgr want = see_through ? clear : imagefiles::rgb(p[0], p[1], p[2]);
       if ((see_through ? ours == clear : cut(ours) == cut(want) && !(keyed && ours == clear)) || ++wrong > 3) continue;
       ADD_FAILURE() << label << " pixel " << x << "," << y << (see_through ? " (transparent)" : "") << ": ours "
                     << text(ours) << " expected " << text(want);
@@ -168,11 +169,11 @@ TEST_P(ReaderCorpus, FilesMatchTheirReferences) {
     if (fnmatch(corpus.only, path.substr(root.size() + 1).c_str(), 0) == 0) files.push_back(path);
   if (files.empty()) GTEST_SKIP() << "corpus not present";
   const auto references = decode_reference(files, corpus.gamma != 0);
-  auto ctx = std::make_unique<Context>();
+  auto ctx = std::make_unique<command::Context>();
   ctx->out.console = nullptr;
   ctx->settings.alpha_threshold = corpus.threshold;
   ctx->settings.gamma = corpus.gamma;
-  resources::ImageSet& set = ctx->work_set;
+  imagefiles::ImageSet& set = ctx->work_set;
   const bool gif = std::string(corpus.extension) == ".gif";
   int compared = 0;
   for (const std::string& path : files) {
@@ -181,9 +182,9 @@ TEST_P(ReaderCorpus, FilesMatchTheirReferences) {
     const auto rule = std::find_if(corpus.rules.begin(), corpus.rules.end(),
                                    [&](const Rule& r) { return fnmatch(r.pattern, name.c_str(), 0) == 0; });
     const Expect expect = rule == corpus.rules.end() ? Expect::match : rule->expect;
-    const int result = load_image_file(*ctx, set, path);
+    const int result = resources::load_image_file(*ctx, set, path);
     if (expect == Expect::reject) {
-      EXPECT_TRUE(result == 0 && set.count == 0 && resources::is_empty(set.images[1])) << "loaded";
+      EXPECT_TRUE(result == 0 && set.count == 0 && imagefiles::is_empty(set.images[1])) << "loaded";
       continue;
     }
     for (int slot = set.first_number; result == 1 && slot < set.first_number + set.count; ++slot)
@@ -199,7 +200,7 @@ TEST_P(ReaderCorpus, FilesMatchTheirReferences) {
       screens = joined->second;
       EXPECT_EQ(set.count, screens.back() + 1);
     } else {
-      for (std::size_t i = 0; i < reference.frames.size() && i < limits::image_slots - 1; ++i)
+      for (std::size_t i = 0; i < reference.frames.size() && i < base::limits::image_slots - 1; ++i)
         screens.push_back(static_cast<int>(i));
       ASSERT_EQ(set.count, screens.size());
     }
@@ -211,7 +212,7 @@ TEST_P(ReaderCorpus, FilesMatchTheirReferences) {
       left = decoded->frames[0].left;
       top = decoded->frames[0].top;
     } else {
-      EXPECT_EQ(std::pair(resources::image_width(set.images[1]), resources::image_height(set.images[1])),
+      EXPECT_EQ(std::pair(imagefiles::image_width(set.images[1]), imagefiles::image_height(set.images[1])),
                 std::pair(reference.frames[0].width, reference.frames[0].height));
     }
     const bool keyed = set.transparent != 0;

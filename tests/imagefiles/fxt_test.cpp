@@ -8,30 +8,31 @@
 
 #include "imagefiles/fxt.h"
 #include "pictures.h"
+#include "resources/import.h"
 #include "test_support.h"
 
 namespace vexa::imagefiles {
 namespace {
 
-const test::Legend ink = {{'#', resources::rgb(0, 0, 0)}, {'.', resources::rgb(255, 255, 255)}};
+const test::Legend ink = {{'#', imagefiles::rgb(0, 0, 0)}, {'.', imagefiles::rgb(255, 255, 255)}};
 
 TEST(ReadFxtFont, ColumnsBeyondTheLineLimitAreDropped) {
   // Read as a line of its own, the rest of the long row would be a row of
   // another width.
   test::CapturedContext c;
-  auto set = std::make_unique<resources::ImageSet>();
+  auto set = std::make_unique<imagefiles::ImageSet>();
   const std::string text = "1\n" + std::string(6000, '#') + "\n" + std::string(5000, '.') + "\n";
-  ASSERT_EQ(read_fxt_font(*c.ctx, *set, "long.fxt",
+  ASSERT_EQ(read_fxt_font(resources::line_faults(*c.ctx), *set, "long.fxt",
                           Bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())),
             1)
       << c.console();
-  EXPECT_EQ(resources::image_width(set->images[1]), 5000);
-  EXPECT_EQ(resources::image_height(set->images[1]), 2);
+  EXPECT_EQ(imagefiles::image_width(set->images[1]), 5000);
+  EXPECT_EQ(imagefiles::image_height(set->images[1]), 2);
 }
 
 TEST(WriteFontListing, GapFirstControlCodesSizesThatDifferAndColourPictures) {
   test::TempDir dir;
-  auto set = std::make_unique<resources::ImageSet>();
+  auto set = std::make_unique<imagefiles::ImageSet>();
   set->first_number = 30;  // a gap: sizes are compared from 31 on
   set->count = 3;
   set->images[31] = test::image_from_art({"#.", ".#", "##"}, 24, ink);

@@ -26,17 +26,17 @@ TEST(Glyphs, FacesKeptByWeightAndHeightWithinTheCellRange) {
 }
 
 TEST(Canvas, BoxScalingAveragesNearestPicks) {
-  const test::Legend legend = {{'#', resources::rgb(0, 0, 0)}, {'.', resources::rgb(255, 255, 255)},
-                               {'g', resources::rgb(128, 128, 128)}, {'b', resources::rgb(9, 9, 9)}};
-  const resources::Image source = test::image_from_art({"#.", ".."}, 24, legend);
+  const test::Legend legend = {{'#', imagefiles::rgb(0, 0, 0)}, {'.', imagefiles::rgb(255, 255, 255)},
+                               {'g', imagefiles::rgb(128, 128, 128)}, {'b', imagefiles::rgb(9, 9, 9)}};
+  const imagefiles::Image source = test::image_from_art({"#.", ".."}, 24, legend);
   Canvas canvas;
-  ASSERT_TRUE(create_canvas(canvas, 6, 5, resources::rgb(9, 9, 9)));
+  ASSERT_TRUE(create_canvas(canvas, 6, 5, imagefiles::rgb(9, 9, 9)));
   stretch_image(canvas, 1, 1, 4, 4, source, 0, 0, 2, 2, Stretch::nearest);
   // Three pixels over two: the middle one covers half of each; the source
   // rectangle is clipped to the picture.
   stretch_image(canvas, 0, 0, 3, 1, source, 0, 0, 2, 1, Stretch::box);
   stretch_image(canvas, 5, 0, 1, 5, source, 1, 1, 5, 5, Stretch::box);
-  resources::Image result;
+  imagefiles::Image result;
   ASSERT_TRUE(canvas_to_image(canvas, result));
   EXPECT_EQ(test::art_from_image(result, legend), (test::Art{"#g.bb.", "b##...", "b##...", "b.....", "b....."}));
 }
@@ -44,12 +44,12 @@ TEST(Canvas, BoxScalingAveragesNearestPicks) {
 TEST(Canvas, WidePensAreRound) {
   // A pen of even width has no middle pixel: its disc lies above and left of
   // the line's pixel. Four wide, the disc's corners stay clear.
-  const test::Legend legend = {{'#', resources::rgb(0, 0, 0)}, {'.', resources::rgb(255, 255, 255)}};
+  const test::Legend legend = {{'#', imagefiles::rgb(0, 0, 0)}, {'.', imagefiles::rgb(255, 255, 255)}};
   Canvas canvas;
-  ASSERT_TRUE(create_canvas(canvas, 6, 5, resources::rgb(255, 255, 255)));
-  draw_wide_line(canvas, 2, 2, 3, 2, 4, resources::rgb(0, 0, 0));
-  draw_wide_line(canvas, 5, 1, 5, 2, 2, resources::rgb(0, 0, 0));
-  resources::Image result;
+  ASSERT_TRUE(create_canvas(canvas, 6, 5, imagefiles::rgb(255, 255, 255)));
+  draw_wide_line(canvas, 2, 2, 3, 2, 4, imagefiles::rgb(0, 0, 0));
+  draw_wide_line(canvas, 5, 1, 5, 2, 2, imagefiles::rgb(0, 0, 0));
+  imagefiles::Image result;
   ASSERT_TRUE(canvas_to_image(canvas, result));
   EXPECT_EQ(test::art_from_image(result, legend), (test::Art{".##.##", "######", "####..", ".##...", "......"}));
 }

@@ -8,11 +8,12 @@
 
 #include "imagefiles/native.h"
 #include "reader_test_support.h"
+#include "resources/exports.h"
 
 namespace vexa::imagefiles {
 namespace {
 
-using resources::ImageSet;
+using imagefiles::ImageSet;
 using test::ByteList;
 
 Bytes bytes_of(const ByteList& file) { return Bytes(file.data(), file.size()); }
@@ -28,7 +29,7 @@ TEST(ReadNative, LengthsMustBeExact) {
       ByteList file = test::fixture(name);
       file.resize(file.size() + change);
       EXPECT_EQ(read(*set, bytes_of(file), {}), change == 0 ? 1 : 0) << name << " " << change;
-      EXPECT_EQ(resources::is_empty(set->images[1]), change != 0);
+      EXPECT_EQ(imagefiles::is_empty(set->images[1]), change != 0);
     }
 }
 
@@ -57,7 +58,7 @@ TEST(ReadG16, RefusesDamagedBlocksAsAWhole) {
     b[c.at] = c.value;
     EXPECT_EQ(read_g16(*set, bytes_of(b)), 0) << c.what;
     EXPECT_EQ(set->count, 0) << c.what;
-    for (const resources::Image& image : set->images) EXPECT_TRUE(resources::is_empty(image)) << c.what;
+    for (const imagefiles::Image& image : set->images) EXPECT_TRUE(imagefiles::is_empty(image)) << c.what;
   }
 }
 
@@ -79,7 +80,7 @@ TEST(ReadG16, EntriesSharingOneShortRunStayWithinTheSizeLimit) {
   auto set = std::make_unique<ImageSet>();
   ASSERT_EQ(read_g16(*set, bytes_of(shared(256))), 1);
   EXPECT_EQ(set->count, 256);
-  EXPECT_EQ(resources::pixel_value(set->images[255], 255, 255), 1u);
+  EXPECT_EQ(imagefiles::pixel_value(set->images[255], 255, 255), 1u);
   EXPECT_EQ(read_g16(*set, bytes_of(shared(4096))), 0);
   EXPECT_EQ(set->count, 0);
 }
@@ -92,16 +93,16 @@ TEST(WriteG16, TheNameChoosesSixteenOrTwentyFourBits) {
   ASSERT_EQ(read_bmp(*set, bytes_of(bmp), {}), 1);
   set->first_number = set->count = 1;
   for (auto [name, bits] : {std::pair{"pic.g24", 24}, std::pair{"pic.G16", 16}, std::pair{"pic.txt", 16}}) {
-    ASSERT_EQ(write_g16(*set, dir.file(name)), 1) << name;
+    ASSERT_EQ(resources::write_g16(*set, dir.file(name)), 1) << name;
     ASSERT_EQ(read_g16(*back, bytes_of(test::read_bytes(dir.file(name)))), 1) << name;
-    EXPECT_EQ(resources::bit_count(back->images[1]), bits) << name;
-    EXPECT_EQ(resources::pixel_colour(back->images[1], 2, 0),
-              bits == 24 ? resources::rgb(90, 80, 70) : resources::round_565(resources::rgb(90, 80, 70)));
+    EXPECT_EQ(imagefiles::bit_count(back->images[1]), bits) << name;
+    EXPECT_EQ(imagefiles::pixel_colour(back->images[1], 2, 0),
+              bits == 24 ? imagefiles::rgb(90, 80, 70) : imagefiles::round_565(imagefiles::rgb(90, 80, 70)));
   }
   // Nothing to encode, or a folder that does not exist: 0, no file.
-  EXPECT_EQ(write_g16(*back, dir.file("missing/pic.g16")), 0);
-  resources::clear_set(*set);
-  EXPECT_EQ(write_g16(*set, dir.file("empty.g16")), 0);
+  EXPECT_EQ(resources::write_g16(*back, dir.file("missing/pic.g16")), 0);
+  imagefiles::clear_set(*set);
+  EXPECT_EQ(resources::write_g16(*set, dir.file("empty.g16")), 0);
   EXPECT_FALSE(test::file_exists(dir.file("empty.g16")));
 }
 

@@ -50,7 +50,7 @@ ByteList png(const std::vector<ByteList>& chunks) {
   return out;
 }
 
-int read(resources::ImageSet& set, const ByteList& file) { return test::read_with(read_png, set, file); }
+int read(imagefiles::ImageSet& set, const ByteList& file) { return test::read_with(read_png, set, file); }
 
 // 3 x 2 grey (every IHDR here has height 2), each row with filter byte 0.
 const ByteList scanlines = {0, 1, 2, 3, 0, 4, 5, 6};
@@ -58,7 +58,7 @@ const ByteList scanlines = {0, 1, 2, 3, 0, 4, 5, 6};
 TEST(ReadPng, EveryChunkIsCheckedByItsCrc) {
   const ByteList text = chunk("tEXt", {'a', 0, 'b'}), unknown = chunk("zzZz", {});
   const ByteList good = png({ihdr(3, 8, 0), text, unknown, chunk("IDAT", deflate(scanlines)), chunk("IEND", {})});
-  resources::ImageSet set;
+  imagefiles::ImageSet set;
   ASSERT_EQ(read(set, good), 1);
   // Every byte of the ignored chunks behind the IHDR, and the IEND's CRC.
   const std::size_t first = 8 + 25, end = first + text.size() + unknown.size();
@@ -66,7 +66,7 @@ TEST(ReadPng, EveryChunkIsCheckedByItsCrc) {
     ByteList bad = good;
     bad[at == end ? good.size() - 1 : at] ^= 0x01;
     EXPECT_EQ(read(set, bad), 0) << "byte " << at;
-    EXPECT_TRUE(resources::is_empty(set.images[1]));
+    EXPECT_TRUE(imagefiles::is_empty(set.images[1]));
   }
 }
 
@@ -99,10 +99,10 @@ TEST(ReadPng, HeadersAndStreamsThatLie) {
       {"filter type 5", deflate(filter)},
   };
   for (const auto& [what, data] : streams) bad.emplace_back(what, png({ihdr(3, 8, 0), chunk("IDAT", data), iend}));
-  resources::ImageSet set;
+  imagefiles::ImageSet set;
   for (const auto& [what, bytes] : bad) {
     EXPECT_EQ(read(set, bytes), 0) << what;
-    EXPECT_TRUE(resources::is_empty(set.images[1])) << what;
+    EXPECT_TRUE(imagefiles::is_empty(set.images[1])) << what;
   }
 
   // Data behind the last scanline belong to no pixel, and neither do bytes
@@ -120,11 +120,11 @@ TEST(ReadPng, TheRgbKeyIsTheTrnsColourEvenWithGamma) {
   const ByteList rows = {0, 0x10, 0, 0x20, 0, 0x30, 0, 0, 0x10, 0, 0x20, 0, 0x30, 0};
   const ByteList file = png({ihdr(1, 16, 2), chunk("gAMA", {0, 0, 0xB1, 0x8F}), chunk("tRNS", {0x10, 0x11, 0x20, 0x22, 0x30, 0x33}),
                              chunk("IDAT", deflate(rows)), chunk("IEND", {})});
-  resources::ImageSet set;
+  imagefiles::ImageSet set;
   ASSERT_EQ(test::read_with(read_png, set, file, 128, 1), 1);
   EXPECT_EQ(set.transparent, 1);
-  EXPECT_EQ(set.transparent_colour, resources::rgb(0x10, 0x20, 0x30));
-  EXPECT_NE(resources::pixel_colour(set.images[1], 0, 0), set.transparent_colour);  // the pixels are corrected
+  EXPECT_EQ(set.transparent_colour, imagefiles::rgb(0x10, 0x20, 0x30));
+  EXPECT_NE(imagefiles::pixel_colour(set.images[1], 0, 0), set.transparent_colour);  // the pixels are corrected
 }
 
 }  // namespace

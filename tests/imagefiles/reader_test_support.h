@@ -12,16 +12,16 @@
 #include <vector>
 
 #include "imagefiles/dispatch.h"
+#include "imagefiles/image.h"
 #include "pictures.h"
-#include "resources/image.h"
 #include "test_support.h"
 
 namespace vexa::test {
 
 using ByteList = std::vector<std::uint8_t>;
-using Reader = int (*)(resources::ImageSet&, imagefiles::Bytes, const imagefiles::ReadOptions&);
+using Reader = int (*)(imagefiles::ImageSet&, imagefiles::Bytes, const imagefiles::ReadOptions&);
 
-inline int read_with(Reader reader, resources::ImageSet& set, const ByteList& file, int threshold = 128, int gamma = 0) {
+inline int read_with(Reader reader, imagefiles::ImageSet& set, const ByteList& file, int threshold = 128, int gamma = 0) {
   return reader(set, imagefiles::Bytes(file.data(), file.size()), imagefiles::ReadOptions{threshold, gamma});
 }
 
@@ -31,10 +31,10 @@ inline ByteList fixture(const std::string& relative) {
 }
 
 // Raw values of every pixel, top row first.
-inline std::vector<unsigned> values_of(const resources::Image& image) {
+inline std::vector<unsigned> values_of(const imagefiles::Image& image) {
   std::vector<unsigned> v;
-  for (int y = 0; y < resources::image_height(image); ++y)
-    for (int x = 0; x < resources::image_width(image); ++x) v.push_back(resources::pixel_value(image, x, y));
+  for (int y = 0; y < imagefiles::image_height(image); ++y)
+    for (int x = 0; x < imagefiles::image_width(image); ++x) v.push_back(imagefiles::pixel_value(image, x, y));
   return v;
 }
 
@@ -54,10 +54,10 @@ inline std::vector<std::string> corpus_files(const std::string& folder, const st
 }
 
 // A loaded image's derived fields agree with its block.
-inline void expect_consistent(const resources::Image& image, const std::string& label) {
-  resources::Image copy = image;
-  ASSERT_FALSE(resources::is_empty(copy)) << label;
-  EXPECT_TRUE(resources::refresh_layout(copy)) << label;
+inline void expect_consistent(const imagefiles::Image& image, const std::string& label) {
+  imagefiles::Image copy = image;
+  ASSERT_FALSE(imagefiles::is_empty(copy)) << label;
+  EXPECT_TRUE(imagefiles::refresh_layout(copy)) << label;
   EXPECT_EQ(copy.dib_size, image.dib_size) << label;
   EXPECT_EQ(copy.dib.size(), image.dib_size) << label;
 }

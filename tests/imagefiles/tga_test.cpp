@@ -28,22 +28,22 @@ struct Tga {
   }
 };
 
-int read(resources::ImageSet& set, const ByteList& bytes) { return test::read_with(read_tga, set, bytes); }
+int read(imagefiles::ImageSet& set, const ByteList& bytes) { return test::read_with(read_tga, set, bytes); }
 
 TEST(ReadTga, PacketsThatRunPastThePictureOrEndEarly) {
   // A run of 4 (0x83) crosses the row's end; one of 128 stops at the picture's end.
   const ByteList packets = {0x83, 3, 2, 1, 0x01, 6, 5, 4, 9, 8, 7};
-  resources::ImageSet set;
+  imagefiles::ImageSet set;
   for (const ByteList& data : {packets, ByteList{0xFF, 3, 2, 1}}) {
     ASSERT_EQ(read(set, Tga{.type = 10, .width = 3, .height = 2, .data = data}.file()), 1);
-    EXPECT_EQ(resources::pixel_colour(set.images[1], 0, 1), resources::rgb(1, 2, 3));
+    EXPECT_EQ(imagefiles::pixel_colour(set.images[1], 0, 1), imagefiles::rgb(1, 2, 3));
   }
   // Missing data fail, whether a packet header, a run value or literals,
   // and so do raw pixels cut short.
   for (std::size_t cut : {0, 2, 5, 9}) {
     const ByteList data(packets.begin(), packets.begin() + static_cast<std::ptrdiff_t>(cut));
     EXPECT_EQ(read(set, Tga{.type = 10, .width = 3, .height = 2, .data = data}.file()), 0) << cut;
-    EXPECT_TRUE(resources::is_empty(set.images[1]));
+    EXPECT_TRUE(imagefiles::is_empty(set.images[1]));
   }
   EXPECT_EQ(read(set, Tga{.width = 2, .data = {1, 2, 3, 4, 5}}.file()), 0);
 }
@@ -59,11 +59,11 @@ TEST(ReadTga, UnsupportedLayoutsAreRejected) {
   for (int type : {0, 4, 8, 12, 32}) bad.push_back({.type = type, .depth = 8, .map = {1, 2, 3}, .data = {0}});
   for (int bits : {0, 8, 15, 48}) bad.push_back({.depth = bits, .data = ByteList(8, 0)});
   const ByteList good = Tga{.type = 1, .depth = 8, .map = {1, 2, 3}, .data = {0}}.file();
-  resources::ImageSet set;
+  imagefiles::ImageSet set;
   ASSERT_EQ(read(set, good), 1);
   for (const Tga& t : bad) {
     EXPECT_EQ(read(set, t.file()), 0) << t.type << " " << t.depth;
-    EXPECT_TRUE(resources::is_empty(set.images[1]));
+    EXPECT_TRUE(imagefiles::is_empty(set.images[1]));
   }
   ByteList header_only = Tga{}.file(), map_type_2 = good;
   header_only.resize(17);

@@ -3,15 +3,15 @@
 // the faces that fitting and sheets open, released again.
 #include <gtest/gtest.h>
 
-#include "imagefiles/sheet.h"
 #include "imagefiles/winfont.h"
 #include "pictures.h"
+#include "resources/sheet.h"
 #include "test_support.h"
 
 namespace vexa::imagefiles {
 namespace {
 
-const test::Legend ink = {{'#', resources::rgb(0, 0, 0)}, {'.', resources::rgb(255, 255, 255)}};
+const test::Legend ink = {{'#', imagefiles::rgb(0, 0, 0)}, {'.', imagefiles::rgb(255, 255, 255)}};
 
 // A cell one pixel wide, its rows given top first.
 test::Art column(const std::string& rows) {
@@ -34,13 +34,13 @@ TEST(CropFontCells, SpareRowsSmallerHalfBelowWindowInsideTheCell) {
       {"..#..", 1, 8, 2, "..#.."},             // a cell not taller is left alone
   };
   for (const Case& c : cases) {
-    resources::ImageSet set;
+    imagefiles::ImageSet set;
     set.first_number = 5;
     set.count = 2;  // slot 6 is a gap
     set.images[5] = test::image_from_art(column(c.cell), 24, ink);
     ASSERT_TRUE(crop_font_cells(set, c.ink, c.wanted, c.bottom));
     EXPECT_EQ(test::art_from_image(set.images[5], ink), column(c.kept)) << c.cell;
-    EXPECT_TRUE(resources::is_empty(set.images[6]));
+    EXPECT_TRUE(imagefiles::is_empty(set.images[6]));
   }
 }
 
@@ -52,7 +52,7 @@ TEST(Faces, FittingAndSheetsReleaseWhatTheyOpen) {
   request.size = 11;  // no height gives 11 rows of ink at once: several fonts are tried
   ASSERT_EQ(rasterise_windows_font(c.ctx->fonts, c.ctx->work_set, request), 1);
   EXPECT_TRUE(c.ctx->fonts.faces.empty());
-  ASSERT_EQ(export_overview_sheet(*c.ctx, c.dir.file("sheet.bmp"), c.ctx->work_set, 8, 11, 16, stretch_nearest), 1);
+  ASSERT_EQ(resources::export_overview_sheet(*c.ctx, c.dir.file("sheet.bmp"), c.ctx->work_set, 8, 11, 16, resources::stretch_nearest), 1);
   EXPECT_TRUE(c.ctx->fonts.faces.empty());
 }
 

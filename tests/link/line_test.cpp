@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <termios.h>
 
-#include "driver/settings.h"
 #include "link/framing.h"
 #include "link/serial.h"
 #include "link_harness.h"
@@ -39,7 +38,7 @@ struct TestLink {
 };
 
 TEST(SerialPort, DevicesOfComNumbersAndUsbNames) {
-  driver::Settings s;
+  LinkSettings s;
   EXPECT_EQ(port_device(s), "");
   s.com_port = 9;
   ::unsetenv("VEXA_COM9");

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "link/link_state.h"
 #include "link/program.h"
 #include "test_support.h"
 #include "wire_helpers.h"
@@ -100,25 +101,30 @@ struct Programming {
   long milliseconds = 0;
 };
 
+// What the driver hands a programming run: its link settings and link.
+struct LinkRun {
+  link::LinkSettings settings;
+  link::LinkState link;
+};
+
 // Programs the upload file `file` into a simulator started with sim_args.
 // The settings start fresh (the simulator's device, the scan on, verify off)
 // with ticks of 1 ms; setup changes them. One context serves many runs.
 inline Programming program(CapturedContext& cc, const std::string& file, const std::vector<std::string>& sim_args,
-                           const std::function<void(Context&)>& setup = {}) {
+                           const std::function<void(LinkRun&)>& setup = {}) {
   Programming p;
   Simulator sim;
   EXPECT_TRUE(sim.start(sim_args));
-  Context& ctx = *cc.ctx;
+  command::Context& ctx = *cc.ctx;
   std::size_t console_before = cc.console().size();
-  ctx.settings = driver::Settings{};
-  ctx.link = link::LinkState{};
-  ctx.link.tick_us = 1000;
-  ctx.settings.upload_file = file;
-  ctx.settings.com_device = sim.device;
+  LinkRun run;
+  run.link.tick_us = 1000;
+  run.settings.upload_file = file;
+  run.settings.com_device = sim.device;
   ctx.out.window_fd = ::open(sim.dir.file("window").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-  if (setup) setup(ctx);
+  if (setup) setup(run);
   auto start = std::chrono::steady_clock::now();
-  p.result = link::program_module(ctx);
+  p.result = link::program_module(run.settings, run.link, ctx.out);
   p.milliseconds = static_cast<long>(
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
   ::close(ctx.out.window_fd);

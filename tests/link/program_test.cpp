@@ -1,8 +1,8 @@
 // Programming runs against the simulated module, most with the upload files
 // vexac wrote for the link cases of tests/projects: what the console, a
 // front-end and the module see; and the fault loops.
-#include "driver/format.h"
-#include "link/models.h"
+#include "base/format.h"
+#include "base/models.h"
 #include "link_harness.h"
 
 namespace vexa::link {
@@ -10,15 +10,16 @@ namespace {
 
 using namespace std::string_literals;
 using test::CapturedContext;
+using test::LinkRun;
 using test::ends_with;
 using test::link_case;
 using test::Programming;
 using Args = std::vector<std::string>;
-using Adjust = std::function<void(Context&)>;
+using Adjust = std::function<void(test::LinkRun&)>;
 
-Adjust fixed(int baud) { return [=](Context& ctx) { ctx.settings.autoscan = 0; ctx.settings.baud = baud; }; }
-Adjust requested(int baud, long tick) { return [=](Context& ctx) { ctx.settings.baud = baud; ctx.link.tick_us = tick; }; }
-Adjust verified(Adjust also) { return [=](Context& ctx) { if (also) also(ctx); ctx.settings.verify = true; }; }
+Adjust fixed(int baud) { return [=](LinkRun& ctx) { ctx.settings.autoscan = 0; ctx.settings.baud = baud; }; }
+Adjust requested(int baud, long tick) { return [=](LinkRun& ctx) { ctx.settings.baud = baud; ctx.link.tick_us = tick; }; }
+Adjust verified(Adjust also) { return [=](LinkRun& ctx) { if (also) also(ctx); ctx.settings.verify = true; }; }
 
 // A programming run and what it must show: a failed run ends with `text`, a
 // programmed one holds it; the simulator's log, or what it got, holds `seen`.
@@ -85,7 +86,7 @@ TEST(Identification, AnswersAndWhatTheyMean) {
   const BareUploads bare;
   const Args panel09 = {"--geometry", "320,240,H,2,A", "--rate", "19200"}, panel06 = {"--model", "Panel06", "--swapped"};
   const Args panel08 = {"--model", "Panel08", "--framed", "--rate", "38400", "--address", "7"};
-  auto address = [](int a) -> Adjust { return [=](Context& ctx) { fixed(38400)(ctx); ctx.settings.rs485_address = a; }; };
+  auto address = [](int a) -> Adjust { return [=](LinkRun& ctx) { fixed(38400)(ctx); ctx.settings.rs485_address = a; }; };
   const std::string wrong = "\r\nERROR: wrong Module!\r\n(Macrofile, written for Orix ", none = "\r\n\r\nERROR: not found !\r\n";
   const std::string unknown = "\r\nERROR: Unknown Module!\r\n(";
   check({
@@ -135,7 +136,7 @@ TEST(Programming, RunsAndTheirMessages) {
   const std::string big_file = test::compile_in(bare.dir.path).upload;
   std::string g7_as_g6 = test::read_file(g7.upload), every_percent;
   g7_as_g6.replace(g7_as_g6.find("VexaG7"), 6, "VexaG6");
-  for (int i = 0; i <= 100; ++i) every_percent += format("\r%3d%%", i);
+  for (int i = 0; i <= 100; ++i) every_percent += base::format("\r%3d%%", i);
   const Args g7_module = {"--model", "VexaG7", "--rate", "230400", "--framed"};
   ::setenv("VEXA_COM7", "/nonexistent/tty", 1);
   check({
@@ -154,10 +155,10 @@ TEST(Programming, RunsAndTheirMessages) {
       {"/nonexistent/demo.DF", {}, {}, 0, "Cannot open file /nonexistent/demo.DF !\r\n"},
       {file("bad.DF", "#MS0;no header" + good.substr(good.find('\n'))), {}, {}, 0,
        bare.dir.file("bad.DF") + " is not a valid DATA-FLASH File for a Vexa !\r\n"},
-      {g6.upload, {}, [](Context& ctx) { ctx.settings.com_device.clear(); ctx.settings.com_port = 7; }, 0,
+      {g6.upload, {}, [](LinkRun& ctx) { ctx.settings.com_device.clear(); ctx.settings.com_port = 7; }, 0,
        "\r\nERROR: cannot open COM7: !\r\n"},
       {g6.upload, {}, fixed(1000), 0, " with 1000 baud !\r\n"},
-      {g6.upload, {"--fault", "stop:1"}, [](Context& ctx) {
+      {g6.upload, {"--fault", "stop:1"}, [](LinkRun& ctx) {
          fixed(115200)(ctx);
          ctx.settings.rs485_address = 3;
          ctx.settings.usb_name = "Vexa Programmer (/dev/ttyUSB0)";
@@ -193,10 +194,10 @@ TEST(Programming, RunsAndTheirMessages) {
       // A programming-only run has read no model line: the verify takes the
       // start of region 2 from the header (16384 here, where a VexaG6 has 32768).
       {file("s.DF", g7_as_g6), {"--framed", "--rate", "230400"},
-       verified([](Context& ctx) { ctx.settings.model = -1; ctx.settings.region1_size = 0; }), 1,
+       verified([](LinkRun& ctx) { ctx.settings.model = -1; ctx.settings.region1_size = 0; }), 1,
        "\r100% Ok\r\nReady: Vexa is programed,  1970 bytes used, 1046606 bytes free\r\n"},
       // A model name the table does not have leaves the model selected.
-      {bare("Nothing"), {}, [](Context& ctx) { ctx.settings.model = find_model("VexaG6"); }, 1, "\r\nconnecting VexaG6 on "},
+      {bare("Nothing"), {}, [](LinkRun& ctx) { ctx.settings.model = base::find_model("VexaG6"); }, 1, "\r\nconnecting VexaG6 on "},
   });
   ::unsetenv("VEXA_COM7");
   // A framed chunk is tried 100 times before the transfer stops where it

@@ -7,12 +7,15 @@
 
 #include <random>
 
+#include "base/bytes.h"
 #include "imagefiles/native.h"
 #include "resources/bitmap.h"
 #include "stored_resources.h"
 
 namespace vexa::resources {
 namespace {
+
+using namespace imagefiles;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -52,29 +55,29 @@ TEST(RunLengthRow, DecodesBackToEveryRow) {
 
 // Pictures numbered 2, 3 and 5 (4 a gap) of three sizes at the given depth,
 // the set transparent with a colour of the pictures.
-std::unique_ptr<ImageSet> numbered_set(int bits) {
-  const std::vector<Bgr> colours = bits == 1 ? std::vector<Bgr>{rgb(255, 0, 0), rgb(0, 0, 0)}
+std::unique_ptr<imagefiles::ImageSet> numbered_set(int bits) {
+  const std::vector<imagefiles::Bgr> colours = bits == 1 ? std::vector<imagefiles::Bgr>{imagefiles::rgb(255, 0, 0), imagefiles::rgb(0, 0, 0)}
                                              : test::seeded_colours(bits == 4 ? 16 : 30, 8, bits == 16);
-  std::vector<Image> images;
+  std::vector<imagefiles::Image> images;
   for (auto [w, h] : {std::pair{9, 4}, std::pair{2, 2}, std::pair{1, 1}, std::pair{80, 3}}) {
-    Image picture = test::seeded_picture(w, h, colours, static_cast<unsigned>(w), bits > 8 ? bits : 24);
+    imagefiles::Image picture = test::seeded_picture(w, h, colours, static_cast<unsigned>(w), bits > 8 ? bits : 24);
     if (bits <= 8) {
-      Image indexed;
-      EXPECT_TRUE(create_image(indexed, w, h, bits));
-      for (std::size_t i = 0; i < colours.size(); ++i) set_colour_entry(indexed, static_cast<int>(i), colours[i]);
+      imagefiles::Image indexed;
+      EXPECT_TRUE(imagefiles::create_image(indexed, w, h, bits));
+      for (std::size_t i = 0; i < colours.size(); ++i) imagefiles::set_colour_entry(indexed, static_cast<int>(i), colours[i]);
       for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) set_pixel_colour(indexed, x, y, pixel_colour(picture, x, y));
+        for (int x = 0; x < w; ++x) imagefiles::set_pixel_colour(indexed, x, y, imagefiles::pixel_colour(picture, x, y));
       picture = std::move(indexed);
     }
     images.push_back(std::move(picture));
   }
   // Rows of 2 units: coding would pay for 16 and 24 bits, but rows that
   // short are never coded. Long runs in the wide picture: coding pays there.
-  set_pixel_colour(images[1], 1, 0, pixel_colour(images[1], 0, 0));
+  imagefiles::set_pixel_colour(images[1], 1, 0, imagefiles::pixel_colour(images[1], 0, 0));
   set_pixel_colour(images[1], 1, 1, pixel_colour(images[1], 0, 1));
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 72; ++x) set_pixel_colour(images[3], x, y, colours[1]);
-  images[2] = Image{};
+  images[2] = imagefiles::Image{};
   auto set = test::set_of(std::move(images), 2);
   set->transparent = bits == 1 ? 0 : 1;
   set->transparent_colour = colours[1];
@@ -104,20 +107,20 @@ TEST(EncodeBitmap, EveryBlockReadsBackToItsPictures) {
             EXPECT_EQ((entry[7] & 0x80) != 0, mode == 1 || (mode == 2 && slot == 5)) << name << " slot " << slot;
           }
         }
-        ImageSet back;
+        imagefiles::ImageSet back;
         ASSERT_EQ(imagefiles::read_g16(back, imagefiles::Bytes(h, d.block_size)), 1) << name;
         ASSERT_TRUE(back.first_number == 2 && back.count == 4 && is_empty(back.images[4])) << name;
         EXPECT_EQ(back.transparent, original->transparent) << name;
         // What the module shows: a G16 block holds 5-6-5 colours; a 1-bit
         // block leaves its colours to the header, so indices are compared.
-        auto shown = [format](Bgr c) { return format == colour_format_16 ? round_565(c) : c; };
+        auto shown = [format](Bgr c) { return format == colour_format_16 ? imagefiles::round_565(c) : c; };
         if (bits != 1) { EXPECT_EQ(back.transparent_colour, shown(original->transparent_colour)) << name; }
         for (int slot : {2, 3, 5})
-          for (int y = 0; y < image_height(original->images[slot]); ++y)
-            for (int x = 0; x < image_width(original->images[slot]); ++x) {
+          for (int y = 0; y < imagefiles::image_height(original->images[slot]); ++y)
+            for (int x = 0; x < imagefiles::image_width(original->images[slot]); ++x) {
               const Image& was = original->images[slot];
-              ASSERT_TRUE(bits == 1 ? pixel_value(back.images[slot], x, y) == pixel_value(was, x, y)
-                                    : pixel_colour(back.images[slot], x, y) == shown(pixel_colour(was, x, y)))
+              ASSERT_TRUE(bits == 1 ? imagefiles::pixel_value(back.images[slot], x, y) == imagefiles::pixel_value(was, x, y)
+                                    : imagefiles::pixel_colour(back.images[slot], x, y) == shown(imagefiles::pixel_colour(was, x, y)))
                   << name << " slot " << slot << " at " << x << "," << y;
             }
       }
@@ -127,8 +130,8 @@ TEST(EncodeBitmap, TrueColourIsDitheredTo565WithTheKeyExact) {
   // A key at the top of its 5-6-5 steps: any error added would change its word.
   const Bgr key = rgb(15, 79, 143);
   for (int dithering : {0, 1, 2, 3}) {
-    Image picture = test::seeded_picture(16, 6, test::seeded_colours(40, 3), 5);
-    for (int i = 0; i < 16; ++i) set_pixel_colour(picture, i, i % 6, key);
+    imagefiles::Image picture = test::seeded_picture(16, 6, test::seeded_colours(40, 3), 5);
+    for (int i = 0; i < 16; ++i) imagefiles::set_pixel_colour(picture, i, i % 6, key);
     auto set = test::set_of({picture});
     set->transparent = 1;
     set->transparent_colour = key;
@@ -137,10 +140,10 @@ TEST(EncodeBitmap, TrueColourIsDitheredTo565WithTheKeyExact) {
     int spread = 0;
     for (int y = 0; y < 6; ++y)
       for (int x = 0; x < 16; ++x) {
-        const std::uint16_t word = get_u16(&d.block[d.image_data + 2 * (16 * y + x)]);
+        const std::uint16_t word = base::get_u16(&d.block[d.image_data + 2 * (16 * y + x)]);
         const Bgr c = pixel_colour(picture, x, y);
-        if (c == key) { EXPECT_EQ(word, pack_565(key)) << dithering << ": " << x << "," << y; }
-        spread += word != pack_565(c);
+        if (c == key) { EXPECT_EQ(word, imagefiles::pack_565(key)) << dithering << ": " << x << "," << y; }
+        spread += word != imagefiles::pack_565(c);
       }
     // Bit 0 spreads the error: some pixels then differ from their own 5-6-5 form.
     EXPECT_EQ(spread > 0, (dithering & 1) != 0) << dithering;
@@ -148,16 +151,16 @@ TEST(EncodeBitmap, TrueColourIsDitheredTo565WithTheKeyExact) {
 }
 
 TEST(EncodeBitmap, RefusesSetsItCannotDescribe) {
-  ImageSet empty;
+  imagefiles::ImageSet empty;
   BitmapBlock d;
   EXPECT_FALSE(encode_bitmap(empty, d, 2, 1));
   // Images of different depths would have rows of different lengths.
-  Image a, b;
-  ASSERT_TRUE(create_image(a, 4, 4, 8) && create_image(b, 4, 4, 1));
+  imagefiles::Image a, b;
+  ASSERT_TRUE(imagefiles::create_image(a, 4, 4, 8) && create_image(b, 4, 4, 1));
   auto mixed = test::set_of({std::move(a), std::move(b)});
   EXPECT_FALSE(encode_bitmap(*mixed, d, 2, 1));
   // The second image would start beyond what a 24-bit offset can say.
-  auto big = test::set_of({Image{}, Image{}});
+  auto big = test::set_of({imagefiles::Image{}, imagefiles::Image{}});
   ASSERT_TRUE(create_image(big->images[1], 4096, 4096, 8) && create_image(big->images[2], 1, 1, 8));
   EXPECT_FALSE(encode_bitmap(*big, d, 0, 1));
   ASSERT_TRUE(create_image(big->images[1], 4096, 4095, 8));  // ends just below 2^24

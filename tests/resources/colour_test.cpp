@@ -8,18 +8,20 @@
 #include <algorithm>
 #include <vector>
 
-#include "resources/colour.h"
+#include "imagefiles/colour.h"
 #include "stored_resources.h"
 
 namespace vexa::resources {
 namespace {
 
-using Colours = std::vector<Bgr>;
+using namespace imagefiles;
+
+using Colours = std::vector<imagefiles::Bgr>;
 
 Colours pixels_of(const Image& image) {
   Colours out;
-  for (int y = 0; y < image_height(image); ++y)
-    for (int x = 0; x < image_width(image); ++x) out.push_back(pixel_colour(image, x, y));
+  for (int y = 0; y < imagefiles::image_height(image); ++y)
+    for (int x = 0; x < imagefiles::image_width(image); ++x) out.push_back(imagefiles::pixel_colour(image, x, y));
   return out;
 }
 
@@ -27,7 +29,7 @@ Colours pixels_of(const Image& image) {
 Colours table_of(const Image& image) {
   Colours t;
   for (std::uint32_t i = 0; i < image.colour_count && bit_count(image) <= 8; ++i)
-    t.push_back(colour_entry(image, static_cast<int>(i)));
+    t.push_back(imagefiles::colour_entry(image, static_cast<int>(i)));
   return t;
 }
 
@@ -54,19 +56,19 @@ TEST(AnalyseColours, IsLosslessAndDropsToTheSmallestDepth) {
       for (bool transparent : {false, true}) {
         if (source == 8 && n > 54) continue;
         const Colours colours = test::seeded_colours(n, static_cast<unsigned>(n), source == 16);
-        Image image = source == 8 ? palette_picture(colours, 7) : test::seeded_picture(21, 20, colours, 3, source);
+        imagefiles::Image image = source == 8 ? palette_picture(colours, 7) : test::seeded_picture(21, 20, colours, 3, source);
         const Colours before = pixels_of(image), table_before = table_of(image);
-        std::array<Bgr, 256> first_seen{};
-        ASSERT_EQ(count_colours(image, first_seen, false), n);
+        std::array<imagefiles::Bgr, 256> first_seen{};
+        ASSERT_EQ(imagefiles::count_colours(image, first_seen, false), n);
         const int depth = n > 256 ? source : (n > 16 ? 8 : (n < 3 && !transparent ? 1 : 4));
-        EXPECT_EQ(analyse_colours(c.ctx->out, image, 0, transparent), std::min(n, 257)) << n;
+        EXPECT_EQ(imagefiles::analyse_colours(c.ctx->out, image, 0, transparent), std::min(n, 257)) << n;
         ASSERT_EQ(bit_count(image), depth) << n << " colours from " << source << " bits";
         EXPECT_EQ(pixels_of(image), before) << n << " colours from " << source << " bits";
         if (n > 256) continue;
         const Colours table = table_of(image);
         ASSERT_EQ(table.size(), static_cast<std::size_t>(n));
         // A full table needs no count in the header.
-        EXPECT_EQ(header_field(image, dib::clr_used), n == 1 << depth ? 0u : static_cast<std::uint32_t>(n)) << n;
+        EXPECT_EQ(imagefiles::header_field(image, dib::clr_used), n == 1 << depth ? 0u : static_cast<std::uint32_t>(n)) << n;
         // A palette picture keeps its own order without repeated and unused
         // entries; other pictures list colours as the stored rows meet them.
         const Colours& order = source == 8 ? table_before : Colours(first_seen.begin(), first_seen.end());
@@ -85,7 +87,7 @@ TEST(ChangeColourDepth, KeepsTheLimitThePaletteAndTheKeyColour) {
         set->transparent = keyed ? 1 : 0;
         set->transparent_colour = key;
         const Colours before = pixels_of(set->images[1]);
-        ASSERT_TRUE(change_colour_depth(c.ctx->out, *set, limit, dithering));
+        ASSERT_TRUE(imagefiles::change_colour_depth(c.ctx->out, *set, limit, dithering));
         const std::string name = std::to_string(limit) + " bits, dithering " + std::to_string(dithering);
         for (int slot : {1, 2}) {
           const Image& image = set->images[static_cast<std::size_t>(slot)];
@@ -93,15 +95,15 @@ TEST(ChangeColourDepth, KeepsTheLimitThePaletteAndTheKeyColour) {
           EXPECT_EQ(table_of(image), table_of(set->images[1])) << name << ": one palette for the set";
           EXPECT_TRUE(limit > 8 || image.colour_count <= 1u << limit) << name;
           // Dithering asks for a palette of 5-6-5 colours (and the key).
-          for (Bgr e : table_of(image)) EXPECT_TRUE(limit == 1 || !dithering || e == round_565(e) || (keyed && e == key)) << name;
+          for (imagefiles::Bgr e : table_of(image)) EXPECT_TRUE(limit == 1 || !dithering || e == round_565(e) || (keyed && e == key)) << name;
         }
         // The key stays exact (in 5-6-5 at 16 bits); 1 bit cannot hold it and
         // drops the transparency.
         const Colours after = pixels_of(set->images[1]);
         for (std::size_t i = 0; i < before.size(); ++i) {
-          EXPECT_TRUE(limit != 1 || after[i] == rgb(0, 0, 0) || after[i] == rgb(255, 255, 255)) << name;
-          EXPECT_TRUE(limit != 16 || dithering % 2 || after[i] == round_565(before[i])) << name << ": truncated";
-          EXPECT_TRUE(!keyed || limit == 1 || before[i] != key || after[i] == (limit == 16 ? round_565(key) : key)) << name;
+          EXPECT_TRUE(limit != 1 || after[i] == imagefiles::rgb(0, 0, 0) || after[i] == imagefiles::rgb(255, 255, 255)) << name;
+          EXPECT_TRUE(limit != 16 || dithering % 2 || after[i] == imagefiles::round_565(before[i])) << name << ": truncated";
+          EXPECT_TRUE(!keyed || limit == 1 || before[i] != key || after[i] == (limit == 16 ? imagefiles::round_565(key) : key)) << name;
         }
         EXPECT_EQ(set->transparent, keyed && limit != 1 ? 1 : 0) << name;
       }
@@ -109,12 +111,12 @@ TEST(ChangeColourDepth, KeepsTheLimitThePaletteAndTheKeyColour) {
   // Key pixels among a colour the 5-6-5 palette rounds receive its error and
   // would drift to the rounded entry; they are put back.
   const Bgr grey = rgb(120, 120, 120);
-  auto keyed = test::set_of({test::seeded_picture(6, 6, {rgb(126, 120, 126)}, 1)});
-  for (int i = 0; i < 6; ++i) set_pixel_colour(keyed->images[1], i, (i * 5) % 6, grey);
+  auto keyed = test::set_of({test::seeded_picture(6, 6, {imagefiles::rgb(126, 120, 126)}, 1)});
+  for (int i = 0; i < 6; ++i) imagefiles::set_pixel_colour(keyed->images[1], i, (i * 5) % 6, grey);
   keyed->transparent = 1;
   keyed->transparent_colour = grey;
-  ASSERT_TRUE(change_colour_depth(c.ctx->out, *keyed, 8, 1));
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(pixel_colour(keyed->images[1], i, (i * 5) % 6), grey) << i;
+  ASSERT_TRUE(imagefiles::change_colour_depth(c.ctx->out, *keyed, 8, 1));
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(imagefiles::pixel_colour(keyed->images[1], i, (i * 5) % 6), grey) << i;
 
   // A palette that holds every colour loses none of them; a 1- or 4-bit
   // picture keeps its own table.
@@ -126,11 +128,11 @@ TEST(ChangeColourDepth, KeepsTheLimitThePaletteAndTheKeyColour) {
       EXPECT_EQ(pixels_of(set->images[1]), before) << limit << " bits, dithering " << dithering;
     }
   for (int bits : {1, 4}) {
-    Image small;
-    ASSERT_TRUE(create_image(small, 5, 3, bits));
-    for (int i = 0; i < 15; ++i) set_pixel_colour(small, i % 5, i / 5, colour_entry(small, (i * 7) % (1 << bits)));
-    Image wide = small;
-    ASSERT_TRUE(bits == 1 ? convert_to_4_bit(wide, 24, nullptr, nullptr) : convert_to_8_bit(wide, 24, nullptr, nullptr));
+    imagefiles::Image small;
+    ASSERT_TRUE(imagefiles::create_image(small, 5, 3, bits));
+    for (int i = 0; i < 15; ++i) imagefiles::set_pixel_colour(small, i % 5, i / 5, imagefiles::colour_entry(small, (i * 7) % (1 << bits)));
+    imagefiles::Image wide = small;
+    ASSERT_TRUE(bits == 1 ? imagefiles::convert_to_4_bit(wide, 24, nullptr, nullptr) : imagefiles::convert_to_8_bit(wide, 24, nullptr, nullptr));
     EXPECT_EQ(table_of(wide), table_of(small)) << bits;
     EXPECT_EQ(pixels_of(wide), pixels_of(small)) << bits;
   }
@@ -141,10 +143,10 @@ TEST(NearestColour, TheFirstEntryOfTheSmallestDistance) {
   auto channel = [&random](int levels) { return static_cast<int>(random() % static_cast<unsigned>(levels)) * (255 / (levels - 1)); };
   for (int trial = 0; trial < 300; ++trial) {
     const int entries = 1 + static_cast<int>(random() % 20);
-    Image palette;
-    ASSERT_TRUE(create_image(palette, 1, 1, 8));
+    imagefiles::Image palette;
+    ASSERT_TRUE(imagefiles::create_image(palette, 1, 1, 8));
     // Few values per channel, so that equal distances are frequent.
-    for (int i = 0; i < entries; ++i) set_colour_entry(palette, i, rgb(channel(4), channel(4), channel(4)));
+    for (int i = 0; i < entries; ++i) imagefiles::set_colour_entry(palette, i, imagefiles::rgb(channel(4), channel(4), channel(4)));
     const Bgr colour = rgb(channel(256), channel(256), channel(256));
     auto distance = [&](int i) {
       const Bgr e = colour_entry(palette, i);
@@ -153,45 +155,45 @@ TEST(NearestColour, TheFirstEntryOfTheSmallestDistance) {
     };
     int best = 0;
     for (int i = 1; i < entries; ++i) best = distance(i) < distance(best) ? i : best;
-    ASSERT_EQ(nearest_colour_index(palette, colour, entries), best) << trial;
+    ASSERT_EQ(imagefiles::nearest_colour_index(palette, colour, entries), best) << trial;
   }
 }
 
 TEST(FindUnusedColour, ThirtyTwoExactColoursNoPixelUsesThenNone) {
-  Image mono;
-  ASSERT_TRUE(create_image(mono, 8, 1, 1));
-  Bgr found = rgb(1, 2, 3);
-  EXPECT_EQ(find_unused_colour(mono, found), 0);
+  imagefiles::Image mono;
+  ASSERT_TRUE(imagefiles::create_image(mono, 8, 1, 1));
+  imagefiles::Bgr found = imagefiles::rgb(1, 2, 3);
+  EXPECT_EQ(imagefiles::find_unused_colour(mono, found), 0);
   for (int bits : {24, 16, 8}) {
     // A white picture; each colour chosen is then painted (or put in the
     // table), so the next choice must avoid it too.
-    Image image;
-    ASSERT_TRUE(bits == 8 ? create_dib(image, 8, 6, 8, 48, 48) : create_image(image, 8, 6, bits));
-    for (int i = 0; i < 48; ++i) bits == 8 ? set_colour_entry(image, i, rgb(255, 255, 255)) : set_pixel_colour(image, i % 8, i / 8, rgb(255, 255, 255));
+    imagefiles::Image image;
+    ASSERT_TRUE(bits == 8 ? imagefiles::create_dib(image, 8, 6, 8, 48, 48) : imagefiles::create_image(image, 8, 6, bits));
+    for (int i = 0; i < 48; ++i) bits == 8 ? imagefiles::set_colour_entry(image, i, imagefiles::rgb(255, 255, 255)) : imagefiles::set_pixel_colour(image, i % 8, i / 8, imagefiles::rgb(255, 255, 255));
     std::vector<std::uint16_t> chosen;
     for (int round = 0; round < 32; ++round) {
-      ASSERT_EQ(find_unused_colour(image, found), 1) << bits << " round " << round;
-      EXPECT_EQ(found, round_565(found)) << bits;
-      for (Bgr used : bits == 8 ? table_of(image) : pixels_of(image)) ASSERT_NE(pack_565(used), pack_565(found)) << bits;
-      chosen.push_back(pack_565(found));
-      bits == 8 ? set_colour_entry(image, round, found) : set_pixel_colour(image, round % 8, round / 8, found);
+      ASSERT_EQ(imagefiles::find_unused_colour(image, found), 1) << bits << " round " << round;
+      EXPECT_EQ(found, imagefiles::round_565(found)) << bits;
+      for (imagefiles::Bgr used : bits == 8 ? table_of(image) : pixels_of(image)) ASSERT_NE(pack_565(used), pack_565(found)) << bits;
+      chosen.push_back(imagefiles::pack_565(found));
+      bits == 8 ? imagefiles::set_colour_entry(image, round, found) : imagefiles::set_pixel_colour(image, round % 8, round / 8, found);
     }
-    found = rgb(1, 2, 3);
-    EXPECT_EQ(find_unused_colour(image, found), 0) << bits << ": all candidates in use";
-    EXPECT_EQ(found, rgb(1, 2, 3));
+    found = imagefiles::rgb(1, 2, 3);
+    EXPECT_EQ(imagefiles::find_unused_colour(image, found), 0) << bits << ": all candidates in use";
+    EXPECT_EQ(found, imagefiles::rgb(1, 2, 3));
   }
 }
 
 TEST(ReplaceColour, EveryPixelOfTheColourAndNoOther) {
   Colours colours = test::seeded_colours(6, 31, true);
-  colours[1] = unpack_565(pack_565(colours[0]) ^ 0x8000);  // the same low byte in 5-6-5
+  colours[1] = imagefiles::unpack_565(imagefiles::pack_565(colours[0]) ^ 0x8000);  // the same low byte in 5-6-5
   for (int bits : {24, 16, 8}) {
-    Image image = bits == 8 ? palette_picture(colours, 3) : test::seeded_picture(9, 7, colours, 3, bits);
+    imagefiles::Image image = bits == 8 ? palette_picture(colours, 3) : test::seeded_picture(9, 7, colours, 3, bits);
     const Colours before = pixels_of(image);
-    replace_colour(image, colours[0], rgb(0, 0, 255));  // the palette holds colours[0] twice
+    imagefiles::replace_colour(image, colours[0], imagefiles::rgb(0, 0, 255));  // the palette holds colours[0] twice
     const Colours after = pixels_of(image);
     for (std::size_t i = 0; i < before.size(); ++i)
-      EXPECT_EQ(after[i], before[i] == colours[0] ? rgb(0, 0, 255) : before[i]) << bits << " bits, pixel " << i;
+      EXPECT_EQ(after[i], before[i] == colours[0] ? imagefiles::rgb(0, 0, 255) : before[i]) << bits << " bits, pixel " << i;
   }
 }
 
@@ -203,12 +205,12 @@ TEST(HarmoniseSets, OneTableAndOneKeyWhilePixelsKeepTheirColours) {
       Colours b_list = b_colours;
       b_list.push_back(a_colours[0]);  // B uses A's key as an ordinary colour
       auto b = test::set_of({b_bits == 8 ? palette_picture(b_list, 2) : test::seeded_picture(4, 6, b_list, 2)});
-      ASSERT_TRUE(convert_set_depth(*a, 4, 0));
+      ASSERT_TRUE(imagefiles::convert_set_depth(*a, 4, 0));
       a->transparent = a_keyed ? 1 : 0;
       a->transparent_colour = a_colours[0];
       const Colours a_before = pixels_of(a->images[1]), b_before = pixels_of(b->images[1]);
-      ASSERT_TRUE(harmonise_sets(*a, *b));
-      EXPECT_TRUE(sets_compatible(*a, *b));
+      ASSERT_TRUE(imagefiles::harmonise_sets(*a, *b));
+      EXPECT_TRUE(imagefiles::sets_compatible(*a, *b));
       EXPECT_EQ(b->transparent, a->transparent);
       if (a_keyed) { EXPECT_EQ(a->transparent_colour, b->transparent_colour); }
       const Colours a_after = pixels_of(a->images[1]), b_after = pixels_of(b->images[1]);

@@ -3,11 +3,14 @@
 // of the block (neither read nor rewritten beyond it).
 #include <gtest/gtest.h>
 
-#include "driver/dataflash.h"
+#include "base/bytes.h"
+#include "command/work_areas.h"
 #include "resources/fonts.h"
 
 namespace vexa::resources {
 namespace {
+
+using namespace imagefiles;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -23,7 +26,7 @@ TEST(CompiledFontBytes, SharedGlyphsTakeTheOffsetAndTheFlagByte) {
     std::uint8_t* e = block.block.data() + 22 + 8 * i;
     e[0] = static_cast<std::uint8_t>(widths[i]);
     if (widths[i] == 0) continue;
-    driver::put_u24(e + 4, static_cast<std::uint32_t>(block.block.size()));
+    base::put_u24(e + 4, static_cast<std::uint32_t>(block.block.size()));
     e[7] = static_cast<std::uint8_t>(0x10 + i);
     block.block.insert(block.block.end(), static_cast<std::size_t>(i + 1), static_cast<std::uint8_t>(0xA0 + i));
   }

@@ -3,19 +3,21 @@
 // files and their messages are pinned by the golden projects.
 #include <gtest/gtest.h>
 
-#include "driver/dataflash.h"
+#include "command/work_areas.h"
 #include "resources/instruments.h"
 #include "stored_resources.h"
 
 namespace vexa::resources {
 namespace {
 
+using namespace imagefiles;
+
 using test::ByteList;
 
 TEST(EncodeInstrument, TheBackgroundStaysRawAndPositionsAreCodedByMode) {
-  ImageSet set;
+  imagefiles::ImageSet set;
   set.count = 3;
-  ASSERT_TRUE(create_image(set.images[0], 4, 1, 16) && create_image(set.images[1], 4, 1, 16) &&
+  ASSERT_TRUE(imagefiles::create_image(set.images[0], 4, 1, 16) && create_image(set.images[1], 4, 1, 16) &&
               create_image(set.images[2], 2, 1, 16));
   InstrumentBlock out;
   out.positions[1] = FramePosition{2, 3};
@@ -34,7 +36,7 @@ TEST(EncodeInstrument, TheBackgroundStaysRawAndPositionsAreCodedByMode) {
 TEST(CropInstrument, TrueColourPositionsKeyTheirUnchangedPixels) {
   auto set = test::set_of({test::image_from_art({"WWWW"}), test::image_from_art({"WRWR"})}, 0);
   set->transparent = 1;
-  set->transparent_colour = rgb(250, 140, 0);  // 'o'
+  set->transparent_colour = imagefiles::rgb(250, 140, 0);  // 'o'
   InstrumentBlock out;
   ASSERT_TRUE(crop_instrument_frames(*set, out));
   EXPECT_EQ(test::art_from_image(set->images[1]), (test::Art{"RoR"}));
@@ -47,9 +49,9 @@ TEST(ExpandInstrument, ShortOrDamagedBlocksAreRefusedSafely) {
   test::write_file(c.dir.file("n2.bmp"), test::bmp_from_art({"WWWWWW", "WWWWWW", "WWWWWW"}));
   c.compile_lines("VexaG6\nINSTRUMENT 1,<./n?.bmp>\n");
   ASSERT_EQ(c.errors(), 0) << c.console();
-  const ByteList dial = test::stored_resource(*c.ctx, driver::kind_instruments, 0, 1);
+  const ByteList dial = test::stored_resource(*c.ctx, command::kind_instruments, 0, 1);
 
-  ImageSet set;
+  imagefiles::ImageSet set;
   InstrumentBlock in;
   in.block = dial;
   in.block_size = static_cast<std::uint32_t>(dial.size());

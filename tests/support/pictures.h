@@ -12,22 +12,23 @@
 #include <string>
 #include <vector>
 
-#include "resources/image.h"
+#include "base/bytes.h"
+#include "imagefiles/image.h"
 
 namespace vexa::test {
 
 using ByteList = std::vector<std::uint8_t>;
 using Art = std::vector<std::string>;
-using Legend = std::map<char, resources::Bgr>;
+using Legend = std::map<char, imagefiles::Bgr>;
 
 // '.' black, '#' and 'W' white, primaries R G B, mixtures Y C M, 'g' grey,
 // 'o' orange.
 inline const Legend& default_legend() {
   static const Legend legend = {
-      {'.', resources::rgb(0, 0, 0)},       {'#', resources::rgb(255, 255, 255)}, {'W', resources::rgb(255, 255, 255)},
-      {'R', resources::rgb(255, 0, 0)},     {'G', resources::rgb(0, 255, 0)},     {'B', resources::rgb(0, 0, 255)},
-      {'Y', resources::rgb(255, 255, 0)},   {'C', resources::rgb(0, 255, 255)},   {'M', resources::rgb(255, 0, 255)},
-      {'g', resources::rgb(128, 128, 128)}, {'o', resources::rgb(250, 140, 0)}};
+      {'.', imagefiles::rgb(0, 0, 0)},       {'#', imagefiles::rgb(255, 255, 255)}, {'W', imagefiles::rgb(255, 255, 255)},
+      {'R', imagefiles::rgb(255, 0, 0)},     {'G', imagefiles::rgb(0, 255, 0)},     {'B', imagefiles::rgb(0, 0, 255)},
+      {'Y', imagefiles::rgb(255, 255, 0)},   {'C', imagefiles::rgb(0, 255, 255)},   {'M', imagefiles::rgb(255, 0, 255)},
+      {'g', imagefiles::rgb(128, 128, 128)}, {'o', imagefiles::rgb(250, 140, 0)}};
   return legend;
 }
 
@@ -43,23 +44,23 @@ inline std::string art_characters(const Art& art) {
 
 // An image record of the art: 24 bits, 16 bits (5-6-5), or 1, 4 or 8 bits
 // with a colour table of the art's characters in order of appearance.
-inline resources::Image image_from_art(const Art& art, int bits = 24, const Legend& legend = default_legend()) {
-  resources::Image image;
+inline imagefiles::Image image_from_art(const Art& art, int bits = 24, const Legend& legend = default_legend()) {
+  imagefiles::Image image;
   const int width = static_cast<int>(art.at(0).size()), height = static_cast<int>(art.size());
   const std::string table = art_characters(art);
   const std::uint32_t entries = bits <= 8 ? 1u << bits : 0;
   EXPECT_TRUE(bits > 8 || table.size() <= entries) << "more colours than " << bits << " bits hold";
-  EXPECT_TRUE(resources::create_image(image, width, height, bits));
+  EXPECT_TRUE(imagefiles::create_image(image, width, height, bits));
   for (std::size_t i = 0; i < table.size() && i < entries; ++i)
-    resources::set_colour_entry(image, static_cast<int>(i), legend.at(table[i]));
+    imagefiles::set_colour_entry(image, static_cast<int>(i), legend.at(table[i]));
   for (int y = 0; y < height; ++y) {
-    std::uint8_t* row = resources::row_pointer(image, y);
+    std::uint8_t* row = imagefiles::row_pointer(image, y);
     for (int x = 0; x < width; ++x) {
-      const resources::Bgr c = legend.at(art[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)]);
+      const imagefiles::Bgr c = legend.at(art[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)]);
       if (bits == 24) {
         row[3 * x] = c.blue, row[3 * x + 1] = c.green, row[3 * x + 2] = c.red;
       } else if (bits == 16) {
-        resources::put_u16(row + 2 * x, resources::pack_565(c));
+        base::put_u16(row + 2 * x, imagefiles::pack_565(c));
       } else {
         const auto index = static_cast<std::uint8_t>(table.find(art[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)]));
         const int per_byte = 8 / bits, shift = 8 - bits * (x % per_byte + 1);
@@ -73,23 +74,23 @@ inline resources::Image image_from_art(const Art& art, int bits = 24, const Lege
 // The bytes of a BMP file of the art (bottom-up, 40-byte header): the image
 // record's own block behind a file header.
 inline ByteList bmp_from_art(const Art& art, int bits = 24, const Legend& legend = default_legend()) {
-  const resources::Image image = image_from_art(art, bits, legend);
+  const imagefiles::Image image = image_from_art(art, bits, legend);
   const std::size_t offset = 14 + image.pixels;
-  ByteList file(14, 0);
+  ByteList file(14 + image.dib.size(), 0);
   file[0] = 'B', file[1] = 'M';
-  resources::put_u32(file.data() + 2, static_cast<std::uint32_t>(14 + image.dib.size()));
-  resources::put_u32(file.data() + 10, static_cast<std::uint32_t>(offset));
-  file.insert(file.end(), image.dib.begin(), image.dib.end());
+  base::put_u32(file.data() + 2, static_cast<std::uint32_t>(file.size()));
+  base::put_u32(file.data() + 10, static_cast<std::uint32_t>(offset));
+  std::copy(image.dib.begin(), image.dib.end(), file.begin() + 14);
   return file;
 }
 
 // The art of an image record under a legend; a colour the legend lacks is '?'.
-inline Art art_from_image(const resources::Image& image, const Legend& legend = default_legend()) {
+inline Art art_from_image(const imagefiles::Image& image, const Legend& legend = default_legend()) {
   Art art;
-  for (int y = 0; y < resources::image_height(image); ++y) {
+  for (int y = 0; y < imagefiles::image_height(image); ++y) {
     std::string row;
-    for (int x = 0; x < resources::image_width(image); ++x) {
-      const resources::Bgr c = resources::pixel_colour(image, x, y);
+    for (int x = 0; x < imagefiles::image_width(image); ++x) {
+      const imagefiles::Bgr c = imagefiles::pixel_colour(image, x, y);
       auto hit = std::find_if(legend.begin(), legend.end(), [&](const auto& entry) { return entry.second == c; });
       row += hit == legend.end() ? '?' : hit->first;
     }

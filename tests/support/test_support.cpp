@@ -1,7 +1,7 @@
 #include "test_support.h"
 
+#include "command/source.h"
 #include "driver/dispatch.h"
-#include "driver/source.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -69,14 +69,14 @@ std::string testdata(const std::string& relative) {
   return root + "/" + relative;
 }
 
-CapturedContext::CapturedContext() : ctx(std::make_unique<Context>()) {
+CapturedContext::CapturedContext() : ctx(std::make_unique<command::Context>()) {
   ctx->out.console = ::open_memstream(&buffer, &size);
   ctx->out.input = std::fopen("/dev/null", "rb");
   ctx->eval.random.seed(1);
 }
 
 CapturedContext::~CapturedContext() {
-  driver::close_all_sources(*ctx);
+  command::close_all_sources(*ctx);
   if (ctx->out.log != nullptr) std::fclose(ctx->out.log);
   if (ctx->out.console != nullptr) std::fclose(ctx->out.console);
   if (ctx->out.input != nullptr) std::fclose(ctx->out.input);
@@ -86,16 +86,16 @@ CapturedContext::~CapturedContext() {
 void CapturedContext::compile_lines(const std::string& text, const std::string& name) {
   std::string path = dir.file(name);
   write_file(path, text);
-  if (!driver::open_source(*ctx, path, 1)) return;
+  if (!command::open_source(*ctx, path, 1)) return;
   while (ctx->source.current >= 0) {
-    if (driver::read_source_line(*ctx))
+    if (command::read_source_line(*ctx))
       driver::dispatch_line(*ctx);
-    else if (!driver::end_of_source(*ctx))
+    else if (!command::end_of_source(*ctx))
       break;
   }
 }
 
-std::vector<std::uint8_t> macro_bytes(const Context& ctx) {
+std::vector<std::uint8_t> macro_bytes(const command::Context& ctx) {
   return std::vector<std::uint8_t>(ctx.flash.image.begin(), ctx.flash.image.begin() + ctx.flash.image_pos);
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/context.h"
+#include "command/context.h"
 
 namespace vexa::test {
 
@@ -45,13 +45,13 @@ struct CapturedContext {
   // Errors counted so far.
   int errors() const { return ctx->out.error_count; }
   TempDir dir;
-  std::unique_ptr<Context> ctx;
+  std::unique_ptr<command::Context> ctx;
   char* buffer = nullptr;
   std::size_t size = 0;
 };
 
 // The bytes of the macro work area written so far.
-std::vector<std::uint8_t> macro_bytes(const Context& ctx);
+std::vector<std::uint8_t> macro_bytes(const command::Context& ctx);
 
 struct ProcessResult {
   int exit_code = -1;

@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <cstdarg>
 
-#include "link/models.h"
+#include "base/bytes.h"
+#include "base/models.h"
 
 namespace vexa::sim {
 
@@ -23,7 +24,7 @@ constexpr std::uint8_t damage = 0x5A;
 // is small, and a stream of read commands must not fill the memory here.
 constexpr std::size_t send_buffer_limit = 1u << 20;
 
-long u24(const std::uint8_t* p) { return p[0] | (p[1] << 8) | (static_cast<long>(p[2]) << 16); }
+long u24(const std::uint8_t* p) { return static_cast<long>(vexa::base::get_u24(p)); }
 
 std::vector<std::uint8_t> make_packet(std::uint8_t type, const std::vector<std::uint8_t>& data) {
   std::vector<std::uint8_t> p(data.size() + 3);
@@ -205,8 +206,8 @@ void Module::command_byte(std::uint8_t b) {
       return;
     case CommandState::baud:
       state = CommandState::idle;
-      if (b < link::baud_rates.size()) {
-        rate = link::baud_rates[b];
+      if (b < base::baud_rates.size()) {
+        rate = base::baud_rates[b];
         note("baud %d", b);
       }
       return;

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "link/models.h"
+#include "base/models.h"
 
 namespace vexa::sim {
 
@@ -84,9 +84,9 @@ bool parse_number(std::string_view text, long min, long max, long& value) {
 // reads it) or by its row.
 bool set_model(std::string_view text, Options& o) {
   long row = -1;
-  if (!parse_number(text, 0, static_cast<long>(link::models.size()) - 1, row)) row = link::find_model(text);
+  if (!parse_number(text, 0, static_cast<long>(base::models.size()) - 1, row)) row = base::find_model(text);
   if (row < 0) return false;
-  const link::Model& m = link::models[static_cast<std::size_t>(row)];
+  const base::Model& m = base::models[static_cast<std::size_t>(row)];
   o.width = m.width;
   o.height = m.height;
   o.type = m.type;
@@ -166,7 +166,7 @@ bool set_value(std::string_view arg, std::string_view value, Options& o, bool& k
     o.answer = value == "short" ? AnswerForm::short_form : AnswerForm::long_form;
     return value == "short" || value == "long";
   }
-  if (arg == "--rate") return parse_number(value, 1, 1000000, o.rate) && link::baud_index(o.rate) >= 0;
+  if (arg == "--rate") return parse_number(value, 1, 1000000, o.rate) && base::baud_index(o.rate) >= 0;
   if (arg == "--flash-kb") return parse_number(value, 0, 65535, o.flash_kb);
   if (arg == "--address") {
     if (!parse_number(value, 0, 255, n)) return false;

@@ -5,7 +5,7 @@
 #include <array>
 #include <string_view>
 
-namespace vexa::link {
+namespace vexa::base {
 
 struct Model {
   int width;
@@ -64,4 +64,4 @@ int find_model(std::string_view text);
 // (selected) is left unchanged. Returns the selection.
 int select_model(int selected, std::string_view text);
 
-}  // namespace vexa::link
+}  // namespace vexa::base

@@ -1,4 +1,4 @@
-#include "driver/output.h"
+#include "base/output.h"
 
 #include <unistd.h>
 
@@ -7,12 +7,10 @@
 #include <iostream>
 #include <vector>
 
-#include "command/constants.h"
-#include "command/expression.h"
-#include "driver/context.h"
-#include "driver/format.h"
+#include "base/format.h"
+#include "base/limits.h"
 
-namespace vexa::driver {
+namespace vexa::base {
 
 namespace {
 
@@ -112,92 +110,16 @@ void report_error_text(Output& out, std::string_view text, int mask) {
   }
 }
 
-void report_error(Context& ctx, std::string_view message) {
-  Source& src = ctx.source;
-  if (src.current < 0) {
-    report_error_text(ctx.out, message, to_all);
-    return;
-  }
-  const SourceLevel& level = src.levels[static_cast<std::size_t>(src.current)];
-  report_error_at(ctx, level.name, level.line_number, message);
-}
-
-void report_error_at(Context& ctx, std::string_view file_name, int line_number, std::string_view message) {
-  Output& out = ctx.out;
-  const Source& src = ctx.source;
-  report_error_text(out, format("--->ERROR in file <%.*s>\r\n", static_cast<int>(file_name.size()), file_name.data()),
-                    to_all);
-  report_error_text(out, format("--->LINE %d: %.*s\r\n", line_number, static_cast<int>(message.size()),
-                                message.data()),
-                    to_all);
-  const std::string& shown = src.shown_line.empty() ? src.line : src.shown_line;
-  report_error_text(out, format("--->'%s'\r\n", shown.c_str()), to_console | to_log);
-  report_error_text(out, "\r\n", to_all);
-  ++out.error_count;
-}
-
-void report_warning(Context& ctx, std::string_view message) {
-  const Source& src = ctx.source;
-  std::string text = "\r\n";
-  if (src.current >= 0) {
-    const SourceLevel& level = src.levels[static_cast<std::size_t>(src.current)];
-    const std::string& shown = src.shown_line.empty() ? src.line : src.shown_line;
-    text += format("--->WARNING in file <%s>\r\n--->LINE %d: %.*s\r\n--->'%s'\r\n\r\n", level.name.c_str(),
-                   level.line_number, static_cast<int>(message.size()), message.data(), shown.c_str());
-  } else {
-    text += format("--->WARNING: %.*s\r\n\r\n", static_cast<int>(message.size()), message.data());
-  }
-  report_text(ctx.out, text, to_console | to_log);
-}
-
-void info_line(Context& ctx) {
-  Source& src = ctx.source;
-  // info -> { quoted-text | ',' | !string-constant! | expression } [';' comment]
-  while (true) {
-    skip_blanks(src);
-    char c = current_char(src);
-    if (c == ';' || c == '\0') break;
-    if (c == '\'' || c == '"') {
-      std::string text;
-      ++src.pos;
-      while (!at_line_end(src) && current_char(src) != c) {
-        if (current_char(src) == '\\' && char_at(src, src.pos + 1) == 'n') {
-          text += "\r\n";
-          src.pos += 2;
-        } else {
-          text += current_char(src);
-          ++src.pos;
-        }
-      }
-      if (current_char(src) == c) ++src.pos;
-      report_text(ctx.out, text_bytes(ctx, text), to_all);
-    } else if (c == ',') {
-      ++src.pos;
-      report_text(ctx.out, " ", to_all);
-    } else if (c == '!') {
-      std::string text;
-      if (command::expand_string_constant(ctx, text)) report_text(ctx.out, text, to_all);
-    } else {
-      std::size_t before = src.pos;
-      std::int32_t value = command::evaluate_expression(ctx);
-      report_text(ctx.out, format("%d", value), to_all);
-      // An expression that consumed nothing would loop for ever.
-      if (src.pos == before) ++src.pos;
-    }
-  }
-  report_text(ctx.out, "\r\n", to_all);
-}
-
 std::string read_console_line(Output& out) {
   std::string line;
   int c;
   if (out.console != nullptr) std::fflush(out.console);
   if (out.input == nullptr) return line;
   while ((c = std::fgetc(out.input)) != EOF && c != '\n') {
-    if (line.size() < limits::console_line) line += static_cast<char>(c);
+    if (line.size() < base::limits::console_line) line += static_cast<char>(c);
   }
   while (!line.empty() && (line.back() == '\r')) line.pop_back();
   return line;
 }
 
-}  // namespace vexa::driver
+}  // namespace vexa::base

@@ -1,8 +1,8 @@
-#include "link/models.h"
+#include "base/models.h"
 
 #include <cctype>
 
-namespace vexa::link {
+namespace vexa::base {
 
 int baud_index(long rate) {
   for (std::size_t i = 0; i < baud_rates.size(); ++i)
@@ -29,4 +29,4 @@ int select_model(int selected, std::string_view text) {
   return found >= 0 ? found : selected;
 }
 
-}  // namespace vexa::link
+}  // namespace vexa::base

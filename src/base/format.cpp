@@ -1,9 +1,9 @@
-#include "driver/format.h"
+#include "base/format.h"
 
 #include <cstdarg>
 #include <cstdio>
 
-namespace vexa {
+namespace vexa::base {
 
 std::string format(const char* fmt, ...) {
   va_list args;
@@ -21,4 +21,4 @@ std::string format(const char* fmt, ...) {
   return text;
 }
 
-}  // namespace vexa
+}  // namespace vexa::base

@@ -1,4 +1,4 @@
-#include "driver/paths.h"
+#include "base/paths.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,10 +14,10 @@
 #include <cstdio>
 #include <strings.h>
 
-#include "driver/format.h"
-#include "driver/limits.h"
+#include "base/format.h"
+#include "base/limits.h"
 
-namespace vexa::driver {
+namespace vexa::base {
 
 namespace {
 
@@ -215,7 +215,7 @@ bool write_into(const std::string& path, std::string_view bytes) {
 std::string temporary_prefix(const std::string& target_name) {
   std::uint32_t hash = 2166136261u;
   for (unsigned char c : target_name) hash = (hash ^ c) * 16777619u;
-  return format(".vx%08x.", hash);
+  return base::format(".vx%08x.", hash);
 }
 
 void remove_stale_temporaries(const std::string& folder, const std::string& prefix) {
@@ -264,4 +264,4 @@ std::string executable_directory() {
   return directory_of(target);
 }
 
-}  // namespace vexa::driver
+}  // namespace vexa::base

@@ -1,24 +1,24 @@
-#include "imagefiles/sheet.h"
+#include "resources/sheet.h"
 
 #include <algorithm>
 #include <cstdint>
 
-#include "driver/context.h"
-#include "driver/format.h"
+#include "base/format.h"
+#include "command/context.h"
 #include "imagefiles/bmp.h"
 #include "imagefiles/canvas.h"
+#include "imagefiles/colour.h"
 #include "imagefiles/winfont.h"
-#include "resources/colour.h"
 
-namespace vexa::imagefiles {
+namespace vexa::resources {
 
 namespace {
 
-using resources::Bgr;
-using resources::rgb;
+using imagefiles::Bgr;
+using imagefiles::rgb;
 
-constexpr Bgr black = rgb(0, 0, 0);
-constexpr Bgr white = rgb(255, 255, 255);
+constexpr imagefiles::Bgr black = rgb(0, 0, 0);
+constexpr imagefiles::Bgr white = rgb(255, 255, 255);
 
 // The labels' face, asked for by the name every system of the module's
 // original platform has; fontconfig maps it to a metric-compatible face.
@@ -66,18 +66,18 @@ int label_height(const Layout& l) {
   return std::max(std::abs(h), 1);
 }
 
-int text_width(const Face& face, const std::string& text) {
+int text_width(const imagefiles::Face& face, const std::string& text) {
   int w = 0, h = 0;
-  return text_extent(face, text, w, h) ? w : 0;
+  return imagefiles::text_extent(face, text, w, h) ? w : 0;
 }
 
 // Text placed by a reference point: its cell's left, centre or right at x and
 // its cell's top or bottom at y.
 enum class Align { left_top, centre_top, centre_bottom, right_top, left_bottom };
 
-void place_text(Canvas& canvas, const Face& face, int x, int y, const std::string& text, Align align) {
+void place_text(imagefiles::Canvas& canvas, const imagefiles::Face& face, int x, int y, const std::string& text, Align align) {
   int w = 0, h = 0;
-  if (!text_extent(face, text, w, h)) return;
+  if (!imagefiles::text_extent(face, text, w, h)) return;
   switch (align) {
     case Align::left_top: break;
     case Align::centre_top: x -= w / 2; break;
@@ -89,7 +89,7 @@ void place_text(Canvas& canvas, const Face& face, int x, int y, const std::strin
 }
 
 // The bars, the corner, the headings: everything but the images.
-void draw_grid(Canvas& canvas, const Face& face, const Layout& l) {
+void draw_grid(imagefiles::Canvas& canvas, const imagefiles::Face& face, const Layout& l) {
   const int L = l.line, M = l.margin, SW = l.width, SH = l.height;
   fill_rect(canvas, 0, 0, M, SH, black);                  // left border
   fill_rect(canvas, SW - M, 0, M, SH, black);             // right border
@@ -110,15 +110,15 @@ void draw_grid(Canvas& canvas, const Face& face, const Layout& l) {
     if (c > 0) fill_rect(canvas, x, 0, L, SH, black);
     const int value = l.rows == 1 ? l.first + c : c;
     const int centre = x + L + l.cell_width / 2;
-    place_text(canvas, face, centre, 2 * M, vexa::format("$%X", value), Align::centre_top);
-    place_text(canvas, face, centre, l.header - 2 * M, vexa::format("(%d)", value), Align::centre_bottom);
+    place_text(canvas, face, centre, 2 * M, vexa::base::format("$%X", value), Align::centre_top);
+    place_text(canvas, face, centre, l.header - 2 * M, vexa::base::format("(%d)", value), Align::centre_bottom);
   }
   if (l.rows > 1) {
     for (int r = 0; r < l.rows; ++r) {
       const int y = l.header + r * l.cell_height;
       if (r > 0) fill_rect(canvas, 0, y, SW, L, black);
       const int base = (l.first / l.columns + r) * l.columns;
-      place_text(canvas, face, 2 * M, y + l.cell_height / 4, vexa::format("$%02X (dez: %d)", base, base),
+      place_text(canvas, face, 2 * M, y + l.cell_height / 4, vexa::base::format("$%02X (dez: %d)", base, base),
                  Align::left_top);
     }
   }
@@ -129,18 +129,18 @@ void draw_grid(Canvas& canvas, const Face& face, const Layout& l) {
 // and on a 1-bit sheet the images' own two colours show as white and black.
 // An image lower than the content height has no rows for the top of its
 // area: it is drawn at its own height, standing on the bottom of the area.
-void draw_image(Canvas& canvas, const Layout& l, const resources::ImageSet& set, int code, int content_height,
-                bool monochrome, Stretch mode) {
-  const resources::Image& image = set.images[static_cast<std::size_t>(code)];
-  const int fw = resources::image_width(image);
-  const int fh = resources::image_height(image);
+void draw_image(imagefiles::Canvas& canvas, const Layout& l, const imagefiles::ImageSet& set, int code, int content_height,
+                bool monochrome, imagefiles::Stretch mode) {
+  const imagefiles::Image& image = set.images[static_cast<std::size_t>(code)];
+  const int fw = imagefiles::image_width(image);
+  const int fh = imagefiles::image_height(image);
   if (fw <= 0 || fh <= 0) return;
-  resources::Image copy;
-  if (!resources::duplicate_image(image, copy)) return;
-  if (set.transparent != 0) resources::replace_colour(copy, set.transparent_colour, white);
-  if (monochrome && resources::bit_count(copy) == 1) {
-    resources::set_colour_entry(copy, 0, white);
-    resources::set_colour_entry(copy, 1, black);
+  imagefiles::Image copy;
+  if (!imagefiles::duplicate_image(image, copy)) return;
+  if (set.transparent != 0) imagefiles::replace_colour(copy, set.transparent_colour, white);
+  if (monochrome && imagefiles::bit_count(copy) == 1) {
+    imagefiles::set_colour_entry(copy, 0, white);
+    imagefiles::set_colour_entry(copy, 1, black);
   }
   // A single grid row has one column per number; its column count is no
   // longer the one the rows were counted with, so the row is simply 0.
@@ -160,53 +160,53 @@ void draw_image(Canvas& canvas, const Layout& l, const resources::ImageSet& set,
 
 // Writes the canvas as a BMP: 1 bit (white, black) for a monochrome sheet,
 // else 24 bits reduced to the fewest colours that hold it.
-int write_sheet_bitmap(Context& ctx, const Canvas& canvas, bool monochrome, const std::string& file_name) {
-  resources::Image image;
+int write_sheet_bitmap(command::Context& ctx, const imagefiles::Canvas& canvas, bool monochrome, const std::string& file_name) {
+  imagefiles::Image image;
   if (monochrome) {
-    if (!resources::create_image(image, canvas.width, canvas.height, 1)) return 0;
+    if (!imagefiles::create_image(image, canvas.width, canvas.height, 1)) return 0;
     for (int y = 0; y < canvas.height; ++y) {
-      std::uint8_t* row = resources::row_pointer(image, y);
+      std::uint8_t* row = imagefiles::row_pointer(image, y);
       for (int x = 0; x < canvas.width; ++x) {
-        const Bgr p = get_pixel(canvas, x, y);
+        const imagefiles::Bgr p = imagefiles::get_pixel(canvas, x, y);
         // Box-filtered edges are grey: the darker half becomes ink.
         if (p.red + p.green + p.blue < 3 * 128) row[x >> 3] = static_cast<std::uint8_t>(row[x >> 3] | (0x80 >> (x & 7)));
       }
     }
   } else {
     if (!canvas_to_image(canvas, image)) return 0;
-    resources::analyse_colours(ctx.out, image, 0, false);
+    imagefiles::analyse_colours(ctx.out, image, 0, false);
   }
   // Set after the colour analysis, which builds a new block.
   const auto resolution = static_cast<std::uint32_t>(canvas.width * pels_per_metre_per_pixel);
-  resources::set_header_field(image, resources::dib::x_pels, resolution);
-  resources::set_header_field(image, resources::dib::y_pels, resolution);
+  imagefiles::set_header_field(image, imagefiles::dib::x_pels, resolution);
+  imagefiles::set_header_field(image, imagefiles::dib::y_pels, resolution);
   return write_bmp_file(image, file_name);
 }
 
 // Closes the label face however the sheet ends.
 struct FaceGuard {
-  FontLibrary& fonts;
-  Face* face;
+  imagefiles::FontLibrary& fonts;
+  imagefiles::Face* face;
   ~FaceGuard() {
-    if (face != nullptr) release_face(fonts, face);
+    if (face != nullptr) imagefiles::release_face(fonts, face);
   }
 };
 
 }  // namespace
 
-int export_overview_sheet(Context& ctx, const std::string& file_name, resources::ImageSet& set, int width, int height,
+int export_overview_sheet(command::Context& ctx, const std::string& file_name, imagefiles::ImageSet& set, int width, int height,
                           int columns, int stretch_mode) {
   if (set.count == 0 || width < 1 || height < 1 || columns < 1) return 0;
   Layout l;
   l.first = set.first_number;
-  l.last = std::min(set.first_number + set.count, limits::image_slots) - 1;
+  l.last = std::min(set.first_number + set.count, base::limits::image_slots) - 1;
   if (l.last < l.first) return 0;
-  const resources::Image* first_image = nullptr;
+  const imagefiles::Image* first_image = nullptr;
   for (int code = l.first; code <= l.last && first_image == nullptr; ++code)
-    if (!resources::is_empty(set.images[static_cast<std::size_t>(code)]))
+    if (!imagefiles::is_empty(set.images[static_cast<std::size_t>(code)]))
       first_image = &set.images[static_cast<std::size_t>(code)];
   if (first_image == nullptr) return 0;
-  const bool monochrome = resources::bit_count(*first_image) == 1;
+  const bool monochrome = imagefiles::bit_count(*first_image) == 1;
 
   l.columns = columns;
   l.rows = l.last / columns - l.first / columns + 1;
@@ -218,41 +218,41 @@ int export_overview_sheet(Context& ctx, const std::string& file_name, resources:
   const long long shown_h = static_cast<long long>(height) * l.scale / 100;
   long long cell_w = shown_w + 8 + shown_w / 8;
   const long long cell_h = shown_h + 8 + shown_h / 8;
-  if (cell_w > limits::image_side || cell_h > limits::image_side) return 0;
+  if (cell_w > base::limits::image_side || cell_h > base::limits::image_side) return 0;
   l.cell_width = static_cast<int>(cell_w);
   l.cell_height = static_cast<int>(cell_h);
   l.line = std::min(l.cell_width, l.cell_height) / 60 + 1;
   l.margin = 2 * l.line;
 
-  FontDescription label;
+  imagefiles::FontDescription label;
   label.face_name = label_face;
   label.height = label_height(l);
-  label.weight = weight_normal;
-  label.charset = charset_default;
+  label.weight = imagefiles::weight_normal;
+  label.charset = imagefiles::charset_default;
   std::string error;
   FaceGuard guard{ctx.fonts, create_fitted_font(ctx.fonts, label, error)};
   if (guard.face == nullptr) return 0;
-  const Face& face = *guard.face;
+  const imagefiles::Face& face = *guard.face;
 
   int w15 = 0, h15 = 0;
-  if (!text_extent(face, "(15)", w15, h15)) return 0;
+  if (!imagefiles::text_extent(face, "(15)", w15, h15)) return 0;
   l.header = 2 * h15 + 4 * l.margin;
   if (w15 + 3 * l.margin > l.cell_width) l.cell_width = w15 + 3 * l.margin;
   l.left = l.rows > 1 ? text_width(face, "$F0 (dez: 240)") + 4 * l.margin : l.margin;
   const long long sheet_w = l.left + static_cast<long long>(l.cell_width) * l.columns + l.margin;
   const long long sheet_h = l.header + static_cast<long long>(l.cell_height) * l.rows + l.margin;
-  if (sheet_w > limits::image_side || sheet_h > limits::image_side) return 0;
+  if (sheet_w > base::limits::image_side || sheet_h > base::limits::image_side) return 0;
   l.width = static_cast<int>(sheet_w);
   l.height = static_cast<int>(sheet_h);
 
-  Canvas canvas;
+  imagefiles::Canvas canvas;
   if (!create_canvas(canvas, l.width, l.height, white)) return 0;
   draw_grid(canvas, face, l);
-  const Stretch mode = stretch_mode == stretch_halftone ? Stretch::box : Stretch::nearest;
+  const imagefiles::Stretch mode = stretch_mode == stretch_halftone ? imagefiles::Stretch::box : imagefiles::Stretch::nearest;
   for (int code = l.first; code <= l.last; ++code)
-    if (!resources::is_empty(set.images[static_cast<std::size_t>(code)]))
+    if (!imagefiles::is_empty(set.images[static_cast<std::size_t>(code)]))
       draw_image(canvas, l, set, code, height, monochrome, mode);
   return write_sheet_bitmap(ctx, canvas, monochrome, file_name);
 }
 
-}  // namespace vexa::imagefiles
+}  // namespace vexa::resources

@@ -9,13 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/limits.h"
+#include "base/limits.h"
 
-namespace vexa {
+namespace vexa::command {
+
 struct Context;
-}
-
-namespace vexa::driver {
 
 struct SourceLevel {
   std::string content;     // the whole file, read when it is opened
@@ -38,7 +36,7 @@ struct FileList {
 };
 
 struct Source {
-  std::array<SourceLevel, limits::source_levels> levels;
+  std::array<SourceLevel, base::limits::source_levels> levels;
   int current = -1;  // -1 when no file is open
   std::string line;  // the line last read; line[pos] is '\0' at the end
   std::size_t pos = 0;
@@ -95,7 +93,23 @@ int read_quoted_file_name(Context& ctx, std::string& buffer);
 int read_project_name(Context& ctx, std::string& buffer);
 std::string project_name_from_path(const std::string& path);
 void set_path(Context& ctx);
+// Reports an error in the macro file: file name, line number, message and the
+// source line, then counts it. With no source file open only the message is
+// shown and nothing is counted.
+void report_error(Context& ctx, std::string_view message);
+
+// The same error block for a place in another file the current line made the
+// compiler read (a font file's line): that file's name and line number, the
+// message, and the current source line, counted like report_error.
+void report_error_at(Context& ctx, std::string_view file_name, int line_number, std::string_view message);
+
+// A mistake in the macro file that would otherwise pass in silence: shown
+// like an error (file, line number, message, source line) but in the normal
+// colour, on the console and in the log, and not counted, so that it never
+// changes what the run writes.
+void report_warning(Context& ctx, std::string_view message);
+
 // The INCLUDE directive, parse position after the keyword.
 void include_directive(Context& ctx);
 
-}  // namespace vexa::driver
+}  // namespace vexa::command

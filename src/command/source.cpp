@@ -1,16 +1,16 @@
-#include "driver/source.h"
+#include "command/source.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstring>
 
+#include "base/format.h"
+#include "base/paths.h"
+#include "command/context.h"
 #include "command/expression.h"
-#include "driver/context.h"
-#include "driver/format.h"
-#include "driver/paths.h"
 
-namespace vexa::driver {
+namespace vexa::command {
 
 namespace {
 
@@ -19,8 +19,8 @@ constexpr const char* no_file_name = "Cannot found a Filename !";
 // A name longer than the program's name buffers is refused rather than cut:
 // a cut name would silently open a different file.
 bool name_fits(Context& ctx, const std::string& name) {
-  if (name.size() <= limits::name_length) return true;
-  report_error(ctx, format("File name too long (max. %zu characters) !", limits::name_length));
+  if (name.size() <= base::limits::name_length) return true;
+  report_error(ctx, base::format("File name too long (max. %zu characters) !", base::limits::name_length));
   return false;
 }
 
@@ -32,7 +32,7 @@ SourceLevel& current_level(Context& ctx) { return ctx.source.levels[static_cast<
 std::string copy_project_name(const std::string& text, std::size_t start, char stop) {
   std::string name;
   std::size_t copied = 0;
-  for (std::size_t i = start; i < text.size() && copied < limits::project_name_chars; ++i, ++copied) {
+  for (std::size_t i = start; i < text.size() && copied < base::limits::project_name_chars; ++i, ++copied) {
     unsigned char c = static_cast<unsigned char>(text[i]);
     if (c == static_cast<unsigned char>(stop) || c < 32) break;
     name += static_cast<char>(c);
@@ -46,24 +46,24 @@ std::string copy_project_name(const std::string& text, std::size_t start, char s
 // relative to the current source file, any other relative name relative to
 // the directory the compiler was started in.
 std::string make_full_path(Context& ctx, const std::string& raw) {
-  std::string name = to_slashes(raw);
+  std::string name = base::to_slashes(raw);
   const SourceLevel* level = ctx.source.current >= 0 ? &current_level(ctx) : nullptr;
   if (name.find(':') == std::string::npos && !(name.size() > 0 && (name[0] == '.' || name[0] == '/')) &&
       level != nullptr)
-    name = to_slashes(level->path) + name;
-  if (!name.empty() && name[0] == '.' && level != nullptr) return full_path(name, level->directory);
-  return full_path(name, current_directory());
+    name = base::to_slashes(level->path) + name;
+  if (!name.empty() && name[0] == '.' && level != nullptr) return base::full_path(name, level->directory);
+  return base::full_path(name, base::current_directory());
 }
 
 // Fills the file list from a wildcard pattern (a full path with '?').
 void wildcard_search(Context& ctx, const std::string& pattern) {
   FileList& list = ctx.source.file_list;
   list.first_number = -1;
-  std::vector<std::string> found = find_matches(pattern, limits::file_list_entries);
+  std::vector<std::string> found = base::find_matches(pattern, base::limits::file_list_entries);
   if (found.empty()) return;
-  list.directory = directory_of(pattern);
+  list.directory = base::directory_of(pattern);
   // The number at the first '?' of the name part, read from the first match.
-  std::string mask = file_name_of(pattern);
+  std::string mask = base::file_name_of(pattern);
   std::size_t at = mask.find('?');
   const std::string& first = found.front();
   if (at != std::string::npos && at < first.size()) {
@@ -132,7 +132,7 @@ int windows_1252(std::uint32_t code) {
 
 // Reports that the run's line budget is spent and ends the reading.
 void too_many_lines(Context& ctx, const std::string& name) {
-  report_error(ctx, format("Cannot Open File <%s> ! (more than %lld source lines in all)", name.c_str(),
+  report_error(ctx, base::format("Cannot Open File <%s> ! (more than %lld source lines in all)", name.c_str(),
                            ctx.settings.max_source_lines));
   close_all_sources(ctx);
 }
@@ -145,21 +145,21 @@ void to_separator(Source& s) {
 
 int open_source(Context& ctx, const std::string& raw_name, int repeat) {
   Source& src = ctx.source;
-  std::string name = to_slashes(raw_name);
+  std::string name = base::to_slashes(raw_name);
   // Ten levels deep is far beyond any real project; a file that includes
   // itself would otherwise grow the stack without end.
-  if (src.current + 1 >= limits::source_levels) {
-    report_error(ctx, format("Cannot Open File <%s> ! (more than %d nested files)", name.c_str(),
-                             limits::source_levels));
+  if (src.current + 1 >= base::limits::source_levels) {
+    report_error(ctx, base::format("Cannot Open File <%s> ! (more than %d nested files)", name.c_str(),
+                             base::limits::source_levels));
     return 0;
   }
   SourceLevel level;
   level.name = name;
   level.repeat = repeat;
-  std::string dir = directory_of(name);
-  level.directory = dir.empty() ? current_directory() : dir;
-  if (name.empty() || !read_whole_file(name, level.content)) {
-    report_error(ctx, format("Cannot Open File <%s> !", name.c_str()));
+  std::string dir = base::directory_of(name);
+  level.directory = dir.empty() ? base::current_directory() : dir;
+  if (name.empty() || !base::read_whole_file(name, level.content)) {
+    report_error(ctx, base::format("Cannot Open File <%s> !", name.c_str()));
     return 0;
   }
   // Checked before the first line is read, so that a huge repeat count ends
@@ -177,7 +177,7 @@ int open_source(Context& ctx, const std::string& raw_name, int repeat) {
   }
   ++src.current;
   src.levels[static_cast<std::size_t>(src.current)] = std::move(level);
-  report_text(ctx.out, format("Open File <%s>\r\n", name.c_str()), to_all);
+  report_text(ctx.out, base::format("Open File <%s>\r\n", name.c_str()), base::to_all);
   return 1;
 }
 
@@ -192,7 +192,7 @@ int read_source_line(Context& ctx) {
     return 0;
   }
   ++src.lines_read;
-  std::size_t limit = std::min(text.size(), level.offset + limits::line_length);
+  std::size_t limit = std::min(text.size(), level.offset + base::limits::line_length);
   const void* feed = std::memchr(text.data() + level.offset, '\n', limit - level.offset);
   // The line feed belongs to the line; a longer line goes on as the next one.
   std::size_t end = feed != nullptr ? static_cast<std::size_t>(static_cast<const char*>(feed) - text.data()) + 1 : limit;
@@ -269,7 +269,7 @@ std::string text_bytes(Context& ctx, std::string_view raw) {
     }
     int byte = windows_1252(code);
     if (byte < 0)
-      report_error(ctx, format("the character U+%04X (%.*s) has no Windows-1252 code !", code,
+      report_error(ctx, base::format("the character U+%04X (%.*s) has no Windows-1252 code !", code,
                                static_cast<int>(length), raw.data() + at));
     else
       bytes += static_cast<char>(byte);
@@ -290,21 +290,6 @@ int read_quoted_text(Context& ctx, std::string& buffer) {
   return 1;
 }
 
-int read_quoted_file_name(Context& ctx, std::string& buffer) {
-  Source& src = ctx.source;
-  std::size_t open = src.line.find('"', src.pos);
-  buffer.clear();
-  if (open == std::string::npos) {
-    report_error(ctx, no_file_name);
-    return 0;
-  }
-  std::size_t i = open + 1;
-  while (i < src.line.size() && src.line[i] != '"' && static_cast<unsigned char>(src.line[i]) >= 32)
-    buffer += src.line[i++];
-  src.pos = i;
-  return 1;
-}
-
 int read_project_name(Context& ctx, std::string& buffer) {
   const Source& src = ctx.source;
   static constexpr char openers[3] = {'<', '\'', '"'};
@@ -319,8 +304,8 @@ int read_project_name(Context& ctx, std::string& buffer) {
 }
 
 std::string project_name_from_path(const std::string& path) {
-  std::string slashed = to_slashes(path);
-  return copy_project_name(file_name_of(slashed), 0, '\0');
+  std::string slashed = base::to_slashes(path);
+  return copy_project_name(base::file_name_of(slashed), 0, '\0');
 }
 
 void set_path(Context& ctx) {
@@ -331,7 +316,7 @@ void set_path(Context& ctx) {
     report_error(ctx, "Cannot found a Path !");
     return;
   }
-  path = to_slashes(path);
+  path = base::to_slashes(path);
   if (!name_fits(ctx, path)) {
     current_level(ctx).path.clear();
     return;
@@ -355,4 +340,44 @@ void include_directive(Context& ctx) {
   open_source(ctx, name, repeat);
 }
 
-}  // namespace vexa::driver
+// --- error reports about the macro file ---------------------------------------
+
+void report_error(Context& ctx, std::string_view message) {
+  Source& src = ctx.source;
+  if (src.current < 0) {
+    report_error_text(ctx.out, message, base::to_all);
+    return;
+  }
+  const SourceLevel& level = src.levels[static_cast<std::size_t>(src.current)];
+  report_error_at(ctx, level.name, level.line_number, message);
+}
+
+void report_error_at(Context& ctx, std::string_view file_name, int line_number, std::string_view message) {
+  base::Output& out = ctx.out;
+  const Source& src = ctx.source;
+  base::report_error_text(out, base::format("--->ERROR in file <%.*s>\r\n", static_cast<int>(file_name.size()), file_name.data()),
+                    base::to_all);
+  report_error_text(out, base::format("--->LINE %d: %.*s\r\n", line_number, static_cast<int>(message.size()),
+                                message.data()),
+                    base::to_all);
+  const std::string& shown = src.shown_line.empty() ? src.line : src.shown_line;
+  report_error_text(out, base::format("--->'%s'\r\n", shown.c_str()), base::to_console | base::to_log);
+  report_error_text(out, "\r\n", base::to_all);
+  ++out.error_count;
+}
+
+void report_warning(Context& ctx, std::string_view message) {
+  const Source& src = ctx.source;
+  std::string text = "\r\n";
+  if (src.current >= 0) {
+    const SourceLevel& level = src.levels[static_cast<std::size_t>(src.current)];
+    const std::string& shown = src.shown_line.empty() ? src.line : src.shown_line;
+    text += base::format("--->WARNING in file <%s>\r\n--->LINE %d: %.*s\r\n--->'%s'\r\n\r\n", level.name.c_str(),
+                   level.line_number, static_cast<int>(message.size()), message.data(), shown.c_str());
+  } else {
+    text += base::format("--->WARNING: %.*s\r\n\r\n", static_cast<int>(message.size()), message.data());
+  }
+  report_text(ctx.out, text, base::to_console | base::to_log);
+}
+
+}  // namespace vexa::command

@@ -1,19 +1,15 @@
 // Output channels: the console, the front-end window (a descriptor given with
 // -m) and the log file. Every text of the program goes through report_text or
-// report_error_text with a mask naming the channels; report_error turns a
-// message about the macro file into a block naming file, line and source line,
-// and counts it.
+// report_error_text with a mask naming the channels. The output knows nothing
+// of the macro file: the error blocks that name a file and line are built
+// above it, beside the source reader.
 #pragma once
 
 #include <cstdio>
 #include <string>
 #include <string_view>
 
-namespace vexa {
-struct Context;
-}
-
-namespace vexa::driver {
+namespace vexa::base {
 
 // Channel bits of an output mask.
 inline constexpr int to_console = 1;
@@ -55,27 +51,8 @@ void set_text_colour(Output& out, int colour);
 // (start, pieces of up to 6 bytes, end with end_code). A failed write is silent.
 void post_text(int fd, std::string_view text, int end_code);
 
-// Reports an error in the macro file: file name, line number, message and the
-// source line, then counts it. With no source file open only the message is
-// shown and nothing is counted.
-void report_error(Context& ctx, std::string_view message);
-
-// The same error block for a place in another file the current line made the
-// compiler read (a font file's line): that file's name and line number, the
-// message, and the current source line, counted like report_error.
-void report_error_at(Context& ctx, std::string_view file_name, int line_number, std::string_view message);
-
-// A mistake in the macro file that would otherwise pass in silence: shown
-// like an error (file, line number, message, source line) but in the normal
-// colour, on the console and in the log, and not counted, so that it never
-// changes what the run writes.
-void report_warning(Context& ctx, std::string_view message);
-
-// The INFO directive: prints the items of the rest of the line as one line.
-void info_line(Context& ctx);
-
 // Reads one line from standard input (without its line end), at most
-// limits::console_line characters. Returns an empty text at end of input.
+// base::limits::console_line characters. Returns an empty text at end of input.
 std::string read_console_line(Output& out);
 
-}  // namespace vexa::driver
+}  // namespace vexa::base

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace vexa::limits {
+namespace vexa::base::limits {
 
 // Source reader
 inline constexpr int source_levels = 10;          // nested INCLUDE depth
@@ -52,4 +52,4 @@ inline constexpr std::int64_t image_side = 65535;
 // Console line reads (the "Filename: " prompt)
 inline constexpr std::size_t console_line = 255;
 
-}  // namespace vexa::limits
+}  // namespace vexa::base::limits

@@ -1,4 +1,4 @@
-#include "resources/colour.h"
+#include "imagefiles/colour.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,11 +9,11 @@
 #include <utility>
 #include <vector>
 
-#include "driver/format.h"
-#include "driver/output.h"
-#include "resources/row_reader.h"
+#include "base/format.h"
+#include "base/output.h"
+#include "imagefiles/row_reader.h"
 
-namespace vexa::resources {
+namespace vexa::imagefiles {
 namespace {
 
 // The information lines of the resource compilers are indented by 15 blanks.
@@ -320,7 +320,7 @@ void quicksort(std::int32_t* key, std::int32_t* companion, int low, int high) {
 
 // The first image in the set's used range, or null.
 Image* first_image(ImageSet& set) {
-  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   for (int s = set.first_number; s < end; ++s)
     if (!is_empty(set.images[static_cast<std::size_t>(s)])) return &set.images[static_cast<std::size_t>(s)];
   return nullptr;
@@ -329,7 +329,7 @@ const Image* first_image(const ImageSet& set) { return first_image(const_cast<Im
 
 int image_total(const ImageSet& set) {
   int n = 0;
-  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   for (int s = set.first_number; s < end; ++s) n += is_empty(set.images[static_cast<std::size_t>(s)]) ? 0 : 1;
   return n;
 }
@@ -338,7 +338,7 @@ int image_total(const ImageSet& set) {
 void set_extent(const ImageSet& set, int& width, int& height) {
   width = 0;
   height = 0;
-  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   for (int s = set.first_number; s < end; ++s) {
     const Image& image = set.images[static_cast<std::size_t>(s)];
     if (is_empty(image)) continue;
@@ -350,7 +350,7 @@ void set_extent(const ImageSet& set, int& width, int& height) {
 // Copies the set's images into the 24-bit sheet from stored row `row` on,
 // each image's stored rows after the previous one's, at column 0.
 void stack_into(Image& sheet, const ImageSet& set, int row) {
-  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   for (int s = set.first_number; s < end; ++s) {
     const Image& image = set.images[static_cast<std::size_t>(s)];
     if (is_empty(image)) continue;
@@ -369,9 +369,9 @@ void stack_into(Image& sheet, const ImageSet& set, int row) {
 // Recreates the set's images (into `out`, same slots) from the sheet's stored
 // rows starting at `row`: each at its own size with the sheet's depth and
 // colour table. False when memory runs out.
-bool unstack_from(const Image& sheet, const ImageSet& set, int row, std::array<Image, limits::image_slots>& out) {
+bool unstack_from(const Image& sheet, const ImageSet& set, int row, std::array<Image, base::limits::image_slots>& out) {
   int bits = bit_count(sheet);
-  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+  int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   for (int s = set.first_number; s < end; ++s) {
     const Image& image = set.images[static_cast<std::size_t>(s)];
     if (is_empty(image)) continue;
@@ -394,8 +394,8 @@ bool unstack_from(const Image& sheet, const ImageSet& set, int row, std::array<I
   return true;
 }
 
-void commit_images(ImageSet& set, std::array<Image, limits::image_slots>& images) {
-  int end = std::min<int>(set.first_number + set.count, limits::image_slots);
+void commit_images(ImageSet& set, std::array<Image, base::limits::image_slots>& images) {
+  int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   for (int s = set.first_number; s < end; ++s)
     if (!is_empty(set.images[static_cast<std::size_t>(s)]))
       set.images[static_cast<std::size_t>(s)] = std::move(images[static_cast<std::size_t>(s)]);
@@ -617,7 +617,7 @@ int count_colours(const Image& image, std::array<Bgr, 256>& table, bool stop_ear
   }
 }
 
-int analyse_colours(driver::Output& out, Image& image, int report_depth, bool transparent) {
+int analyse_colours(base::Output& out, Image& image, int report_depth, bool transparent) {
   if (is_empty(image)) return 0;
   int bits = bit_count(image);
   int old_count = static_cast<int>(image.colour_count);
@@ -707,23 +707,23 @@ int analyse_colours(driver::Output& out, Image& image, int report_depth, bool tr
   if (depth < bits && report_depth != 0 && report_depth != depth) {
     const char* line = transparent ? "%sonly %d colors and transparency is used: change colordepth->%d-bit\r\n"
                                    : "%sonly %d colors are used: change colordepth->%d-bit\r\n";
-    driver::report_text(out, format(line, indent, c, depth), driver::to_all);
+    base::report_text(out, base::format(line, indent, c, depth), base::to_all);
     if (depth == 1) {
       Bgr first = colour_entry(image, 0);
-      std::string text = format("%sused colors: RGB[0]=%d,%d,%d", indent, first.red, first.green, first.blue);
+      std::string text = base::format("%sused colors: RGB[0]=%d,%d,%d", indent, first.red, first.green, first.blue);
       if (c == 2) {
         Bgr second = colour_entry(image, 1);
-        text += format("  RGB[1]=%d,%d,%d\r\n", second.red, second.green, second.blue);
+        text += base::format("  RGB[1]=%d,%d,%d\r\n", second.red, second.green, second.blue);
       } else {
         text += "\n\r";  // the one-colour line has always ended this way
       }
-      driver::report_text(out, text, driver::to_all);
+      base::report_text(out, text, base::to_all);
     }
   }
   return c;
 }
 
-bool analyse_set_colours(driver::Output& out, ImageSet& set, int report_depth) {
+bool analyse_set_colours(base::Output& out, ImageSet& set, int report_depth) {
   Image* first = first_image(set);
   if (first == nullptr || bit_count(*first) == 1) return true;
   if (image_total(set) == 1) {
@@ -736,7 +736,7 @@ bool analyse_set_colours(driver::Output& out, ImageSet& set, int report_depth) {
   return unstack_sheet(sheet, set);
 }
 
-bool change_colour_depth(driver::Output& out, ImageSet& set, int max_depth, int dithering) {
+bool change_colour_depth(base::Output& out, ImageSet& set, int max_depth, int dithering) {
   const Image* first = first_image(set);
   if (first == nullptr) return true;
   int depth = bit_count(*first);
@@ -748,12 +748,12 @@ bool change_colour_depth(driver::Output& out, ImageSet& set, int max_depth, int 
       mode = 1;
     const char* line = mode == 0 ? "%schange colordepth %d-bit -> %d-bit\r\n"
                                  : "%schange colordepth %d-bit -> %d-bit with dithering\r\n";
-    driver::report_text(out, format(line, indent, depth, max_depth), driver::to_all);
+    base::report_text(out, base::format(line, indent, depth, max_depth), base::to_all);
     return convert_set_depth(set, max_depth, mode);
   }
   if ((dithering & 2) != 0 && (depth == 4 || depth == 8) && !is_palette_exact_16(*first)) {
-    driver::report_text(out, format("%schange palette bitdepth 24 -> 16-bit with dithering\r\n", indent),
-                        driver::to_all);
+    base::report_text(out, base::format("%schange palette bitdepth 24 -> 16-bit with dithering\r\n", indent),
+                        base::to_all);
     return convert_set_depth(set, depth, 16);
   }
   return true;
@@ -1046,15 +1046,7 @@ void replace_colour(Image& image, Bgr from, Bgr to) {
         }
     }
   } else if (bits == 24) {
-    for (int r = 0; r < height; ++r) {
-      std::uint8_t* p = stored_row(image, r);
-      for (int x = 0; x < width; ++x, p += 3)
-        if (p[0] == from.blue && p[1] == from.green && p[2] == from.red) {
-          p[0] = to.blue;
-          p[1] = to.green;
-          p[2] = to.red;
-        }
-    }
+    replace_in_rows(image, from, to, 0, height);
   }
 }
 
@@ -1158,12 +1150,12 @@ bool harmonise_sets(ImageSet& a, ImageSet& b) {
     if (a.transparent != 0) replace_in_rows(sheet, a.transparent_colour, key, 0, height_a);
     if (b.transparent != 0) replace_in_rows(sheet, b.transparent_colour, key, height_a, height_a + height_b);
   }
-  driver::Output silent;  // report depth 0: analyse_colours writes nothing
+  base::Output silent;  // report depth 0: analyse_colours writes nothing
   silent.console = nullptr;
   analyse_colours(silent, sheet, 0, transparent);
 
-  std::array<Image, limits::image_slots> images_a;
-  std::array<Image, limits::image_slots> images_b;
+  std::array<Image, base::limits::image_slots> images_a;
+  std::array<Image, base::limits::image_slots> images_b;
   if (!unstack_from(sheet, a, 0, images_a) || !unstack_from(sheet, b, height_a, images_b)) return false;
   commit_images(a, images_a);
   commit_images(b, images_b);
@@ -1188,10 +1180,10 @@ bool unstack_sheet(const Image& sheet, ImageSet& set) {
   int width, height;
   set_extent(set, width, height);
   if (is_empty(sheet) || image_width(sheet) < width || image_height(sheet) < height) return false;
-  std::array<Image, limits::image_slots> images;
+  std::array<Image, base::limits::image_slots> images;
   if (!unstack_from(sheet, set, 0, images)) return false;
   commit_images(set, images);
   return true;
 }
 
-}  // namespace vexa::resources
+}  // namespace vexa::imagefiles

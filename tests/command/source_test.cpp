@@ -2,7 +2,7 @@
 // and the quoted file name reader, which no directive uses.
 #include <gtest/gtest.h>
 
-#include "driver/source.h"
+#include "command/source.h"
 #include "test_support.h"
 
 namespace vexa::driver {
@@ -23,7 +23,7 @@ TEST(Source, WildcardSearch) {
     return c.ctx->source.file_list;
   };
   // Names in byte order, the number at the first '?' read from the first one.
-  FileList list = search("<./FRAME??.bmp>");
+  command::FileList list = search("<./FRAME??.bmp>");
   EXPECT_EQ(list.directory, c.dir.path + "/");
   EXPECT_EQ(list.names, (std::vector<std::string>{"frame 9.bmp", "frame05.bmp", "frame06.bmp", "frame07.bmp",
                                                   "frameXY.bmp"}));
@@ -33,23 +33,6 @@ TEST(Source, WildcardSearch) {
   EXPECT_EQ(list.first_number, -1);
   EXPECT_TRUE(search("<./none??.bmp>").names.empty());
   c.ctx->source.current = -1;
-}
-
-TEST(Source, QuotedFileName) {
-  test::CapturedContext c;
-  std::string name;
-  c.ctx->source.line = "x \"only one";
-  c.ctx->source.pos = 0;
-  EXPECT_EQ(read_quoted_file_name(*c.ctx, name), 1);
-  EXPECT_EQ(name, "only one");
-  c.ctx->source.line = "WINFONT 1,\"Deja\tVu\",2";
-  c.ctx->source.pos = 7;
-  EXPECT_EQ(read_quoted_file_name(*c.ctx, name), 1);
-  EXPECT_EQ(name, "Deja");
-  EXPECT_EQ(c.ctx->source.line[c.ctx->source.pos], '\t');
-  c.ctx->source.line = "none";
-  c.ctx->source.pos = 0;
-  EXPECT_EQ(read_quoted_file_name(*c.ctx, name), 0);
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 
 #include <string>
 
-namespace vexa {
+namespace vexa::base {
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
-}  // namespace vexa
+}  // namespace vexa::base

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
-namespace vexa::resources {
+namespace vexa::imagefiles {
 
 // Stored row r (0 is the bottom row of the picture).
 inline std::uint8_t* stored_row(Image& image, int r) {
@@ -72,4 +72,4 @@ struct RowReader {
   std::array<Bgr, 256> palette{};  // entries beyond colour_count read as black
 };
 
-}  // namespace vexa::resources
+}  // namespace vexa::imagefiles

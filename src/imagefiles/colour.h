@@ -6,13 +6,13 @@
 
 #include <array>
 
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
-namespace vexa::driver {
+namespace vexa::base {
 struct Output;
 }
 
-namespace vexa::resources {
+namespace vexa::imagefiles {
 
 // Distinct colours of the image; the first 256 are written to table in order
 // of first appearance (rows in stored order, left to right). With stop_early
@@ -23,11 +23,11 @@ int count_colours(const Image& image, std::array<Bgr, 256>& table, bool stop_ear
 // Lowers the image to the smallest lossless palette depth; writes the
 // information lines when report_depth is neither 0 nor the new depth.
 // Returns the number of colours.
-int analyse_colours(driver::Output& out, Image& image, int report_depth, bool transparent);
-bool analyse_set_colours(driver::Output& out, ImageSet& set, int report_depth);
+int analyse_colours(base::Output& out, Image& image, int report_depth, bool transparent);
+bool analyse_set_colours(base::Output& out, ImageSet& set, int report_depth);
 
 // MAXCOLORDEPTH / DITHERING applied to a set, with its information lines.
-bool change_colour_depth(driver::Output& out, ImageSet& set, int max_depth, int dithering);
+bool change_colour_depth(base::Output& out, ImageSet& set, int max_depth, int dithering);
 // Converts all images of the set to depth (1, 4, 8, 16) through one sheet.
 bool convert_set_depth(ImageSet& set, int depth, int mode);
 
@@ -67,4 +67,4 @@ bool is_palette_exact_16(const Image& image);
 bool stack_sheet(const ImageSet& set, Image& sheet);
 bool unstack_sheet(const Image& sheet, ImageSet& set);
 
-}  // namespace vexa::resources
+}  // namespace vexa::imagefiles

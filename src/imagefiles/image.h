@@ -11,9 +11,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/limits.h"
+#include "base/limits.h"
 
-namespace vexa::resources {
+namespace vexa::imagefiles {
 
 // A colour in the byte order of a colour-table entry and of a 24-bit pixel.
 struct Bgr {
@@ -59,8 +59,8 @@ struct ImageSet {
   std::uint16_t first_number = 0;
   std::uint16_t transparent = 0;
   Bgr transparent_colour;
-  std::array<Image, limits::image_slots> images;
-  std::array<std::uint8_t, limits::image_slots> delays{};
+  std::array<Image, base::limits::image_slots> images;
+  std::array<std::uint8_t, base::limits::image_slots> delays{};
 };
 
 // --- little-endian values at a moving byte cursor ---------------------------
@@ -69,12 +69,6 @@ struct ImageSet {
 std::uint32_t read_value(const std::uint8_t*& cursor, int n);
 // Writes the n low bytes of value, lowest first, and advances the cursor by n.
 void write_value(std::uint8_t*& cursor, std::uint32_t value, int n);
-
-// Fixed-position little-endian access (no cursor).
-std::uint32_t get_u32(const std::uint8_t* p);
-std::uint16_t get_u16(const std::uint8_t* p);
-void put_u32(std::uint8_t* p, std::uint32_t v);
-void put_u16(std::uint8_t* p, std::uint16_t v);
 
 // --- header fields ------------------------------------------------------------
 
@@ -129,7 +123,7 @@ std::uint32_t pixel_value(const Image& image, int x, int y);
 // Recomputes the derived fields from the block. Returns false (and leaves the
 // image as it is) when the header is not one this program handles or the
 // block is shorter than the layout needs: zero or negative sizes, a side above
-// limits::image_side, a bit count other than 1, 4, 8, 16, 24 or 32, more than
+// base::limits::image_side, a bit count other than 1, 4, 8, 16, 24 or 32, more than
 // 256 colour-table entries, or pixel rows that would end outside the block.
 bool refresh_layout(Image& image);
 
@@ -164,4 +158,4 @@ int append_set(ImageSet& target, ImageSet& source);
 // True when the slot number lies in the set's used range and holds an image.
 bool has_image(const ImageSet& set, int slot);
 
-}  // namespace vexa::resources
+}  // namespace vexa::imagefiles

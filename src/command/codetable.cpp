@@ -1,12 +1,12 @@
-#include "resources/codetable.h"
+#include "command/codetable.h"
 
 #include <string>
 #include <string_view>
 
+#include "command/context.h"
 #include "command/expression.h"
-#include "driver/context.h"
 
-namespace vexa::resources {
+namespace vexa::command {
 
 CodeTables::CodeTables() {
   for (auto& table : tables)
@@ -16,26 +16,26 @@ CodeTables::CodeTables() {
 std::uint8_t translate(const Context& ctx, std::uint8_t c) {
   if (!ctx.code_tables.enabled) return c;
   int t = ctx.settings.code_table;
-  if (t < 0 || t >= limits::code_tables) return c;
+  if (t < 0 || t >= base::limits::code_tables) return c;
   return ctx.code_tables.tables[static_cast<std::size_t>(t)][c];
 }
 
 // definition -> q chars q '=' byte-list      (q is ' or ")
 void define_codes(Context& ctx) {
-  driver::Source& src = ctx.source;
+  command::Source& src = ctx.source;
   const std::string& line = src.line;
   std::size_t open = src.pos;
-  char quote = driver::char_at(src, open);
+  char quote = command::char_at(src, open);
   std::size_t close = line.find(quote, open + 1);
   std::size_t equals = line.find('=', open + 1);
   bool ok = close != std::string::npos && equals != std::string::npos;
-  std::string sources = ok ? driver::text_bytes(ctx, std::string_view(line).substr(open + 1, close - open - 1)) : std::string();
+  std::string sources = ok ? command::text_bytes(ctx, std::string_view(line).substr(open + 1, close - open - 1)) : std::string();
   if (ok) {
     src.pos = equals + 1;
     command::CommandBuffer& buffer = ctx.command;
     buffer.length = 0;
     buffer.overflow = false;
-    int values = command::parse_byte_list(ctx, limits::list_unlimited);
+    int values = command::parse_byte_list(ctx, base::limits::list_unlimited);
     ok = values == static_cast<int>(sources.size()) && !buffer.overflow;
     if (ok) {
       auto& table = ctx.code_tables.tables[static_cast<std::size_t>(ctx.settings.code_table)];
@@ -45,8 +45,8 @@ void define_codes(Context& ctx) {
     buffer.length = 0;
   }
   if (!ok)
-    driver::report_error(ctx,
+    command::report_error(ctx,
                          "valid syntax to define new character codes write e.g. 'a'=65  or  'abc'=$41,'BC'");
 }
 
-}  // namespace vexa::resources
+}  // namespace vexa::command

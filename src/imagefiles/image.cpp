@@ -1,11 +1,12 @@
-#include "resources/image.h"
+#include "base/bytes.h"
+#include "imagefiles/image.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 #include <utility>
 
-namespace vexa::resources {
+namespace vexa::imagefiles {
 
 std::uint32_t read_value(const std::uint8_t*& cursor, int n) {
   std::uint32_t value = 0;
@@ -19,25 +20,13 @@ void write_value(std::uint8_t*& cursor, std::uint32_t value, int n) {
   cursor += n;
 }
 
-std::uint32_t get_u32(const std::uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint16_t get_u16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-void put_u32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void put_u16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
 std::uint32_t header_field(const Image& image, std::size_t offset) {
   if (image.dib.size() < offset + 4) return 0;
-  return get_u32(image.dib.data() + offset);
+  return base::get_u32(image.dib.data() + offset);
 }
 
 void set_header_field(Image& image, std::size_t offset, std::uint32_t value) {
-  if (image.dib.size() >= offset + 4) put_u32(image.dib.data() + offset, value);
+  if (image.dib.size() >= offset + 4) base::put_u32(image.dib.data() + offset, value);
 }
 
 std::int32_t image_width(const Image& image) {
@@ -47,7 +36,7 @@ std::int32_t image_height(const Image& image) {
   return static_cast<std::int32_t>(header_field(image, dib::height));
 }
 int bit_count(const Image& image) {
-  return image.dib.size() < dib::header_bytes ? 0 : get_u16(image.dib.data() + dib::bit_count);
+  return image.dib.size() < dib::header_bytes ? 0 : base::get_u16(image.dib.data() + dib::bit_count);
 }
 
 bool is_565(const Image& image) {
@@ -55,7 +44,7 @@ bool is_565(const Image& image) {
   // The red mask is the first mask: right after a 40-byte info header, and at
   // the same offset inside the longer headers that hold their masks.
   std::size_t masks = dib::header_bytes;
-  return image.dib.size() >= masks + 4 && get_u32(image.dib.data() + masks) == 0xF800;
+  return image.dib.size() >= masks + 4 && base::get_u32(image.dib.data() + masks) == 0xF800;
 }
 
 Bgr default_palette(int i) {
@@ -112,7 +101,7 @@ std::uint32_t pixel_value(const Image& image, int x, int y) {
     case 1: return (row[x >> 3] >> (7 - (x & 7))) & 1;
     case 4: return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
     case 8: return row[x];
-    case 16: return get_u16(row + 2 * x);
+    case 16: return base::get_u16(row + 2 * x);
     case 24: return row[3 * x] | (row[3 * x + 1] << 8) | (row[3 * x + 2] << 16);
     case 32: return row[4 * x + 1] | (row[4 * x + 2] << 8) | (row[4 * x + 3] << 16);
     default: return 0;
@@ -132,14 +121,14 @@ Bgr pixel_colour(const Image& image, int x, int y) {
 bool refresh_layout(Image& image) {
   if (image.dib.size() < dib::header_bytes) return false;
   const std::uint8_t* h = image.dib.data();
-  std::uint64_t header_size = get_u32(h + dib::size);
-  std::int64_t width = static_cast<std::int32_t>(get_u32(h + dib::width));
-  std::int64_t height = static_cast<std::int32_t>(get_u32(h + dib::height));
-  int bits = get_u16(h + dib::bit_count);
-  std::uint32_t clr_used = get_u32(h + dib::clr_used);
-  std::uint32_t compression = get_u32(h + dib::compression);
+  std::uint64_t header_size = base::get_u32(h + dib::size);
+  std::int64_t width = static_cast<std::int32_t>(base::get_u32(h + dib::width));
+  std::int64_t height = static_cast<std::int32_t>(base::get_u32(h + dib::height));
+  int bits = base::get_u16(h + dib::bit_count);
+  std::uint32_t clr_used = base::get_u32(h + dib::clr_used);
+  std::uint32_t compression = base::get_u32(h + dib::compression);
   if (header_size < dib::header_bytes || header_size > image.dib.size()) return false;
-  if (width < 1 || height < 1 || width > limits::image_side || height > limits::image_side) return false;
+  if (width < 1 || height < 1 || width > base::limits::image_side || height > base::limits::image_side) return false;
   if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
 
   std::uint64_t colours;
@@ -161,7 +150,7 @@ bool refresh_layout(Image& image) {
 
   std::uint64_t stride = ((static_cast<std::uint64_t>(width) * bits + 31) / 32) * 4;
   std::uint64_t size_image = stride * static_cast<std::uint64_t>(height);
-  if (size_image > limits::image_bytes) return false;
+  if (size_image > base::limits::image_bytes) return false;
   // Run-length coded rows are shorter than the layout; the decoder replaces
   // the block, so only the table needs to be inside it here.
   bool run_length = compression == 1 || compression == 2;
@@ -172,7 +161,7 @@ bool refresh_layout(Image& image) {
   image.colour_table = static_cast<std::uint32_t>(header_size);
   image.pixels = static_cast<std::uint32_t>(pixel_offset);
   image.row_stride = static_cast<std::uint32_t>(stride);
-  put_u32(image.dib.data() + dib::size_image, static_cast<std::uint32_t>(size_image));
+  base::put_u32(image.dib.data() + dib::size_image, static_cast<std::uint32_t>(size_image));
   image.dib_size = static_cast<std::uint32_t>(pixel_offset + size_image);
   return true;
 }
@@ -180,12 +169,12 @@ bool refresh_layout(Image& image) {
 bool create_dib(Image& image, std::int64_t width, std::int64_t height, int bits, std::uint32_t table_entries,
                 std::uint32_t clr_used, void (*prepare)(void* block, std::size_t size)) {
   release_image(image);
-  if (width < 1 || height < 1 || width > limits::image_side || height > limits::image_side) return false;
+  if (width < 1 || height < 1 || width > base::limits::image_side || height > base::limits::image_side) return false;
   if (table_entries > 256) return false;
   // Sides are at most image_side, so these products stay far inside 64 bits.
   const std::uint64_t stride = ((static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bits) + 31) / 32) * 4;
   const std::uint64_t size_image = stride * static_cast<std::uint64_t>(height);
-  if (size_image > limits::image_bytes) return false;
+  if (size_image > base::limits::image_bytes) return false;
   const std::uint64_t table_bytes = bits <= 8 ? 4ull * table_entries : (bits == 16 ? 12 : 0);
   const std::size_t total = static_cast<std::size_t>(dib::header_bytes + table_bytes + size_image);
   try {
@@ -197,16 +186,16 @@ bool create_dib(Image& image, std::int64_t width, std::int64_t height, int bits,
     return false;
   }
   std::uint8_t* h = image.dib.data();
-  put_u32(h + dib::size, dib::header_bytes);
-  put_u32(h + dib::width, static_cast<std::uint32_t>(width));
-  put_u32(h + dib::height, static_cast<std::uint32_t>(height));
-  put_u16(h + dib::planes, 1);
-  put_u16(h + dib::bit_count, static_cast<std::uint16_t>(bits));
-  put_u32(h + dib::compression, bits == 16 ? 3 : 0);
-  put_u32(h + dib::x_pels, dib::pels_per_metre);
-  put_u32(h + dib::y_pels, dib::pels_per_metre);
-  put_u32(h + dib::clr_used, clr_used);
-  put_u32(h + dib::clr_important, clr_used);
+  base::put_u32(h + dib::size, dib::header_bytes);
+  base::put_u32(h + dib::width, static_cast<std::uint32_t>(width));
+  base::put_u32(h + dib::height, static_cast<std::uint32_t>(height));
+  base::put_u16(h + dib::planes, 1);
+  base::put_u16(h + dib::bit_count, static_cast<std::uint16_t>(bits));
+  base::put_u32(h + dib::compression, bits == 16 ? 3 : 0);
+  base::put_u32(h + dib::x_pels, dib::pels_per_metre);
+  base::put_u32(h + dib::y_pels, dib::pels_per_metre);
+  base::put_u32(h + dib::clr_used, clr_used);
+  base::put_u32(h + dib::clr_important, clr_used);
   // A clr_used that disagrees with table_entries would move the pixel rows.
   if (!refresh_layout(image) || image.dib_size != image.dib.size()) {
     release_image(image);
@@ -229,9 +218,9 @@ bool create_image(Image& image, int width, int height, int bits, const Image* te
   if (!create_dib(image, width, height, bits, colours, colours)) return false;
   if (bits == 16) {
     std::uint8_t* masks = image.dib.data() + dib::header_bytes;
-    put_u32(masks, 0xF800);
-    put_u32(masks + 4, 0x07E0);
-    put_u32(masks + 8, 0x001F);
+    base::put_u32(masks, 0xF800);
+    base::put_u32(masks + 4, 0x07E0);
+    base::put_u32(masks + 8, 0x001F);
   }
   if (bits <= 8) {
     for (std::uint32_t i = 0; i < colours; ++i) {
@@ -282,7 +271,7 @@ void clear_set(ImageSet& set) {
 bool copy_set(const ImageSet& source, ImageSet& target) {
   if (&source == &target) return true;
   clear_set(target);
-  int end = std::min<int>(source.first_number + source.count, limits::image_slots);
+  int end = std::min<int>(source.first_number + source.count, base::limits::image_slots);
   for (int slot = source.first_number; slot < end; ++slot) {
     if (is_empty(source.images[slot])) continue;
     if (!duplicate_image(source.images[slot], target.images[slot])) {
@@ -300,13 +289,13 @@ bool copy_set(const ImageSet& source, ImageSet& target) {
 
 int append_set(ImageSet& target, ImageSet& source) {
   int next = target.first_number + target.count;
-  int last_delay = next >= 1 && next - 1 < limits::image_slots ? target.delays[next - 1] : 0;
-  int end = std::min<int>(source.first_number + source.count, limits::image_slots);
+  int last_delay = next >= 1 && next - 1 < base::limits::image_slots ? target.delays[next - 1] : 0;
+  int end = std::min<int>(source.first_number + source.count, base::limits::image_slots);
   for (int slot = source.first_number; slot < end; ++slot) {
     Image& image = source.images[slot];
     if (is_empty(image)) continue;
     if (next < slot) next = slot;  // an image never moves to a lower number
-    if (next < limits::image_slots) {
+    if (next < base::limits::image_slots) {
       target.images[next] = std::move(image);
       release_image(image);
       target.delays[next] = static_cast<std::uint8_t>(source.delays[slot] != 0 ? source.delays[slot] : last_delay);
@@ -316,14 +305,14 @@ int append_set(ImageSet& target, ImageSet& source) {
     ++next;
   }
   source.count = 0;
-  target.count = static_cast<std::uint16_t>(next <= limits::image_slots ? next - target.first_number
-                                                                        : limits::image_slots - target.first_number);
+  target.count = static_cast<std::uint16_t>(next <= base::limits::image_slots ? next - target.first_number
+                                                                        : base::limits::image_slots - target.first_number);
   return next;
 }
 
 bool has_image(const ImageSet& set, int slot) {
-  return slot >= set.first_number && slot < set.first_number + set.count && slot < limits::image_slots &&
+  return slot >= set.first_number && slot < set.first_number + set.count && slot < base::limits::image_slots &&
          !is_empty(set.images[static_cast<std::size_t>(slot)]);
 }
 
-}  // namespace vexa::resources
+}  // namespace vexa::imagefiles

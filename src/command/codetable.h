@@ -5,17 +5,15 @@
 #include <array>
 #include <cstdint>
 
-#include "driver/limits.h"
+#include "base/limits.h"
 
-namespace vexa {
+namespace vexa::command {
+
 struct Context;
-}
-
-namespace vexa::resources {
 
 struct CodeTables {
   CodeTables();
-  std::array<std::array<std::uint8_t, 256>, limits::code_tables> tables;
+  std::array<std::array<std::uint8_t, 256>, base::limits::code_tables> tables;
   bool enabled = true;  // off while definition lines are read
 };
 
@@ -25,4 +23,4 @@ std::uint8_t translate(const Context& ctx, std::uint8_t c);
 // A code-table definition line ('a'=65 or 'abc'=$41,'BC').
 void define_codes(Context& ctx);
 
-}  // namespace vexa::resources
+}  // namespace vexa::command

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vexa::driver {
+namespace vexa::base {
 
 std::string to_slashes(std::string_view name);
 // The process's current directory, ending in '/'.
@@ -46,4 +46,4 @@ std::string temporary_name(const std::string& target, int process);
 // The directory of the running program, ending in '/'.
 std::string executable_directory();
 
-}  // namespace vexa::driver
+}  // namespace vexa::base

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace vexa::imagefiles {
+namespace vexa::driver {
 
 // args are the words after --dump-image. Prints one line per image:
 //   "image NNN: W x H, B bit, C colors, delay D, transparent T, RGB=R,G,B"
@@ -14,4 +14,4 @@ namespace vexa::imagefiles {
 // the file was loaded and dumped, 1 after a message otherwise.
 int dump_image_command(const std::vector<std::string>& args);
 
-}  // namespace vexa::imagefiles
+}  // namespace vexa::driver

@@ -6,13 +6,13 @@
 
 #include <string>
 
-#include "resources/image.h"
+#include "imagefiles/image.h"
 
-namespace vexa {
+namespace vexa::command {
 struct Context;
 }
 
-namespace vexa::imagefiles {
+namespace vexa::resources {
 
 // Stretch modes of the sheet's images.
 inline constexpr int stretch_nearest = 3;  // each sheet pixel takes one image pixel
@@ -29,7 +29,7 @@ inline constexpr int stretch_halftone = 4; // each sheet pixel averages the area
 // exceed the image limits, the label face cannot be opened, memory runs out
 // or the file cannot be written; nothing is reported (the caller writes
 // "Export Overview <%s>" or its error).
-int export_overview_sheet(Context& ctx, const std::string& file_name, resources::ImageSet& set, int width, int height,
+int export_overview_sheet(command::Context& ctx, const std::string& file_name, imagefiles::ImageSet& set, int width, int height,
                           int columns, int stretch_mode);
 
-}  // namespace vexa::imagefiles
+}  // namespace vexa::resources

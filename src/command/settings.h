@@ -6,9 +6,9 @@
 #include <array>
 #include <string>
 
-#include "driver/limits.h"
+#include "base/limits.h"
 
-namespace vexa::driver {
+namespace vexa::command {
 
 struct Settings {
   // Names of the run (command line, DESTINATION)
@@ -62,7 +62,7 @@ struct Settings {
 
   // Bounds of the run's work: a fuzz run lowers them so that one input costs
   // milliseconds, where a user never comes near them.
-  long long max_source_lines = limits::source_lines;
+  long long max_source_lines = base::limits::source_lines;
 
   // EXPORTMACRO
   int export_mode = 0;
@@ -70,4 +70,4 @@ struct Settings {
   std::string export_name;
 };
 
-}  // namespace vexa::driver
+}  // namespace vexa::command
