@@ -401,6 +401,39 @@ void commit_images(ImageSet& set, std::array<Image, base::limits::image_slots>& 
       set.images[static_cast<std::size_t>(s)] = std::move(images[static_cast<std::size_t>(s)]);
 }
 
+// Cuts a sheet of images as wide as itself apart again, each image a copy
+// of the sheet's header and colour table with its own height and its share
+// of the rows. The images are the one picture the sheet is, cut: unlike
+// unstack_from, which builds each image anew, they keep the sheet's header
+// as it is (a full colour table is not counted in biClrUsed). False when an
+// image is narrower than the sheet, the sheet has too few rows, or memory
+// runs out; the set is then unchanged.
+bool cut_sheet(const Image& sheet, ImageSet& set) {
+  std::array<Image, base::limits::image_slots> images;
+  int row = 0;
+  int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
+  for (int s = set.first_number; s < end; ++s) {
+    const Image& image = set.images[static_cast<std::size_t>(s)];
+    if (is_empty(image)) continue;
+    const int height = image_height(image);
+    if (image_width(image) != image_width(sheet) || row + height > image_height(sheet)) return false;
+    const std::size_t bytes = static_cast<std::size_t>(sheet.row_stride) * static_cast<std::size_t>(height);
+    Image& cut = images[static_cast<std::size_t>(s)];
+    try {
+      cut.dib.resize(sheet.pixels + bytes);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    std::memcpy(cut.dib.data(), sheet.dib.data(), sheet.pixels);
+    std::memcpy(cut.dib.data() + sheet.pixels, stored_row(sheet, row), bytes);
+    set_header_field(cut, dib::height, static_cast<std::uint32_t>(height));
+    if (!refresh_layout(cut)) return false;
+    row += height;
+  }
+  commit_images(set, images);
+  return true;
+}
+
 // replace_colour restricted to the stored rows [from_row, to_row) of a 24-bit image.
 void replace_in_rows(Image& sheet, Bgr from, Bgr to, int from_row, int to_row) {
   int width = image_width(sheet);
@@ -734,6 +767,14 @@ bool analyse_set_colours(base::Output& out, ImageSet& set, int report_depth) {
   if (!stack_sheet(set, sheet)) return false;
   analyse_colours(out, sheet, report_depth, set.transparent != 0);
   return unstack_sheet(sheet, set);
+}
+
+bool analyse_file_colours(base::Output& out, ImageSet& set, int report_depth) {
+  if (image_total(set) <= 1) return analyse_set_colours(out, set, report_depth);
+  Image sheet;
+  if (!stack_sheet(set, sheet)) return false;
+  analyse_colours(out, sheet, report_depth, set.transparent != 0);
+  return cut_sheet(sheet, set);
 }
 
 bool change_colour_depth(base::Output& out, ImageSet& set, int max_depth, int dithering) {

@@ -25,6 +25,10 @@ int count_colours(const Image& image, std::array<Bgr, 256>& table, bool stop_ear
 // Returns the number of colours.
 int analyse_colours(base::Output& out, Image& image, int report_depth, bool transparent);
 bool analyse_set_colours(base::Output& out, ImageSet& set, int report_depth);
+// The analysis of a set whose colours a reader left to be counted (a GIF):
+// several images are analysed stacked into one sheet and cut apart again
+// with the sheet's header. False when memory runs out.
+bool analyse_file_colours(base::Output& out, ImageSet& set, int report_depth);
 
 // MAXCOLORDEPTH / DITHERING applied to a set, with its information lines.
 bool change_colour_depth(base::Output& out, ImageSet& set, int max_depth, int dithering);

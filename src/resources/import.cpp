@@ -120,15 +120,17 @@ void pick_transparent_colour(imagefiles::ImageSet& set, int n) {
   set.transparent = 1;
 }
 
-imagefiles::LineFault line_faults(command::Context& ctx) {
-  return [&ctx](const std::string& file_name, int line_number, std::string_view message) {
-    command::report_error_at(ctx, file_name, line_number, message);
-  };
-}
-
 int load_image_file(command::Context& ctx, imagefiles::ImageSet& set, const std::string& file_name) {
   const imagefiles::ReadOptions options{ctx.settings.alpha_threshold, ctx.settings.gamma};
-  return imagefiles::load_image_file(ctx.out, options, line_faults(ctx), set, file_name);
+  imagefiles::ReadNotes notes;
+  int result = imagefiles::load_image_file(options, set, file_name, notes);
+  for (const imagefiles::LineFault& fault : notes.faults)
+    command::report_error_at(ctx, file_name, fault.line_number, fault.message);
+  if (result >= 1 && notes.colour_depth != 0 && !imagefiles::analyse_file_colours(ctx.out, set, notes.colour_depth)) {
+    clear_set(set);
+    return 0;
+  }
+  return result;
 }
 
 int import_images(command::Context& ctx, const char* kind_word, int max_images) {

@@ -80,10 +80,10 @@ int replace_big_resource(command::Context& ctx, imagefiles::ImageSet& set, Bitma
 // Loads a picture or font file into the set through the file readers, with
 // the run's reader settings (ALPHATHRESHOLD, DOGAMMA). A reader's fault at a
 // line of the file is reported as an error of the current macro line naming
-// that file's line. Returns what the dispatcher returns: 0 on failure.
+// that file's line. Colours a reader left to be counted (a GIF's) are
+// analysed here, with their information lines. Returns what the dispatcher
+// returns: 0 on failure.
 int load_image_file(command::Context& ctx, imagefiles::ImageSet& set, const std::string& file_name);
-// The line faults of a reader, reported as errors (report_error_at).
-imagefiles::LineFault line_faults(command::Context& ctx);
 
 // Clears the working set and the second set when a compiler returns, so that
 // no image outlives the directive that loaded it.
