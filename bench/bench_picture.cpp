@@ -15,7 +15,7 @@
 
 #include "base/bytes.h"
 #include "command/context.h"
-#include "imagefiles/colour.h"
+#include "resources/colour.h"
 #include "imagefiles/dispatch.h"
 #include "imagefiles/image.h"
 #include "resources/bitmap.h"
@@ -115,12 +115,13 @@ int main() {
 
     t = Clock::now();
     steps[2].pixels = image_pixels(set);
-    ok = ok && imagefiles::analyse_set_colours(ctx->out, set, 16);
+    base::ReportLines lines;
+    ok = ok && resources::analyse_set_colours(set, 16, lines);
     ms[2] = elapsed_ms(t);
 
     t = Clock::now();
     steps[3].pixels = image_pixels(set);
-    ok = ok && imagefiles::convert_set_depth(set, 16, 1);
+    ok = ok && resources::convert_set_depth(set, 16, 1);
     ms[3] = elapsed_ms(t);
 
     t = Clock::now();

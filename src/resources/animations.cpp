@@ -11,6 +11,7 @@
 #include "base/format.h"
 #include "command/context.h"
 #include "imagefiles/colour.h"
+#include "resources/colour.h"
 #include "resources/bitmap.h"
 #include "resources/compilers.h"
 #include "resources/exports.h"
@@ -147,12 +148,13 @@ int compile_animation(command::Context& ctx) {
   // (and its memory) is left out.
   const bool exporting = (s.export_overview & export_animations) != 0;
   imagefiles::ImageSet& full = ctx.second_set;
-  if (exporting && (!imagefiles::copy_set(set, full) || !imagefiles::analyse_set_colours(ctx.out, full, 0) ||
+  base::ReportLines none;  // report depth 0: the analyses have nothing to say
+  if (exporting && (!imagefiles::copy_set(set, full) || !analyse_set_colours(full, 0, none) ||
                     !limit_depth(full, s.max_colour_depth))) {
     command::report_error(ctx, cannot_convert);
     return 0;
   }
-  if (s.compress != 0 && (!make_difference_frames(set) || !imagefiles::analyse_set_colours(ctx.out, set, 0))) {
+  if (s.compress != 0 && (!make_difference_frames(set) || !analyse_set_colours(set, 0, none))) {
     command::report_error(ctx, cannot_convert);
     return 0;
   }

@@ -7,7 +7,7 @@
 #include "command/context.h"
 #include "command/expression.h"
 #include "command/macros.h"
-#include "imagefiles/colour.h"
+#include "resources/colour.h"
 #include "imagefiles/dispatch.h"
 #include "resources/dummy.h"
 #include "resources/store.h"
@@ -126,7 +126,11 @@ int load_image_file(command::Context& ctx, imagefiles::ImageSet& set, const std:
   int result = imagefiles::load_image_file(options, set, file_name, notes);
   for (const imagefiles::LineFault& fault : notes.faults)
     command::report_error_at(ctx, file_name, fault.line_number, fault.message);
-  if (result >= 1 && notes.colour_depth != 0 && !imagefiles::analyse_file_colours(ctx.out, set, notes.colour_depth)) {
+  if (result < 1 || notes.colour_depth == 0) return result;
+  base::ReportLines lines;
+  const bool analysed = analyse_file_colours(set, notes.colour_depth, lines);
+  base::report_lines(ctx.out, lines, base::to_all);
+  if (!analysed) {
     clear_set(set);
     return 0;
   }
@@ -167,7 +171,7 @@ int import_images(command::Context& ctx, const char* kind_word, int max_images) 
     // Harmonising fails only when memory runs out or the two files together
     // use every candidate key colour; either way the images cannot be
     // converted together.
-    if (!imagefiles::harmonise_sets(work, further)) {
+    if (!harmonise_sets(work, further)) {
       command::report_error(ctx, "cannot convert picture !");
       return 0;
     }

@@ -16,6 +16,7 @@
 #include "base/paths.h"
 #include "command/context.h"
 #include "imagefiles/colour.h"
+#include "resources/colour.h"
 #include "resources/bitmap.h"
 #include "resources/compilers.h"
 #include "resources/dummy.h"
@@ -212,7 +213,7 @@ int build_instrument(command::Context& ctx, int first_file_number, InstrumentBlo
     return 0;
   }
   if (!fit_set(ctx, set, s.max_width, s.max_height, s.resize != 0, s.remove_border)) return 0;
-  if (!imagefiles::convert_set_depth(set, 16, 0)) {
+  if (!convert_set_depth(set, 16, 0)) {
     command::report_error(ctx, cannot_convert);
     return 0;
   }
@@ -466,7 +467,7 @@ int make_dummy_instrument(command::Context& ctx, imagefiles::ImageSet& set, Inst
     }
   }
   if (!make_dummy_images(ctx, set, 'I', number)) return 0;
-  if (!imagefiles::convert_set_depth(set, 16, 0) || !crop_instrument_frames(set, out) || !encode_instrument(set, out, 1)) {
+  if (!convert_set_depth(set, 16, 0) || !crop_instrument_frames(set, out) || !encode_instrument(set, out, 1)) {
     command::report_error(ctx, cannot_convert);
     return 0;
   }

@@ -5,9 +5,9 @@
 #include <memory>
 
 #include "base/output.h"
-#include "imagefiles/colour.h"
 #include "imagefiles/dispatch.h"
 #include "read_checks.h"
+#include "resources/colour.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vexa;
@@ -16,9 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int result = imagefiles::read_gif(*set, imagefiles::Bytes(data, size), colour_depth);
   fuzz::check_read(result, *set);
   if (result != 1) return 0;
-  base::Output out;
-  out.console = nullptr;  // the analysis' information lines go nowhere
-  fuzz::check(imagefiles::analyse_file_colours(out, *set, colour_depth));
+  base::ReportLines lines;
+  fuzz::check(resources::analyse_file_colours(*set, colour_depth, lines));
   fuzz::check_read(result, *set);
   return 0;
 }
