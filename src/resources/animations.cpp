@@ -139,8 +139,8 @@ int compile_animation(command::Context& ctx) {
     return 0;
   }
   const command::Settings& s = ctx.settings;
-  if (!fit_set(ctx, set, s.max_width, s.max_height, s.resize != 0, s.remove_border)) return 0;
-  if (remove_set_borders(ctx.out, set, s.remove_border) < 0) {
+  if (!fit_to_max_size(ctx, set)) return 0;
+  if (remove_borders(ctx, set) < 0) {
     command::report_error(ctx, cannot_convert);
     return 0;
   }

@@ -10,6 +10,7 @@
 #include "resources/colour.h"
 #include "imagefiles/dispatch.h"
 #include "resources/dummy.h"
+#include "resources/resize.h"
 #include "resources/store.h"
 
 namespace vexa::resources {
@@ -183,6 +184,22 @@ int import_images(command::Context& ctx, const char* kind_word, int max_images) 
   }
   pick_transparent_colour(work, ctx.settings.make_transparent);
   return 1;
+}
+
+bool fit_to_max_size(command::Context& ctx, imagefiles::ImageSet& set) {
+  const command::Settings& s = ctx.settings;
+  base::ReportLines lines;
+  const bool fitted = fit_set(set, s.max_width, s.max_height, s.resize != 0, s.remove_border, lines);
+  base::report_lines(ctx.out, lines, base::to_all);
+  if (!fitted) command::report_error(ctx, std::string(indent_15) + "cannot resize picture !");
+  return fitted;
+}
+
+int remove_borders(command::Context& ctx, imagefiles::ImageSet& set, int* shift_x, int* shift_y) {
+  base::ReportLines lines;
+  const int removed = remove_set_borders(set, ctx.settings.remove_border, lines, shift_x, shift_y);
+  base::report_lines(ctx.out, lines, base::to_all);
+  return removed;
 }
 
 bool is_big_resource(const command::Context& ctx, char letter, std::uint32_t size) {

@@ -85,6 +85,18 @@ int replace_big_resource(command::Context& ctx, imagefiles::ImageSet& set, Bitma
 // returns: 0 on failure.
 int load_image_file(command::Context& ctx, imagefiles::ImageSet& set, const std::string& file_name);
 
+// MAXSIZE: fits the set to the largest allowed size (RESIZE keeps the
+// aspect, REMOVEBORDER first cuts a lone picture's border) and writes what
+// was cut and scaled. Returns false after reporting "cannot resize picture !"
+// when a picture cannot be resized.
+bool fit_to_max_size(command::Context& ctx, imagefiles::ImageSet& set);
+
+// REMOVEBORDER: cuts one border off all images of the set (see
+// remove_set_borders, which also moves shift_x and shift_y) and writes the
+// line of the cut. Returns what remove_set_borders returns; -1 (out of
+// memory) is the caller's to report.
+int remove_borders(command::Context& ctx, imagefiles::ImageSet& set, int* shift_x = nullptr, int* shift_y = nullptr);
+
 // Clears the working set and the second set when a compiler returns, so that
 // no image outlives the directive that loaded it.
 struct ReleaseSets {

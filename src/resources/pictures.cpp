@@ -49,8 +49,8 @@ int encode_and_store(command::Context& ctx, imagefiles::ImageSet& set, const Num
 
 int prepare_picture(command::Context& ctx, imagefiles::ImageSet& set) {
   const command::Settings& s = ctx.settings;
-  if (!fit_set(ctx, set, s.max_width, s.max_height, s.resize != 0, s.remove_border)) return 0;
-  if (remove_set_borders(ctx.out, set, s.remove_border) < 0) return -1;
+  if (!fit_to_max_size(ctx, set)) return 0;
+  if (remove_borders(ctx, set) < 0) return -1;
   base::ReportLines lines;
   const bool changed = change_colour_depth(set, s.max_colour_depth, s.dithering, lines);
   base::report_lines(ctx.out, lines, base::to_all);
@@ -102,7 +102,7 @@ int compile_button(command::Context& ctx) {
     command::report_error(ctx, cannot_convert);
     return 0;
   }
-  if (!fit_set(ctx, set, s.max_width, s.max_height, s.resize != 0, s.remove_border)) return 0;
+  if (!fit_to_max_size(ctx, set)) return 0;
   lines.clear();
   const bool changed = change_colour_depth(set, s.max_colour_depth, s.dithering, lines);
   base::report_lines(ctx.out, lines, base::to_all);
