@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "base/bytes.h"
-#include "resources/colour.h"
 #include "imagefiles/dispatch.h"
 #include "imagefiles/image.h"
 #include "resources/bitmap.h"
+#include "resources/colour.h"
 #include "resources/resize.h"
 
 namespace {

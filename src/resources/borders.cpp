@@ -7,8 +7,8 @@
 
 #include "base/bytes.h"
 #include "command/context.h"
-#include "resources/colour.h"
 #include "resources/bitmap.h"
+#include "resources/colour.h"
 #include "resources/compilers.h"
 #include "resources/import.h"
 #include "resources/store.h"

@@ -7,8 +7,8 @@
 #include "command/context.h"
 #include "imagefiles/bmp.h"
 #include "imagefiles/canvas.h"
-#include "resources/colour.h"
 #include "imagefiles/winfont.h"
+#include "resources/colour.h"
 
 namespace vexa::resources {
 
