@@ -14,11 +14,10 @@
 #include <vector>
 
 #include "base/bytes.h"
-#include "command/context.h"
-#include "imagefiles/colour.h"
 #include "imagefiles/dispatch.h"
 #include "imagefiles/image.h"
 #include "resources/bitmap.h"
+#include "resources/colour.h"
 #include "resources/resize.h"
 
 namespace {
@@ -88,9 +87,8 @@ double image_pixels(const imagefiles::ImageSet& set) {
 
 int main() {
   const std::vector<std::uint8_t> file = photo_like_bmp();
-  auto ctx = std::make_unique<command::Context>();
-  ctx->out.console = nullptr;  // the steps' information lines are not wanted here
-  imagefiles::ImageSet& set = ctx->work_set;
+  auto owned_set = std::make_unique<imagefiles::ImageSet>();
+  imagefiles::ImageSet& set = *owned_set;
 
   Step steps[] = {{"load (read_bmp)"}, {"fit to 480x272"}, {"colour analysis"}, {"16-bit, dithered"},
                   {"RLE encoding"}};
@@ -110,17 +108,18 @@ int main() {
 
     t = Clock::now();
     steps[1].pixels = image_pixels(set);
-    ok = ok && resources::fit_set(*ctx, set, fit_width, fit_height, true, 0);
+    base::ReportLines lines;
+    ok = ok && resources::fit_set(set, fit_width, fit_height, true, 0, lines);
     ms[1] = elapsed_ms(t);
 
     t = Clock::now();
     steps[2].pixels = image_pixels(set);
-    ok = ok && imagefiles::analyse_set_colours(ctx->out, set, 16);
+    ok = ok && resources::analyse_set_colours(set, 16, lines);
     ms[2] = elapsed_ms(t);
 
     t = Clock::now();
     steps[3].pixels = image_pixels(set);
-    ok = ok && imagefiles::convert_set_depth(set, 16, 1);
+    ok = ok && resources::convert_set_depth(set, 16, 1);
     ms[3] = elapsed_ms(t);
 
     t = Clock::now();

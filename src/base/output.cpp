@@ -90,6 +90,10 @@ void report_text(Output& out, std::string_view text, int mask) {
   }
 }
 
+void report_lines(Output& out, const ReportLines& lines, int mask) {
+  for (const std::string& line : lines) report_text(out, line, mask);
+}
+
 void report_error_text(Output& out, std::string_view text, int mask) {
   if (mask & to_console) {
     if (!out.error_block[channel_console]) write_console(out, "\r\n");

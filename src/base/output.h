@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vexa::base {
 
@@ -39,6 +40,11 @@ struct Output {
 
 // Writes text to the channels of mask in normal colour.
 void report_text(Output& out, std::string_view text, int mask);
+
+// Texts an operation leaves for its caller to write, in order. Each is
+// written as a text of its own, so that the window gets one message a line.
+using ReportLines = std::vector<std::string>;
+void report_lines(Output& out, const ReportLines& lines, int mask);
 
 // Writes error text: a channel that was not in an error block first gets an
 // empty line; the console shows the text in the error colour. Not counted.

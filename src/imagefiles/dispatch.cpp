@@ -21,19 +21,10 @@ struct SingleReader {
 };
 
 // Readers of files that hold several images: they number them themselves.
-// The file name is there for readers whose messages name the file (FXT).
 struct MultiReader {
   std::string_view extension;
-  int (*read)(base::Output& out, const LineFault& fault, ImageSet& set, const std::string& file_name, Bytes file);
+  int (*read)(ImageSet& set, Bytes file, ReadNotes& notes);
 };
-
-int read_g16_file(base::Output&, const LineFault&, ImageSet& set, const std::string&, Bytes file) {
-  return read_g16(set, file);
-}
-
-int read_fxt_file(base::Output&, const LineFault& fault, ImageSet& set, const std::string& file_name, Bytes file) {
-  return read_fxt_font(fault, set, file_name, file);
-}
 
 // Tried in this order.
 constexpr auto single_readers = std::to_array<SingleReader>({
@@ -48,12 +39,10 @@ constexpr auto single_readers = std::to_array<SingleReader>({
 
 // Tried after the single-image readers, in this order.
 constexpr auto multi_readers = std::to_array<MultiReader>({
-    {".FXT", read_fxt_file},
-    {".G16", read_g16_file},
-    {".G24", read_g16_file},
-    {".GIF", [](base::Output& out, const LineFault&, ImageSet& set, const std::string&, Bytes file) {
-       return read_gif(out, set, file);
-     }},
+    {".FXT", [](ImageSet& set, Bytes file, ReadNotes& notes) { return read_fxt_font(set, file, notes.faults); }},
+    {".G16", [](ImageSet& set, Bytes file, ReadNotes&) { return read_g16(set, file); }},
+    {".G24", [](ImageSet& set, Bytes file, ReadNotes&) { return read_g16(set, file); }},
+    {".GIF", [](ImageSet& set, Bytes file, ReadNotes& notes) { return read_gif(set, file, notes.colour_depth); }},
 });
 
 bool same_extension(std::string_view a, std::string_view b) {
@@ -70,9 +59,9 @@ Bytes as_bytes(const std::string& bytes) {
 
 }  // namespace
 
-int load_image_file(base::Output& out, const ReadOptions& options, const LineFault& fault, ImageSet& set,
-                    const std::string& file_name) {
+int load_image_file(const ReadOptions& options, ImageSet& set, const std::string& file_name, ReadNotes& notes) {
   clear_set(set);
+  notes = ReadNotes{};
   std::size_t dot = file_name.rfind('.');
   if (dot == std::string::npos) return 0;
   const std::string_view extension = std::string_view(file_name).substr(dot);
@@ -92,7 +81,7 @@ int load_image_file(base::Output& out, const ReadOptions& options, const LineFau
   for (const MultiReader& reader : multi_readers) {
     if (!same_extension(extension, reader.extension)) continue;
     if (!base::read_whole_file(file_name, bytes)) return 0;
-    return reader.read(out, fault, set, file_name, as_bytes(bytes));
+    return reader.read(set, as_bytes(bytes), notes);
   }
   return 0;
 }

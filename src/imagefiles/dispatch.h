@@ -4,16 +4,11 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <string>
-#include <string_view>
+#include <vector>
 
 #include "imagefiles/image.h"
-
-namespace vexa::base {
-struct Output;
-}
 
 namespace vexa::imagefiles {
 
@@ -25,11 +20,25 @@ struct ReadOptions {
 
 using Bytes = std::span<const std::uint8_t>;
 
-// Where a reader reports a fault at a line of the file it reads (the checks
-// of an FXT font): the file's name as given, the line number and the
-// message. The compiler shows it as an error of the macro line that named the
-// file, and counts it.
-using LineFault = std::function<void(const std::string& file_name, int line_number, std::string_view message)>;
+// A fault a reader found at a line of the file it reads (the checks of an
+// FXT font): the line number, from 1, and the message.
+struct LineFault {
+  int line_number = 0;
+  std::string message;
+};
+
+// What a load tells its caller besides the images.
+struct ReadNotes {
+  // Nonzero when the images still need their colours counted: a GIF's
+  // colour tables hold 2, 4 ... 256 entries whatever the picture uses, and
+  // the screens of an animation are composed in 24 bits. The caller lowers
+  // them to the depth their colours need (the screens of one file together,
+  // so that they keep one table) and says so when that differs from this
+  // depth, the one of the file's first colour table.
+  int colour_depth = 0;
+  // The line faults of the file, in file order; a read with faults fails.
+  std::vector<LineFault> faults;
+};
 
 // Single-image readers fill slot 1 of the set (and the set's transparency
 // where the format has it). Each returns 1 on success, 0 on failure, and
@@ -38,14 +47,14 @@ int read_bmp(ImageSet& set, Bytes file, const ReadOptions& options);
 int read_png(ImageSet& set, Bytes file, const ReadOptions& options);
 int read_tga(ImageSet& set, Bytes file, const ReadOptions& options);
 int read_jpeg(ImageSet& set, Bytes file, const ReadOptions& options);
-// Multi-image reader: sets count and first_number itself. The colour
-// analysis of the composed frames may write information lines to out.
-int read_gif(base::Output& out, ImageSet& set, Bytes file);
+// Multi-image reader: sets count and first_number itself; colour_depth as
+// in ReadNotes.
+int read_gif(ImageSet& set, Bytes file, int& colour_depth);
 
 // Clears the set and fills it from one file, chosen by extension (compared
-// without regard to case). Returns 0 on failure, 1 or more on success. out
-// takes the readers' information lines, fault their line faults.
-int load_image_file(base::Output& out, const ReadOptions& options, const LineFault& fault, ImageSet& set,
-                    const std::string& file_name);
+// without regard to case). Returns 0 on failure, 1 or more on success, and
+// reports nothing: notes (cleared first) take what the caller must report
+// or still do.
+int load_image_file(const ReadOptions& options, ImageSet& set, const std::string& file_name, ReadNotes& notes);
 
 }  // namespace vexa::imagefiles

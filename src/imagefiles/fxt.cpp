@@ -4,7 +4,6 @@
 #include <string_view>
 
 #include "base/format.h"
-#include "base/output.h"
 #include "base/paths.h"
 
 namespace vexa::imagefiles {
@@ -104,9 +103,9 @@ struct Measure {
 };
 
 // Pass 1: checks the whole file and measures every character. Every fault is
-// reported (with the font file's name and line) and the pass goes on to the
-// end. Returns false when any fault was reported.
-bool check_font(const LineFault& fault, const std::string& file_name, std::string_view text, Measure& m) {
+// noted with its line and the pass goes on to the end. Returns false when
+// any fault was found.
+bool check_font(std::string_view text, Measure& m, std::vector<LineFault>& faults) {
   LineReader lines{text};
   std::string_view line;
   bool ok = true;
@@ -123,8 +122,7 @@ bool check_font(const LineFault& fault, const std::string& file_name, std::strin
         } else if (w != width) {
           // Shown with the line before the offending row, the last one that
           // still had the character's width.
-          fault(file_name, lines.number - 1,
-                                  base::format("wrong character width (ASCII NR. %d)", code));
+          faults.push_back({lines.number - 1, base::format("wrong character width (ASCII NR. %d)", code)});
           ok = false;
         }
         ++rows;
@@ -137,15 +135,14 @@ bool check_font(const LineFault& fault, const std::string& file_name, std::strin
     }
     if (kind == LineKind::row) {
       if (!skipping) {
-        fault(file_name, lines.number, "missing ASCII NR. !");
+        faults.push_back({lines.number, "missing ASCII NR. !"});
         ok = false;
         skipping = true;
       }
     } else if (kind == LineKind::header) {
       const long long value = header_code(line);
       if (value < 0 || value >= codes) {
-        fault(file_name, lines.number,
-                                base::format("ASCII-Code %d not allowed (0..255) !", static_cast<int>(value)));
+        faults.push_back({lines.number, base::format("ASCII-Code %d not allowed (0..255) !", static_cast<int>(value))});
         ok = false;
         skipping = true;
         continue;
@@ -211,11 +208,11 @@ bool drawn(const Image& image, int x, int y) {
 
 }  // namespace
 
-int read_fxt_font(const LineFault& fault, ImageSet& set, const std::string& file_name, Bytes file) {
+int read_fxt_font(ImageSet& set, Bytes file, std::vector<LineFault>& faults) {
   clear_set(set);
   const std::string_view text(reinterpret_cast<const char*>(file.data()), file.size());
   Measure m;
-  if (!check_font(fault, file_name, text, m)) return 0;
+  if (!check_font(text, m, faults)) return 0;
 
   // A file without a single character that has rows (an empty file, only
   // comments, headers without rows) is not a font: it fails like an

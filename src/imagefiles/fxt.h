@@ -6,22 +6,22 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "imagefiles/dispatch.h"
 #include "imagefiles/image.h"
 
 namespace vexa::imagefiles {
 
-// Reads an FXT font (the file's bytes; file_name is only shown in messages)
-// into the set: one 1-bit image per character in the slot of its code,
-// first_number the lowest code and count up to the highest, codes without
-// rows left as gaps. The file is checked first; each fault is reported with
-// the FXT file's name and line ("wrong character width (ASCII NR. %d)",
-// "missing ASCII NR. !", "ASCII-Code %d not allowed (0..255) !") through fault,
-// and the read then returns 0. Also 0, without a message of its own, for a
-// file that defines no character with rows, or when an image cannot be
-// built. Returns 1 on success; the set is empty after a failure.
-int read_fxt_font(const LineFault& fault, ImageSet& set, const std::string& file_name, Bytes file);
+// Reads an FXT font (the file's bytes) into the set: one 1-bit image per
+// character in the slot of its code, first_number the lowest code and count
+// up to the highest, codes without rows left as gaps. The file is checked
+// first; every fault goes to faults with its line ("wrong character width
+// (ASCII NR. %d)", "missing ASCII NR. !", "ASCII-Code %d not allowed
+// (0..255) !"), and a file with faults gives 0. Also 0, without a fault,
+// for a file that defines no character with rows, or when an image cannot
+// be built. Returns 1 on success; the set is empty after a failure.
+int read_fxt_font(ImageSet& set, Bytes file, std::vector<LineFault>& faults);
 
 // Writes the set as a font listing in the FXT form: a comment head with the
 // first and last code, the type (monospaced, proportional or various size)

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/bytes.h"
-#include "imagefiles/colour.h"
+#include "imagefiles/reader_support.h"
 
 namespace vexa::imagefiles {
 
@@ -143,44 +143,14 @@ void skip_sub_blocks(Cursor& in) {
   in.at = static_cast<std::size_t>(r.p - in.bytes.data());
 }
 
-// Builds a frame bitmap of width x height with the given colour table.
-// The block is assembled here rather than by create_image because a 4-bit
+// A frame bitmap of width x height with the given colour table. A 4-bit
 // frame may carry fewer than 16 entries: biClrUsed is the table size when it
 // is below 2^bits, else 0, as for any bitmap with a full table.
 bool create_frame_image(Image& image, int width, int height, int bits, const std::array<Bgr, 256>& table,
                         int entries) {
-  std::uint64_t stride = ((static_cast<std::uint64_t>(width) * bits + 31) / 32) * 4;
-  std::uint64_t size_image = stride * static_cast<std::uint64_t>(height);
-  if (size_image > base::limits::image_bytes) return false;
-  std::uint64_t table_bytes = static_cast<std::uint64_t>(entries) * 4;
-  try {
-    image.dib.assign(dib::header_bytes + table_bytes + size_image, 0);
-  } catch (const std::bad_alloc&) {
-    release_image(image);
-    return false;
-  }
-  std::uint8_t* h = image.dib.data();
-  std::uint32_t used = entries < (1 << bits) ? static_cast<std::uint32_t>(entries) : 0;
-  base::put_u32(h + dib::size, dib::header_bytes);
-  base::put_u32(h + dib::width, static_cast<std::uint32_t>(width));
-  base::put_u32(h + dib::height, static_cast<std::uint32_t>(height));
-  base::put_u16(h + dib::planes, 1);
-  base::put_u16(h + dib::bit_count, static_cast<std::uint16_t>(bits));
-  base::put_u32(h + dib::x_pels, dib::pels_per_metre);
-  base::put_u32(h + dib::y_pels, dib::pels_per_metre);
-  base::put_u32(h + dib::clr_used, used);
-  base::put_u32(h + dib::clr_important, used);
-  std::uint8_t* entry = h + dib::header_bytes;
-  for (int i = 0; i < entries; ++i, entry += 4) {
-    const Bgr& c = table[static_cast<std::size_t>(i)];
-    entry[0] = c.blue;
-    entry[1] = c.green;
-    entry[2] = c.red;
-  }
-  if (!refresh_layout(image)) {
-    release_image(image);
-    return false;
-  }
+  const std::uint32_t used = entries < (1 << bits) ? static_cast<std::uint32_t>(entries) : 0;
+  if (!create_bitmap(image, width, height, bits, entries, used)) return false;
+  for (int i = 0; i < entries; ++i) set_colour_entry(image, i, table[static_cast<std::size_t>(i)]);
   return true;
 }
 
@@ -516,20 +486,9 @@ Bgr choose_key_colour(const Image& image, int transparent_index) {
   return key;
 }
 
-// Screen i of the strip is the i-th block of screen-height stored rows, the
-// first screen in the first stored rows (as images are stacked into a sheet);
-// within a screen the rows are bottom-up like in any bitmap.
-std::uint8_t* screen_row(Image& strip, int screen, int height, int y) {
-  return strip.dib.data() + strip.pixels +
-         static_cast<std::size_t>(strip.row_stride) *
-             (static_cast<std::size_t>(screen) * static_cast<std::size_t>(height) +
-              static_cast<std::size_t>(height - 1 - y));
-}
-
-void fill_rectangle(Image& strip, int screen, int screen_height, int left, int top, int right, int bottom,
-                    Bgr colour) {
+void fill_rectangle(Image& screen, int left, int top, int right, int bottom, Bgr colour) {
   for (int y = top; y < bottom; ++y) {
-    std::uint8_t* p = screen_row(strip, screen, screen_height, y) + 3 * static_cast<std::size_t>(left);
+    std::uint8_t* p = row_pointer(screen, y) + 3 * static_cast<std::size_t>(left);
     for (int x = left; x < right; ++x, p += 3) {
       p[0] = colour.blue;
       p[1] = colour.green;
@@ -538,22 +497,16 @@ void fill_rectangle(Image& strip, int screen, int screen_height, int left, int t
   }
 }
 
-void copy_screen(Image& strip, int from, int to, int screen_height) {
-  std::size_t bytes = static_cast<std::size_t>(strip.row_stride) * static_cast<std::size_t>(screen_height);
-  std::uint8_t* base = strip.dib.data() + strip.pixels;
-  std::memcpy(base + bytes * static_cast<std::size_t>(to), base + bytes * static_cast<std::size_t>(from), bytes);
-}
-
 // Draws a frame into a screen at its position, clipped to the screen: every
 // pixel whose index is not the transparent one takes its colour from the
 // frame's own table.
-void draw_frame(Image& strip, int screen, int screen_width, int screen_height, const GifFrame& frame) {
+void draw_frame(Image& screen, const GifFrame& frame) {
   const Image& image = frame.image;
   const int width = image_width(image);
   const int height = image_height(image);
   const int bits = bit_count(image);
-  const int right = std::min(screen_width, frame.left + width);
-  const int bottom = std::min(screen_height, frame.top + height);
+  const int right = std::min(image_width(screen), frame.left + width);
+  const int bottom = std::min(image_height(screen), frame.top + height);
   if (frame.left >= right || frame.top >= bottom) return;
 
   std::array<Bgr, 256> colours{};
@@ -566,7 +519,7 @@ void draw_frame(Image& strip, int screen, int screen_width, int screen_height, c
 
   for (int y = frame.top; y < bottom; ++y) {
     const std::uint8_t* row = row_pointer(image, y - frame.top);
-    std::uint8_t* p = screen_row(strip, screen, screen_height, y) + 3 * static_cast<std::size_t>(frame.left);
+    std::uint8_t* p = row_pointer(screen, y) + 3 * static_cast<std::size_t>(frame.left);
     for (int x = 0; x < right - frame.left; ++x, p += 3) {
       unsigned index;
       if (bits == 8)
@@ -593,67 +546,42 @@ std::uint8_t delay_tenths(int delay) {
 }
 
 // Several frames: every frame is composed onto its own copy of the logical
-// screen, all screens in one 24-bit strip, so that one colour analysis gives
-// them all one colour table; then the strip is cut into the set's images.
-int compose_frames(base::Output& out, ImageSet& set, GifImageSet& gif) {
+// screen, a 24-bit picture in the slot after the previous screen's.
+int compose_frames(ImageSet& set, const GifImageSet& gif) {
   // The screens go to slots 1 and up, and the set's last slot is 255: a
   // 256th frame has no number to take and is left out.
   const int n = std::min<int>(gif.frame_count, base::limits::image_slots - 1);
   const int sw = gif.screen_width;
   const int sh = gif.screen_height;
   if (sw == 0 || sh == 0) return 0;
-  if (static_cast<std::uint64_t>(sh) * static_cast<std::uint64_t>(n) > static_cast<std::uint64_t>(base::limits::image_side))
-    return 0;
-  Image strip;
-  if (!create_image(strip, sw, sh * n, 24)) return 0;
+  // The colours of the screens are counted with all of them stacked into
+  // one picture, so that they keep one table: that picture must be within
+  // the limits of one.
+  const std::uint64_t rows = static_cast<std::uint64_t>(sh) * static_cast<std::uint64_t>(n);
+  const std::uint64_t stride = ((static_cast<std::uint64_t>(sw) * 24 + 31) / 32) * 4;
+  if (rows > static_cast<std::uint64_t>(base::limits::image_side) || stride * rows > base::limits::image_bytes) return 0;
+  if (!create_image(set.images[1], sw, sh, 24)) return 0;
+  fill_rectangle(set.images[1], 0, 0, sw, sh, gif.background);
 
-  fill_rectangle(strip, 0, sh, 0, 0, sw, sh, gif.background);
   for (int i = 0; i < n; ++i) {
     const GifFrame& frame = gif.frames[static_cast<std::size_t>(i)];
-    const bool last = i == n - 1;
-    if (!last && frame.disposal == 3) copy_screen(strip, i, i + 1, sh);  // restore previous
-    draw_frame(strip, i, sw, sh, frame);
+    Image& screen = set.images[static_cast<std::size_t>(1 + i)];
+    Image* next = i + 1 < n ? &set.images[static_cast<std::size_t>(2 + i)] : nullptr;
+    // Disposal 3 restores the screen as it was before the frame.
+    if (next != nullptr && frame.disposal == 3 && !duplicate_image(screen, *next)) return 0;
+    draw_frame(screen, frame);
     // Disposal 0 (none given) and 1 (keep) leave the frame in place, and 2
     // restores its area to the background. The values 4 to 7 are undefined;
     // they keep the frame like 0, which is what a frame without a disposal
     // wish gets, so every screen starts from a defined picture.
-    if (!last && frame.disposal != 3) {
-      copy_screen(strip, i, i + 1, sh);
+    if (next != nullptr && frame.disposal != 3) {
+      if (!duplicate_image(screen, *next)) return 0;
       if (frame.disposal == 2)
-        fill_rectangle(strip, i + 1, sh, std::min<int>(frame.left, sw), std::min<int>(frame.top, sh),
+        fill_rectangle(*next, std::min<int>(frame.left, sw), std::min<int>(frame.top, sh),
                        std::min(sw, frame.left + image_width(frame.image)),
                        std::min(sh, frame.top + image_height(frame.image)), gif.background);
     }
-  }
-
-  const int first_bits = bit_count(gif.frames[0].image);
-  std::uint8_t delays[gif_max_frames];
-  for (int i = 0; i < n; ++i) delays[i] = delay_tenths(gif.frames[static_cast<std::size_t>(i)].delay);
-  clear_gif_set(gif);
-  analyse_colours(out, strip, first_bits, set.transparent != 0);
-
-  // Each screen gets the strip's header and colour table, its own height and
-  // its share of the pixel bytes.
-  const std::size_t prefix = strip.pixels;
-  const std::size_t screen_bytes = static_cast<std::size_t>(strip.row_stride) * static_cast<std::size_t>(sh);
-  for (int i = 0; i < n; ++i) {
-    Image& image = set.images[static_cast<std::size_t>(1 + i)];
-    try {
-      image.dib.resize(prefix + screen_bytes);
-    } catch (const std::bad_alloc&) {
-      clear_set(set);
-      return 0;
-    }
-    std::memcpy(image.dib.data(), strip.dib.data(), prefix);
-    std::memcpy(image.dib.data() + prefix, strip.dib.data() + prefix + screen_bytes * static_cast<std::size_t>(i),
-                screen_bytes);
-    base::put_u32(image.dib.data() + dib::height, static_cast<std::uint32_t>(sh));
-    base::put_u32(image.dib.data() + dib::size_image, static_cast<std::uint32_t>(screen_bytes));
-    if (!refresh_layout(image)) {
-      clear_set(set);
-      return 0;
-    }
-    set.delays[static_cast<std::size_t>(1 + i)] = delays[i];
+    set.delays[static_cast<std::size_t>(1 + i)] = delay_tenths(frame.delay);
   }
   set.count = static_cast<std::uint16_t>(n);
   return 1;
@@ -727,8 +655,9 @@ int read_gif_file(GifImageSet& gif, Bytes file) {
   return 1;
 }
 
-int read_gif(base::Output& out, ImageSet& set, Bytes file) {
+int read_gif(ImageSet& set, Bytes file, int& colour_depth) {
   clear_set(set);
+  colour_depth = 0;
   std::unique_ptr<GifImageSet> gif;
   try {
     gif = std::make_unique<GifImageSet>();
@@ -753,20 +682,18 @@ int read_gif(base::Output& out, ImageSet& set, Bytes file) {
     set.transparent = 0;
   }
 
+  const int depth = bit_count(first.image);
   if (gif->frame_count == 1) {
     // A still picture keeps its own size; its position and the logical
     // screen do not matter.
-    Image& image = set.images[1];
-    image = std::move(first.image);
+    set.images[1] = std::move(first.image);
     release_image(first.image);
-    analyse_colours(out, image, bit_count(image), set.transparent != 0);
     set.count = 1;
-    return 1;
-  }
-  if (!compose_frames(out, set, *gif)) {
+  } else if (!compose_frames(set, *gif)) {
     clear_set(set);
     return 0;
   }
+  colour_depth = depth;
   return 1;
 }
 

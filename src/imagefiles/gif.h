@@ -1,9 +1,9 @@
 // GIF reader. read_gif_file decodes a still or animated GIF into a GifImageSet:
 // every image of the file as its own bitmap with its own colour table and
 // the graphic control values that applied to it. read_gif composes those
-// frames on the logical screen (position, transparency, disposal), gives all
-// screens one colour table and fills an ImageSet with one image per screen
-// and its display time in tenths of a second.
+// frames on the logical screen (position, transparency, disposal) and fills
+// an ImageSet with one 24-bit image per screen and its display time in
+// tenths of a second; a still GIF keeps its frame as it is.
 #pragma once
 
 #include <array>

@@ -12,6 +12,7 @@
 #include "command/context.h"
 #include "imagefiles/colour.h"
 #include "resources/bitmap.h"
+#include "resources/colour.h"
 #include "resources/compilers.h"
 #include "resources/exports.h"
 #include "resources/import.h"
@@ -138,8 +139,8 @@ int compile_animation(command::Context& ctx) {
     return 0;
   }
   const command::Settings& s = ctx.settings;
-  if (!fit_set(ctx, set, s.max_width, s.max_height, s.resize != 0, s.remove_border)) return 0;
-  if (remove_set_borders(ctx.out, set, s.remove_border) < 0) {
+  if (!fit_to_max_size(ctx, set)) return 0;
+  if (remove_borders(ctx, set) < 0) {
     command::report_error(ctx, cannot_convert);
     return 0;
   }
@@ -147,12 +148,13 @@ int compile_animation(command::Context& ctx) {
   // (and its memory) is left out.
   const bool exporting = (s.export_overview & export_animations) != 0;
   imagefiles::ImageSet& full = ctx.second_set;
-  if (exporting && (!imagefiles::copy_set(set, full) || !imagefiles::analyse_set_colours(ctx.out, full, 0) ||
+  base::ReportLines none;  // report depth 0: the analyses have nothing to say
+  if (exporting && (!imagefiles::copy_set(set, full) || !analyse_set_colours(full, 0, none) ||
                     !limit_depth(full, s.max_colour_depth))) {
     command::report_error(ctx, cannot_convert);
     return 0;
   }
-  if (s.compress != 0 && (!make_difference_frames(set) || !imagefiles::analyse_set_colours(ctx.out, set, 0))) {
+  if (s.compress != 0 && (!make_difference_frames(set) || !analyse_set_colours(set, 0, none))) {
     command::report_error(ctx, cannot_convert);
     return 0;
   }

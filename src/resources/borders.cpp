@@ -7,8 +7,8 @@
 
 #include "base/bytes.h"
 #include "command/context.h"
-#include "imagefiles/colour.h"
 #include "resources/bitmap.h"
+#include "resources/colour.h"
 #include "resources/compilers.h"
 #include "resources/import.h"
 #include "resources/store.h"
@@ -37,13 +37,16 @@ bool encode_indices(command::Context& ctx, imagefiles::ImageSet& set, BitmapBloc
   if (first == nullptr) return false;
   const int depth = bit_count(*first);
   if (depth > 4) {
-    if (whole_set) {
-      if (!imagefiles::analyse_set_colours(ctx.out, set, depth)) return false;
-    } else {
-      imagefiles::analyse_colours(ctx.out, *first, depth, set.transparent != 0);
-    }
+    base::ReportLines lines;
+    bool analysed = true;
+    if (whole_set)
+      analysed = analyse_set_colours(set, depth, lines);
+    else
+      analyse_colours(*first, depth, set.transparent != 0, lines);
+    base::report_lines(ctx.out, lines, base::to_all);
+    if (!analysed) return false;
   }
-  return imagefiles::convert_set_depth(set, 8, 0) && encode_bitmap(set, block, 0, ctx.settings.dithering) &&
+  return convert_set_depth(set, 8, 0) && encode_bitmap(set, block, 0, ctx.settings.dithering) &&
          block.block[10] == 8;
 }
 

@@ -6,7 +6,7 @@
 #include "base/format.h"
 #include "command/context.h"
 #include "imagefiles/canvas.h"
-#include "imagefiles/colour.h"
+#include "resources/colour.h"
 
 namespace vexa::resources {
 
@@ -119,7 +119,7 @@ int make_dummy_images(command::Context& ctx, imagefiles::ImageSet& set, char let
       imagefiles::Canvas canvas;
       drawn = imagefiles::create_canvas(canvas, w, h, imagefiles::rgb(255, 255, 255));
       drawn = drawn && draw_strokes(canvas, kind->strokes, face, caption) &&
-              imagefiles::canvas_to_image(canvas, drawing) && imagefiles::convert_to_1_bit(drawing, nullptr);
+              imagefiles::canvas_to_image(canvas, drawing) && convert_to_1_bit(drawing, nullptr);
     }
     if (!drawn) {
       command::report_error(ctx, "cannot draw the placeholder images !");

@@ -13,8 +13,8 @@
 #include "base/format.h"
 #include "command/context.h"
 #include "command/work_areas.h"
-#include "imagefiles/colour.h"
 #include "imagefiles/fxt.h"
+#include "resources/colour.h"
 #include "resources/compilers.h"
 #include "resources/exports.h"
 #include "resources/import.h"
@@ -256,8 +256,10 @@ int compile_font(command::Context& ctx) {
   const std::string cannot_convert = vexa::base::format("cannot convert font <%s> !", first_file.c_str());
   const imagefiles::Image* first = set_first_image(set);
   BitmapBlock block;
-  if (first == nullptr || !imagefiles::analyse_set_colours(ctx.out, set, bit_count(*first)) ||
-      !encode_bitmap(set, block, ctx.settings.rle_mode, ctx.settings.dithering)) {
+  base::ReportLines lines;
+  const bool analysed = first != nullptr && analyse_set_colours(set, bit_count(*first), lines);
+  base::report_lines(ctx.out, lines, base::to_all);
+  if (!analysed || !encode_bitmap(set, block, ctx.settings.rle_mode, ctx.settings.dithering)) {
     command::report_error(ctx, cannot_convert);
     return 0;
   }

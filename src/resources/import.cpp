@@ -7,9 +7,10 @@
 #include "command/context.h"
 #include "command/expression.h"
 #include "command/macros.h"
-#include "imagefiles/colour.h"
 #include "imagefiles/dispatch.h"
+#include "resources/colour.h"
 #include "resources/dummy.h"
+#include "resources/resize.h"
 #include "resources/store.h"
 
 namespace vexa::resources {
@@ -120,15 +121,21 @@ void pick_transparent_colour(imagefiles::ImageSet& set, int n) {
   set.transparent = 1;
 }
 
-imagefiles::LineFault line_faults(command::Context& ctx) {
-  return [&ctx](const std::string& file_name, int line_number, std::string_view message) {
-    command::report_error_at(ctx, file_name, line_number, message);
-  };
-}
-
 int load_image_file(command::Context& ctx, imagefiles::ImageSet& set, const std::string& file_name) {
   const imagefiles::ReadOptions options{ctx.settings.alpha_threshold, ctx.settings.gamma};
-  return imagefiles::load_image_file(ctx.out, options, line_faults(ctx), set, file_name);
+  imagefiles::ReadNotes notes;
+  int result = imagefiles::load_image_file(options, set, file_name, notes);
+  for (const imagefiles::LineFault& fault : notes.faults)
+    command::report_error_at(ctx, file_name, fault.line_number, fault.message);
+  if (result < 1 || notes.colour_depth == 0) return result;
+  base::ReportLines lines;
+  const bool analysed = analyse_file_colours(set, notes.colour_depth, lines);
+  base::report_lines(ctx.out, lines, base::to_all);
+  if (!analysed) {
+    clear_set(set);
+    return 0;
+  }
+  return result;
 }
 
 int import_images(command::Context& ctx, const char* kind_word, int max_images) {
@@ -165,7 +172,7 @@ int import_images(command::Context& ctx, const char* kind_word, int max_images) 
     // Harmonising fails only when memory runs out or the two files together
     // use every candidate key colour; either way the images cannot be
     // converted together.
-    if (!imagefiles::harmonise_sets(work, further)) {
+    if (!harmonise_sets(work, further)) {
       command::report_error(ctx, "cannot convert picture !");
       return 0;
     }
@@ -177,6 +184,22 @@ int import_images(command::Context& ctx, const char* kind_word, int max_images) 
   }
   pick_transparent_colour(work, ctx.settings.make_transparent);
   return 1;
+}
+
+bool fit_to_max_size(command::Context& ctx, imagefiles::ImageSet& set) {
+  const command::Settings& s = ctx.settings;
+  base::ReportLines lines;
+  const bool fitted = fit_set(set, s.max_width, s.max_height, s.resize != 0, s.remove_border, lines);
+  base::report_lines(ctx.out, lines, base::to_all);
+  if (!fitted) command::report_error(ctx, std::string(indent_15) + "cannot resize picture !");
+  return fitted;
+}
+
+int remove_borders(command::Context& ctx, imagefiles::ImageSet& set, int* shift_x, int* shift_y) {
+  base::ReportLines lines;
+  const int removed = remove_set_borders(set, ctx.settings.remove_border, lines, shift_x, shift_y);
+  base::report_lines(ctx.out, lines, base::to_all);
+  return removed;
 }
 
 bool is_big_resource(const command::Context& ctx, char letter, std::uint32_t size) {

@@ -80,10 +80,22 @@ int replace_big_resource(command::Context& ctx, imagefiles::ImageSet& set, Bitma
 // Loads a picture or font file into the set through the file readers, with
 // the run's reader settings (ALPHATHRESHOLD, DOGAMMA). A reader's fault at a
 // line of the file is reported as an error of the current macro line naming
-// that file's line. Returns what the dispatcher returns: 0 on failure.
+// that file's line. Colours a reader left to be counted (a GIF's) are
+// analysed here, with their information lines. Returns what the dispatcher
+// returns: 0 on failure.
 int load_image_file(command::Context& ctx, imagefiles::ImageSet& set, const std::string& file_name);
-// The line faults of a reader, reported as errors (report_error_at).
-imagefiles::LineFault line_faults(command::Context& ctx);
+
+// MAXSIZE: fits the set to the largest allowed size (RESIZE keeps the
+// aspect, REMOVEBORDER first cuts a lone picture's border) and writes what
+// was cut and scaled. Returns false after reporting "cannot resize picture !"
+// when a picture cannot be resized.
+bool fit_to_max_size(command::Context& ctx, imagefiles::ImageSet& set);
+
+// REMOVEBORDER: cuts one border off all images of the set (see
+// remove_set_borders, which also moves shift_x and shift_y) and writes the
+// line of the cut. Returns what remove_set_borders returns; -1 (out of
+// memory) is the caller's to report.
+int remove_borders(command::Context& ctx, imagefiles::ImageSet& set, int* shift_x = nullptr, int* shift_y = nullptr);
 
 // Clears the working set and the second set when a compiler returns, so that
 // no image outlives the directive that loaded it.

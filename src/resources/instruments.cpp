@@ -17,6 +17,7 @@
 #include "command/context.h"
 #include "imagefiles/colour.h"
 #include "resources/bitmap.h"
+#include "resources/colour.h"
 #include "resources/compilers.h"
 #include "resources/dummy.h"
 #include "resources/exports.h"
@@ -207,12 +208,12 @@ int build_instrument(command::Context& ctx, int first_file_number, InstrumentBlo
   // The pivot is a point of the pictures as drawn: a border cut off moves it
   // with them. Scaling is left alone; a pivot given for a picture that is
   // too big is the user's to fit.
-  if (remove_set_borders(ctx.out, set, s.remove_border, &pivot.x, &pivot.y) < 0) {
+  if (remove_borders(ctx, set, &pivot.x, &pivot.y) < 0) {
     command::report_error(ctx, cannot_convert);
     return 0;
   }
-  if (!fit_set(ctx, set, s.max_width, s.max_height, s.resize != 0, s.remove_border)) return 0;
-  if (!imagefiles::convert_set_depth(set, 16, 0)) {
+  if (!fit_to_max_size(ctx, set)) return 0;
+  if (!convert_set_depth(set, 16, 0)) {
     command::report_error(ctx, cannot_convert);
     return 0;
   }
@@ -466,7 +467,7 @@ int make_dummy_instrument(command::Context& ctx, imagefiles::ImageSet& set, Inst
     }
   }
   if (!make_dummy_images(ctx, set, 'I', number)) return 0;
-  if (!imagefiles::convert_set_depth(set, 16, 0) || !crop_instrument_frames(set, out) || !encode_instrument(set, out, 1)) {
+  if (!convert_set_depth(set, 16, 0) || !crop_instrument_frames(set, out) || !encode_instrument(set, out, 1)) {
     command::report_error(ctx, cannot_convert);
     return 0;
   }

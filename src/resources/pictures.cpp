@@ -4,8 +4,8 @@
 #include "base/bytes.h"
 #include "base/format.h"
 #include "command/context.h"
-#include "imagefiles/colour.h"
 #include "resources/bitmap.h"
+#include "resources/colour.h"
 #include "resources/compilers.h"
 #include "resources/import.h"
 #include "resources/resize.h"
@@ -49,12 +49,16 @@ int encode_and_store(command::Context& ctx, imagefiles::ImageSet& set, const Num
 
 int prepare_picture(command::Context& ctx, imagefiles::ImageSet& set) {
   const command::Settings& s = ctx.settings;
-  if (!fit_set(ctx, set, s.max_width, s.max_height, s.resize != 0, s.remove_border)) return 0;
-  if (remove_set_borders(ctx.out, set, s.remove_border) < 0) return -1;
-  if (!imagefiles::change_colour_depth(ctx.out, set, s.max_colour_depth, s.dithering)) return -1;
+  if (!fit_to_max_size(ctx, set)) return 0;
+  if (remove_borders(ctx, set) < 0) return -1;
+  base::ReportLines lines;
+  const bool changed = change_colour_depth(set, s.max_colour_depth, s.dithering, lines);
+  base::report_lines(ctx.out, lines, base::to_all);
   imagefiles::Image* first = set_first_image(set);
-  if (first == nullptr) return -1;
-  imagefiles::analyse_colours(ctx.out, *first, bit_count(*first), set.transparent != 0);
+  if (!changed || first == nullptr) return -1;
+  lines.clear();
+  analyse_colours(*first, bit_count(*first), set.transparent != 0, lines);
+  base::report_lines(ctx.out, lines, base::to_all);
   return 1;
 }
 
@@ -91,12 +95,18 @@ int compile_button(command::Context& ctx) {
   // Both states share one palette; a button is only scaled, never cropped
   // apart from its states.
   const command::Settings& s = ctx.settings;
-  if (!imagefiles::analyse_set_colours(ctx.out, set, bit_count(*first))) {
+  base::ReportLines lines;
+  const bool analysed = analyse_set_colours(set, bit_count(*first), lines);
+  base::report_lines(ctx.out, lines, base::to_all);
+  if (!analysed) {
     command::report_error(ctx, cannot_convert);
     return 0;
   }
-  if (!fit_set(ctx, set, s.max_width, s.max_height, s.resize != 0, s.remove_border)) return 0;
-  if (!imagefiles::change_colour_depth(ctx.out, set, s.max_colour_depth, s.dithering)) {
+  if (!fit_to_max_size(ctx, set)) return 0;
+  lines.clear();
+  const bool changed = change_colour_depth(set, s.max_colour_depth, s.dithering, lines);
+  base::report_lines(ctx.out, lines, base::to_all);
+  if (!changed) {
     command::report_error(ctx, cannot_convert);
     return 0;
   }

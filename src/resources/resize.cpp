@@ -7,8 +7,6 @@
 #include <vector>
 
 #include "base/format.h"
-#include "base/output.h"
-#include "command/context.h"
 #include "imagefiles/colour.h"
 #include "imagefiles/row_reader.h"
 
@@ -212,18 +210,17 @@ bool content_rect(const imagefiles::Image& image, imagefiles::Bgr colour, Rect& 
 // Only a crop that takes something away is reported: a picture whose
 // corners share a colour but that has no plain row or column at its edge
 // stays as it is, without a line.
-void crop_border(base::Output& out, imagefiles::Image& image, imagefiles::Bgr colour) {
+void crop_border(imagefiles::Image& image, imagefiles::Bgr colour, base::ReportLines& report) {
   Rect r;
   if (!content_rect(image, colour, r) || r.holds_nothing()) return;
   int old_w = imagefiles::image_width(image);
   int old_h = imagefiles::image_height(image);
   if (!crop_image(image, r.left, r.top, r.right, r.bottom)) return;
-  base::report_text(out, base::format("%sremove border %dx%d -> %dx%d\r\n", indent, old_w, old_h, imagefiles::image_width(image),
-                                  imagefiles::image_height(image)),
-                      base::to_all);
+  report.push_back(base::format("%sremove border %dx%d -> %dx%d\r\n", indent, old_w, old_h,
+                                imagefiles::image_width(image), imagefiles::image_height(image)));
 }
 
-int remove_set_borders(base::Output& out, imagefiles::ImageSet& set, int mode, int* shift_x, int* shift_y) {
+int remove_set_borders(imagefiles::ImageSet& set, int mode, base::ReportLines& report, int* shift_x, int* shift_y) {
   int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   int first = -1;
   for (int s = set.first_number; s < end && first < 0; ++s)
@@ -280,9 +277,8 @@ int remove_set_borders(base::Output& out, imagefiles::ImageSet& set, int mode, i
       set.images[static_cast<std::size_t>(s)] = std::move(cropped[static_cast<std::size_t>(s)]);
   if (shift_x != nullptr) *shift_x -= run.left;
   if (shift_y != nullptr) *shift_y -= run.top;
-  base::report_text(out, base::format("%sremove border %dx%d -> %dx%d\r\n", indent, old_w, old_h, imagefiles::image_width(head),
-                                  imagefiles::image_height(head)),
-                      base::to_all);
+  report.push_back(base::format("%sremove border %dx%d -> %dx%d\r\n", indent, old_w, old_h,
+                                imagefiles::image_width(head), imagefiles::image_height(head)));
   return 1;
 }
 
@@ -412,7 +408,7 @@ bool resize_image(imagefiles::Image& image, int max_w, int max_h, bool keep_aspe
   return true;
 }
 
-bool fit_set(command::Context& ctx, imagefiles::ImageSet& set, int max_x, int max_y, bool keep_aspect, int mode) {
+bool fit_set(imagefiles::ImageSet& set, int max_x, int max_y, bool keep_aspect, int mode, base::ReportLines& report) {
   int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
   int images = 0;
   for (int s = set.first_number; s < end; ++s) images += is_empty(set.images[static_cast<std::size_t>(s)]) ? 0 : 1;
@@ -423,20 +419,16 @@ bool fit_set(command::Context& ctx, imagefiles::ImageSet& set, int max_x, int ma
     if ((imagefiles::image_width(image) > max_x || imagefiles::image_height(image) > max_y) && images == 1) {
       imagefiles::Bgr corner;
       if ((mode == 1 || mode == 2) && corner_colour(image, corner))
-        crop_border(ctx.out, image, corner);
+        crop_border(image, corner, report);
       else if ((mode == 3 || mode == 4) && transparent != nullptr)
-        crop_border(ctx.out, image, *transparent);
+        crop_border(image, *transparent, report);
     }
     int old_w = imagefiles::image_width(image);
     int old_h = imagefiles::image_height(image);
     if (old_w <= max_x && old_h <= max_y) continue;
-    if (!resize_image(image, max_x, max_y, keep_aspect, transparent)) {
-      command::report_error(ctx, base::format("%scannot resize picture !", indent));
-      return false;
-    }
-    base::report_text(ctx.out, base::format("%sresize %dx%d -> %dx%d\r\n", indent, old_w, old_h, image_width(image),
-                                        image_height(image)),
-                        base::to_all);
+    if (!resize_image(image, max_x, max_y, keep_aspect, transparent)) return false;
+    report.push_back(base::format("%sresize %dx%d -> %dx%d\r\n", indent, old_w, old_h, image_width(image),
+                                  image_height(image)));
   }
   return true;
 }

@@ -1,15 +1,11 @@
 // Resizing and border removal: the crop, the detection of plain borders, the
-// two resamplers, and fitting a set to the largest allowed size.
+// two resamplers, and fitting a set to the largest allowed size. What was cut
+// and scaled goes to a list of information lines that the compiler writes.
 #pragma once
 
+#include "base/output.h"
 #include "imagefiles/image.h"
 
-namespace vexa::command {
-struct Context;
-}
-namespace vexa::base {
-struct Output;
-}
 
 namespace vexa::resources {
 
@@ -29,22 +25,26 @@ bool corner_colour(const imagefiles::Image& image, imagefiles::Bgr& colour);
 // The rectangle left after stripping rows and columns of only colour; false
 // when nothing would be stripped.
 bool content_rect(const imagefiles::Image& image, imagefiles::Bgr colour, Rect& rect);
-void crop_border(base::Output& out, imagefiles::Image& image, imagefiles::Bgr colour);
+// Cuts the plain border of colour off the image; a cut adds its line to report.
+void crop_border(imagefiles::Image& image, imagefiles::Bgr colour, base::ReportLines& report);
 // Border removal by REMOVEBORDER mode (1: the corner colour, 3: the set's
 // transparent colour; other modes do nothing here): every image is cut to
 // one rectangle that holds the content of all of them. When something was
 // cut, *shift_x and *shift_y (when given) move by minus the cut-off left and
 // top amounts, so an instrument can pass its pivot and have it follow the
-// frames. Returns 1 when a border colour applied, 0 when none did, -1 when
-// memory ran out (the set is then unchanged).
-int remove_set_borders(base::Output& out, imagefiles::ImageSet& set, int mode, int* shift_x = nullptr,
+// frames, and the cut adds its line to report. Returns 1 when a border
+// colour applied, 0 when none did, -1 when memory ran out (the set is then
+// unchanged).
+int remove_set_borders(imagefiles::ImageSet& set, int mode, base::ReportLines& report, int* shift_x = nullptr,
                        int* shift_y = nullptr);
 
 bool resample_nearest(imagefiles::Image& image, int max_w, int max_h, bool keep_aspect);
 bool resample_smooth(imagefiles::Image& image, int max_w, int max_h, bool keep_aspect);
 bool resize_image(imagefiles::Image& image, int max_w, int max_h, bool keep_aspect, const imagefiles::Bgr* transparent);
-// Fits every image to max_x, max_y; reports "cannot resize picture !" as an
-// error when that fails.
-bool fit_set(command::Context& ctx, imagefiles::ImageSet& set, int max_x, int max_y, bool keep_aspect, int mode);
+// Fits every image to max_x, max_y (a lone image too big first loses its
+// border by REMOVEBORDER mode); every cut and resize adds its line to report.
+// False when an image cannot be resized: the images before it are fitted,
+// the rest are not.
+bool fit_set(imagefiles::ImageSet& set, int max_x, int max_y, bool keep_aspect, int mode, base::ReportLines& report);
 
 }  // namespace vexa::resources

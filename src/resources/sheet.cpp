@@ -7,8 +7,8 @@
 #include "command/context.h"
 #include "imagefiles/bmp.h"
 #include "imagefiles/canvas.h"
-#include "imagefiles/colour.h"
 #include "imagefiles/winfont.h"
+#include "resources/colour.h"
 
 namespace vexa::resources {
 
@@ -137,7 +137,7 @@ void draw_image(imagefiles::Canvas& canvas, const Layout& l, const imagefiles::I
   if (fw <= 0 || fh <= 0) return;
   imagefiles::Image copy;
   if (!imagefiles::duplicate_image(image, copy)) return;
-  if (set.transparent != 0) imagefiles::replace_colour(copy, set.transparent_colour, white);
+  if (set.transparent != 0) replace_colour(copy, set.transparent_colour, white);
   if (monochrome && imagefiles::bit_count(copy) == 1) {
     imagefiles::set_colour_entry(copy, 0, white);
     imagefiles::set_colour_entry(copy, 1, black);
@@ -160,7 +160,7 @@ void draw_image(imagefiles::Canvas& canvas, const Layout& l, const imagefiles::I
 
 // Writes the canvas as a BMP: 1 bit (white, black) for a monochrome sheet,
 // else 24 bits reduced to the fewest colours that hold it.
-int write_sheet_bitmap(command::Context& ctx, const imagefiles::Canvas& canvas, bool monochrome, const std::string& file_name) {
+int write_sheet_bitmap(const imagefiles::Canvas& canvas, bool monochrome, const std::string& file_name) {
   imagefiles::Image image;
   if (monochrome) {
     if (!imagefiles::create_image(image, canvas.width, canvas.height, 1)) return 0;
@@ -174,7 +174,8 @@ int write_sheet_bitmap(command::Context& ctx, const imagefiles::Canvas& canvas, 
     }
   } else {
     if (!canvas_to_image(canvas, image)) return 0;
-    imagefiles::analyse_colours(ctx.out, image, 0, false);
+    base::ReportLines none;  // report depth 0: the analysis has nothing to say
+    analyse_colours(image, 0, false, none);
   }
   // Set after the colour analysis, which builds a new block.
   const auto resolution = static_cast<std::uint32_t>(canvas.width * pels_per_metre_per_pixel);
@@ -252,7 +253,7 @@ int export_overview_sheet(command::Context& ctx, const std::string& file_name, i
   for (int code = l.first; code <= l.last; ++code)
     if (!imagefiles::is_empty(set.images[static_cast<std::size_t>(code)]))
       draw_image(canvas, l, set, code, height, monochrome, mode);
-  return write_sheet_bitmap(ctx, canvas, monochrome, file_name);
+  return write_sheet_bitmap(canvas, monochrome, file_name);
 }
 
 }  // namespace vexa::resources

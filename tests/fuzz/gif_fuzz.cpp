@@ -1,5 +1,5 @@
-// Fuzz target of the GIF reader: arbitrary bytes through decoding, composition
-// and the colour analysis of the composed screens.
+// Fuzz target of the GIF reader: arbitrary bytes through decoding,
+// composition and the colour analysis the compiler gives the screens.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -7,11 +7,17 @@
 #include "base/output.h"
 #include "imagefiles/dispatch.h"
 #include "read_checks.h"
+#include "resources/colour.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  vexa::base::Output out;
-  out.console = nullptr;  // the analysis' information lines go nowhere
-  auto set = std::make_unique<vexa::imagefiles::ImageSet>();
-  vexa::fuzz::check_read(vexa::imagefiles::read_gif(out, *set, vexa::imagefiles::Bytes(data, size)), *set);
+  using namespace vexa;
+  auto set = std::make_unique<imagefiles::ImageSet>();
+  int colour_depth = 0;
+  const int result = imagefiles::read_gif(*set, imagefiles::Bytes(data, size), colour_depth);
+  fuzz::check_read(result, *set);
+  if (result != 1) return 0;
+  base::ReportLines lines;
+  fuzz::check(resources::analyse_file_colours(*set, colour_depth, lines));
+  fuzz::check_read(result, *set);
   return 0;
 }

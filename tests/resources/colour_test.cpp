@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "imagefiles/colour.h"
+#include "resources/colour.h"
 #include "stored_resources.h"
 
 namespace vexa::resources {
@@ -50,7 +51,7 @@ Image palette_picture(const Colours& colours, unsigned seed) {
 }
 
 TEST(AnalyseColours, IsLosslessAndDropsToTheSmallestDepth) {
-  test::CapturedContext c;
+  base::ReportLines lines;
   for (int n : {1, 2, 3, 16, 17, 60, 256, 257, 400})
     for (int source : {24, 16, 8})
       for (bool transparent : {false, true}) {
@@ -59,9 +60,9 @@ TEST(AnalyseColours, IsLosslessAndDropsToTheSmallestDepth) {
         imagefiles::Image image = source == 8 ? palette_picture(colours, 7) : test::seeded_picture(21, 20, colours, 3, source);
         const Colours before = pixels_of(image), table_before = table_of(image);
         std::array<imagefiles::Bgr, 256> first_seen{};
-        ASSERT_EQ(imagefiles::count_colours(image, first_seen, false), n);
+        ASSERT_EQ(count_colours(image, first_seen, false), n);
         const int depth = n > 256 ? source : (n > 16 ? 8 : (n < 3 && !transparent ? 1 : 4));
-        EXPECT_EQ(imagefiles::analyse_colours(c.ctx->out, image, 0, transparent), std::min(n, 257)) << n;
+        EXPECT_EQ(analyse_colours(image, 0, transparent, lines), std::min(n, 257)) << n;
         ASSERT_EQ(bit_count(image), depth) << n << " colours from " << source << " bits";
         EXPECT_EQ(pixels_of(image), before) << n << " colours from " << source << " bits";
         if (n > 256) continue;
@@ -77,7 +78,7 @@ TEST(AnalyseColours, IsLosslessAndDropsToTheSmallestDepth) {
 }
 
 TEST(ChangeColourDepth, KeepsTheLimitThePaletteAndTheKeyColour) {
-  test::CapturedContext c;
+  base::ReportLines lines;
   const Colours many = test::seeded_colours(40, 11);
   const Bgr key = many[5];
   for (int limit : {1, 4, 8, 16})
@@ -87,7 +88,7 @@ TEST(ChangeColourDepth, KeepsTheLimitThePaletteAndTheKeyColour) {
         set->transparent = keyed ? 1 : 0;
         set->transparent_colour = key;
         const Colours before = pixels_of(set->images[1]);
-        ASSERT_TRUE(imagefiles::change_colour_depth(c.ctx->out, *set, limit, dithering));
+        ASSERT_TRUE(change_colour_depth(*set, limit, dithering, lines));
         const std::string name = std::to_string(limit) + " bits, dithering " + std::to_string(dithering);
         for (int slot : {1, 2}) {
           const Image& image = set->images[static_cast<std::size_t>(slot)];
@@ -115,7 +116,7 @@ TEST(ChangeColourDepth, KeepsTheLimitThePaletteAndTheKeyColour) {
   for (int i = 0; i < 6; ++i) imagefiles::set_pixel_colour(keyed->images[1], i, (i * 5) % 6, grey);
   keyed->transparent = 1;
   keyed->transparent_colour = grey;
-  ASSERT_TRUE(imagefiles::change_colour_depth(c.ctx->out, *keyed, 8, 1));
+  ASSERT_TRUE(change_colour_depth(*keyed, 8, 1, lines));
   for (int i = 0; i < 6; ++i) EXPECT_EQ(imagefiles::pixel_colour(keyed->images[1], i, (i * 5) % 6), grey) << i;
 
   // A palette that holds every colour loses none of them; a 1- or 4-bit
@@ -124,7 +125,7 @@ TEST(ChangeColourDepth, KeepsTheLimitThePaletteAndTheKeyColour) {
     for (int dithering : {0, 1}) {
       auto set = test::set_of({test::seeded_picture(17, 16, test::seeded_colours((1 << limit) - 1, 2, true), 9)});
       const Colours before = pixels_of(set->images[1]);
-      ASSERT_TRUE(change_colour_depth(c.ctx->out, *set, limit, dithering));
+      ASSERT_TRUE(change_colour_depth(*set, limit, dithering, lines));
       EXPECT_EQ(pixels_of(set->images[1]), before) << limit << " bits, dithering " << dithering;
     }
   for (int bits : {1, 4}) {
@@ -132,7 +133,7 @@ TEST(ChangeColourDepth, KeepsTheLimitThePaletteAndTheKeyColour) {
     ASSERT_TRUE(imagefiles::create_image(small, 5, 3, bits));
     for (int i = 0; i < 15; ++i) imagefiles::set_pixel_colour(small, i % 5, i / 5, imagefiles::colour_entry(small, (i * 7) % (1 << bits)));
     imagefiles::Image wide = small;
-    ASSERT_TRUE(bits == 1 ? imagefiles::convert_to_4_bit(wide, 24, nullptr, nullptr) : imagefiles::convert_to_8_bit(wide, 24, nullptr, nullptr));
+    ASSERT_TRUE(bits == 1 ? convert_to_4_bit(wide, 24, nullptr, nullptr) : convert_to_8_bit(wide, 24, nullptr, nullptr));
     EXPECT_EQ(table_of(wide), table_of(small)) << bits;
     EXPECT_EQ(pixels_of(wide), pixels_of(small)) << bits;
   }
@@ -190,7 +191,7 @@ TEST(ReplaceColour, EveryPixelOfTheColourAndNoOther) {
   for (int bits : {24, 16, 8}) {
     imagefiles::Image image = bits == 8 ? palette_picture(colours, 3) : test::seeded_picture(9, 7, colours, 3, bits);
     const Colours before = pixels_of(image);
-    imagefiles::replace_colour(image, colours[0], imagefiles::rgb(0, 0, 255));  // the palette holds colours[0] twice
+    replace_colour(image, colours[0], imagefiles::rgb(0, 0, 255));  // the palette holds colours[0] twice
     const Colours after = pixels_of(image);
     for (std::size_t i = 0; i < before.size(); ++i)
       EXPECT_EQ(after[i], before[i] == colours[0] ? imagefiles::rgb(0, 0, 255) : before[i]) << bits << " bits, pixel " << i;
@@ -205,12 +206,12 @@ TEST(HarmoniseSets, OneTableAndOneKeyWhilePixelsKeepTheirColours) {
       Colours b_list = b_colours;
       b_list.push_back(a_colours[0]);  // B uses A's key as an ordinary colour
       auto b = test::set_of({b_bits == 8 ? palette_picture(b_list, 2) : test::seeded_picture(4, 6, b_list, 2)});
-      ASSERT_TRUE(imagefiles::convert_set_depth(*a, 4, 0));
+      ASSERT_TRUE(convert_set_depth(*a, 4, 0));
       a->transparent = a_keyed ? 1 : 0;
       a->transparent_colour = a_colours[0];
       const Colours a_before = pixels_of(a->images[1]), b_before = pixels_of(b->images[1]);
-      ASSERT_TRUE(imagefiles::harmonise_sets(*a, *b));
-      EXPECT_TRUE(imagefiles::sets_compatible(*a, *b));
+      ASSERT_TRUE(harmonise_sets(*a, *b));
+      EXPECT_TRUE(sets_compatible(*a, *b));
       EXPECT_EQ(b->transparent, a->transparent);
       if (a_keyed) { EXPECT_EQ(a->transparent_colour, b->transparent_colour); }
       const Colours a_after = pixels_of(a->images[1]), b_after = pixels_of(b->images[1]);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "imagefiles/colour.h"
+#include "resources/import.h"
 #include "resources/resize.h"
 #include "stored_resources.h"
 
@@ -85,14 +86,15 @@ TEST(ResampleNearest, TakesWholeSourcePixelsAtEveryDepth) {
 }
 
 TEST(FitSet, TransparentPicturesKeepAKeyedEdgeAndTheirDepth) {
-  test::CapturedContext c;
   const std::vector<imagefiles::Bgr> colours = test::seeded_colours(12, 6, true);
   const Bgr key = colours[0];
   for (int bits : {24, 16}) {
     auto set = test::set_of({test::seeded_picture(37, 23, colours, 4, bits)});
     set->transparent = 1;
     set->transparent_colour = key;
-    ASSERT_TRUE(fit_set(*c.ctx, *set, 15, 15, true, 0));
+    base::ReportLines lines;
+    ASSERT_TRUE(fit_set(*set, 15, 15, true, 0, lines));
+    EXPECT_EQ(lines, base::ReportLines{std::string(15, ' ') + "resize 37x23 -> 15x9\r\n"});
     const Image& out = set->images[1];
     ASSERT_EQ(size_of(out), "15x9");
     EXPECT_EQ(bit_count(out), bits);
@@ -100,8 +102,12 @@ TEST(FitSet, TransparentPicturesKeepAKeyedEdgeAndTheirDepth) {
       EXPECT_TRUE(imagefiles::pixel_colour(out, i, 0) == key && imagefiles::pixel_colour(out, i, 8) == key && imagefiles::pixel_colour(out, 0, i % 9) == key &&
                   imagefiles::pixel_colour(out, 14, i % 9) == key) << bits << ": the edge is transparent";
   }
+  // A size no picture can take: the operation only fails, and the step
+  // that fits the set reports the error.
+  test::CapturedContext c;
+  c.ctx->settings.max_width = c.ctx->settings.max_height = 0;
   auto never = test::set_of({test::seeded_picture(10, 10, colours, 1)});
-  EXPECT_FALSE(fit_set(*c.ctx, *never, 0, 0, true, 0));
+  EXPECT_FALSE(fit_to_max_size(*c.ctx, *never));
   EXPECT_TRUE(test::contains(c.console(), std::string(15, ' ') + "cannot resize picture !")) << c.console();
 }
 
