@@ -29,7 +29,7 @@ int dump_image_command(const std::vector<std::string>& args) {
   base::Output& out = ctx->out;
   if (args.empty() || args.size() > 2 || args[0].empty()) {
     base::report_error_text(out, "usage: vexac --dump-image FILE [BASE]\r\n", base::to_console);
-    return 1;
+    return 2;
   }
   const std::string& file = args[0];
   const std::string base = args.size() == 2 ? args[1] : without_extension(file);
@@ -37,12 +37,12 @@ int dump_image_command(const std::vector<std::string>& args) {
   imagefiles::ImageSet& set = ctx->work_set;
   if (resources::load_image_file(*ctx, set, file) < 1) {
     base::report_error_text(out, base::format("cannot load image <%s> !\r\n", file.c_str()), base::to_console);
-    return 1;
+    return 2;
   }
   if (!dump_images_as_bmp(set, base)) {
     base::report_error_text(out, base::format("cannot write image files <%s_nnn.bmp> !\r\n", base.c_str()),
                               base::to_console);
-    return 1;
+    return 2;
   }
   const imagefiles::Bgr& key = set.transparent_colour;
   for (int number = set.first_number; number < set.first_number + set.count; ++number) {

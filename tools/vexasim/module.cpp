@@ -289,21 +289,26 @@ void Module::finish_write() {
   state = CommandState::idle;
 }
 
+// The drop and corrupt faults strike the byte that completes an operation.
+// False when the byte is dropped; a corrupted byte is changed in place.
+bool Module::damage_last_byte(std::uint8_t& b) {
+  if (take_fault(FaultKind::drop, counters.ops)) {
+    note("dropped last byte of %ld", counters.ops);
+    return false;
+  }
+  if (take_fault(FaultKind::corrupt, counters.ops)) {
+    note("changed last byte of %ld", counters.ops);
+    b ^= damage;
+  }
+  return true;
+}
+
 void Module::plain_byte(std::uint8_t b) {
   if (state == CommandState::idle && b == esc) {
     begin_operation();
     if (stopped || deaf()) return;
   }
-  if (completes_command(b)) {
-    if (take_fault(FaultKind::drop, counters.ops)) {
-      note("dropped last byte of %ld", counters.ops);
-      return;
-    }
-    if (take_fault(FaultKind::corrupt, counters.ops)) {
-      note("changed last byte of %ld", counters.ops);
-      b ^= damage;
-    }
-  }
+  if (completes_command(b) && !damage_last_byte(b)) return;
   command_byte(b);
 }
 
@@ -314,16 +319,7 @@ void Module::packet_byte(std::uint8_t b) {
     begin_operation();
     if (stopped || deaf()) return;
   }
-  if (packet_state == PacketState::sum) {
-    if (take_fault(FaultKind::drop, counters.ops)) {
-      note("dropped last byte of %ld", counters.ops);
-      return;
-    }
-    if (take_fault(FaultKind::corrupt, counters.ops)) {
-      note("changed last byte of %ld", counters.ops);
-      b ^= damage;
-    }
-  }
+  if (packet_state == PacketState::sum && !damage_last_byte(b)) return;
   switch (packet_state) {
     case PacketState::idle:
       packet_type = b;

@@ -65,6 +65,7 @@ struct Module {
 
   void note(const char* format, ...) __attribute__((format(printf, 2, 3)));
   bool take_fault(FaultKind kind, long count);
+  bool damage_last_byte(std::uint8_t& b);
   void send(std::initializer_list<std::uint8_t> bytes);
   void send_ack();
   void answer(std::vector<std::uint8_t> bytes);
