@@ -201,8 +201,10 @@ int list_command(const std::vector<std::string>& args) {
   std::fputs(text.c_str(), stdout);
   std::fflush(stdout);
   if (!error.empty()) return fail(name, error);
-  if (file.stored_checksum1 != file.checksum1 || (!object && file.header.crc != file.checksum2))
-    return fail(name, "a checksum does not match the file's bytes");
+  const bool bad1 = file.stored_checksum1 != file.checksum1, bad2 = !object && file.header.crc != file.checksum2;
+  if (bad1 || bad2)
+    return fail(name, base::format("%s not match the file's bytes",
+                                   bad1 && bad2 ? "checksums 1 and 2 do" : bad1 ? "checksum 1 does" : "checksum 2 does"));
   return 0;
 }
 

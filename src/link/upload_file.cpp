@@ -283,8 +283,8 @@ int read_upload_file(FileBytes bytes, FlashFile& out, std::string& error) {
   // Every payload byte comes in a record: a file too short for them all
   // is refused before the image is made.
   if (static_cast<std::size_t>(r.payload()) > bytes.size() - header_end)
-    return fail(error, base::format("truncated file: %zu bytes after the header, the payload alone has %ld",
-                                    bytes.size() - header_end, r.payload()));
+    return fail(error, base::format("truncated file: its %zu bytes after the header cannot hold the %ld payload "
+                                    "bytes the header announces", bytes.size() - header_end, r.payload()));
 
   out.image.assign(static_cast<std::size_t>(r.image_bytes()), 255);
   std::size_t pos = header_end;
