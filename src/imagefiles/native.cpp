@@ -233,42 +233,6 @@ FrameEntry frame_entry(const std::uint8_t* table, int i) {
                     static_cast<std::uint8_t>(e[7] & delay_bits), (e[7] & rle_flag) != 0};
 }
 
-// The parts of a bitmap block before its image data: the 22-byte header
-// (signature ESC U L at 0 and "G" at 7, colour form "16" at 8 or else 24,
-// depth at 10, first and last number at 16 and 17), the palette (4- and
-// 8-bit data only; entry count at 13, 0 meaning 256; each entry a 5-6-5
-// word or blue, green, red) and the frame table, a slot per number.
-struct BlockLayout {
-  const std::uint8_t* header = nullptr;
-  int bits = 0;
-  int entry_size = 0;
-  std::uint64_t palette_entries = 0;
-  const std::uint8_t* palette = nullptr;
-  int first = 0;
-  int slots = 0;
-  const std::uint8_t* table = nullptr;
-};
-
-// Reads the layout at the cursor. False for a wrong signature, a depth the
-// module does not show, a last number below the first, or a palette or
-// frame table that runs past the bytes.
-bool read_block_layout(Cursor& in, BlockLayout& b) {
-  const std::uint8_t* h = nullptr;
-  if (!in.take(block_header_bytes, h)) return false;
-  if (h[0] != escape || h[1] != 'U' || h[2] != 'L' || h[7] != 'G') return false;
-  b.header = h;
-  b.entry_size = h[8] == '1' && h[9] == '6' ? 2 : 3;
-  b.bits = h[10];
-  b.first = h[16];
-  if (!valid_depth(b.bits) || h[17] < b.first) return false;
-  b.slots = h[17] - b.first + 1;
-  if (b.bits == 4 || b.bits == 8) {
-    b.palette_entries = h[13] == 0 ? 256 : h[13];
-    if (!in.take(b.palette_entries * static_cast<std::uint64_t>(b.entry_size), b.palette)) return false;
-  }
-  return in.take(frame_entry_bytes * static_cast<std::uint64_t>(b.slots), b.table);
-}
-
 int fail_set(ImageSet& set) {
   clear_set(set);
   return 0;
@@ -332,10 +296,11 @@ int read_blv(ImageSet& set, Bytes file, const ReadOptions&) {
       });
 }
 
-// G16/G24: one bitmap block. Used: its layout (read_block_layout),
-// transparency (11-14), the palette, the frame table and the image data.
-// The sizes and flags at 3-6, 15 and 18-21 are not used: every frame entry
-// carries its own size.
+// G16/G24: one bitmap block. Used: the signature (ESC U L at 0, "G" at 7),
+// the colour form ("16" at 8 or else 24), the depth (10), transparency
+// (11-14), the palette entry count (13), the first and last number (16, 17),
+// the palette, the frame table and the image data. The sizes and flags at
+// 3-6, 15 and 18-21 are not used: every frame entry carries its own size.
 //
 // Everything the frame table points at is checked: a file whose depth the
 // module does not show, whose last number lies below its first, whose
@@ -347,19 +312,30 @@ int read_blv(ImageSet& set, Bytes file, const ReadOptions&) {
 int read_g16(ImageSet& set, Bytes file) {
   clear_set(set);
   Cursor in{file};
-  BlockLayout b;
-  if (!read_block_layout(in, b)) return 0;
-  const std::uint8_t* h = b.header;
-  const int bits = b.bits;
+  const std::uint8_t* h = nullptr;
+  if (!in.take(block_header_bytes, h)) return 0;
+  if (h[0] != escape || h[1] != 'U' || h[2] != 'L' || h[7] != 'G') return 0;
+  const int entry_size = h[8] == '1' && h[9] == '6' ? 2 : 3;
+  const int bits = h[10];
+  const int first = h[16];
+  const int last = h[17];
+  if (!valid_depth(bits) || last < first) return 0;
   const int unit = bits <= 8 ? 1 : bits / 8;
 
+  // Palette: 4- and 8-bit data only, entry count at 13 (0 means 256), each
+  // entry a 5-6-5 word or blue, green, red.
   std::vector<Bgr> colours;
-  const std::uint8_t* p = b.palette;
-  for (std::uint64_t i = 0; i < b.palette_entries; ++i, p += b.entry_size)
-    colours.push_back(b.entry_size == 2 ? unpack_565(base::get_u16(p)) : Bgr{p[0], p[1], p[2]});
-  if (bits == 1) colours.assign(white_black.begin(), white_black.end());
+  if (bits == 4 || bits == 8) {
+    const std::uint64_t entries = h[13] == 0 ? 256 : h[13];
+    const std::uint8_t* p = nullptr;
+    if (!in.take(entries * static_cast<std::uint64_t>(entry_size), p)) return 0;
+    for (std::uint64_t i = 0; i < entries; ++i, p += entry_size)
+      colours.push_back(entry_size == 2 ? unpack_565(base::get_u16(p)) : Bgr{p[0], p[1], p[2]});
+  } else if (bits == 1) {
+    colours.assign(white_black.begin(), white_black.end());
+  }
 
-  set.first_number = static_cast<std::uint16_t>(b.first);
+  set.first_number = static_cast<std::uint16_t>(first);
   set.transparent = h[11];
   if (set.transparent != 0) {
     if (bits == 16) {
@@ -372,9 +348,9 @@ int read_g16(ImageSet& set, Bytes file) {
     }  // 1 bit: the transparent colour stays black
   }
 
-  const int first = b.first;
-  const int slots = b.slots;
-  const std::uint8_t* table = b.table;
+  const int slots = last - first + 1;
+  const std::uint8_t* table = nullptr;
+  if (!in.take(frame_entry_bytes * static_cast<std::uint64_t>(slots), table)) return fail_set(set);
 
   // Every entry is checked before anything is allocated. Several entries may
   // point at the same short run-length data, so a small file could otherwise
@@ -407,16 +383,22 @@ int read_g16(ImageSet& set, Bytes file) {
   return 1;
 }
 
+// The listing's view of a block: the header fields and the frame table as
+// read_g16 reads them, every offset checked against the block's size.
 int summarize_bitmap_block(Bytes block, BlockSummary& out) {
   out = BlockSummary{};
-  Cursor in{block};
-  BlockLayout b;
-  if (!read_block_layout(in, b)) return 0;
-  out.width = base::get_u16(b.header + 18);
-  out.height = base::get_u16(b.header + 20);
-  out.bits = b.bits;
-  for (int i = 0; i < b.slots; ++i) {
-    const FrameEntry f = frame_entry(b.table, i);
+  if (block.size() < block_header_bytes) return 0;
+  const std::uint8_t* h = block.data();
+  if (h[0] != escape || h[1] != 'U' || h[2] != 'L' || h[7] != 'G' || !valid_depth(h[10]) || h[17] < h[16]) return 0;
+  const std::uint64_t entry_size = h[8] == '1' && h[9] == '6' ? 2 : 3;
+  const std::uint64_t palette = h[10] == 4 || h[10] == 8 ? (h[13] == 0 ? 256 : h[13]) * entry_size : 0;
+  const int slots = h[17] - h[16] + 1;
+  if (block_header_bytes + palette + frame_entry_bytes * static_cast<std::uint64_t>(slots) > block.size()) return 0;
+  out.width = base::get_u16(h + 18);
+  out.height = base::get_u16(h + 20);
+  out.bits = h[10];
+  for (int i = 0; i < slots; ++i) {
+    const FrameEntry f = frame_entry(h + block_header_bytes + palette, i);
     if (f.width == 0) continue;
     ++out.frames;
     if (f.coded) ++out.coded;
