@@ -21,54 +21,17 @@
 #include <string>
 #include <vector>
 
-#include "base/crc16.h"
 #include "base/models.h"
 #include "base/output.h"
 #include "link/link_state.h"
 #include "link/program.h"
+#include "link/upload_file.h"
 
 extern char** environ;
 
 namespace {
 
 using namespace vexa;
-
-std::uint16_t crc16(const std::vector<std::uint8_t>& bytes) { return base::crc16(bytes.data(), bytes.size()); }
-
-// An upload file for VexaG6 with the given regions (region 2 at 32768).
-std::string upload_file(const std::vector<std::uint8_t>& region1, const std::vector<std::uint8_t>& region2) {
-  const long s = 32768;
-  long p = static_cast<long>(region1.size() + region2.size());
-  long block = 1024;
-  while (p / block > 254) block += 1024;
-  std::vector<std::uint8_t> all = region1;
-  all.insert(all.end(), region2.begin(), region2.end());
-  char header[512];
-  std::snprintf(header, sizeof header,
-                "#MS0;#AA0;#YA0;#VA0;#TC0;#FT8,1;#TE#TW2,1,1,60,17;program VexaG6\r\n\nBENCH.DF#TP%ld,$%04X;#TP%ld,$%04X;"
-                "#FB4,3,8;#BM0;#BR1,0,64,479,90,0,%ld,1;#BR2,0,64,479,90,0,%ld,1;",
-                static_cast<long>(region1.size()), static_cast<unsigned>(s), p, crc16(all), p / block, p / block);
-  std::string file = header;
-  int record = 1;
-  auto records = [&](const std::vector<std::uint8_t>& bytes, char region, long address) {
-    for (std::size_t at = 0; at < bytes.size();) {
-      long length = std::min<long>(static_cast<long>(bytes.size() - at), block - address % 256);
-      const char head[15] = {27, 'B', 'A', 1, static_cast<char>(record++), 27, '&', region,
-                             static_cast<char>(address), static_cast<char>(address >> 8),
-                             static_cast<char>(address >> 16), static_cast<char>(length),
-                             static_cast<char>(length >> 8), static_cast<char>(length >> 16), 'W'};
-      file.append(head, 15);
-      file.append(reinterpret_cast<const char*>(bytes.data() + at), static_cast<std::size_t>(length));
-      at += static_cast<std::size_t>(length);
-      address += length;
-    }
-  };
-  records(region1, 'D', 0);
-  records(region2, 'X', s);
-  const char trailer[13] = {27, 'X', 2, 27, '&', 'D', 0, 0, 0, 0, 0, 0, 'J'};
-  file.append(trailer, 13);
-  return file;
-}
 
 // The simulator's clock: the monotonic clock in nanoseconds.
 long long now_ns() {
@@ -192,21 +155,23 @@ int main(int argc, char** argv) {
   char pattern[] = "/tmp/bench-link-XXXXXX";
   if (::mkdtemp(pattern) == nullptr) return 1;
   std::string dir = pattern;
-  // 1 MB payload: a full region 1 and the rest in region 2.
-  std::vector<std::uint8_t> region1(32768), region2(1048576 - 32768);
+  // 1 MB payload for a VexaG6: a full region 1 and the rest in region 2,
+  // which follows it directly.
+  const long payload = 1048576;
+  const link::FlashRegions regions{32768, 32768, payload - 32768};
+  std::vector<std::uint8_t> image(static_cast<std::size_t>(regions.image_bytes()));
   std::uint32_t x = 12345;
-  for (auto* r : {&region1, &region2})
-    for (auto& b : *r) {
-      x = x * 1103515245u + 12345u;
-      b = static_cast<std::uint8_t>(x >> 16);
-    }
+  for (auto& b : image) {
+    x = x * 1103515245u + 12345u;
+    b = static_cast<std::uint8_t>(x >> 16);
+  }
   std::string file = dir + "/bench.DF";
   {
     std::ofstream out(file, std::ios::binary);
-    std::string bytes = upload_file(region1, region2);
+    std::string bytes = link::upload_file_bytes(
+        {image, regions, base::model_vexag6, "BENCH.DF", link::regions_checksum(image, regions, 0)});
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   }
-  const long payload = 1048576;
   // Plain mode cannot go above 57600: the module found at 115200 is switched
   // down to it, and that is the rate the fraction is taken of.
   const Case cases[] = {

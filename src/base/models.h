@@ -50,6 +50,10 @@ static_assert(models[model_vexag8].name == "VexaG8");
 // header, menu macros and a set of commands of their own.
 inline constexpr bool is_large_model(int model) { return model == model_vexag7 || model == model_vexag8; }
 
+// Bytes of the first flash region of a model: the start of region 2 in its
+// DATA-FLASH. 0 while no model is selected.
+inline constexpr int region1_size(int model) { return model < 0 ? 0 : is_large_model(model) ? 16384 : 32768; }
+
 inline constexpr std::array<int, 10> baud_rates = {1200,  2400,  4800,   9600,   19200,
                                                    38400, 57600, 115200, 230400, 460800};
 

@@ -31,7 +31,7 @@ constexpr MacroKindRow macro_kinds[] = {
     {"MatrixMacro", command::kind_matrix}, {"AnalogueMacro", command::kind_analogue},
     {"ProcessMacro", command::kind_process},
 };
-static_assert(sizeof(macro_kinds) / sizeof(macro_kinds[0]) == 12);
+static_assert(sizeof(macro_kinds) / sizeof(macro_kinds[0]) == fixed_macros + base::limits::macro_kinds);
 
 std::vector<std::uint8_t>& table_of(Context& ctx, int kind) {
   int t = macro_kinds[kind].table;
@@ -83,6 +83,8 @@ void export_macro(Context& ctx, int start, int length) {
 }
 
 }  // namespace
+
+std::string_view macro_kind_name(int kind) { return macro_kinds[kind].name; }
 
 int parse_page_number(Context& ctx) {
   command::Source& src = ctx.source;

@@ -3,10 +3,18 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace vexa::command {
 
 struct Context;
+
+// Macro kinds: the fixed macros (PowerOnMacro, ResetMacro, WatchdogMacro,
+// BrownOutMacro), entries 0 to 3 of their shared table, then the numbered
+// kinds in the order of their macro tables (MacroKind).
+inline constexpr int fixed_macros = 4;
+// The keyword of a macro kind, in that order.
+std::string_view macro_kind_name(int kind);
 
 struct OpenMacro {
   int number = -1;       // -1: no macro open

@@ -5,29 +5,16 @@
 #include <string>
 
 #include "base/bytes.h"
-#include "base/crc16.h"
 #include "base/format.h"
 #include "base/models.h"
 #include "base/paths.h"
 #include "command/context.h"
 #include "command/source.h"
+#include "link/upload_file.h"
 
 namespace vexa::driver {
 
 namespace {
-
-// Image addresses of the system area.
-constexpr int address_checksum = 0;
-constexpr int address_region1_length = 2;
-constexpr int address_region2_length = 5;
-constexpr int address_project = 16;
-constexpr int project_bytes = 32;
-constexpr int address_system_macros = 80;
-constexpr int system_macro_entries = 8;
-constexpr int address_resource_index = 128;
-constexpr int address_macro_index = 768;
-constexpr int index_bytes = 5 * base::limits::pages;
-constexpr int address_tables = 1536;
 
 // The tables of kind k of the layout: resource kinds first, then macro kinds.
 struct TableRef {
@@ -37,12 +24,10 @@ struct TableRef {
 };
 
 TableRef table_ref(command::DataFlash& flash, int k) {
-  if (k < base::limits::resource_kinds)
-    return {&flash.directories[static_cast<std::size_t>(k)], base::limits::resource_entry_bytes,
-            address_resource_index + index_bytes * k};
-  int m = k - base::limits::resource_kinds;
-  return {&flash.macro_tables[static_cast<std::size_t>(m)], base::limits::macro_entry_bytes,
-          address_macro_index + index_bytes * m};
+  std::vector<std::uint8_t>* table =
+      is_resource_kind(k) ? &flash.directories[static_cast<std::size_t>(k)]
+                          : &flash.macro_tables[static_cast<std::size_t>(k - base::limits::resource_kinds)];
+  return {table, entry_bytes(k), index_address(k)};
 }
 
 struct Regions {
@@ -76,62 +61,6 @@ void relocate(std::vector<std::uint8_t>& table, int entry_bytes, std::size_t ent
   }
 }
 
-void put_record(std::string& out, int record, char region, int address, int length) {
-  const char head[15] = {27,
-                         'B',
-                         'A',
-                         1,
-                         static_cast<char>(record & 255),
-                         27,
-                         '&',
-                         region,
-                         static_cast<char>(address & 255),
-                         static_cast<char>((address >> 8) & 255),
-                         static_cast<char>((address >> 16) & 255),
-                         static_cast<char>(length & 255),
-                         static_cast<char>((length >> 8) & 255),
-                         static_cast<char>((length >> 16) & 255),
-                         'W'};
-  out.append(head, sizeof head);
-}
-
-// Writes the records of one region: each at most B - (address mod 256)
-// bytes long, so that no record crosses a block boundary of the module.
-void put_region(std::string& out, const command::DataFlash& flash, int& record, char region, int start, int length,
-                int block) {
-  int address = start;
-  int end = start + length;
-  while (address < end) {
-    int count = std::min(end - address, block - address % 256);
-    put_record(out, record, region, address, count);
-    out.append(reinterpret_cast<const char*>(flash.image.data() + address), static_cast<std::size_t>(count));
-    address += count;
-    ++record;
-  }
-}
-
-std::string upload_header(const command::Context& ctx, const Regions& r, std::uint16_t checksum2, int blocks) {
-  const command::Settings& s = ctx.settings;
-  // A macro file without a model line has no model to name: the header then
-  // carries an empty model name and a bar of width 0, which no module accepts
-  // for programming but which keeps the file well-formed.
-  std::string model_name;
-  int bar_right = 0;
-  if (s.model >= 0) {
-    const base::Model& model = base::models[static_cast<std::size_t>(s.model)];
-    model_name = std::string(model.name);
-    bar_right = model.width - 1;
-  }
-  const char* format_text =
-      base::is_large_model(s.model)
-          ? "#MS0;#AA0;#YA0;#VA0;#EA0;#DL;#TC0;#FT8,0;#TE#TW2,1,1,100,30;program %s\r\n\n%s#TP%d,$%04X;#TP%d,$%04X;"
-            "#FB4,3,8;#BM0;#BR1,%d,%d,%d,%d,%d,%d,1;#BR2,%d,%d,%d,%d,%d,%d,1;"
-          : "#MS0;#AA0;#YA0;#VA0;#TC0;#FT8,1;#TE#TW2,1,1,60,17;program %s\r\n\n%s#TP%d,$%04X;#TP%d,$%04X;"
-            "#FB4,3,8;#BM0;#BR1,%d,%d,%d,%d,%d,%d,1;#BR2,%d,%d,%d,%d,%d,%d,1;";
-  return base::format(format_text, model_name.c_str(), ctx.flash.project_name.c_str(), r.length1, r.region1_size,
-                ctx.flash.payload, checksum2, 0, 64, bar_right, 90, 0, blocks, 0, 64, bar_right, 90, 0, blocks);
-}
-
 bool write_or_report(command::Context& ctx, const std::string& name, std::string_view bytes) {
   if (!name.empty() && base::write_file_atomically(name, bytes)) return true;
   report_text(ctx.out, base::format("--->ERROR: Cannot write file %s !\r\n\r\n", name.c_str()), base::to_all);
@@ -144,7 +73,7 @@ bool write_or_report(command::Context& ctx, const std::string& name, std::string
 void layout_image(command::Context& ctx) {
   command::DataFlash& flash = ctx.flash;
   int address = address_tables;
-  for (int k = 0; k < base::limits::resource_kinds + base::limits::macro_kinds; ++k) {
+  for (int k = 0; k < table_kinds; ++k) {
     TableRef ref = table_ref(flash, k);
     auto& index = flash.page_index[static_cast<std::size_t>(k)];
     int assigned = 0;
@@ -214,7 +143,7 @@ void write_outputs(command::Context& ctx) {
 
   std::copy(flash.system_macros.begin(), flash.system_macros.begin() + system_macro_entries * base::limits::macro_entry_bytes,
             flash.image.begin() + address_system_macros);
-  for (int k = 0; k < base::limits::resource_kinds + base::limits::macro_kinds; ++k) {
+  for (int k = 0; k < table_kinds; ++k) {
     TableRef ref = table_ref(flash, k);
     const auto& index = flash.page_index[static_cast<std::size_t>(k)];
     std::copy(index.begin(), index.end(), flash.image.begin() + ref.index_address);
@@ -232,39 +161,24 @@ void write_outputs(command::Context& ctx) {
   std::uint8_t* name_field = flash.image.data() + address_project;
   std::fill(name_field, name_field + project_bytes, 0);
   std::copy_n(flash.project_name.begin(), std::min<std::size_t>(project_bytes, flash.project_name.size()), name_field);
-  base::put_u24(flash.image.data() + address_region1_length, static_cast<std::uint32_t>(r.length1));
-  base::put_u24(flash.image.data() + address_region2_length, static_cast<std::uint32_t>(r.length2));
+  base::put_u24(flash.image.data() + link::image_region1_length_at, static_cast<std::uint32_t>(r.length1));
+  base::put_u24(flash.image.data() + link::image_region2_length_at, static_cast<std::uint32_t>(r.length2));
 
-  const std::uint8_t* final_image = flash.image.data();
-  const std::uint8_t* region2 = final_image + r.region1_size;
-  std::uint16_t checksum1 = r.length1 > address_region1_length
-                                ? base::crc16(final_image + address_region1_length, static_cast<std::size_t>(r.length1 - 2))
-                                : 0;
-  checksum1 = base::crc16(region2, static_cast<std::size_t>(r.length2), checksum1);
-  flash.image[address_checksum] = static_cast<std::uint8_t>(checksum1);
-  flash.image[address_checksum + 1] = static_cast<std::uint8_t>(checksum1 >> 8);
-  std::uint16_t checksum2 = base::crc16(final_image, static_cast<std::size_t>(r.length1));
-  checksum2 = base::crc16(region2, static_cast<std::size_t>(r.length2), checksum2);
+  // Checksum 1 is made while its own bytes are still 255; checksum 2 covers it.
+  const link::FlashRegions regions{r.length1, r.region1_size, r.length2};
+  base::put_u16(flash.image.data() + link::image_checksum_at,
+                link::regions_checksum(flash.image, regions, link::image_region1_length_at));
+  const std::uint16_t checksum2 = link::regions_checksum(flash.image, regions, 0);
 
   if (s.write_object) {
     report_text(ctx.out, base::format("Write DATA-FLASH Object-File %s\r\n", s.object_file.c_str()), base::to_all);
     write_or_report(ctx, s.object_file,
-                    std::string_view(reinterpret_cast<const char*>(final_image),
-                                     static_cast<std::size_t>(r.region1_size + r.length2)));
+                    std::string_view(reinterpret_cast<const char*>(flash.image.data()), flash.image.size()));
   }
 
   report_text(ctx.out, base::format("Write DATA-FLASH Upload File %s\r\n", s.upload_file.c_str()), base::to_all);
-  int payload = flash.payload;
-  int block = 1024 * (payload / (255 * 1024) + 1);  // smallest multiple of 1024 with P / B <= 254
-  int blocks = payload / block;
-  std::string upload = upload_header(ctx, r, checksum2, blocks);
-  upload.reserve(upload.size() + static_cast<std::size_t>(payload) + 15u * (static_cast<std::size_t>(payload) / 256 + 4) + 13);
-  int record = 1;
-  put_region(upload, flash, record, 'D', 0, r.length1, block);
-  put_region(upload, flash, record, 'X', r.region1_size, r.length2, block);
-  static constexpr char trailer[13] = {27, 'X', 2, 27, '&', 'D', 0, 0, 0, 0, 0, 0, 'J'};
-  upload.append(trailer, sizeof trailer);
-  write_or_report(ctx, s.upload_file, upload);
+  write_or_report(ctx, s.upload_file,
+                  link::upload_file_bytes({flash.image, regions, s.model, flash.project_name, checksum2}));
 }
 
 void print_memory_overview(command::Context& ctx) {

@@ -95,7 +95,7 @@ void model_line(command::Context& ctx, const Keyword&) {
     s.model = found;
     s.max_width = base::models[static_cast<std::size_t>(found)].width;
     s.max_height = base::models[static_cast<std::size_t>(found)].height;
-    s.region1_size = base::is_large_model(found) ? 16384 : 32768;
+    s.region1_size = base::region1_size(found);
   } else {
     // Only names that start like a model line can be chosen by one.
     std::string names;

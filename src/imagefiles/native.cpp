@@ -383,4 +383,27 @@ int read_g16(ImageSet& set, Bytes file) {
   return 1;
 }
 
+// The listing's view of a block: the header fields and the frame table as
+// read_g16 reads them, every offset checked against the block's size.
+int summarize_bitmap_block(Bytes block, BlockSummary& out) {
+  out = BlockSummary{};
+  if (block.size() < block_header_bytes) return 0;
+  const std::uint8_t* h = block.data();
+  if (h[0] != escape || h[1] != 'U' || h[2] != 'L' || h[7] != 'G' || !valid_depth(h[10]) || h[17] < h[16]) return 0;
+  const std::uint64_t entry_size = h[8] == '1' && h[9] == '6' ? 2 : 3;
+  const std::uint64_t palette = h[10] == 4 || h[10] == 8 ? (h[13] == 0 ? 256 : h[13]) * entry_size : 0;
+  const int slots = h[17] - h[16] + 1;
+  if (block_header_bytes + palette + frame_entry_bytes * static_cast<std::uint64_t>(slots) > block.size()) return 0;
+  out.width = base::get_u16(h + 18);
+  out.height = base::get_u16(h + 20);
+  out.bits = h[10];
+  for (int i = 0; i < slots; ++i) {
+    const FrameEntry f = frame_entry(h + block_header_bytes + palette, i);
+    if (f.width == 0) continue;
+    ++out.frames;
+    if (f.coded) ++out.coded;
+  }
+  return 1;
+}
+
 }  // namespace vexa::imagefiles

@@ -17,6 +17,7 @@
 #include "link/framing.h"
 #include "link/identify.h"
 #include "link/serial.h"
+#include "link/upload_file.h"
 
 namespace vexa::link {
 
@@ -29,8 +30,6 @@ using base::to_log;
 using base::to_window;
 
 constexpr std::uint8_t esc = 27;
-constexpr std::size_t header_bytes = 250;
-constexpr std::size_t trailer_bytes = 10;
 constexpr int framed_chunk = 255;
 constexpr int plain_block_bytes = 128;
 // A module that keeps answering the read-back with empty packets is given
@@ -38,75 +37,6 @@ constexpr int plain_block_bytes = 128;
 // enough for a slow flash read, short enough that a confused module cannot
 // hold the compiler.
 constexpr int empty_answer_limit = 500;
-
-// Values the upload file's header carries for the programming run.
-struct UploadHeader {
-  long region1_length = 0;
-  long region2_start = 0;  // S, as the compiler that wrote the file had it
-  long total = 0;          // flash bytes of the payload
-  long crc = 0;            // CRC of all of them
-  long bar_left = 0, bar_top = 0, bar_right = 0, bar_bottom = 0;
-  long verify_blocks = 0;
-};
-
-// number -> [blanks] ['-'] digits, in base 10 or 16 ("0x" allowed in 16).
-// Values are clamped to +-10^9 so that the sums made with them cannot
-// overflow, whatever the file says.
-bool parse_number(const std::string& text, std::size_t& pos, int base, long& value) {
-  while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
-  bool negative = false;
-  if (base == 10 && pos < text.size() && (text[pos] == '-' || text[pos] == '+')) negative = text[pos++] == '-';
-  if (base == 16 && pos + 1 < text.size() && text[pos] == '0' && (text[pos + 1] == 'x' || text[pos + 1] == 'X'))
-    pos += 2;
-  std::size_t start = pos;
-  long v = 0;
-  for (; pos < text.size(); ++pos) {
-    char c = text[pos];
-    int digit = (c >= '0' && c <= '9')   ? c - '0'
-                : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                         : 99;
-    if (digit >= base) break;
-    v = std::min(v * base + digit, 1000000000L);
-  }
-  if (pos == start) return false;
-  value = negative ? -v : v;
-  return true;
-}
-
-bool expect(const std::string& text, std::size_t& pos, char c) {
-  if (pos >= text.size() || text[pos] != c) return false;
-  ++pos;
-  return true;
-}
-
-// pair -> decimal ',' '$' hexadecimal
-void parse_pair(const std::string& text, std::size_t pos, long& first, long& second) {
-  if (parse_number(text, pos, 10, first) && expect(text, pos, ',') && expect(text, pos, '$'))
-    parse_number(text, pos, 16, second);
-}
-
-UploadHeader parse_header(const std::string& head) {
-  UploadHeader h;
-  std::size_t first = head.find("#TP");
-  if (first != std::string::npos) {
-    parse_pair(head, first + 3, h.region1_length, h.region2_start);
-    std::size_t second = head.find("#TP", first + 3);
-    if (second != std::string::npos) parse_pair(head, second + 3, h.total, h.crc);
-  }
-  std::size_t bar = head.find("#BR1,");
-  if (bar != std::string::npos) {
-    std::size_t pos = bar + 5;
-    long* fields[] = {&h.bar_left, &h.bar_top, &h.bar_right, &h.bar_bottom, nullptr, &h.verify_blocks};
-    for (int i = 0; i < 6; ++i) {
-      if (i > 0 && !expect(head, pos, ',')) break;
-      long value = 0;
-      if (!parse_number(head, pos, 10, value)) break;
-      if (fields[i] != nullptr) *fields[i] = value;
-    }
-  }
-  return h;
-}
 
 // The percentage display of the transfer and the read-back: the console
 // shows the number, the front-end a dot per step. On a terminal the line
@@ -159,23 +89,6 @@ struct Progress {
   }
 };
 
-// ESC '&' region address(24) count(24) operation
-std::array<std::uint8_t, 10> flash_command(char region, long address, long count, char operation) {
-  std::array<std::uint8_t, 10> c = {esc, '&', static_cast<std::uint8_t>(region)};
-  base::put_u24(&c[3], static_cast<std::uint32_t>(address));
-  base::put_u24(&c[6], static_cast<std::uint32_t>(count));
-  c[9] = static_cast<std::uint8_t>(operation);
-  return c;
-}
-
-constexpr std::array<std::uint8_t, 10> end_of_upload = {esc, '&', 'D', 0, 0, 0, 0, 0, 0, 'J'};
-
-bool has_end_of_upload(const std::string& bytes) {
-  if (bytes.size() < trailer_bytes) return false;
-  const char* t = bytes.data() + bytes.size() - trailer_bytes;
-  return t[0] == esc && t[1] == '&' && t[2] == 'D' && t[9] == 'J';
-}
-
 // One byte of the flash, or -1 when the module does not answer.
 int read_flash_byte(LinkState& link, long address, int wait) {
   rx_drain(link);
@@ -221,9 +134,10 @@ int verify_flash(LinkState& link, base::Output& out, const UploadHeader& h, long
       long end = read < region1 ? region1 : total;
       block_length = std::min(block_length, end - read);
       ++block_number;
-      std::array<std::uint8_t, 15> request = {esc, 'B', 'A', 2, static_cast<std::uint8_t>(block_number)};
-      auto command = flash_command('D', address, block_length, 'R');
-      std::copy(command.begin(), command.end(), request.begin() + 5);
+      std::array<std::uint8_t, 15> request;
+      const auto bar = bar_command(2, block_number);
+      const auto command = flash_command('D', address, block_length, 'R');
+      std::copy(command.begin(), command.end(), std::copy(bar.begin(), bar.end(), request.begin()));
       if (!send_command(link, request)) {
         ok = false;
         break;
@@ -384,7 +298,7 @@ int program_open_port(LinkSettings& s, LinkState& link, base::Output& out, const
 
   // With VERIFY the end-of-upload command is held back until the read-back
   // has shown the flash to be right.
-  long count = static_cast<long>(file.size()) - (s.verify ? static_cast<long>(trailer_bytes) : 0L);
+  long count = static_cast<long>(file.size()) - (s.verify ? static_cast<long>(end_of_upload.size()) : 0L);
   if (!transfer(link, out, file, count)) return 0;
 
   if (s.verify) {
@@ -394,8 +308,7 @@ int program_open_port(LinkSettings& s, LinkState& link, base::Output& out, const
     // first "#TP"), and failing that the usual start for the header's model.
     long region2_start = s.region1_size > 0    ? s.region1_size
                          : h.region2_start > 0 ? h.region2_start
-                         : base::is_large_model(s.model) ? 16384
-                                                   : 32768;
+                                               : base::region1_size(std::max(s.model, 0));
     if (!verify_flash(link, out, h, region2_start)) return 0;
   }
   report_text(out,
@@ -430,14 +343,12 @@ int program_module(LinkSettings& s, LinkState& link, base::Output& out) {
     return 0;
   }
   bool complete = has_end_of_upload(file);
-  std::string head = file.substr(0, header_bytes);
-  std::size_t program_at = head.find("program ");
-  if (program_at == std::string::npos) {
+  UploadHeader h = read_upload_header(file);
+  if (!h.found) {
     report_text(out, base::format("%s is not a valid DATA-FLASH File for a Vexa !\r\n", s.upload_file.c_str()), to_all);
     return 0;
   }
-  s.model = base::select_model(s.model, std::string_view(head).substr(program_at + 8));
-  UploadHeader h = parse_header(head);
+  s.model = base::select_model(s.model, h.model_text);
 
   if (!port_open(link, port_device(s), 9600)) {
     report_text(out, base::format("\r\nERROR: cannot open %s: !\r\n", port_label(s).c_str()), to_all);
