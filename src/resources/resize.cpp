@@ -9,6 +9,7 @@
 #include "base/format.h"
 #include "base/output.h"
 #include "command/context.h"
+#include "command/source.h"
 #include "imagefiles/colour.h"
 #include "imagefiles/row_reader.h"
 
