@@ -229,16 +229,22 @@ inline constexpr std::array<std::int16_t, 128> first_rows = [] {
   return rows;
 }();
 
-// The row for a first character and (upper-case) second character, or null.
-// A row without second characters takes any second character.
-constexpr const CommandRow* find_command(char first, char second) {
+// The index of the row for a first character and (upper-case) second
+// character, or -1. A row without second characters takes any second
+// character.
+constexpr int find_row(char first, char second) {
   auto c = static_cast<unsigned char>(first);
-  if (c >= first_rows.size() || first_rows[c] < 0) return nullptr;
+  if (c >= first_rows.size() || first_rows[c] < 0) return -1;
   for (std::size_t i = static_cast<std::size_t>(first_rows[c]); i < std::size(command_rows) && command_rows[i].first == first; ++i) {
     const CommandRow& row = command_rows[i];
-    if (row.seconds.empty() || row.seconds.find(second) != std::string_view::npos) return &row;
+    if (row.seconds.empty() || row.seconds.find(second) != std::string_view::npos) return static_cast<int>(i);
   }
-  return nullptr;
+  return -1;
+}
+
+inline const CommandRow* find_command(char first, char second) {
+  int row = find_row(first, second);
+  return row < 0 ? nullptr : &command_rows[row];
 }
 
 // The lookup scans the rows of one first character: they stand together.
@@ -259,8 +265,8 @@ constexpr bool second_forms_fit() {
 }
 static_assert(second_forms_fit());
 
-static_assert(find_command('T', 'P') != nullptr && find_command('T', 'B') == nullptr);
-static_assert(find_command('E', 'A') != nullptr && find_command('E', 'A')->gate == Gate::g78);
-static_assert(find_command('&', 'X') == nullptr);
+static_assert(find_row('T', 'P') >= 0 && find_row('T', 'B') < 0);
+static_assert(find_row('E', 'A') >= 0 && command_rows[find_row('E', 'A')].gate == Gate::g78);
+static_assert(find_row('&', 'X') < 0);
 
 }  // namespace vexa::command
