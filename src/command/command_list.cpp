@@ -70,11 +70,9 @@ std::string command_list() {
   for (const CommandRow& row : command_rows) {
     std::string parameters = describe_parameters(row);
     std::string models = describe_models(row.gate);
-    // One-character commands take no second character; for '%' and '$' any
-    // character follows, kept as written.
-    bool any_second = row.first == '%' || row.first == '$';
-    if (row.seconds.empty())
-      lines.push_back({std::string(1, row.first) + (any_second ? "c" : ""), parameters, models});
+    // A command that takes any second character shows it as 'c'.
+    if (row.second != Second::listed)
+      lines.push_back({std::string(1, row.first) + (row.second == Second::any ? "c" : ""), parameters, models});
     for (char second : row.seconds) lines.push_back({std::string{row.first, second}, parameters, models});
   }
   std::sort(lines.begin(), lines.end(), [](const Line& a, const Line& b) { return a.name < b.name; });

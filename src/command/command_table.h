@@ -5,11 +5,15 @@
 // Parameter notation: "<n>b" n bytes, "<n>w" n words (two bytes, low first),
 // "s" a zero-terminated string no longer than the model's maximum string
 // length, "s<n>" a string of at most n bytes (terminator not counted).
-// Rows marked with a special form are encoded by their own rule.
+// Rows marked with a special form are encoded by their own rule. A row with no
+// second characters is a one-character command (the character after the first
+// belongs to the parameters) or, marked Second::any, takes any second
+// character as written.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 
 namespace vexa::command {
@@ -28,12 +32,20 @@ enum class Special {
   zero_string_42, // YQ: byte list of at most 42 bytes, zero-terminated
 };
 
+// What follows the first character.
+enum class Second {
+  listed,  // one of the row's second characters, taken in upper case
+  none,    // nothing: a one-character command
+  any,     // any character, kept as written
+};
+
 struct CommandRow {
   char first;
   std::string_view seconds;  // the second characters sharing this row
   std::string_view params;
   Gate gate = Gate::all;
   Special special = Special::none;
+  Second second = Second::listed;
 };
 
 // One segment of a row's parameters: count values of kind 'b' or 'w', or a
@@ -58,20 +70,17 @@ constexpr Segment next_segment(std::string_view params, std::size_t& at) {
   return segment;
 }
 
-// One-character commands: the character after the first belongs to the parameters.
-inline constexpr std::string_view one_character_commands = "!+=?@X";
-
 inline constexpr CommandRow command_rows[] = {
-    // one-character commands (second character ignored)
-    {'!', "", "1b"},
-    {'+', "", "1b"},
-    {'=', "", ""},
-    {'?', "", ""},
-    {'@', "", ""},
-    {'X', "", "1b"},
+    // one-character commands
+    {'!', "", "1b", Gate::all, Special::none, Second::none},
+    {'+', "", "1b", Gate::all, Special::none, Second::none},
+    {'=', "", "", Gate::all, Special::none, Second::none},
+    {'?', "", "", Gate::all, Special::none, Second::none},
+    {'@', "", "", Gate::all, Special::none, Second::none},
+    {'X', "", "1b", Gate::all, Special::none, Second::none},
     // special forms
-    {'%', "", "", Gate::all, Special::any_bytes},
-    {'$', "", "", Gate::all, Special::counted_bytes},
+    {'%', "", "", Gate::all, Special::any_bytes, Second::any},
+    {'$', "", "", Gate::all, Special::counted_bytes, Second::any},
     {'&', "D", "", Gate::all, Special::at_least_7},
     {'&', "I", "", Gate::all, Special::at_least_5},
     // A
@@ -206,17 +215,6 @@ inline constexpr CommandRow command_rows[] = {
     {'Z', "YZ", "2b"},
 };
 
-// The row for a first character and (upper-case) second character, or -1.
-constexpr int command_index(char first, char second) {
-  int index = 0;
-  for (const CommandRow& row : command_rows) {
-    if (row.first == first && (row.seconds.empty() || row.seconds.find(second) != std::string_view::npos))
-      return index;
-    ++index;
-  }
-  return -1;
-}
-
 // The first row of every first character, so that a lookup scans only the
 // rows of its own letter.
 inline constexpr std::array<std::int16_t, 128> first_rows = [] {
@@ -231,21 +229,27 @@ inline constexpr std::array<std::int16_t, 128> first_rows = [] {
   return rows;
 }();
 
-inline const CommandRow* find_command(char first, char second) {
+// The index of the row for a first character and (upper-case) second
+// character, or -1. A row without second characters takes any second
+// character.
+constexpr int find_row(char first, char second) {
   auto c = static_cast<unsigned char>(first);
-  if (c >= first_rows.size() || first_rows[c] < 0) return nullptr;
-  constexpr std::size_t count = sizeof(command_rows) / sizeof(command_rows[0]);
-  for (std::size_t i = static_cast<std::size_t>(first_rows[c]); i < count && command_rows[i].first == first; ++i) {
+  if (c >= first_rows.size() || first_rows[c] < 0) return -1;
+  for (std::size_t i = static_cast<std::size_t>(first_rows[c]); i < std::size(command_rows) && command_rows[i].first == first; ++i) {
     const CommandRow& row = command_rows[i];
-    if (row.seconds.empty() || row.seconds.find(second) != std::string_view::npos) return &row;
+    if (row.seconds.empty() || row.seconds.find(second) != std::string_view::npos) return static_cast<int>(i);
   }
-  return nullptr;
+  return -1;
+}
+
+inline const CommandRow* find_command(char first, char second) {
+  int row = find_row(first, second);
+  return row < 0 ? nullptr : &command_rows[row];
 }
 
 // The lookup scans the rows of one first character: they stand together.
 constexpr bool rows_grouped_by_letter() {
-  constexpr std::size_t count = sizeof(command_rows) / sizeof(command_rows[0]);
-  for (std::size_t i = 1; i < count; ++i)
+  for (std::size_t i = 1; i < std::size(command_rows); ++i)
     if (command_rows[i].first != command_rows[i - 1].first)
       for (std::size_t j = 0; j + 1 < i; ++j)
         if (command_rows[j].first == command_rows[i].first) return false;
@@ -253,8 +257,16 @@ constexpr bool rows_grouped_by_letter() {
 }
 static_assert(rows_grouped_by_letter());
 
-static_assert(command_index('T', 'P') >= 0 && command_index('T', 'B') < 0);
-static_assert(command_index('E', 'A') >= 0 && command_rows[command_index('E', 'A')].gate == Gate::g78);
-static_assert(command_index('&', 'X') < 0);
+// Only a row without second characters may take any or none.
+constexpr bool second_forms_fit() {
+  for (const CommandRow& row : command_rows)
+    if ((row.second != Second::listed) != row.seconds.empty()) return false;
+  return true;
+}
+static_assert(second_forms_fit());
+
+static_assert(find_row('T', 'P') >= 0 && find_row('T', 'B') < 0);
+static_assert(find_row('E', 'A') >= 0 && command_rows[find_row('E', 'A')].gate == Gate::g78);
+static_assert(find_row('&', 'X') < 0);
 
 }  // namespace vexa::command

@@ -1,35 +1,14 @@
-// Named integer constants and string constants of the macro language.
+// Named integer constants and string constants of the macro language: the
+// two tables and the operations that define, read and change their entries.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <vector>
+
+#include "command/context.h"
 
 namespace vexa::command {
-
-struct Context;
-
-struct NamedValue {
-  std::string name;  // spelling of the last definition
-  std::int32_t value = 0;
-};
-
-struct NamedText {
-  std::string name;
-  std::string text;  // ends at its first byte 0
-};
-
-// Both tables keep definition order (the first match wins, indexes are
-// positions); the maps find an entry by its upper-case name in constant time.
-struct Constants {
-  Constants();
-  std::vector<NamedValue> values;
-  std::unordered_map<std::string, int> value_index;
-  std::vector<NamedText> texts;
-  std::unordered_map<std::string, int> text_index;
-};
 
 // Updates or appends; false when the table is full (nothing stored).
 bool define_constant(Constants& table, std::string_view name, std::int32_t value);
@@ -45,16 +24,5 @@ bool define_string_constant(Constants& table, std::string_view name, std::string
 const std::string* string_constant_text(const Constants& table, std::string_view name);
 // Position of the string constant, or -1 after reporting it unknown.
 int string_constant_index(Context& ctx, std::string_view name);
-
-// At a '!' in a byte list: reads the reference (a name or a function such as
-// !STR(v,w)!) and returns its bytes in text. Returns false when there is
-// nothing to insert (the reason is reported).
-bool expand_string_constant(Context& ctx, std::string& text);
-
-// A string-constant definition line (first character '!').
-void string_constant_line(Context& ctx);
-
-// Reads an identifier (letters, digits, '_') at the parse position.
-std::string read_identifier(Context& ctx);
 
 }  // namespace vexa::command

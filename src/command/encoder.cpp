@@ -6,16 +6,13 @@
 #include "base/format.h"
 #include "base/models.h"
 #include "base/paths.h"
-#include "command/command_table.h"
-#include "command/context.h"
-#include "command/expression.h"
+#include "command/parameters.h"
+#include "command/source.h"
+#include "command/work_areas.h"
 
 namespace vexa::command {
 
 namespace {
-
-using command::current_char;
-using command::report_error;
 
 constexpr const char* not_valid = "not a valid command !";
 constexpr const char* wrong_count = "wrong number of parameters";
@@ -154,16 +151,14 @@ int encode_command(Context& ctx) {
   char raw_second = current_char(src);
   char second = static_cast<char>(std::toupper(static_cast<unsigned char>(raw_second)));
 
-  bool one_character = one_character_commands.find(first) != std::string_view::npos;
-  const CommandRow* row = nullptr;
-  if (first != '\0') row = one_character || first == '%' || first == '$' ? find_command(first, '\0') : find_command(first, second);
-  if (row == nullptr || !gate_admits(row->gate, ctx.settings.model) || ((first == '%' || first == '$') && raw_second == '\0')) {
+  const CommandRow* row = first != '\0' ? find_command(first, second) : nullptr;
+  if (row == nullptr || !gate_admits(row->gate, ctx.settings.model) || (row->second == Second::any && raw_second == '\0')) {
     report_error(ctx, not_valid);
     return 0;
   }
-  if (!one_character) {
+  if (row->second != Second::none) {
     ++src.pos;
-    put_byte(buffer, static_cast<std::uint8_t>(first == '%' || first == '$' ? raw_second : second));
+    put_byte(buffer, static_cast<std::uint8_t>(row->second == Second::any ? raw_second : second));
   }
 
   bool ok = true;

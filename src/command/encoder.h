@@ -2,27 +2,14 @@
 // sequence appended to the open macro.
 #pragma once
 
-#include <array>
 #include <cstdint>
 
-#include "base/limits.h"
 #include "command/command_table.h"
+#include "command/context.h"
 
 namespace vexa::command {
 
-struct Context;
-
 inline constexpr std::uint8_t esc = 27;
-
-struct CommandBuffer {
-  std::array<std::uint8_t, base::limits::command_buffer> bytes{};
-  int length = 0;
-  bool overflow = false;  // a parser wanted to write past the end
-};
-
-// Appends one byte; past the end of the buffer the byte is dropped and the
-// overflow flag set (the command is then refused).
-void put_byte(CommandBuffer& buffer, std::uint8_t byte);
 
 // Whether a command of this gate is accepted while model (a row of the model
 // table, or -1 before any model line) is selected.

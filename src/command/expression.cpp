@@ -1,26 +1,24 @@
 #include "command/expression.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <span>
 #include <string>
-#include <strings.h>
+#include <string_view>
 #include <vector>
 
 #include "base/format.h"
 #include "command/constants.h"
-#include "command/context.h"
 #include "command/measure.h"
+#include "command/source.h"
 
 namespace vexa::command {
 
 namespace {
-
-using command::current_char;
-using command::char_at;
-using command::report_error;
 
 // Brackets nested deeper than this are refused; the recursion must stay far
 // from the stack's end whatever the input.
@@ -143,51 +141,95 @@ std::int32_t random_value(Context& ctx, std::int32_t low, std::int32_t high, std
   return ev.last_random;
 }
 
-std::int32_t call_function(Context& ctx, const std::string& name, const Arguments& args) {
-  auto is = [&](const char* n) { return ::strcasecmp(name.c_str(), n) == 0; };
-  const std::vector<std::int32_t>& a = args.values;
-  int n = args.count;
-  auto wrong_count = [&]() {
-    report_error(ctx, vexa::base::format("%s(): wrong number of parameters!", name.c_str()));
+// A call of a built-in function: the name as written and the evaluated
+// arguments, their count already checked against the function's row.
+struct Call {
+  std::string_view name;
+  std::span<const std::int32_t> a;
+};
+
+std::int32_t modulo(Context& ctx, const Call& call) {
+  // The remainder by zero follows the division operator: reported, and
+  // taken by 1 instead.
+  if (call.a[1] == 0) {
+    report_error(ctx, "division by zero");
     return 0;
-  };
-  if (is("LO")) return n == 1 ? a[0] & 255 : wrong_count();
-  if (is("HI")) return n == 1 ? (a[0] >> 8) & 255 : wrong_count();
-  if (is("GET_R")) return n == 1 ? (a[0] >> 16) & 255 : wrong_count();
-  if (is("GET_G")) return n == 1 ? (a[0] >> 8) & 255 : wrong_count();
-  if (is("GET_B")) return n == 1 ? a[0] & 255 : wrong_count();
-  if (is("SET_RGB")) return n == 3 ? (a[0] & 255) * 65536 + (a[1] & 255) * 256 + (a[2] & 255) : wrong_count();
-  if (is("MOD")) {
-    if (n != 2) return wrong_count();
-    // The remainder by zero follows the division operator: reported, and
-    // taken by 1 instead.
-    if (a[1] == 0) {
-      report_error(ctx, "division by zero");
+  }
+  return remainder(call.a[0], call.a[1]);
+}
+
+// The sum of the arguments divided by their count, truncated toward zero.
+std::int32_t average(Context&, const Call& call) {
+  std::int64_t sum = 0;
+  for (std::int32_t value : call.a) sum += value;
+  return wrap(sum / static_cast<std::int64_t>(call.a.size()));
+}
+
+// The last letter of a size function's name: W for the width, any other for
+// the height.
+bool wants_width(const Call& call) { return std::toupper(static_cast<unsigned char>(call.name.back())) == 'W'; }
+
+template <ResourceKind kind>
+std::int32_t size_of(Context& ctx, const Call& call) {
+  return resource_size(ctx, kind, call.name, wants_width(call), call.a);
+}
+
+struct Builtin {
+  std::string_view name;  // a final '?' stands for any one character (the W or H of a size)
+  int min_arguments;
+  int max_arguments;
+  std::int32_t (*evaluate)(Context& ctx, const Call& call);
+  const char* wrong_count = nullptr;  // its own message for another count of arguments
+};
+
+// The built-in functions, found by name without regard to case; the first
+// row that matches is taken.
+constexpr Builtin builtins[] = {
+    {"LO", 1, 1, [](Context&, const Call& c) { return c.a[0] & 255; }},
+    {"HI", 1, 1, [](Context&, const Call& c) { return (c.a[0] >> 8) & 255; }},
+    {"GET_R", 1, 1, [](Context&, const Call& c) { return (c.a[0] >> 16) & 255; }},
+    {"GET_G", 1, 1, [](Context&, const Call& c) { return (c.a[0] >> 8) & 255; }},
+    {"GET_B", 1, 1, [](Context&, const Call& c) { return c.a[0] & 255; }},
+    {"SET_RGB", 3, 3,
+     [](Context&, const Call& c) { return (c.a[0] & 255) * 65536 + (c.a[1] & 255) * 256 + (c.a[2] & 255); }},
+    {"MOD", 2, 2, modulo},
+    {"SIN", 2, 2, [](Context&, const Call& c) { return trig(0, c.a[0], c.a[1]); }},
+    {"COS", 2, 2, [](Context&, const Call& c) { return trig(1, c.a[0], c.a[1]); }},
+    {"TAN", 2, 2, [](Context&, const Call& c) { return trig(2, c.a[0], c.a[1]); }},
+    {"MIN", 2, base::limits::function_arguments,
+     [](Context&, const Call& c) { return *std::min_element(c.a.begin(), c.a.end()); }},
+    {"MAX", 2, base::limits::function_arguments,
+     [](Context&, const Call& c) { return *std::max_element(c.a.begin(), c.a.end()); }},
+    {"AVG", 2, base::limits::function_arguments, average},
+    {"RANDOM", 2, 3,
+     [](Context& ctx, const Call& c) { return random_value(ctx, c.a[0], c.a[1], c.a.size() == 3 ? c.a[2] : 0); }},
+    {"STRING_P", 6, 6, [](Context&, const Call& c) { return pack_text_parameters(c.a); },
+     "wrong number of parameter! STRING_P(zoomX,zoomY,addwidth,addheight,space,stringcode)"},
+    {"STRING_?", 3, 4, [](Context& ctx, const Call& c) { return text_size(ctx, wants_width(c), c.a); },
+     "wrong number of parameter! STRING_W/H(str,par,font[,page])"},
+    {"PICTURE_?", 1, 2, size_of<kind_pictures>},
+    {"ANIMATION_?", 1, 2, size_of<kind_animations>},
+    {"BUTTON_?", 1, 2, size_of<kind_buttons>},
+    {"INSTRUMENT_?", 1, 2, size_of<kind_instruments>},
+};
+
+bool name_matches(std::string_view pattern, std::string_view name) {
+  if (name.size() != pattern.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (pattern[i] != '?' && pattern[i] != std::toupper(static_cast<unsigned char>(name[i]))) return false;
+  return true;
+}
+
+std::int32_t call_function(Context& ctx, const std::string& name, const Arguments& args) {
+  for (const Builtin& row : builtins) {
+    if (!name_matches(row.name, name)) continue;
+    if (args.count < row.min_arguments || args.count > row.max_arguments) {
+      report_error(ctx, row.wrong_count != nullptr ? std::string(row.wrong_count)
+                                                   : vexa::base::format("%s(): wrong number of parameters!", name.c_str()));
       return 0;
     }
-    return remainder(a[0], a[1]);
+    return row.evaluate(ctx, Call{name, args.values});
   }
-  if (is("SIN") || is("COS") || is("TAN")) {
-    if (n != 2) return wrong_count();
-    return trig(is("SIN") ? 0 : is("COS") ? 1 : 2, a[0], a[1]);
-  }
-  if (is("MIN") || is("MAX") || is("AVG")) {
-    if (n < 2 || n > base::limits::function_arguments) return wrong_count();
-    std::int64_t result = a[0];
-    for (int i = 1; i < n; ++i) {
-      if (is("MIN")) result = std::min<std::int64_t>(result, a[static_cast<std::size_t>(i)]);
-      else if (is("MAX")) result = std::max<std::int64_t>(result, a[static_cast<std::size_t>(i)]);
-      else result += a[static_cast<std::size_t>(i)];
-    }
-    if (is("AVG")) result /= n;
-    return wrap(result);
-  }
-  if (is("RANDOM")) {
-    if (n != 2 && n != 3) return wrong_count();
-    return random_value(ctx, a[0], a[1], n == 3 ? a[2] : 0);
-  }
-  std::int32_t measured = 0;
-  if (measure_function(ctx, name, args.values, args.count, measured)) return measured;
   report_error(ctx, vexa::base::format("unknown function \"%s()\"!", name.c_str()));
   return 0;
 }
@@ -360,12 +402,12 @@ std::string read_identifier(Context& ctx) {
 
 std::int32_t evaluate_argument(Context& ctx) { return parse_or(ctx); }
 
-std::int32_t evaluate_expression(Context& ctx) {
+std::int32_t evaluate_expression(Context& ctx, Place place) {
   command::Source& src = ctx.source;
   std::int32_t value = parse_or(ctx);
   skip(ctx);
   char c = current_char(src);
-  if (c == '{' || (c == '[' && !src.header_mode))
+  if (c == '{' || (c == '[' && place != Place::header))
     report_error(ctx, vexa::base::format("Unknown Character '%c'", c));
   else if (c == ')')
     report_error(ctx, "missing opening bracket '('");

@@ -1,47 +1,48 @@
 #include "command/macros.h"
 
 #include <cctype>
+#include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/bytes.h"
 #include "base/format.h"
 #include "base/paths.h"
-#include "command/context.h"
 #include "command/expression.h"
+#include "command/source.h"
+#include "command/work_areas.h"
 
 namespace vexa::command {
 
 namespace {
 
-using command::current_char;
-using command::report_error;
-
-struct MacroKindRow {
-  std::string_view name;  // used in messages and file names
-  int table;              // macro kind index, or -1 for the shared table of the fixed macros
+// ORDER: as MacroType; used in messages and file names.
+constexpr std::string_view macro_names[] = {
+    "PowerOnMacro", "ResetMacro", "WatchdogMacro", "BrownOutMacro", "Macro",         "TouchMacro",
+    "MenuMacro",    "PortMacro",  "BitMacro",      "MatrixMacro",   "AnalogueMacro", "ProcessMacro",
 };
+static_assert(std::size(macro_names) == macro_types);
+// The numbered types are the macro kinds of the image's tables, in their order.
+static_assert(macro_types - fixed_macro_types == base::limits::macro_kinds);
+static_assert(static_cast<int>(MacroType::macro) - fixed_macro_types == kind_macro &&
+              static_cast<int>(MacroType::menu) - fixed_macro_types == kind_menu &&
+              static_cast<int>(MacroType::process) - fixed_macro_types == kind_process);
 
-// ORDER: the fixed kinds first, numbered 0 to 3 in the shared table; then the
-// numbered kinds in the order of their macro tables.
-constexpr MacroKindRow macro_kinds[] = {
-    {"PowerOnMacro", -1},        {"ResetMacro", -1},         {"WatchdogMacro", -1},
-    {"BrownOutMacro", -1},       {"Macro", command::kind_macro}, {"TouchMacro", command::kind_touch},
-    {"MenuMacro", command::kind_menu}, {"PortMacro", command::kind_port}, {"BitMacro", command::kind_bit},
-    {"MatrixMacro", command::kind_matrix}, {"AnalogueMacro", command::kind_analogue},
-    {"ProcessMacro", command::kind_process},
-};
-static_assert(sizeof(macro_kinds) / sizeof(macro_kinds[0]) == fixed_macros + base::limits::macro_kinds);
+// The macro table of a numbered type, -1 for the fixed ones.
+int table_index(MacroType type) { return static_cast<int>(type) - fixed_macro_types; }
 
-std::vector<std::uint8_t>& table_of(Context& ctx, int kind) {
-  int t = macro_kinds[kind].table;
+std::vector<std::uint8_t>& table_of(Context& ctx, MacroType type) {
+  int t = table_index(type);
   return t < 0 ? ctx.flash.system_macros : ctx.flash.macro_tables[static_cast<std::size_t>(t)];
 }
 
-command::KindStats& stats_of(Context& ctx, int kind) {
-  int t = macro_kinds[kind].table;
+KindStats& stats_of(Context& ctx, MacroType type) {
+  int t = table_index(type);
   return t < 0 ? ctx.flash.system_stats : ctx.flash.macro_stats[static_cast<std::size_t>(t)];
 }
+
+std::string_view name_of(MacroType type) { return macro_names[static_cast<int>(type)]; }
 
 bool write_export(const std::string& path, const std::string& bytes) {
   return base::write_file_atomically(path, bytes);
@@ -51,11 +52,11 @@ bool write_export(const std::string& path, const std::string& bytes) {
 void export_macro(Context& ctx, int start, int length) {
   const OpenMacro& m = ctx.macro;
   const command::Settings& s = ctx.settings;
-  std::string kind_name(macro_kinds[m.kind].name);
+  std::string kind_name(name_of(m.kind));
   std::string name = s.export_name;
   if (name.empty())
-    name = m.page == 0 ? vexa::base::format("%s_%d", kind_name.c_str(), m.number)
-                       : vexa::base::format("%s_%d_page_%d", kind_name.c_str(), m.number, m.page);
+    name = ctx.page == 0 ? vexa::base::format("%s_%d", kind_name.c_str(), m.number)
+                         : vexa::base::format("%s_%d_page_%d", kind_name.c_str(), m.number, ctx.page);
   std::size_t dot = name.find_last_of('.');
   if (dot != std::string::npos) name.resize(dot);
   const std::string& directory = s.macro_directory;
@@ -84,7 +85,7 @@ void export_macro(Context& ctx, int start, int length) {
 
 }  // namespace
 
-std::string_view macro_kind_name(int kind) { return macro_kinds[kind].name; }
+std::string_view macro_kind_name(MacroType type) { return name_of(type); }
 
 int parse_page_number(Context& ctx) {
   command::Source& src = ctx.source;
@@ -92,7 +93,7 @@ int parse_page_number(Context& ctx) {
   if (current_char(src) != '[') return 0;
   ++src.pos;
   command::skip_blanks(src);
-  std::int32_t page = evaluate_expression(ctx);
+  std::int32_t page = evaluate_expression(ctx, Place::header);
   command::skip_blanks(src);
   if (current_char(src) != ']') {
     report_error(ctx, "missing ']'!");
@@ -107,7 +108,7 @@ int parse_page_number(Context& ctx) {
 }
 
 // macro-header -> KEYWORD separator number [ '[' page ']' ]
-void open_macro_header(Context& ctx, int kind, int max_number) {
+void open_macro_header(Context& ctx, MacroType type, int max_number) {
   command::Source& src = ctx.source;
   ctx.macro.number = -1;  // a failed header leaves no macro open
   command::to_separator(src);
@@ -116,32 +117,29 @@ void open_macro_header(Context& ctx, int kind, int max_number) {
     return;
   }
   ++src.pos;
-  src.header_mode = true;
-  std::int32_t number = evaluate_expression(ctx);
-  int page = parse_page_number(ctx);
-  src.header_mode = false;
-  ctx.macro.page = page;
+  std::int32_t number = evaluate_expression(ctx, Place::header);
+  ctx.page = parse_page_number(ctx);
   if (number < 0 || number > max_number) {
     report_error(ctx, vexa::base::format("Macronumber %d is wrong, (allowed: 0..%d) !", number, max_number));
     return;
   }
-  open_macro(ctx, kind, number);
+  open_macro(ctx, type, number);
 }
 
-void open_macro(Context& ctx, int kind, int number) {
+void open_macro(Context& ctx, MacroType type, int number) {
   OpenMacro& m = ctx.macro;
-  m.kind = kind;
-  if (macro_kinds[kind].table < 0) m.page = 0;  // the fixed macros live on page 0
+  m.kind = type;
+  if (table_index(type) < 0) ctx.page = 0;  // the fixed macros live on page 0
   m.commands = 0;
   m.bytes = 0;
   m.start = ctx.flash.image_pos;
   m.number = number;
-  const std::uint8_t* entry = table_of(ctx, kind).data() + command::macro_entry(m.page, number);
+  const std::uint8_t* entry = table_of(ctx, type).data() + command::macro_entry(ctx.page, number);
   // A macro entry is free while its length bytes are all 255.
   if (command::entry_used(entry + 3)) {
-    report_error(ctx, m.page == 0
+    report_error(ctx, ctx.page == 0
                           ? vexa::base::format("Macronumber %d already exists !", number)
-                          : vexa::base::format("Macronumber %d in Page %d already exists !", number, m.page));
+                          : vexa::base::format("Macronumber %d in Page %d already exists !", number, ctx.page));
     m.number = -1;
   }
 }
@@ -151,24 +149,24 @@ void close_macro(Context& ctx) {
   // An empty macro is not recorded; its number stays open for '#' lines
   // that follow before the next header.
   if (m.number < 0 || m.bytes == 0) {
-    m.page = 0;
+    ctx.page = 0;
     return;
   }
-  const char* name = macro_kinds[m.kind].name.data();
-  std::string summary = m.page == 0
+  const char* name = name_of(m.kind).data();
+  std::string summary = ctx.page == 0
                             ? vexa::base::format("%s: %3d, %3d commands,%6d bytes\r\n", name, m.number, m.commands, m.bytes)
-                            : vexa::base::format("%s: %3d[%d], %3d commands,%6d bytes\r\n", name, m.number, m.page,
+                            : vexa::base::format("%s: %3d[%d], %3d commands,%6d bytes\r\n", name, m.number, ctx.page,
                                              m.commands, m.bytes);
   base::report_text(ctx.out, summary, base::to_all);
-  command::KindStats& stats = stats_of(ctx, m.kind);
+  KindStats& stats = stats_of(ctx, m.kind);
   ++stats.count;
   stats.bytes += m.bytes;
-  std::uint8_t* entry = table_of(ctx, m.kind).data() + command::macro_entry(m.page, m.number);
+  std::uint8_t* entry = table_of(ctx, m.kind).data() + command::macro_entry(ctx.page, m.number);
   base::put_u24(entry, static_cast<std::uint32_t>(m.start));
   base::put_u24(entry + 3, static_cast<std::uint32_t>(m.bytes));
   if (ctx.settings.export_mode != 0) export_macro(ctx, m.start, m.bytes);
   m.number = -1;
-  m.page = 0;
+  ctx.page = 0;
 }
 
 // export-directive -> EXPORTMACRO mode [ '"' element-type '"' ] [ '<' base-name '>' ]

@@ -2,33 +2,23 @@
 // closing records them in the macro tables and may export their bytes.
 #pragma once
 
-#include <string>
 #include <string_view>
+
+#include "command/context.h"
 
 namespace vexa::command {
 
-struct Context;
-
-// Macro kinds: the fixed macros (PowerOnMacro, ResetMacro, WatchdogMacro,
-// BrownOutMacro), entries 0 to 3 of their shared table, then the numbered
-// kinds in the order of their macro tables (MacroKind).
-inline constexpr int fixed_macros = 4;
-// The keyword of a macro kind, in that order.
-std::string_view macro_kind_name(int kind);
-
-struct OpenMacro {
-  int number = -1;       // -1: no macro open
-  int kind = 0;          // index into the macro kind table
-  int page = 0;          // current page, also read by the resource compilers
-  int start = 0;         // image write position when opened
-  int commands = 0;
-  int bytes = 0;
-};
-
-// Reads "[page]" at the parse position; 0 when there is none.
+// Reads the "[page]" that may follow the number of a macro or resource
+// header; 0 when there is none, or after reporting a wrong one.
 int parse_page_number(Context& ctx);
-void open_macro_header(Context& ctx, int kind, int max_number);
-void open_macro(Context& ctx, int kind, int number);
+// The keyword of a macro type, as messages and file names spell it.
+std::string_view macro_kind_name(MacroType type);
+// macro-header -> KEYWORD separator number [ '[' page ']' ]: makes the page
+// current and opens the macro, or reports why not.
+void open_macro_header(Context& ctx, MacroType type, int max_number);
+// Opens macro number of a type on the current page (a fixed macro on page 0).
+void open_macro(Context& ctx, MacroType type, int number);
+// Records the open macro, when it holds any bytes, and makes page 0 current.
 void close_macro(Context& ctx);
 void export_macro_directive(Context& ctx);
 

@@ -1,35 +1,16 @@
 #include "command/measure.h"
 
-#include <strings.h>
-
-#include <string_view>
+#include <algorithm>
+#include <string>
+#include <vector>
 
 #include "base/bytes.h"
 #include "base/format.h"
-#include "command/context.h"
+#include "command/source.h"
 
 namespace vexa::command {
 
 namespace {
-
-using command::report_error;
-
-struct SizedKind {
-  const char* prefix;
-  int kind;
-};
-
-constexpr SizedKind sized_kinds[] = {
-    {"PICTURE_", command::kind_pictures},
-    {"ANIMATION_", command::kind_animations},
-    {"BUTTON_", command::kind_buttons},
-    {"INSTRUMENT_", command::kind_instruments},
-};
-
-bool has_prefix(const std::string& name, const char* prefix) {
-  std::size_t n = std::string_view(prefix).size();
-  return name.size() == n + 1 && ::strncasecmp(name.c_str(), prefix, n) == 0;
-}
 
 // Offset of resource (number, page) of a kind in the resource area, falling
 // back to page 0 when the page has no such entry; -1 when there is none.
@@ -99,7 +80,9 @@ std::string compiled_string(const Context& ctx, std::int32_t number, std::int32_
   return text;
 }
 
-std::int32_t measure_text(Context& ctx, bool width, const std::vector<std::int32_t>& a, int count) {
+}  // namespace
+
+std::int32_t text_size(Context& ctx, bool width, std::span<const std::int32_t> a) {
   std::int32_t param = a[1];
   int zoom_x = (param & 7) + 1;
   int zoom_y = ((param >> 4) & 7) + 1;
@@ -107,7 +90,7 @@ std::int32_t measure_text(Context& ctx, bool width, const std::vector<std::int32
   int add_height = (param >> 12) & 15;
   int space = (param >> 16) & 255;
   int string_code = (param >> 24) & 255;
-  std::int32_t page = count == 4 ? a[3] : ctx.macro.page;
+  std::int32_t page = a.size() == 4 ? a[3] : ctx.page;
 
   long offset = find_resource(ctx, command::kind_fonts, a[2], page);
   if (offset < 0) {
@@ -164,46 +147,21 @@ std::int32_t measure_text(Context& ctx, bool width, const std::vector<std::int32
   return static_cast<std::int32_t>(width ? widest : height);
 }
 
-}  // namespace
+std::int32_t pack_text_parameters(std::span<const std::int32_t> a) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(((a[0] - 1) & 7) + ((a[1] - 1) & 7) * 16 + (a[2] & 15) * 256 +
+                                                              (a[3] & 15) * 4096 + (a[4] & 255) * 65536) +
+                                   static_cast<std::uint32_t>(a[5]) * 16777216u);
+}
 
-bool measure_function(Context& ctx, const std::string& name, const std::vector<std::int32_t>& a, int count,
-                      std::int32_t& result) {
-  result = 0;
-  if (::strcasecmp(name.c_str(), "STRING_P") == 0) {
-    if (count != 6) {
-      report_error(ctx, "wrong number of parameter! STRING_P(zoomX,zoomY,addwidth,addheight,space,stringcode)");
-      return true;
-    }
-    result = static_cast<std::int32_t>(static_cast<std::uint32_t>(((a[0] - 1) & 7) + ((a[1] - 1) & 7) * 16 +
-                                                                  (a[2] & 15) * 256 + (a[3] & 15) * 4096 +
-                                                                  (a[4] & 255) * 65536) +
-                                       static_cast<std::uint32_t>(a[5]) * 16777216u);
-    return true;
-  }
-  bool width = std::toupper(static_cast<unsigned char>(name.back())) == 'W';
-  if (has_prefix(name, "STRING_")) {
-    if (count != 3 && count != 4) {
-      report_error(ctx, "wrong number of parameter! STRING_W/H(str,par,font[,page])");
-      return true;
-    }
-    result = measure_text(ctx, width, a, count);
-    return true;
-  }
-  for (const SizedKind& sized : sized_kinds) {
-    if (!has_prefix(name, sized.prefix)) continue;
-    if (count != 1 && count != 2) {
-      report_error(ctx, vexa::base::format("%s(): wrong number of parameters!", name.c_str()));
-      return true;
-    }
-    std::int32_t page = count == 2 ? a[1] : ctx.macro.page;
-    long offset = find_resource(ctx, sized.kind, a[0], page);
-    if (offset >= 0) result = resource_u16(ctx, offset, width ? 18 : 20);
-    if (result == 0)
-      report_error(ctx, vexa::base::format("%.*s number %d is not available!", static_cast<int>(name.size() - 2),
-                                       name.c_str(), a[0]));
-    return true;
-  }
-  return false;
+std::int32_t resource_size(Context& ctx, ResourceKind kind, std::string_view name, bool width,
+                           std::span<const std::int32_t> a) {
+  std::int32_t page = a.size() == 2 ? a[1] : ctx.page;
+  long offset = find_resource(ctx, kind, a[0], page);
+  std::int32_t size = offset >= 0 ? resource_u16(ctx, offset, width ? 18 : 20) : 0;
+  if (size == 0)
+    report_error(ctx, vexa::base::format("%.*s number %d is not available!", static_cast<int>(name.size() - 2),
+                                         name.data(), a[0]));
+  return size;
 }
 
 }  // namespace vexa::command

@@ -1,20 +1,48 @@
-// The parameter-list parsers: byte lists, word lists and strings, written
-// into the command buffer.
+#include "command/parameters.h"
+
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <strings.h>
 
-#include "command/codetable.h"
+#include "base/format.h"
 #include "command/constants.h"
-#include "command/context.h"
-#include "command/encoder.h"
 #include "command/expression.h"
+#include "command/source.h"
 
 namespace vexa::command {
 
 namespace {
 
-using command::current_char;
+// c through the current code table.
+std::uint8_t translate(const Context& ctx, std::uint8_t c) {
+  int t = ctx.settings.code_table;
+  if (t < 0 || t >= base::limits::code_tables) return c;
+  return ctx.code_tables.tables[static_cast<std::size_t>(t)][c];
+}
+
+// Formats value for !STR()!, !HEXSTR()! and !BINSTR()!, padded on the left to
+// the width's magnitude (zeros for a positive width, blanks for a negative one).
+std::string format_function(int kind, std::int32_t value, std::int32_t width) {
+  std::string digits;
+  if (kind == 0) {
+    digits = vexa::base::format("%d", value);
+  } else if (kind == 1) {
+    digits = vexa::base::format("%X", static_cast<unsigned>(value));
+  } else {
+    std::uint32_t v = static_cast<std::uint32_t>(value);
+    do {
+      digits.insert(digits.begin(), static_cast<char>('0' + (v & 1)));
+      v >>= 1;
+    } while (v != 0);
+  }
+  // The padded text is inserted through a 512-byte buffer; wider requests are
+  // held to what that buffer can carry.
+  std::int64_t magnitude = width < 0 ? -static_cast<std::int64_t>(width) : width;
+  std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(magnitude, base::limits::expansion_buffer - 1));
+  if (digits.size() < wanted) digits.insert(0, wanted - digits.size(), width > 0 ? '0' : ' ');
+  return digits;
+}
 
 // A byte with the value 124 ('|') or 92 ('\') is preceded by 92, so that the
 // module takes it as a literal character and not as a control character.
@@ -39,21 +67,22 @@ void put_byte(CommandBuffer& buffer, std::uint8_t byte) {
 }
 
 // byte-list -> { quoted-string | '{' hex-pairs '}' | '!' string-constant | expression | ',' }
-//              ending at ';', the end of the line, '<' (and '[' in a header)
-int parse_byte_list(Context& ctx, int max) {
+//              ending at ';', the end of the line or '<'
+int parse_byte_list(Context& ctx, int max, Translation translation) {
   command::Source& src = ctx.source;
   CommandBuffer& buffer = ctx.command;
   int produced = 0;
   command::skip_blanks(src);
   while (produced < max) {
     char c = current_char(src);
-    if (c == ';' || c == '\0' || c == '<' || (c == '[' && src.header_mode)) break;
+    if (c == ';' || c == '\0' || c == '<') break;
     if (c == '\'' || c == '"') {
       ++src.pos;
       std::size_t close = std::min(src.line.find(c, src.pos), src.line.size());
       for (char t : command::text_bytes(ctx, std::string_view(src.line).substr(src.pos, close - src.pos))) {
         if (produced >= max) break;
-        put_byte(buffer, command::translate(ctx, static_cast<std::uint8_t>(t)));
+        std::uint8_t byte = static_cast<std::uint8_t>(t);
+        put_byte(buffer, translation == Translation::on ? translate(ctx, byte) : byte);
         ++produced;
       }
       src.pos = close;
@@ -75,7 +104,7 @@ int parse_byte_list(Context& ctx, int max) {
       if (current_char(src) == '}') ++src.pos;
     } else if (c == '!') {
       std::string text;
-      if (expand_string_constant(ctx, text)) {
+      if (expand_string_constant(ctx, text, translation)) {
         for (char t : text) {
           if (produced >= max) break;
           put_byte(buffer, static_cast<std::uint8_t>(t));
@@ -121,8 +150,6 @@ int parse_word_list(Context& ctx, int max) {
 
 int parse_header_numbers(Context& ctx, int max, std::int32_t* values) {
   command::Source& src = ctx.source;
-  bool was_header = src.header_mode;
-  src.header_mode = true;
   int produced = 0;
   command::skip_blanks(src);
   while (true) {
@@ -131,21 +158,20 @@ int parse_header_numbers(Context& ctx, int max, std::int32_t* values) {
     if (c == ',') {
       ++src.pos;
     } else {
-      std::int32_t value = evaluate_expression(ctx);
+      std::int32_t value = evaluate_expression(ctx, Place::header);
       if (produced < max) values[produced] = value;
       ++produced;
       if (produced >= max) break;
     }
     command::skip_blanks(src);
   }
-  src.header_mode = was_header;
   return produced;
 }
 
-int parse_string_param(Context& ctx, int max) {
+int parse_string_param(Context& ctx, int max, Translation translation) {
   CommandBuffer& buffer = ctx.command;
   int start = buffer.length;
-  parse_byte_list(ctx, max);
+  parse_byte_list(ctx, max, translation);
   while (buffer.length > start) {
     std::uint8_t last = buffer.bytes[static_cast<std::size_t>(buffer.length - 1)];
     if (last != 0 && last != 13 && last != 10) break;
@@ -153,6 +179,59 @@ int parse_string_param(Context& ctx, int max) {
   }
   put_byte(buffer, 0);
   return buffer.length - start;
+}
+
+// reference -> '!' NAME '!' | '!' FUNCTION '(' value sep width ')' '!'
+bool expand_string_constant(Context& ctx, std::string& text, Translation translation) {
+  command::Source& src = ctx.source;
+  text.clear();
+  ++src.pos;  // '!'
+  std::string name = read_identifier(ctx);
+  char c = current_char(src);
+  if (c == '!') {
+    ++src.pos;
+    const std::string* value = string_constant_text(ctx.constants, name);
+    if (value == nullptr) {
+      report_error(ctx, vexa::base::format("string-constant !%s! not defined !", name.c_str()));
+      return false;
+    }
+    for (char v : *value) {
+      if (text.size() >= base::limits::expansion_buffer - 1) break;
+      std::uint8_t byte = static_cast<std::uint8_t>(v);
+      text += static_cast<char>(translation == Translation::on ? translate(ctx, byte) : byte);
+    }
+    return !text.empty();
+  }
+  if (c != '(') {
+    report_error(ctx, "string-constant syntax error e.g. !NAME!");
+    return false;
+  }
+  ++src.pos;
+  std::int32_t value = evaluate_argument(ctx);
+  command::skip_blanks(src);
+  if (!command::at_line_end(src)) ++src.pos;  // one separator character
+  std::int32_t width = evaluate_argument(ctx);
+  command::skip_blanks(src);
+  if (current_char(src) != ')') {
+    report_error(ctx, "missing closing bracket ')'");
+  } else {
+    ++src.pos;
+  }
+  if (current_char(src) != '!') {
+    report_error(ctx, "string constant function syntax error e.g. !NAME(...)!");
+    return false;
+  }
+  ++src.pos;
+  int kind;
+  if (::strcasecmp(name.c_str(), "STR") == 0) kind = 0;
+  else if (::strcasecmp(name.c_str(), "HEXSTR") == 0) kind = 1;
+  else if (::strcasecmp(name.c_str(), "BINSTR") == 0) kind = 2;
+  else {
+    report_error(ctx, vexa::base::format("unknown string constant function '%s()' !", name.c_str()));
+    return false;
+  }
+  text = format_function(kind, value, width);
+  return true;
 }
 
 }  // namespace vexa::command

@@ -7,8 +7,6 @@
 
 #include "base/format.h"
 #include "base/paths.h"
-#include "command/context.h"
-#include "command/expression.h"
 
 namespace vexa::command {
 
@@ -140,6 +138,9 @@ void too_many_lines(Context& ctx, const std::string& name) {
 }  // namespace
 
 void to_separator(Source& s) {
+  const auto is_separator = [](char c) {
+    return c == ' ' || c == '\t' || c == ',' || c == ';' || c == ':' || c == '<' || c == '\0';
+  };
   while (!is_separator(current_char(s))) ++s.pos;
 }
 
@@ -323,21 +324,6 @@ void set_path(Context& ctx) {
   }
   if (!path.empty() && path.back() != '/') path += '/';
   current_level(ctx).path = path;
-}
-
-void include_directive(Context& ctx) {
-  Source& src = ctx.source;
-  std::string name;
-  // include -> INCLUDE '<' name '>' [ ',' repeat ]
-  if (!read_file_name(ctx, name)) return;
-  if (current_char(src) == '>') ++src.pos;
-  skip_blanks(src);
-  if (current_char(src) == ',') {
-    ++src.pos;
-    skip_blanks(src);
-  }
-  int repeat = at_line_end(src) ? 1 : command::evaluate_expression(ctx);
-  open_source(ctx, name, repeat);
 }
 
 // --- error reports about the macro file ---------------------------------------

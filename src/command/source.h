@@ -1,54 +1,15 @@
-// The macro source reader: a stack of open source files read line by line,
-// the line last read with its parse position, and the small readers that take
-// a file name or a quoted text out of that line.
+// The macro source reader: opens source files, reads them line by line, moves
+// over the line last read, takes a file name or a quoted text out of it, and
+// reports errors and warnings about it.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "base/limits.h"
+#include "command/context.h"
 
 namespace vexa::command {
-
-struct Context;
-
-struct SourceLevel {
-  std::string content;     // the whole file, read when it is opened
-  std::size_t offset = 0;  // where the next line starts
-  int repeat = 0;          // passes still to come, this one included
-  int line_number = 0;     // line last read in the current pass
-  std::string name;        // as opened (full path for included files)
-  std::string directory;   // ends in '/'
-  std::string path;        // PATH prefix while this level is current
-  std::size_t start = 0;   // where each pass begins: after a byte-order mark
-  bool utf8 = false;       // quoted texts are UTF-8, given to the module as Windows-1252
-};
-
-// Names found by a wildcard search: entry 0 of the classic list is `directory`,
-// entries 1..n are `names`.
-struct FileList {
-  std::string directory;
-  std::vector<std::string> names;
-  int first_number = -1;  // number at the wildcard's place in the first name
-};
-
-struct Source {
-  std::array<SourceLevel, base::limits::source_levels> levels;
-  int current = -1;  // -1 when no file is open
-  std::string line;  // the line last read; line[pos] is '\0' at the end
-  std::size_t pos = 0;
-  std::size_t line_start = 0;  // first non-blank character of the line
-  std::string word;            // the identifier a directive line starts with
-  std::string shown_line;      // the line as read, when a comment was cut off
-  FileList file_list;
-  long long lines_read = 0;  // by the whole run, every pass counted
-  // While the number of a macro or resource header is parsed, '[' ends
-  // expressions and byte lists (a page number follows).
-  bool header_mode = false;
-};
 
 // Cursor helpers over the source line.
 inline char current_char(const Source& s) { return s.pos < s.line.size() ? s.line[s.pos] : '\0'; }
@@ -63,9 +24,6 @@ inline void skip_blanks(Source& s) {
 }
 // Moves to the next blank, tab, ',', ';', ':', '<' or the end of the line.
 void to_separator(Source& s);
-inline bool is_separator(char c) {
-  return c == ' ' || c == '\t' || c == ',' || c == ';' || c == ':' || c == '<' || c == '\0';
-}
 
 // Opens `name` as a new source level read `repeat` times. Returns 1, or 0
 // after reporting "Cannot Open File <%s> !".
@@ -89,7 +47,6 @@ std::string text_bytes(Context& ctx, std::string_view raw);
 int read_bracket_name(Context& ctx, std::string& buffer);
 int read_file_name(Context& ctx, std::string& buffer);
 int read_quoted_text(Context& ctx, std::string& buffer);
-int read_quoted_file_name(Context& ctx, std::string& buffer);
 int read_project_name(Context& ctx, std::string& buffer);
 std::string project_name_from_path(const std::string& path);
 void set_path(Context& ctx);
@@ -108,8 +65,5 @@ void report_error_at(Context& ctx, std::string_view file_name, int line_number, 
 // colour, on the console and in the log, and not counted, so that it never
 // changes what the run writes.
 void report_warning(Context& ctx, std::string_view message);
-
-// The INCLUDE directive, parse position after the keyword.
-void include_directive(Context& ctx);
 
 }  // namespace vexa::command

@@ -2,14 +2,9 @@
 
 #include <cstring>
 
-#include "command/context.h"
+#include "command/source.h"
 
 namespace vexa::command {
-
-DataFlash::DataFlash() : system_macros(macro_table_bytes / base::limits::pages, 255) {
-  for (auto& table : macro_tables) table.assign(macro_table_bytes, 255);
-  for (auto& directory : directories) directory.assign(directory_bytes, 255);
-}
 
 void report_flash_overflow(Context& ctx) { report_error(ctx, "DATA-FLASH memory overflow !"); }
 

@@ -7,12 +7,14 @@
 #include "base/format.h"
 #include "base/models.h"
 #include "base/paths.h"
-#include "command/codetable.h"
 #include "command/constants.h"
 #include "command/context.h"
+#include "command/definitions.h"
 #include "command/encoder.h"
 #include "command/expression.h"
 #include "command/macros.h"
+#include "command/parameters.h"
+#include "command/source.h"
 #include "resources/compilers.h"
 #include "resources/inline_picture.h"
 
@@ -21,18 +23,26 @@ namespace vexa::driver {
 namespace {
 
 using command::evaluate_expression;
+using command::MacroType;
 
-enum class Match { prefix, whole_word, line_start };
+// prefix: the word starts with the row's first `prefix` characters;
+// port: as prefix, and a digit follows them (COM1: the port is part of the word);
+// whole_word: the word is the row's word; line_start: the line starts with it.
+enum class Match { prefix, port, whole_word, line_start };
+
+// How a numeric setting checks its value.
+enum class Check { none, range, colour_depth };
 
 struct Keyword;
 using Handler = void (*)(command::Context& ctx, const Keyword& row);
 
-// A numeric setting: the field it sets, its range and its message.
+// A numeric setting: the field it sets, its check and its messages.
 struct Range {
   int command::Settings::*field = nullptr;
+  Check check = Check::none;
   int min = 0;
   int max = 0;
-  const char* wrong = nullptr;  // null: no range check
+  const char* wrong = nullptr;  // for a value the check refuses
   const char* missing = "missing parameter";
 };
 
@@ -42,8 +52,9 @@ struct Keyword {
   Match match;
   Handler handler;
   Range range{};
-  int kind = 0;                      // macro kind of the macro header rows
-  int (*compile)(command::Context&) = nullptr;  // compiler of the resource rows
+  command::MacroType macro = MacroType::macro;  // of the macro header rows
+  int (*compile)(command::Context&) = nullptr;           // compiler of the resource rows
+  command::Gate gate = command::Gate::all;  // models on which the word is a directive
 };
 
 // numeric-parameter -> separator expression
@@ -66,11 +77,10 @@ void set_numeric(command::Context& ctx, const Keyword& row) {
   std::int32_t value;
   if (!numeric_parameter(ctx, row.range.missing, value)) return;
   bool ok = true;
-  if (row.range.wrong != nullptr) {
-    if (row.range.field == &command::Settings::max_colour_depth)
-      ok = value == 1 || value == 4 || value == 8 || value == 16;
-    else
-      ok = value >= row.range.min && value <= row.range.max;
+  switch (row.range.check) {
+    case Check::none: break;
+    case Check::range: ok = value >= row.range.min && value <= row.range.max; break;
+    case Check::colour_depth: ok = value == 1 || value == 4 || value == 8 || value == 16; break;
   }
   if (!ok) {
     report_error(ctx, row.range.wrong);
@@ -133,7 +143,20 @@ void destination(command::Context& ctx, const Keyword&) {
 void object_file(command::Context& ctx, const Keyword&) { ctx.settings.write_object = true; }
 void verify(command::Context& ctx, const Keyword&) { ctx.settings.verify = true; }
 void path(command::Context& ctx, const Keyword&) { set_path(ctx); }
-void include(command::Context& ctx, const Keyword&) { include_directive(ctx); }
+// include -> INCLUDE '<' name '>' [ ',' repeat ]
+void include(command::Context& ctx, const Keyword&) {
+  command::Source& src = ctx.source;
+  std::string name;
+  if (!read_file_name(ctx, name)) return;
+  if (current_char(src) == '>') ++src.pos;
+  skip_blanks(src);
+  if (current_char(src) == ',') {
+    ++src.pos;
+    skip_blanks(src);
+  }
+  int repeat = at_line_end(src) ? 1 : evaluate_expression(ctx);
+  open_source(ctx, name, repeat);
+}
 
 void max_size(command::Context& ctx, const Keyword&) {
   command::Settings& s = ctx.settings;
@@ -168,14 +191,15 @@ void instrument_param(command::Context& ctx, const Keyword&) {
 
 void export_macro(command::Context& ctx, const Keyword&) { command::export_macro_directive(ctx); }
 
+// A fixed macro's number is its place among the macro types.
 void fixed_macro(command::Context& ctx, const Keyword& row) {
   command::close_macro(ctx);
-  command::open_macro(ctx, row.kind, row.kind);
+  command::open_macro(ctx, row.macro, static_cast<int>(row.macro));
 }
 
 void numbered_macro(command::Context& ctx, const Keyword& row) {
   command::close_macro(ctx);
-  command::open_macro_header(ctx, row.kind, base::limits::numbers - 1);
+  command::open_macro_header(ctx, row.macro, base::limits::numbers - 1);
 }
 
 void simulation(command::Context& ctx, const Keyword&) {
@@ -248,7 +272,7 @@ void com(command::Context& ctx, const Keyword&) {
 const Keyword keywords[] = {
     {"VEXA", 4, Match::line_start, model_line},
     {"DISABLEBIGIMAGES", 0, Match::whole_word, disable_big_images},
-    {"STRING", 0, Match::whole_word, resource_directive, {}, 0, resources::compile_string},
+    {"STRING", 0, Match::whole_word, resource_directive, {}, {}, resources::compile_string},
     {"DESTINATION", 4, Match::prefix, destination},
     {"OBJECTFILE", 6, Match::prefix, object_file},
     {"VERIFY", 6, Match::prefix, verify},
@@ -256,59 +280,59 @@ const Keyword keywords[] = {
     {"INCLUDE", 7, Match::prefix, include},
     {"MAXSIZE", 7, Match::prefix, max_size},
     {"MAXCOLORDEPTH", 8, Match::prefix, set_numeric,
-     {&command::Settings::max_colour_depth, 1, 16, "wrong parameter (allowed 1,4,8,16) !"}},
+     {&command::Settings::max_colour_depth, Check::colour_depth, 1, 16, "wrong parameter (allowed 1,4,8,16) !"}},
     {"MAKETRANSPARENT", 9, Match::prefix, set_numeric,
-     {&command::Settings::make_transparent, 0, 9, "wrong parameter (allowed 0..9) !"}},
+     {&command::Settings::make_transparent, Check::range, 0, 9, "wrong parameter (allowed 0..9) !"}},
     {"COMPRESS", 8, Match::prefix, set_numeric, {&command::Settings::compress}},
     {"CODETABLE", 9, Match::prefix, set_numeric,
-     {&command::Settings::code_table, 0, 255, "wrong parameter (allowed 0..255) !"}},
+     {&command::Settings::code_table, Check::range, 0, 255, "wrong parameter (allowed 0..255) !"}},
     {"DITHERING", 9, Match::prefix, set_numeric,
-     {&command::Settings::dithering, 0, 3, "wrong parameter (allowed: 0..3) !"}},
+     {&command::Settings::dithering, Check::range, 0, 3, "wrong parameter (allowed: 0..3) !"}},
     {"DORLE", 5, Match::prefix, set_numeric,
-     {&command::Settings::rle_mode, 0, 2,
+     {&command::Settings::rle_mode, Check::range, 0, 2,
       "wrong parameter (allowed: 0=RLE off; 1=RLE always on; 2=RLE automatic if smaller) !"}},
     {"DOGAMMA", 7, Match::prefix, set_numeric,
-     {&command::Settings::gamma, 0, 1, "wrong parameter (allowed: 0=off; 1=on) !"}},
+     {&command::Settings::gamma, Check::range, 0, 1, "wrong parameter (allowed: 0=off; 1=on) !"}},
     {"ALPHATHRESHOLD", 14, Match::prefix, set_numeric,
-     {&command::Settings::alpha_threshold, 0, 255, "wrong parameter (allowed: 0..255) !"}},
+     {&command::Settings::alpha_threshold, Check::range, 0, 255, "wrong parameter (allowed: 0..255) !"}},
     {"REMOVEBORDER", 12, Match::prefix, set_numeric,
-     {&command::Settings::remove_border, 0, 4, "wrong parameter (allowed: 0..4) !"}},
+     {&command::Settings::remove_border, Check::range, 0, 4, "wrong parameter (allowed: 0..4) !"}},
     {"EXPORTOVERVIEW", 14, Match::prefix, set_numeric, {&command::Settings::export_overview}},
     {"EXPORTWINFONT", 13, Match::prefix, set_numeric,
-     {&command::Settings::export_winfont, 0, 1, "wrong parameter (allowed 0 or 1) !"}},
+     {&command::Settings::export_winfont, Check::range, 0, 1, "wrong parameter (allowed 0 or 1) !"}},
     {"LOGFONTWIDTH", 7, Match::prefix, set_numeric, {&command::Settings::font_width}},
-    {"WINFONT", 7, Match::prefix, resource_directive, {}, 0, resources::compile_winfont},
-    {"FONT", 4, Match::prefix, resource_directive, {}, 0, resources::compile_font},
-    {"PATTERN", 7, Match::prefix, resource_directive, {}, 0, resources::compile_pattern},
-    {"BORDER", 6, Match::prefix, resource_directive, {}, 0, resources::compile_border},
-    {"BUTTON", 6, Match::prefix, resource_directive, {}, 0, resources::compile_button},
-    {"ANIMATION", 6, Match::prefix, resource_directive, {}, 0, resources::compile_animation},
-    {"PICTURE", 7, Match::prefix, resource_directive, {}, 0, resources::compile_picture},
-    {"INSTRUMENT", 0, Match::whole_word, resource_directive, {}, 0, resources::compile_instrument},
+    {"WINFONT", 7, Match::prefix, resource_directive, {}, {}, resources::compile_winfont},
+    {"FONT", 4, Match::prefix, resource_directive, {}, {}, resources::compile_font},
+    {"PATTERN", 7, Match::prefix, resource_directive, {}, {}, resources::compile_pattern},
+    {"BORDER", 6, Match::prefix, resource_directive, {}, {}, resources::compile_border},
+    {"BUTTON", 6, Match::prefix, resource_directive, {}, {}, resources::compile_button},
+    {"ANIMATION", 6, Match::prefix, resource_directive, {}, {}, resources::compile_animation},
+    {"PICTURE", 7, Match::prefix, resource_directive, {}, {}, resources::compile_picture},
+    {"INSTRUMENT", 0, Match::whole_word, resource_directive, {}, {}, resources::compile_instrument},
     {"INSTRUMENTPARAM", 0, Match::whole_word, instrument_param},
     {"EXPORTMACRO", 8, Match::prefix, export_macro},
-    {"POWERONMAKRO", 7, Match::prefix, fixed_macro, {}, 0},
-    {"RESETMAKRO", 5, Match::prefix, fixed_macro, {}, 1},
-    {"WATCHDOGMAKRO", 8, Match::prefix, fixed_macro, {}, 2},
-    {"BROWNOUTMAKRO", 8, Match::prefix, fixed_macro, {}, 3},
-    {"MAKRO", 4, Match::prefix, numbered_macro, {}, 4},
-    {"MACRO", 4, Match::prefix, numbered_macro, {}, 4},
-    {"TOUCHMAKRO", 5, Match::prefix, numbered_macro, {}, 5},
-    {"MENUMAKRO", 4, Match::prefix, numbered_macro, {}, 6},
-    {"PORTMAKRO", 4, Match::prefix, numbered_macro, {}, 7},
-    {"BITMAKRO", 3, Match::prefix, numbered_macro, {}, 8},
-    {"MATRIXMAKRO", 6, Match::prefix, numbered_macro, {}, 9},
-    {"ANALOGMAKRO", 6, Match::prefix, numbered_macro, {}, 10},
-    {"PROZESSMAKRO", 6, Match::prefix, numbered_macro, {}, 11},
-    {"PROCESSMACRO", 6, Match::prefix, numbered_macro, {}, 11},
+    {"POWERONMAKRO", 7, Match::prefix, fixed_macro, {}, MacroType::power_on},
+    {"RESETMAKRO", 5, Match::prefix, fixed_macro, {}, MacroType::reset},
+    {"WATCHDOGMAKRO", 8, Match::prefix, fixed_macro, {}, MacroType::watchdog},
+    {"BROWNOUTMAKRO", 8, Match::prefix, fixed_macro, {}, MacroType::brown_out},
+    {"MAKRO", 4, Match::prefix, numbered_macro, {}, MacroType::macro},
+    {"MACRO", 4, Match::prefix, numbered_macro, {}, MacroType::macro},
+    {"TOUCHMAKRO", 5, Match::prefix, numbered_macro, {}, MacroType::touch},
+    {"MENUMAKRO", 4, Match::prefix, numbered_macro, {}, MacroType::menu, nullptr, command::Gate::g78},
+    {"PORTMAKRO", 4, Match::prefix, numbered_macro, {}, MacroType::port},
+    {"BITMAKRO", 3, Match::prefix, numbered_macro, {}, MacroType::bit},
+    {"MATRIXMAKRO", 6, Match::prefix, numbered_macro, {}, MacroType::matrix},
+    {"ANALOGMAKRO", 6, Match::prefix, numbered_macro, {}, MacroType::analogue},
+    {"PROZESSMAKRO", 6, Match::prefix, numbered_macro, {}, MacroType::process},
+    {"PROCESSMACRO", 6, Match::prefix, numbered_macro, {}, MacroType::process},
     {"SIMULATION", 7, Match::line_start, simulation},
     {"RS485ADR", 8, Match::prefix, rs485},
     {"AUTOSCAN", 8, Match::prefix, set_numeric,
-     {&command::Settings::autoscan, 0, 1, "wrong parameter (allowed: 0=off; 1=on) !"}},
+     {&command::Settings::autoscan, Check::range, 0, 1, "wrong parameter (allowed: 0=off; 1=on) !"}},
     {"CHECKWRITEPROTECT", 17, Match::prefix, set_numeric,
-     {&command::Settings::check_write_protect, 0, 1, "wrong parameter (allowed: 0=off; 1=on) !"}},
+     {&command::Settings::check_write_protect, Check::range, 0, 1, "wrong parameter (allowed: 0=off; 1=on) !"}},
     {"USB", 3, Match::prefix, usb},
-    {"COM", 3, Match::prefix, com},
+    {"COM", 3, Match::port, com},
 };
 
 // The INFO directive: prints the items of the rest of the line as one line.
@@ -351,18 +375,18 @@ void info_line(command::Context& ctx) {
 }
 
 bool matches(const command::Context& ctx, const Keyword& row, std::string_view word, std::string_view line_start) {
+  // A word gated to some models goes on to the next rows elsewhere.
+  if (!command::gate_admits(row.gate, ctx.settings.model)) return false;
+  const auto prefix = static_cast<std::size_t>(row.prefix);
   switch (row.match) {
     case Match::whole_word: return word.size() == row.word.size() && same_start(word, row.word, word.size());
-    case Match::line_start: return same_start(line_start, row.word, static_cast<std::size_t>(row.prefix));
-    case Match::prefix: break;
+    case Match::line_start: return same_start(line_start, row.word, prefix);
+    case Match::prefix: return same_start(word, row.word, prefix);
+    case Match::port:
+      return same_start(word, row.word, prefix) && word.size() > prefix &&
+             std::isdigit(static_cast<unsigned char>(word[prefix]));
   }
-  if (!same_start(word, row.word, static_cast<std::size_t>(row.prefix))) return false;
-  // Menu macros exist only on the large models; elsewhere the word goes on
-  // to the next rows.
-  if (row.handler == numbered_macro && row.kind == 6) return base::is_large_model(ctx.settings.model);
-  // COM needs the port number as part of the word.
-  if (row.handler == com) return word.size() > 3 && std::isdigit(static_cast<unsigned char>(word[3]));
-  return true;
+  return false;
 }
 
 bool is_word_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
@@ -406,9 +430,7 @@ void dispatch_line(command::Context& ctx) {
     return;
   }
   if (first == '\'' || first == '"') {
-    ctx.code_tables.enabled = false;
     command::define_codes(ctx);
-    ctx.code_tables.enabled = true;
     return;
   }
   if (first == '!') {

@@ -12,9 +12,6 @@ struct Context;
 
 namespace vexa::driver {
 
-// The directory of the running program, ending in '/'.
-std::string compiler_directory();
-
 // The upload file name made absolute against the current directory.
 std::string upload_file_path(const std::string& upload_file);
 

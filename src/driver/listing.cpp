@@ -68,15 +68,16 @@ bool is_object_file_name(const std::string& name) {
 std::string read_contents(const std::vector<std::uint8_t>& image, std::vector<Entry>& resources,
                           std::vector<Entry>& macros) {
   const long size = static_cast<long>(image.size());
-  for (int i = 0; i < command::fixed_macros; ++i) {
+  for (int i = 0; i < command::fixed_macro_types; ++i) {
     const std::uint8_t* e = image.data() + address_system_macros + base::limits::macro_entry_bytes * i;
-    if (command::entry_used(e)) macros.push_back({command::macro_kind_name(i), -1, -1, base::get_u24(e), base::get_u24(e + 3)});
+    if (command::entry_used(e)) macros.push_back({command::macro_kind_name(static_cast<command::MacroType>(i)), -1, -1, base::get_u24(e), base::get_u24(e + 3)});
   }
   for (int k = 0; k < table_kinds; ++k) {
     const bool resource = is_resource_kind(k);
     const std::string_view kind =
         resource ? resource_names[static_cast<std::size_t>(k)]
-                 : command::macro_kind_name(command::fixed_macros + k - base::limits::resource_kinds);
+                 : command::macro_kind_name(
+                       static_cast<command::MacroType>(command::fixed_macro_types + k - base::limits::resource_kinds));
     for (int page = 0; page < base::limits::pages; ++page) {
       const std::uint8_t* row = image.data() + index_address(k) + 5 * page;
       if (row[0] > row[1]) continue;  // no entry on this page

@@ -17,6 +17,7 @@
 #include "command/command_list.h"
 #include "command/context.h"
 #include "command/macros.h"
+#include "command/source.h"
 #include "driver/dataflash.h"
 #include "driver/dispatch.h"
 #include "driver/dump.h"

@@ -10,6 +10,8 @@
 #include "base/bytes.h"
 #include "base/format.h"
 #include "command/context.h"
+#include "command/source.h"
+#include "command/work_areas.h"
 #include "imagefiles/colour.h"
 #include "resources/bitmap.h"
 #include "resources/colour.h"

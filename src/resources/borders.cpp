@@ -7,6 +7,9 @@
 
 #include "base/bytes.h"
 #include "command/context.h"
+#include "command/source.h"
+#include "command/work_areas.h"
+#include "imagefiles/colour.h"
 #include "resources/bitmap.h"
 #include "resources/colour.h"
 #include "resources/compilers.h"

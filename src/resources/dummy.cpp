@@ -5,6 +5,7 @@
 
 #include "base/format.h"
 #include "command/context.h"
+#include "command/source.h"
 #include "imagefiles/canvas.h"
 #include "resources/colour.h"
 

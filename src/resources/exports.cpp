@@ -5,6 +5,7 @@
 #include "base/format.h"
 #include "base/paths.h"
 #include "command/context.h"
+#include "command/source.h"
 #include "imagefiles/bmp.h"
 #include "resources/bitmap.h"
 #include "resources/sheet.h"

@@ -12,6 +12,7 @@
 #include "base/bytes.h"
 #include "base/format.h"
 #include "command/context.h"
+#include "command/source.h"
 #include "command/work_areas.h"
 #include "imagefiles/fxt.h"
 #include "resources/colour.h"

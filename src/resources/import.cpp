@@ -5,8 +5,10 @@
 
 #include "base/format.h"
 #include "command/context.h"
-#include "command/expression.h"
 #include "command/macros.h"
+#include "command/parameters.h"
+#include "command/source.h"
+#include "imagefiles/colour.h"
 #include "imagefiles/dispatch.h"
 #include "resources/colour.h"
 #include "resources/dummy.h"
@@ -52,13 +54,10 @@ void report_info(command::Context& ctx, const char* indent, const char* text) {
 }
 
 int read_resource_number(command::Context& ctx, const NumberRule& rule, int& number, int& page, bool single_number) {
-  command::Source& src = ctx.source;
   std::int32_t values[2] = {0, 0};
   int count = command::parse_header_numbers(ctx, single_number ? 1 : 2, values);
-  src.header_mode = true;
   page = command::parse_page_number(ctx);
-  src.header_mode = false;
-  ctx.macro.page = page;
+  ctx.page = page;
   if (count == 0) {
     command::report_error(ctx, vexa::base::format("no %snumber !", rule.noun));
     return 0;

@@ -15,6 +15,8 @@
 #include "base/models.h"
 #include "base/paths.h"
 #include "command/context.h"
+#include "command/source.h"
+#include "command/work_areas.h"
 #include "imagefiles/colour.h"
 #include "resources/bitmap.h"
 #include "resources/colour.h"

@@ -4,6 +4,7 @@
 
 #include "base/bytes.h"
 #include "command/context.h"
+#include "command/work_areas.h"
 
 namespace vexa::resources {
 

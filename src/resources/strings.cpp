@@ -3,8 +3,10 @@
 
 #include "base/format.h"
 #include "command/context.h"
-#include "command/expression.h"
 #include "command/macros.h"
+#include "command/parameters.h"
+#include "command/source.h"
+#include "command/work_areas.h"
 #include "resources/compilers.h"
 #include "resources/store.h"
 
@@ -12,16 +14,13 @@ namespace vexa::resources {
 
 // string -> STRING number [ '[' page ']' ] byte-list
 int compile_string(command::Context& ctx) {
-  command::Source& src = ctx.source;
   command::CommandBuffer& buffer = ctx.command;
   buffer.length = 0;
   buffer.overflow = false;
   std::int32_t number = 0;
   int count = command::parse_header_numbers(ctx, 1, &number);
-  src.header_mode = true;
   int page = command::parse_page_number(ctx);
-  src.header_mode = false;
-  ctx.macro.page = page;
+  ctx.page = page;
   if (count == 0) {
     command::report_error(ctx, "no Stringnumber !");
     return 0;

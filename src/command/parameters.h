@@ -1,0 +1,42 @@
+// The parameter-list parsers: byte lists, word lists and strings written into
+// the command buffer, the numbers of a resource header, and the string
+// constants a byte list inserts. They read from the parse position of the
+// source line and leave it on the first character that does not belong to
+// what they parsed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "command/context.h"
+
+namespace vexa::command {
+
+// Appends one byte; past the end of the buffer the byte is dropped and the
+// overflow flag set (the command is then refused).
+void put_byte(CommandBuffer& buffer, std::uint8_t byte);
+
+// Whether quoted text and inserted string constants go through the current
+// code table. A definition line (a string constant, character codes) stores
+// the characters as written: the table applies when they are used.
+enum class Translation { on, off };
+
+// Parse up to max values into the command buffer; return how many.
+int parse_byte_list(Context& ctx, int max, Translation translation = Translation::on);
+int parse_word_list(Context& ctx, int max);
+// Like parse_byte_list, then drops trailing bytes 0, 13, 10 and adds one 0;
+// returns the bytes kept plus one.
+int parse_string_param(Context& ctx, int max, Translation translation = Translation::on);
+
+// The numbers of a resource header: expressions separated by ',', up to max,
+// ending at ';', the end of the line, '<' or '['. Unlike a byte list the
+// values keep their full range, so that a number out of range is reported
+// with its own value.
+int parse_header_numbers(Context& ctx, int max, std::int32_t* values);
+
+// At a '!' in a byte list: reads the reference (a name or a function such as
+// !STR(v,w)!) and returns its bytes in text. Returns false when there is
+// nothing to insert (the reason is reported).
+bool expand_string_constant(Context& ctx, std::string& text, Translation translation = Translation::on);
+
+}  // namespace vexa::command
