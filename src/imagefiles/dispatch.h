@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/bytes.h"
 #include "imagefiles/image.h"
 
 namespace vexa::base {
@@ -23,7 +24,8 @@ struct ReadOptions {
   int gamma = 0;              // DOGAMMA: apply a PNG file's gAMA
 };
 
-using Bytes = std::span<const std::uint8_t>;
+using base::Bytes;
+using base::ByteCursor;
 
 // Where a reader reports a fault at a line of the file it reads (the checks
 // of an FXT font): the file's name as given, the line number and the

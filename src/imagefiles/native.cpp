@@ -22,45 +22,6 @@ constexpr Bgr white = rgb(255, 255, 255);
 constexpr Bgr black = rgb(0, 0, 0);
 constexpr std::array<Bgr, 2> white_black = {white, black};
 
-// A checked cursor over the file's bytes: every read says whether the bytes
-// were there, and a failed read moves the cursor to the end.
-struct Cursor {
-  Bytes data;
-  std::size_t at = 0;
-
-  std::size_t left() const { return data.size() - at; }
-  bool seek(std::uint64_t offset) {
-    if (offset > data.size()) {
-      at = data.size();
-      return false;
-    }
-    at = static_cast<std::size_t>(offset);
-    return true;
-  }
-  // Hands out the next n bytes.
-  bool take(std::uint64_t n, const std::uint8_t*& bytes) {
-    if (n > left()) {
-      at = data.size();
-      return false;
-    }
-    bytes = data.data() + at;
-    at += static_cast<std::size_t>(n);
-    return true;
-  }
-  bool byte(std::uint8_t& value) {
-    const std::uint8_t* p = nullptr;
-    if (!take(1, p)) return false;
-    value = p[0];
-    return true;
-  }
-  bool u16(std::uint16_t& value) {
-    const std::uint8_t* p = nullptr;
-    if (!take(2, p)) return false;
-    value = base::get_u16(p);
-    return true;
-  }
-};
-
 bool valid_depth(int bits) { return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24; }
 
 // Bytes of one unpadded pixel row, as the module's formats store it.
@@ -130,8 +91,8 @@ struct MonoHead {
 };
 
 bool read_mono_head(Bytes file, MonoHead& head) {
-  Cursor in{file};
-  const std::uint8_t* p = nullptr;
+  ByteCursor in{file};
+  Bytes p;
   const bool command = file.size() >= 3 && file[0] == escape && file[1] == 'U' && file[2] == 'L';
   if (!in.take(command ? 7 : 2, p)) return false;
   head.width = command ? p[5] : p[0];
@@ -174,29 +135,29 @@ constexpr std::uint64_t longest_run = 128;
 // one repeated unit when it is set). A chunk that would run past the end of
 // its row is refused: the encoder never lets a run span two rows, so such a
 // file is damaged, and a picture drawn from the rest would be wrong anyway.
-bool decode_frame(Cursor& in, Image& image, std::uint64_t row, int unit, bool coded) {
+bool decode_frame(ByteCursor& in, Image& image, std::uint64_t row, int unit, bool coded) {
   const int height = image_height(image);
   for (int y = 0; y < height; ++y) {
     std::uint8_t* out = row_pointer(image, y);
-    const std::uint8_t* p = nullptr;
+    Bytes p;
     if (!coded) {
       if (!in.take(row, p)) return false;
-      std::memcpy(out, p, row);
+      std::memcpy(out, p.data(), row);
       continue;
     }
     std::uint64_t filled = 0;
     while (filled < row) {
       std::uint8_t control = 0;
-      if (!in.byte(control)) return false;
+      if (!in.u8(control)) return false;
       const std::uint64_t bytes = ((control & delay_bits) + 1ull) * static_cast<std::uint64_t>(unit);
       if (bytes > row - filled) return false;
       if (control & rle_flag) {
         if (!in.take(static_cast<std::uint64_t>(unit), p)) return false;
         for (std::uint64_t i = 0; i < bytes; i += static_cast<std::uint64_t>(unit))
-          std::memcpy(out + filled + i, p, static_cast<std::size_t>(unit));
+          std::memcpy(out + filled + i, p.data(), static_cast<std::size_t>(unit));
       } else {
         if (!in.take(bytes, p)) return false;
-        std::memcpy(out + filled, p, bytes);
+        std::memcpy(out + filled, p.data(), bytes);
       }
       filled += bytes;
     }
@@ -246,12 +207,12 @@ int fail_set(ImageSet& set) {
 int read_bh7(ImageSet& set, Bytes file, const ReadOptions&) {
   Image& image = set.images[1];
   release_image(image);
-  Cursor in{file};
-  const std::uint8_t* signature = nullptr;
+  ByteCursor in{file};
+  Bytes signature;
   std::uint16_t width = 0, height = 0;
   std::uint8_t bits = 0, count = 0;
-  if (!in.seek(7) || !in.take(3, signature) || std::memcmp(signature, "BH7", 3) != 0) return 0;
-  if (!in.u16(width) || !in.u16(height) || !in.byte(bits) || !in.byte(count)) return 0;
+  if (!in.seek(7) || !in.take(3, signature) || std::memcmp(signature.data(), "BH7", 3) != 0) return 0;
+  if (!in.u16(width) || !in.u16(height) || !in.u8(bits) || !in.u8(count)) return 0;
   // Only the depths the module shows are accepted: rows of another bit count
   // could not be encoded for it later, so such a file fails here, where the
   // message names it.
@@ -262,7 +223,7 @@ int read_bh7(ImageSet& set, Bytes file, const ReadOptions&) {
   if (file.size() != 16 + 3 * entries + row * height) return 0;
 
   std::vector<Bgr> colours;
-  const std::uint8_t* table = nullptr;
+  Bytes table;
   if (!in.take(3 * entries, table)) return 0;
   for (std::uint64_t i = 0; i < entries; ++i)
     colours.push_back(rgb(table[3 * i], table[3 * i + 1], table[3 * i + 2]));
@@ -270,9 +231,9 @@ int read_bh7(ImageSet& set, Bytes file, const ReadOptions&) {
   if (!build_image(image, width, height, bits, colours)) return 0;
 
   for (int y = 0; y < height; ++y) {
-    const std::uint8_t* p = nullptr;
+    Bytes p;
     if (!in.take(row, p)) return 0;
-    std::memcpy(row_pointer(image, y), p, row);
+    std::memcpy(row_pointer(image, y), p.data(), row);
   }
   return 1;
 }
@@ -311,8 +272,8 @@ int read_blv(ImageSet& set, Bytes file, const ReadOptions&) {
 // would only fail later with a less clear message.
 int read_g16(ImageSet& set, Bytes file) {
   clear_set(set);
-  Cursor in{file};
-  const std::uint8_t* h = nullptr;
+  ByteCursor in{file};
+  Bytes h;
   if (!in.take(block_header_bytes, h)) return 0;
   if (h[0] != escape || h[1] != 'U' || h[2] != 'L' || h[7] != 'G') return 0;
   const int entry_size = h[8] == '1' && h[9] == '6' ? 2 : 3;
@@ -327,8 +288,9 @@ int read_g16(ImageSet& set, Bytes file) {
   std::vector<Bgr> colours;
   if (bits == 4 || bits == 8) {
     const std::uint64_t entries = h[13] == 0 ? 256 : h[13];
-    const std::uint8_t* p = nullptr;
-    if (!in.take(entries * static_cast<std::uint64_t>(entry_size), p)) return 0;
+    Bytes palette;
+    if (!in.take(entries * static_cast<std::uint64_t>(entry_size), palette)) return 0;
+    const std::uint8_t* p = palette.data();
     for (std::uint64_t i = 0; i < entries; ++i, p += entry_size)
       colours.push_back(entry_size == 2 ? unpack_565(base::get_u16(p)) : Bgr{p[0], p[1], p[2]});
   } else if (bits == 1) {
@@ -339,7 +301,7 @@ int read_g16(ImageSet& set, Bytes file) {
   set.transparent = h[11];
   if (set.transparent != 0) {
     if (bits == 16) {
-      set.transparent_colour = unpack_565(base::get_u16(h + 12));
+      set.transparent_colour = unpack_565(base::get_u16(&h[12]));
     } else if (bits == 24) {
       set.transparent_colour = Bgr{h[12], h[13], h[14]};
     } else if (bits == 4 || bits == 8) {
@@ -349,8 +311,9 @@ int read_g16(ImageSet& set, Bytes file) {
   }
 
   const int slots = last - first + 1;
-  const std::uint8_t* table = nullptr;
-  if (!in.take(frame_entry_bytes * static_cast<std::uint64_t>(slots), table)) return fail_set(set);
+  Bytes frames;
+  if (!in.take(frame_entry_bytes * static_cast<std::uint64_t>(slots), frames)) return fail_set(set);
+  const std::uint8_t* table = frames.data();
 
   // Every entry is checked before anything is allocated. Several entries may
   // point at the same short run-length data, so a small file could otherwise
@@ -376,7 +339,7 @@ int read_g16(ImageSet& set, Bytes file) {
     Image& image = set.images[slot];
     if (!build_image(image, f.width, f.height, bits, colours)) return fail_set(set);
     set.delays[slot] = f.delay;
-    Cursor data{file};
+    ByteCursor data{file};
     if (!data.seek(f.offset) || !decode_frame(data, image, row_bytes(f.width, bits), unit, f.coded))
       return fail_set(set);
   }

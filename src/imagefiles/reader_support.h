@@ -1,5 +1,5 @@
-// Helpers shared by the image file readers: a bounds-checked cursor over the
-// bytes of a file, and an empty bitmap block with a colour table of any size.
+// Helpers shared by the image file readers: working memory for a whole
+// picture, and an empty bitmap block with a colour table of any size.
 #pragma once
 
 #include <cstddef>
@@ -10,22 +10,6 @@
 #include "imagefiles/image.h"
 
 namespace vexa::imagefiles {
-
-// Reads a file's bytes front to back. Every read checks that the bytes are
-// there and fails (returns false, cursor unchanged) when they are not, so a
-// truncated file is an error and never reads past its end.
-struct ByteCursor {
-  Bytes bytes;
-  std::size_t position = 0;
-
-  std::size_t remaining() const { return bytes.size() - position; }
-  bool skip(std::size_t n);
-  // The next n bytes as a span (in place, not copied).
-  bool take(std::size_t n, Bytes& out);
-  bool u8(std::uint32_t& value);
-  bool u16_le(std::uint32_t& value);
-  bool u32_be(std::uint32_t& value);
-};
 
 // Working memory of a reader for a whole picture (decompressed data and the
 // like), not zero-filled. Empty when memory runs out.
