@@ -8,18 +8,6 @@
 
 namespace vexa::imagefiles {
 
-std::uint32_t read_value(const std::uint8_t*& cursor, int n) {
-  std::uint32_t value = 0;
-  for (int i = 0; i < n; ++i) value |= static_cast<std::uint32_t>(cursor[i]) << (8 * i);
-  cursor += n;
-  return value;
-}
-
-void write_value(std::uint8_t*& cursor, std::uint32_t value, int n) {
-  for (int i = 0; i < n; ++i) cursor[i] = static_cast<std::uint8_t>(value >> (8 * i));
-  cursor += n;
-}
-
 std::uint32_t header_field(const Image& image, std::size_t offset) {
   if (image.dib.size() < offset + 4) return 0;
   return base::get_u32(image.dib.data() + offset);

@@ -63,13 +63,6 @@ struct ImageSet {
   std::array<std::uint8_t, base::limits::image_slots> delays{};
 };
 
-// --- little-endian values at a moving byte cursor ---------------------------
-
-// Reads n bytes (1 to 4), first byte lowest, and advances the cursor by n.
-std::uint32_t read_value(const std::uint8_t*& cursor, int n);
-// Writes the n low bytes of value, lowest first, and advances the cursor by n.
-void write_value(std::uint8_t*& cursor, std::uint32_t value, int n);
-
 // --- header fields ------------------------------------------------------------
 
 inline bool is_empty(const Image& image) { return image.dib.empty(); }

@@ -12,6 +12,7 @@
 #include "base/bytes.h"
 #include "base/limits.h"
 #include "base/paths.h"
+#include "imagefiles/bitmap_block.h"
 
 namespace vexa::imagefiles {
 
@@ -121,79 +122,6 @@ int read_mono(ImageSet& set, Bytes file, DataSize data_size, BitOf bit_of) {
   return 1;
 }
 
-// --- G16/G24 -------------------------------------------------------------------
-
-constexpr std::size_t block_header_bytes = 22;
-constexpr std::size_t frame_entry_bytes = 8;
-constexpr std::uint8_t rle_flag = 0x80;
-constexpr std::uint8_t delay_bits = 0x7F;
-constexpr std::uint64_t longest_run = 128;
-
-// Decodes one image's data at the cursor into its rows (top row first). Raw
-// data are the rows one after the other; run-length data are chunks per row
-// (a control byte c: (c AND 0x7F) + 1 units, literal when bit 7 is clear,
-// one repeated unit when it is set). A chunk that would run past the end of
-// its row is refused: the encoder never lets a run span two rows, so such a
-// file is damaged, and a picture drawn from the rest would be wrong anyway.
-bool decode_frame(ByteCursor& in, Image& image, std::uint64_t row, int unit, bool coded) {
-  const int height = image_height(image);
-  for (int y = 0; y < height; ++y) {
-    std::uint8_t* out = row_pointer(image, y);
-    Bytes p;
-    if (!coded) {
-      if (!in.take(row, p)) return false;
-      std::memcpy(out, p.data(), row);
-      continue;
-    }
-    std::uint64_t filled = 0;
-    while (filled < row) {
-      std::uint8_t control = 0;
-      if (!in.u8(control)) return false;
-      const std::uint64_t bytes = ((control & delay_bits) + 1ull) * static_cast<std::uint64_t>(unit);
-      if (bytes > row - filled) return false;
-      if (control & rle_flag) {
-        if (!in.take(static_cast<std::uint64_t>(unit), p)) return false;
-        for (std::uint64_t i = 0; i < bytes; i += static_cast<std::uint64_t>(unit))
-          std::memcpy(out + filled + i, p.data(), static_cast<std::size_t>(unit));
-      } else {
-        if (!in.take(bytes, p)) return false;
-        std::memcpy(out + filled, p.data(), bytes);
-      }
-      filled += bytes;
-    }
-  }
-  return true;
-}
-
-// The fewest file bytes that can hold an image's data: raw rows, or for
-// run-length data one longest repeat chunk per 128 units of every row. An
-// image whose data cannot fit into the rest of the file is refused before
-// its block is allocated.
-std::uint64_t least_data_bytes(std::uint64_t row, std::uint64_t height, int unit, bool coded) {
-  if (!coded) return row * height;
-  const std::uint64_t units = row / static_cast<std::uint64_t>(unit);
-  const std::uint64_t chunks = (units + longest_run - 1) / longest_run;
-  return chunks * (1 + static_cast<std::uint64_t>(unit)) * height;
-}
-
-// One 8-byte frame table entry: width, height, 24-bit data offset from the
-// start of the file, and a byte with the delay (bits 0-6) and the
-// run-length flag (bit 7).
-struct FrameEntry {
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  std::uint32_t offset = 0;
-  std::uint8_t delay = 0;
-  bool coded = false;
-};
-
-FrameEntry frame_entry(const std::uint8_t* table, int i) {
-  const std::uint8_t* e = table + frame_entry_bytes * static_cast<std::size_t>(i);
-  return FrameEntry{base::get_u16(e), base::get_u16(e + 2),
-                    base::get_u24(e + 4),
-                    static_cast<std::uint8_t>(e[7] & delay_bits), (e[7] & rle_flag) != 0};
-}
-
 int fail_set(ImageSet& set) {
   clear_set(set);
   return 0;
@@ -257,91 +185,52 @@ int read_blv(ImageSet& set, Bytes file, const ReadOptions&) {
       });
 }
 
-// G16/G24: one bitmap block. Used: the signature (ESC U L at 0, "G" at 7),
-// the colour form ("16" at 8 or else 24), the depth (10), transparency
-// (11-14), the palette entry count (13), the first and last number (16, 17),
-// the palette, the frame table and the image data. The sizes and flags at
-// 3-6, 15 and 18-21 are not used: every frame entry carries its own size.
+// G16/G24: one bitmap block. The sizes and flags of the header are not
+// used: every frame entry carries its own size.
 //
-// Everything the frame table points at is checked: a file whose depth the
-// module does not show, whose last number lies below its first, whose
-// transparent index is not in its palette, whose frame entry has a width but
-// no height, whose data offset lies outside the file, or whose data end
-// early or run past a row, is refused as a whole. The encoder never writes
-// such a block, so it is damaged, and a partly loaded font or animation
-// would only fail later with a less clear message.
+// Everything the frame table points at is checked: a block that
+// validate_block refuses, an instrument, or one whose data end early or run
+// past a row, is refused as a whole. The encoder never writes such a block,
+// so it is damaged, and a partly loaded font or animation would only fail
+// later with a less clear message.
 int read_g16(ImageSet& set, Bytes file) {
   clear_set(set);
-  ByteCursor in{file};
-  Bytes h;
-  if (!in.take(block_header_bytes, h)) return 0;
-  if (h[0] != escape || h[1] != 'U' || h[2] != 'L' || h[7] != 'G') return 0;
-  const int entry_size = h[8] == '1' && h[9] == '6' ? 2 : 3;
-  const int bits = h[10];
-  const int first = h[16];
-  const int last = h[17];
-  if (!valid_depth(bits) || last < first) return 0;
-  const int unit = bits <= 8 ? 1 : bits / 8;
-
-  // Palette: 4- and 8-bit data only, entry count at 13 (0 means 256), each
-  // entry a 5-6-5 word or blue, green, red.
+  BlockSummary block;
   std::vector<Bgr> colours;
-  if (bits == 4 || bits == 8) {
-    const std::uint64_t entries = h[13] == 0 ? 256 : h[13];
-    Bytes palette;
-    if (!in.take(entries * static_cast<std::uint64_t>(entry_size), palette)) return 0;
-    const std::uint8_t* p = palette.data();
-    for (std::uint64_t i = 0; i < entries; ++i, p += entry_size)
-      colours.push_back(entry_size == 2 ? unpack_565(base::get_u16(p)) : Bgr{p[0], p[1], p[2]});
-  } else if (bits == 1) {
-    colours.assign(white_black.begin(), white_black.end());
-  }
+  // Several entries may point at the same short run-length data, so a small
+  // file could otherwise make the reader allocate 256 of the largest
+  // pictures: all images of one file together stay within the size limit of
+  // one image, checked before anything is allocated.
+  if (!validate_block(file, block) || block.header.kind != block_bitmap ||
+      block.pixel_bytes > base::limits::image_bytes || !read_block_palette(file, block.header, colours))
+    return 0;
+  const BlockHeader& h = block.header;
+  if (h.depth == 1) colours.assign(white_black.begin(), white_black.end());
 
-  set.first_number = static_cast<std::uint16_t>(first);
-  set.transparent = h[11];
+  set.first_number = static_cast<std::uint16_t>(h.first);
+  set.transparent = static_cast<std::uint16_t>(h.transparent);
   if (set.transparent != 0) {
-    if (bits == 16) {
-      set.transparent_colour = unpack_565(base::get_u16(&h[12]));
-    } else if (bits == 24) {
-      set.transparent_colour = Bgr{h[12], h[13], h[14]};
-    } else if (bits == 4 || bits == 8) {
-      if (h[12] >= colours.size()) return fail_set(set);
-      set.transparent_colour = colours[h[12]];
+    if (h.depth == 16) {
+      set.transparent_colour = unpack_565(static_cast<std::uint16_t>(h.key));
+    } else if (h.depth == 24) {
+      set.transparent_colour = Bgr{static_cast<std::uint8_t>(h.key), static_cast<std::uint8_t>(h.key >> 8),
+                                   static_cast<std::uint8_t>(h.key >> 16)};
+    } else if (h.depth == 4 || h.depth == 8) {
+      set.transparent_colour = colours[h.key];  // the check kept the index inside the palette
     }  // 1 bit: the transparent colour stays black
   }
 
-  const int slots = last - first + 1;
-  Bytes frames;
-  if (!in.take(frame_entry_bytes * static_cast<std::uint64_t>(slots), frames)) return fail_set(set);
-  const std::uint8_t* table = frames.data();
-
-  // Every entry is checked before anything is allocated. Several entries may
-  // point at the same short run-length data, so a small file could otherwise
-  // make the reader allocate 256 of the largest pictures: all images of one
-  // file together stay within the size limit of one image.
-  std::uint64_t total_pixels = 0;
-  for (int i = 0; i < slots; ++i) {
-    const FrameEntry f = frame_entry(table, i);
-    if (f.width == 0) continue;
-    if (f.height == 0) return fail_set(set);
-    total_pixels += stride_of(f.width, bits) * f.height;
-    if (total_pixels > base::limits::image_bytes) return fail_set(set);
-    const std::uint64_t row = row_bytes(f.width, bits);
-    if (f.offset > file.size() || least_data_bytes(row, f.height, unit, f.coded) > file.size() - f.offset)
-      return fail_set(set);
-  }
-
-  for (int i = 0; i < slots; ++i) {
-    const FrameEntry f = frame_entry(table, i);
-    const auto slot = static_cast<std::size_t>(first + i);
+  for (int i = 0; i < block.layout.entries; ++i) {
+    FrameEntry f;
+    if (!read_frame_entry(file, h, i, f)) return fail_set(set);
+    const auto slot = static_cast<std::size_t>(h.first + i);
     ++set.count;  // an empty entry still holds its number
     if (f.width == 0) continue;
     Image& image = set.images[slot];
-    if (!build_image(image, f.width, f.height, bits, colours)) return fail_set(set);
-    set.delays[slot] = f.delay;
-    ByteCursor data{file};
-    if (!data.seek(f.offset) || !decode_frame(data, image, row_bytes(f.width, bits), unit, f.coded))
+    if (!build_image(image, static_cast<std::uint32_t>(f.width), static_cast<std::uint32_t>(f.height), h.depth, colours) ||
+        !decode_frame(file, h, f, &image))
       return fail_set(set);
+    set.delays[slot] = f.delay;
   }
   return 1;
 }
