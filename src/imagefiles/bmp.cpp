@@ -16,7 +16,6 @@ namespace vexa::imagefiles {
 
 namespace {
 
-constexpr std::size_t file_header_bytes = 14;
 constexpr std::size_t alpha_mask_offset = 52;  // in version 4 and 5 info headers
 
 constexpr std::uint32_t plain = 0;
@@ -186,11 +185,11 @@ int read_bmp(ImageSet& set, Bytes file, const ReadOptions& options) {
   std::uint32_t stored_size = 0;
   if (!in.u8(b) || !in.u8(m) || b != 'B' || m != 'M') return 0;
   if (!in.u32(stored_size) || stored_size != file.size()) return 0;
-  if (file.size() < file_header_bytes + dib::header_bytes) return 0;
+  if (file.size() < bmp_file_header_bytes + dib::header_bytes) return 0;
 
   // The rest of the file is the bitmap block.
   try {
-    image.dib.assign(file.begin() + file_header_bytes, file.end());
+    image.dib.assign(file.begin() + bmp_file_header_bytes, file.end());
   } catch (const std::bad_alloc&) {
     return fail(image);
   }
@@ -321,15 +320,29 @@ int decode_bmp_rle(Image& image) {
   return 1;
 }
 
+std::array<std::uint8_t, bmp_file_header_bytes> bmp_file_header(const Image& image) {
+  const auto file_size = static_cast<std::uint32_t>(image.dib_size + bmp_file_header_bytes);
+  std::array<std::uint8_t, bmp_file_header_bytes> header{'B', 'M'};
+  base::put_u32(header.data() + 2, file_size);
+  base::put_u32(header.data() + 10, file_size - header_field(image, dib::size_image));
+  return header;
+}
+
+std::vector<std::uint8_t> bmp_file_bytes(const Image& image) {
+  const auto header = bmp_file_header(image);
+  const std::size_t block = std::min<std::size_t>(image.dib_size, image.dib.size());
+  std::vector<std::uint8_t> file(header.size() + block);
+  std::memcpy(file.data(), header.data(), header.size());
+  if (block > 0) std::memcpy(file.data() + header.size(), image.dib.data(), block);
+  return file;
+}
+
 int write_bmp_file(const Image& image, const std::string& file_name) {
   if (is_empty(image) || image.dib.size() < image.dib_size) return 0;
-  const std::uint32_t file_size = image.dib_size + file_header_bytes;
-  std::uint8_t header[file_header_bytes] = {'B', 'M'};
-  base::put_u32(header + 2, file_size);
-  base::put_u32(header + 10, file_size - header_field(image, dib::size_image));
+  const auto header = bmp_file_header(image);
   std::FILE* file = std::fopen(file_name.c_str(), "wb");
   if (file == nullptr) return 0;
-  bool ok = std::fwrite(header, 1, sizeof header, file) == sizeof header &&
+  bool ok = std::fwrite(header.data(), 1, header.size(), file) == header.size() &&
             std::fwrite(image.dib.data(), 1, image.dib_size, file) == image.dib_size;
   ok = std::fclose(file) == 0 && ok;
   return ok ? 1 : 0;

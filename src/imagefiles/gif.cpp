@@ -128,43 +128,13 @@ void skip_sub_blocks(ByteCursor& in) {
 }
 
 // Builds a frame bitmap of width x height with the given colour table.
-// The block is assembled here rather than by create_image because a 4-bit
-// frame may carry fewer than 16 entries: biClrUsed is the table size when it
-// is below 2^bits, else 0, as for any bitmap with a full table.
+// A 4-bit frame may carry fewer than 16 entries: biClrUsed is the table size
+// when it is below 2^bits, else 0, as for any bitmap with a full table.
 bool create_frame_image(Image& image, int width, int height, int bits, const std::array<Bgr, 256>& table,
                         int entries) {
-  std::uint64_t stride = ((static_cast<std::uint64_t>(width) * bits + 31) / 32) * 4;
-  std::uint64_t size_image = stride * static_cast<std::uint64_t>(height);
-  if (size_image > base::limits::image_bytes) return false;
-  std::uint64_t table_bytes = static_cast<std::uint64_t>(entries) * 4;
-  try {
-    image.dib.assign(dib::header_bytes + table_bytes + size_image, 0);
-  } catch (const std::bad_alloc&) {
-    release_image(image);
-    return false;
-  }
-  std::uint8_t* h = image.dib.data();
-  std::uint32_t used = entries < (1 << bits) ? static_cast<std::uint32_t>(entries) : 0;
-  base::put_u32(h + dib::size, dib::header_bytes);
-  base::put_u32(h + dib::width, static_cast<std::uint32_t>(width));
-  base::put_u32(h + dib::height, static_cast<std::uint32_t>(height));
-  base::put_u16(h + dib::planes, 1);
-  base::put_u16(h + dib::bit_count, static_cast<std::uint16_t>(bits));
-  base::put_u32(h + dib::x_pels, dib::pels_per_metre);
-  base::put_u32(h + dib::y_pels, dib::pels_per_metre);
-  base::put_u32(h + dib::clr_used, used);
-  base::put_u32(h + dib::clr_important, used);
-  std::uint8_t* entry = h + dib::header_bytes;
-  for (int i = 0; i < entries; ++i, entry += 4) {
-    const Bgr& c = table[static_cast<std::size_t>(i)];
-    entry[0] = c.blue;
-    entry[1] = c.green;
-    entry[2] = c.red;
-  }
-  if (!refresh_layout(image)) {
-    release_image(image);
-    return false;
-  }
+  const std::uint32_t used = entries < (1 << bits) ? static_cast<std::uint32_t>(entries) : 0;
+  if (!create_dib(image, width, height, bits, static_cast<std::uint32_t>(entries), used)) return false;
+  for (int i = 0; i < entries; ++i) set_colour_entry(image, i, table[static_cast<std::size_t>(i)]);
   return true;
 }
 

@@ -28,10 +28,6 @@ bool valid_depth(int bits) { return bits == 1 || bits == 4 || bits == 8 || bits 
 // Bytes of one unpadded pixel row, as the module's formats store it.
 std::uint64_t row_bytes(std::uint64_t width, int bits) { return (width * static_cast<std::uint64_t>(bits) + 7) / 8; }
 
-std::uint64_t stride_of(std::uint64_t width, int bits) {
-  return (width * static_cast<std::uint64_t>(bits) + 31) / 32 * 4;
-}
-
 // Builds the image a native file describes: 40-byte header, the file's
 // depth, 2500 pixels per metre, zeroed rows (bottom-up), and for 1 to 8 bits
 // a colour table of the given colours. A palette shorter than the depth
@@ -42,41 +38,11 @@ std::uint64_t stride_of(std::uint64_t width, int bits) {
 // the size is beyond the limits, or memory runs out (the image is empty).
 bool build_image(Image& image, std::uint32_t width, std::uint32_t height, int bits, std::span<const Bgr> colours) {
   release_image(image);
-  if (!valid_depth(bits) || width < 1 || height < 1 || width > base::limits::image_side || height > base::limits::image_side)
-    return false;
+  if (!valid_depth(bits)) return false;
   const std::uint32_t full = bits <= 8 ? 1u << bits : 0;
   const std::uint32_t entries =
       bits > 8 ? 0 : (!colours.empty() && colours.size() < full ? static_cast<std::uint32_t>(colours.size()) : full);
-  const std::uint64_t table_bytes = bits <= 8 ? 4ull * entries : (bits == 16 ? 12 : 0);
-  const std::uint64_t size_image = stride_of(width, bits) * height;
-  if (size_image > base::limits::image_bytes) return false;
-  try {
-    image.dib.assign(dib::header_bytes + table_bytes + size_image, 0);
-  } catch (const std::bad_alloc&) {
-    release_image(image);
-    return false;
-  }
-  std::uint8_t* h = image.dib.data();
-  base::put_u32(h + dib::size, dib::header_bytes);
-  base::put_u32(h + dib::width, width);
-  base::put_u32(h + dib::height, height);
-  base::put_u16(h + dib::planes, 1);
-  base::put_u16(h + dib::bit_count, static_cast<std::uint16_t>(bits));
-  base::put_u32(h + dib::compression, bits == 16 ? 3 : 0);
-  base::put_u32(h + dib::x_pels, dib::pels_per_metre);
-  base::put_u32(h + dib::y_pels, dib::pels_per_metre);
-  const std::uint32_t used = entries < full ? entries : 0;
-  base::put_u32(h + dib::clr_used, used);
-  base::put_u32(h + dib::clr_important, used);
-  if (bits == 16) {
-    base::put_u32(h + dib::header_bytes, 0xF800);
-    base::put_u32(h + dib::header_bytes + 4, 0x07E0);
-    base::put_u32(h + dib::header_bytes + 8, 0x001F);
-  }
-  if (!refresh_layout(image)) {
-    release_image(image);
-    return false;
-  }
+  if (!create_dib(image, width, height, bits, entries, entries < full ? entries : 0)) return false;
   for (std::uint32_t i = 0; i < entries; ++i)
     set_colour_entry(image, static_cast<int>(i), i < colours.size() ? colours[i] : black);
   return true;

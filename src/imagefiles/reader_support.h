@@ -33,7 +33,7 @@ void advise_large(void* data, std::size_t size);
 // and biClrImportant = clr_used. Up to 8 bits, table_entries colour-table
 // entries follow the header (clr_used must then be table_entries, or 0 when
 // table_entries is 2 to the power of bits); 16 bits get compression 3 and
-// three zero mask words for the caller to fill. Fails (image empty) when a
+// the 5-6-5 masks (see create_dib). Fails (image empty) when a
 // side is outside 1..base::limits::image_side, the pixel rows would exceed
 // base::limits::image_bytes, or memory runs out.
 bool create_bitmap(Image& image, std::int64_t width, std::int64_t height, int bits,
