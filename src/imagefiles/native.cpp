@@ -4,7 +4,6 @@
 #include <array>
 #include <cctype>
 #include <cstring>
-#include <new>
 #include <span>
 #include <string_view>
 #include <vector>

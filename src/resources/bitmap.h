@@ -3,6 +3,7 @@
 // frames, font glyphs, borders, patterns and G16/G24 exports are encoded here.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -20,14 +21,15 @@ struct BitmapBlock {
   int colour_format = colour_format_16;  // asked of the encoder
 };
 
-// The block's bytes, block_size of them.
-inline base::Bytes block_bytes(const BitmapBlock& block) {
+// The bytes of an encoded block, block_size of them, and its header (all
+// fields at their defaults when the block is shorter than a header). Block
+// is a BitmapBlock or an InstrumentBlock.
+template <typename Block>
+base::Bytes block_bytes(const Block& block) {
   return base::Bytes(block.block.data(), std::min<std::size_t>(block.block_size, block.block.size()));
 }
-
-// The header of an encoded block (all fields at their defaults when the
-// block is shorter than a header).
-inline imagefiles::BlockHeader block_header(const BitmapBlock& block) {
+template <typename Block>
+imagefiles::BlockHeader block_header(const Block& block) {
   imagefiles::BlockHeader header;
   imagefiles::read_block_header(block_bytes(block), header);
   return header;

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <stdexcept>
 #include <string>
 
 #include "base/bytes.h"
@@ -17,6 +16,7 @@
 #include "command/context.h"
 #include "imagefiles/bitmap_block.h"
 #include "imagefiles/colour.h"
+#include "resources/bitmap.h"
 #include "resources/compilers.h"
 #include "resources/dummy.h"
 #include "resources/exports.h"
@@ -48,16 +48,6 @@ bool has_extension(const std::string& name, const char* extension) {
     if (c != extension[i]) return false;
   }
   return true;
-}
-
-base::Bytes block_bytes(const InstrumentBlock& instrument) {
-  return base::Bytes(instrument.block.data(), std::min<std::size_t>(instrument.block_size, instrument.block.size()));
-}
-
-imagefiles::BlockHeader block_header(const InstrumentBlock& instrument) {
-  imagefiles::BlockHeader header;
-  imagefiles::read_block_header(block_bytes(instrument), header);
-  return header;
 }
 
 // Everything an instrument block must satisfy before its fields and frames
