@@ -14,8 +14,11 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "imagefiles/bmp.h"
+#include "imagefiles/colour.h"
 #include "imagefiles/dispatch.h"
 #include "imagefiles/image.h"
+#include "imagefiles/row_reader.h"
 #include "resources/bitmap.h"
 #include "resources/colour.h"
 #include "resources/resize.h"
@@ -34,24 +37,12 @@ constexpr int runs = 60;  // the best run counts: the machine is shared
 // Smooth gradients, a few soft shapes and sensor-like noise: many distinct
 // colours and few runs of equal pixels, as in a photograph.
 std::vector<std::uint8_t> photo_like_bmp() {
-  const int stride = ((source_width * 24 + 31) / 32) * 4;
-  const std::uint32_t pixels = static_cast<std::uint32_t>(stride * source_height);
-  std::vector<std::uint8_t> file(14 + 40 + pixels, 0);
-  std::uint8_t* h = file.data();
-  h[0] = 'B';
-  h[1] = 'M';
-  base::put_u32(h + 2, static_cast<std::uint32_t>(file.size()));
-  base::put_u32(h + 10, 54);
-  base::put_u32(h + 14, 40);
-  base::put_u32(h + 18, source_width);
-  base::put_u32(h + 22, source_height);
-  base::put_u16(h + 26, 1);
-  base::put_u16(h + 28, 24);
-  base::put_u32(h + 34, pixels);
+  imagefiles::Image image;
+  imagefiles::create_image(image, source_width, source_height, 24);
   std::mt19937 random(2024);
   std::normal_distribution<double> noise(0.0, 3.0);
   for (int row = 0; row < source_height; ++row) {
-    std::uint8_t* p = h + 54 + static_cast<std::size_t>(stride) * row;
+    std::uint8_t* p = imagefiles::stored_row(image, row);
     for (int x = 0; x < source_width; ++x) {
       double u = x / double(source_width), v = row / double(source_height);
       double sky = 0.5 + 0.5 * std::sin(3.0 * u + 2.0 * v);
@@ -65,7 +56,7 @@ std::vector<std::uint8_t> photo_like_bmp() {
       p[3 * x + 2] = static_cast<std::uint8_t>(std::clamp(red, 0.0, 255.0));
     }
   }
-  return file;
+  return imagefiles::bmp_file_bytes(image);
 }
 
 struct Step {

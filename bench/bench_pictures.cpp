@@ -15,9 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "base/bytes.h"
 #include "compile_runs.h"
+#include "imagefiles/bmp.h"
 #include "imagefiles/image.h"
+#include "imagefiles/row_reader.h"
 
 namespace {
 
@@ -30,24 +31,12 @@ constexpr int runs = 5;
 // sensor-like noise: many distinct colours and few runs of equal pixels, as
 // in a photograph.
 std::vector<std::uint8_t> photo_like_bmp(int index, std::mt19937& random) {
-  const int stride = ((width * 24 + 31) / 32) * 4;
-  const std::uint32_t pixel_bytes = static_cast<std::uint32_t>(stride * height);
-  std::vector<std::uint8_t> file(14 + 40 + pixel_bytes, 0);
-  std::uint8_t* h = file.data();
-  h[0] = 'B';
-  h[1] = 'M';
-  vexa::base::put_u32(h + 2, static_cast<std::uint32_t>(file.size()));
-  vexa::base::put_u32(h + 10, 54);
-  vexa::base::put_u32(h + 14, 40);
-  vexa::base::put_u32(h + 18, width);
-  vexa::base::put_u32(h + 22, height);
-  vexa::base::put_u16(h + 26, 1);
-  vexa::base::put_u16(h + 28, 24);
-  vexa::base::put_u32(h + 34, pixel_bytes);
+  vexa::imagefiles::Image image;
+  vexa::imagefiles::create_image(image, width, height, 24);
   std::normal_distribution<double> noise(0.0, 3.0);
   const double cx = 0.2 + 0.03 * index, cy = 0.3 + 0.02 * index;
   for (int row = 0; row < height; ++row) {
-    std::uint8_t* p = h + 54 + static_cast<std::size_t>(stride) * row;
+    std::uint8_t* p = vexa::imagefiles::stored_row(image, row);
     for (int x = 0; x < width; ++x) {
       double u = x / double(width), v = row / double(height);
       double sky = 0.5 + 0.5 * std::sin(3.0 * u + 2.0 * v + index);
@@ -61,7 +50,7 @@ std::vector<std::uint8_t> photo_like_bmp(int index, std::mt19937& random) {
       p[3 * x + 2] = static_cast<std::uint8_t>(std::clamp(red, 0.0, 255.0));
     }
   }
-  return file;
+  return vexa::imagefiles::bmp_file_bytes(image);
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 
 #include "base/bytes.h"
 #include "base/format.h"
+#include "command/context.h"
 #include "command/source.h"
+#include "imagefiles/bitmap_block.h"
 
 namespace vexa::command {
 
@@ -29,42 +31,20 @@ long find_resource(const Context& ctx, int kind, std::int32_t number, std::int32
   return -1;
 }
 
-int resource_u16(const Context& ctx, long offset, long at) {
-  long p = offset + at;
-  if (p < 0 || p + 2 > ctx.flash.resource_pos) return 0;
-  const std::uint8_t* b = ctx.flash.resources.data() + p;
-  return base::get_u16(b);
+// The header of the bitmap block at offset in the resource area, and the
+// block's bytes up to the end of the area (empty when there is no header).
+base::Bytes open_block(const Context& ctx, long offset, imagefiles::BlockHeader& header) {
+  header = imagefiles::BlockHeader{};
+  if (offset < 0 || offset > ctx.flash.resource_pos) return {};
+  const base::Bytes block(ctx.flash.resources.data() + offset, static_cast<std::size_t>(ctx.flash.resource_pos - offset));
+  return imagefiles::read_block_header(block, header) ? block : base::Bytes();
 }
 
-// A compiled font: its bitmap block in the resource area.
-struct Font {
-  long offset = -1;
-  int first = 0;
-  int last = -1;
-  int height = 0;
-  long frame_table = 0;
-};
-
-Font open_font(const Context& ctx, long offset) {
-  Font font;
-  const std::vector<std::uint8_t>& area = ctx.flash.resources;
-  if (offset < 0 || offset + 22 > ctx.flash.resource_pos) return font;
-  const std::uint8_t* b = area.data() + offset;
-  int depth = b[10];
-  int entries = b[13] == 0 ? 256 : b[13];
-  bool sixteen = b[8] == '1' && b[9] == '6';
-  long palette = (depth == 4 || depth == 8) ? entries * (sixteen ? 2 : 3) : 0;
-  font.offset = offset;
-  font.first = b[16];
-  font.last = b[17];
-  font.height = b[20] | (b[21] << 8);
-  font.frame_table = offset + 22 + palette;
-  return font;
-}
-
-int glyph_width(const Context& ctx, const Font& font, int code) {
-  if (font.offset < 0 || code < font.first || code > font.last) return 0;
-  return resource_u16(ctx, font.frame_table, 8L * (code - font.first));
+// The width of a compiled font's glyph; 0 for a code the font does not have.
+int glyph_width(base::Bytes font, const imagefiles::BlockHeader& header, int code) {
+  imagefiles::FrameEntry entry;
+  if (font.empty() || !imagefiles::read_frame_entry(font, header, code - header.first, entry)) return 0;
+  return entry.width;
 }
 
 // Text of compiled string number on page (page-0 fallback), at most 255 characters.
@@ -97,7 +77,8 @@ std::int32_t text_size(Context& ctx, bool width, std::span<const std::int32_t> a
     report_error(ctx, vexa::base::format("font number %d is not available!", a[2]));
     return 0;
   }
-  Font font = open_font(ctx, offset);
+  imagefiles::BlockHeader font;
+  const base::Bytes font_block = open_block(ctx, offset, font);
 
   std::string text;
   if (a[0] >= 1) {
@@ -136,11 +117,11 @@ std::int32_t text_size(Context& ctx, bool width, std::span<const std::int32_t> a
       continue;
     }
     if (c == ' ' && space == 1) {
-      line += static_cast<std::int64_t>(glyph_width(ctx, font, '8')) * zoom_x + 2 * add_width;
+      line += static_cast<std::int64_t>(glyph_width(font_block, font, '8')) * zoom_x + 2 * add_width;
     } else if (c == ' ' && space > 1) {
       line += static_cast<std::int64_t>(space) * zoom_x + 2 * add_width;
-    } else if (font.offset >= 0 && c >= font.first && c <= font.last) {
-      line += static_cast<std::int64_t>(glyph_width(ctx, font, c)) * zoom_x + 2 * add_width;
+    } else if (!font_block.empty() && c >= font.first && c <= font.last) {
+      line += static_cast<std::int64_t>(glyph_width(font_block, font, c)) * zoom_x + 2 * add_width;
     }
   }
   widest = std::max(widest, line);
@@ -157,7 +138,9 @@ std::int32_t resource_size(Context& ctx, ResourceKind kind, std::string_view nam
                            std::span<const std::int32_t> a) {
   std::int32_t page = a.size() == 2 ? a[1] : ctx.page;
   long offset = find_resource(ctx, kind, a[0], page);
-  std::int32_t size = offset >= 0 ? resource_u16(ctx, offset, width ? 18 : 20) : 0;
+  imagefiles::BlockHeader header;
+  std::int32_t size = 0;
+  if (!open_block(ctx, offset, header).empty()) size = width ? header.width : header.height;
   if (size == 0)
     report_error(ctx, vexa::base::format("%.*s number %d is not available!", static_cast<int>(name.size() - 2),
                                          name.data(), a[0]));

@@ -13,7 +13,7 @@
 #include "command/macros.h"
 #include "command/work_areas.h"
 #include "driver/dataflash.h"
-#include "imagefiles/native.h"
+#include "imagefiles/bitmap_block.h"
 #include "link/upload_file.h"
 
 namespace vexa::driver {
@@ -127,9 +127,15 @@ void list_resources(std::string& text, const std::vector<std::uint8_t>& image, c
                                     place(r.number).c_str(), r.address, r.size);
     imagefiles::BlockSummary block;
     const std::span<const std::uint8_t> bytes(image.data() + r.address, static_cast<std::size_t>(r.size));
-    if (imagefiles::summarize_bitmap_block(bytes, block))
-      line += base::format("  %-9s  %4d  %6d  %5d", base::format("%dx%d", block.width, block.height).c_str(),
-                           block.bits, block.frames, block.coded);
+    imagefiles::BlockHeader header;
+    const bool sound = imagefiles::validate_block(bytes, block);
+    if (imagefiles::read_block_header(bytes, header) && header.signature && header.kind == imagefiles::block_bitmap) {
+      // A block that starts as one but fails the whole-block check is shown
+      // as such, so that a bad checksum can be traced to the resource.
+      line += sound ? base::format("  %-9s  %4d  %6d  %5d", base::format("%dx%d", block.width, block.height).c_str(),
+                                   block.header.depth, block.images, block.coded_images)
+                    : std::string("  damaged bitmap block");
+    }
     add_line(text, line);
   }
 }

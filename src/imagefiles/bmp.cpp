@@ -16,43 +16,12 @@ namespace vexa::imagefiles {
 
 namespace {
 
-constexpr std::size_t file_header_bytes = 14;
 constexpr std::size_t alpha_mask_offset = 52;  // in version 4 and 5 info headers
 
 constexpr std::uint32_t plain = 0;
 constexpr std::uint32_t rle8 = 1;
 constexpr std::uint32_t rle4 = 2;
 constexpr std::uint32_t bit_fields = 3;
-
-// A checked cursor over untrusted bytes: every read reports whether the bytes
-// were there, and a failed read leaves the cursor at the end.
-struct Cursor {
-  Bytes data;
-  std::size_t at = 0;
-
-  bool byte(std::uint8_t& value) {
-    if (at >= data.size()) return false;
-    value = data[at++];
-    return true;
-  }
-  bool u32(std::uint32_t& value) {
-    if (data.size() - at < 4) {
-      at = data.size();
-      return false;
-    }
-    value = base::get_u32(data.data() + at);
-    at += 4;
-    return true;
-  }
-  bool skip(std::size_t n) {
-    if (data.size() - at < n) {
-      at = data.size();
-      return false;
-    }
-    at += n;
-    return true;
-  }
-};
 
 // Pixel writer of the run-length decoder: a pixel outside the picture is
 // dropped, so no run or delta can write outside the pixel area.
@@ -211,16 +180,16 @@ int read_bmp(ImageSet& set, Bytes file, const ReadOptions& options) {
   // File header: "BM", the file size, two reserved words, the pixel offset.
   // Only the signature and the size are used: the pixel rows are taken to
   // follow the colour table.
-  Cursor in{file};
+  ByteCursor in{file};
   std::uint8_t b = 0, m = 0;
   std::uint32_t stored_size = 0;
-  if (!in.byte(b) || !in.byte(m) || b != 'B' || m != 'M') return 0;
+  if (!in.u8(b) || !in.u8(m) || b != 'B' || m != 'M') return 0;
   if (!in.u32(stored_size) || stored_size != file.size()) return 0;
-  if (file.size() < file_header_bytes + dib::header_bytes) return 0;
+  if (file.size() < bmp_file_header_bytes + dib::header_bytes) return 0;
 
   // The rest of the file is the bitmap block.
   try {
-    image.dib.assign(file.begin() + file_header_bytes, file.end());
+    image.dib.assign(file.begin() + bmp_file_header_bytes, file.end());
   } catch (const std::bad_alloc&) {
     return fail(image);
   }
@@ -293,7 +262,7 @@ int decode_bmp_rle(Image& image) {
   const RleTarget target{decoded.dib.data() + decoded.pixels, decoded.row_stride,
                          static_cast<std::uint64_t>(image_width(decoded)),
                          static_cast<std::uint64_t>(image_height(decoded)), four_bit};
-  Cursor in{Bytes(image.dib.data() + image.pixels, image.dib.size() - image.pixels)};
+  ByteCursor in{Bytes(image.dib.data() + image.pixels, image.dib.size() - image.pixels)};
   // Positions may run past the row or the picture (long runs, deltas); the
   // pixels there are dropped. Rows do not wrap: a run that leaves its row
   // loses the rest, as the row's end-of-line code will follow.
@@ -301,7 +270,7 @@ int decode_bmp_rle(Image& image) {
   while (y < target.height) {
     std::uint8_t count = 0, value = 0;
     // Coded data that end before the picture is complete are truncated: refuse.
-    if (!in.byte(count) || !in.byte(value)) return 0;
+    if (!in.u8(count) || !in.u8(value)) return 0;
     if (count > 0) {  // encoded run
       for (std::uint64_t i = 0; i < count; ++i) {
         std::uint8_t pixel = !four_bit ? value : (i & 1) ? (value & 0x0F) : (value >> 4);
@@ -320,7 +289,7 @@ int decode_bmp_rle(Image& image) {
         break;
       case 2: {  // delta: right and up (forward in storage)
         std::uint8_t dx = 0, dy = 0;
-        if (!in.byte(dx) || !in.byte(dy)) return 0;
+        if (!in.u8(dx) || !in.u8(dy)) return 0;
         x += dx;
         y += dy;
         break;
@@ -330,14 +299,14 @@ int decode_bmp_rle(Image& image) {
         if (!four_bit) {
           for (std::uint64_t i = 0; i < n; ++i) {
             std::uint8_t pixel = 0;
-            if (!in.byte(pixel)) return 0;
+            if (!in.u8(pixel)) return 0;
             target.put(x + i, y, pixel);
           }
           if (n & 1) in.skip(1);
         } else {
           std::uint8_t pair = 0;
           for (std::uint64_t i = 0; i < n; ++i) {
-            if (!(i & 1) && !in.byte(pair)) return 0;
+            if (!(i & 1) && !in.u8(pair)) return 0;
             target.put(x + i, y, (i & 1) ? (pair & 0x0F) : (pair >> 4));
           }
           if (n % 4 == 1 || n % 4 == 2) in.skip(1);
@@ -351,15 +320,29 @@ int decode_bmp_rle(Image& image) {
   return 1;
 }
 
+std::array<std::uint8_t, bmp_file_header_bytes> bmp_file_header(const Image& image) {
+  const auto file_size = static_cast<std::uint32_t>(image.dib_size + bmp_file_header_bytes);
+  std::array<std::uint8_t, bmp_file_header_bytes> header{'B', 'M'};
+  base::put_u32(header.data() + 2, file_size);
+  base::put_u32(header.data() + 10, file_size - header_field(image, dib::size_image));
+  return header;
+}
+
+std::vector<std::uint8_t> bmp_file_bytes(const Image& image) {
+  const auto header = bmp_file_header(image);
+  const std::size_t block = std::min<std::size_t>(image.dib_size, image.dib.size());
+  std::vector<std::uint8_t> file(header.size() + block);
+  std::memcpy(file.data(), header.data(), header.size());
+  if (block > 0) std::memcpy(file.data() + header.size(), image.dib.data(), block);
+  return file;
+}
+
 int write_bmp_file(const Image& image, const std::string& file_name) {
   if (is_empty(image) || image.dib.size() < image.dib_size) return 0;
-  const std::uint32_t file_size = image.dib_size + file_header_bytes;
-  std::uint8_t header[file_header_bytes] = {'B', 'M'};
-  base::put_u32(header + 2, file_size);
-  base::put_u32(header + 10, file_size - header_field(image, dib::size_image));
+  const auto header = bmp_file_header(image);
   std::FILE* file = std::fopen(file_name.c_str(), "wb");
   if (file == nullptr) return 0;
-  bool ok = std::fwrite(header, 1, sizeof header, file) == sizeof header &&
+  bool ok = std::fwrite(header.data(), 1, header.size(), file) == header.size() &&
             std::fwrite(image.dib.data(), 1, image.dib_size, file) == image.dib_size;
   ok = std::fclose(file) == 0 && ok;
   return ok ? 1 : 0;

@@ -2,7 +2,10 @@
 // dispatch.h), its run-length decoder, and the writer used for image dumps.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "imagefiles/dispatch.h"
 #include "imagefiles/image.h"
@@ -17,8 +20,16 @@ namespace vexa::imagefiles {
 // the coded data end before the picture does, or memory runs out.
 int decode_bmp_rle(Image& image);
 
-// Writes the image as a BMP file: the 14-byte file header, then the block as
-// it is. Returns 1, or 0 for an empty image or a failed write.
+inline constexpr std::size_t bmp_file_header_bytes = 14;
+
+// The file header that makes the image's block a BMP file: "BM", the file
+// size, two reserved words and the offset of the pixel rows.
+std::array<std::uint8_t, bmp_file_header_bytes> bmp_file_header(const Image& image);
+// The whole BMP file of the image, in memory: the file header and the block.
+std::vector<std::uint8_t> bmp_file_bytes(const Image& image);
+
+// Writes the image as a BMP file: the file header, then the block as it is.
+// Returns 1, or 0 for an empty image or a failed write.
 int write_bmp_file(const Image& image, const std::string& file_name);
 
 // Writes every image of the set as "<base>_<nnn>.bmp" (nnn its slot number,

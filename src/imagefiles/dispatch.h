@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/bytes.h"
 #include "imagefiles/image.h"
 
 namespace vexa::imagefiles {
@@ -18,7 +19,8 @@ struct ReadOptions {
   int gamma = 0;              // DOGAMMA: apply a PNG file's gAMA
 };
 
-using Bytes = std::span<const std::uint8_t>;
+using base::Bytes;
+using base::ByteCursor;
 
 // A fault a reader found at a line of the file it reads (the checks of an
 // FXT font): the line number, from 1, and the message.

@@ -24,23 +24,6 @@ constexpr int lzw_max_width = 12;
 // Short strings are copied as one 8-byte word.
 constexpr std::uint32_t word = 8;
 
-// Checked cursor over the file's bytes: every read says whether the bytes
-// were there.
-struct Cursor {
-  Bytes bytes;
-  std::size_t at = 0;
-
-  std::size_t left() const { return bytes.size() - at; }
-  // The next byte, or -1 at the end of the file.
-  int byte() { return at < bytes.size() ? bytes[at++] : -1; }
-  bool take(std::size_t n, const std::uint8_t*& p) {
-    if (left() < n) return false;
-    p = bytes.data() + at;
-    at += n;
-    return true;
-  }
-};
-
 // Graphic control values; they apply to every image that follows until the
 // next graphic control extension replaces them.
 struct GraphicControl {
@@ -128,19 +111,20 @@ struct CodeReader {
 
 // colour table -> { red green blue } ...  Returns false when the file ends
 // inside the table.
-bool read_colour_table(Cursor& in, int entries, std::array<Bgr, 256>& table) {
-  const std::uint8_t* p = nullptr;
-  if (!in.take(static_cast<std::size_t>(entries) * 3, p)) return false;
+bool read_colour_table(ByteCursor& in, int entries, std::array<Bgr, 256>& table) {
+  Bytes colours;
+  if (!in.take(static_cast<std::size_t>(entries) * 3, colours)) return false;
+  const std::uint8_t* p = colours.data();
   for (int i = 0; i < entries; ++i, p += 3) table[static_cast<std::size_t>(i)] = Bgr{p[2], p[1], p[0]};
   return true;
 }
 
 // Passes over a list of data sub-blocks.
-void skip_sub_blocks(Cursor& in) {
+void skip_sub_blocks(ByteCursor& in) {
   const std::uint8_t* here = in.bytes.data() + in.at;
   CodeReader r{here, here, in.bytes.data() + in.bytes.size()};
   r.skip_rest();
-  in.at = static_cast<std::size_t>(r.p - in.bytes.data());
+  in.seek(static_cast<std::size_t>(r.p - in.bytes.data()));
 }
 
 // A frame bitmap of width x height with the given colour table. A 4-bit
@@ -363,10 +347,11 @@ template <bool in_place>
 // Returns 0 when the file must be refused (the frames together exceed the
 // image limit or memory ran out), 1 when decoding goes on, 2 when it ends
 // here (the file ends inside the descriptor or table, or no colour table).
-int read_image(Cursor& in, Decoder& d, GifImageSet& gif, const GraphicControl& control,
+int read_image(ByteCursor& in, Decoder& d, GifImageSet& gif, const GraphicControl& control,
                const std::array<Bgr, 256>& global_table, int global_entries) {
-  const std::uint8_t* p = nullptr;
-  if (!in.take(9, p)) return 2;
+  Bytes descriptor;
+  if (!in.take(9, descriptor)) return 2;
+  const std::uint8_t* p = descriptor.data();
   const int left = base::get_u16(p);
   const int top = base::get_u16(p + 2);
   const int width = base::get_u16(p + 4);
@@ -389,7 +374,10 @@ int read_image(Cursor& in, Decoder& d, GifImageSet& gif, const GraphicControl& c
     return 2;
   }
 
-  int min_size = in.byte();
+  // A file that ends here leaves the code size unknown (-1): the image
+  // stays undecoded.
+  std::uint8_t code_size = 0;
+  const int min_size = in.u8(code_size) ? code_size : -1;
   // An image without pixels has nothing to show and is left out.
   if (width == 0 || height == 0) {
     skip_sub_blocks(in);
@@ -441,7 +429,7 @@ int read_image(Cursor& in, Decoder& d, GifImageSet& gif, const GraphicControl& c
     else
       decode_image<false>(d, r, min_size, root, frame.image, width, height, ring_lines, interlaced);
     r.skip_rest();
-    in.at = static_cast<std::size_t>(r.p - in.bytes.data());
+    in.seek(static_cast<std::size_t>(r.p - in.bytes.data()));
   } else {
     // Any other code size leaves the image undecoded (all index 0).
     skip_sub_blocks(in);
@@ -603,9 +591,10 @@ void clear_gif_set(GifImageSet& gif) {
 // file -> header screen-descriptor [global colour table] block* trailer
 int read_gif_file(GifImageSet& gif, Bytes file) {
   clear_gif_set(gif);
-  Cursor in{file};
-  const std::uint8_t* p = nullptr;
-  if (!in.take(13, p)) return 0;
+  ByteCursor in{file};
+  Bytes head;
+  if (!in.take(13, head)) return 0;
+  const std::uint8_t* p = head.data();
   if (std::memcmp(p, "GIF89a", 6) != 0 && std::memcmp(p, "GIF87a", 6) != 0) return 0;
   gif.screen_width = base::get_u16(p + 6);
   gif.screen_height = base::get_u16(p + 8);
@@ -626,11 +615,13 @@ int read_gif_file(GifImageSet& gif, Bytes file) {
   if (!decoder) return 0;
   GraphicControl control;
   while (gif.frame_count < gif_max_frames) {
-    int b = in.byte();
+    std::uint8_t b = 0;
+    if (!in.u8(b)) break;  // the file's end
     if (b == 0) continue;  // stray zero bytes between blocks
     if (b == extension_introducer) {
       // extension -> 0x21 label data-sub-blocks
-      int label = in.byte();
+      std::uint8_t label = 0;
+      if (!in.u8(label)) break;
       std::size_t at = in.at;
       skip_sub_blocks(in);
       // graphic control -> 4 { packed delay-low delay-high transparent-index } 0
@@ -644,7 +635,7 @@ int read_gif_file(GifImageSet& gif, Bytes file) {
       }
       continue;
     }
-    if (b != image_separator) break;  // the trailer, an unknown byte or the file's end
+    if (b != image_separator) break;  // the trailer or an unknown byte
     int result = read_image(in, *decoder, gif, control, global_table, global_entries);
     if (result == 0) {
       clear_gif_set(gif);

@@ -8,18 +8,6 @@
 
 namespace vexa::imagefiles {
 
-std::uint32_t read_value(const std::uint8_t*& cursor, int n) {
-  std::uint32_t value = 0;
-  for (int i = 0; i < n; ++i) value |= static_cast<std::uint32_t>(cursor[i]) << (8 * i);
-  cursor += n;
-  return value;
-}
-
-void write_value(std::uint8_t*& cursor, std::uint32_t value, int n) {
-  for (int i = 0; i < n; ++i) cursor[i] = static_cast<std::uint8_t>(value >> (8 * i));
-  cursor += n;
-}
-
 std::uint32_t header_field(const Image& image, std::size_t offset) {
   if (image.dib.size() < offset + 4) return 0;
   return base::get_u32(image.dib.data() + offset);
@@ -196,6 +184,11 @@ bool create_dib(Image& image, std::int64_t width, std::int64_t height, int bits,
   base::put_u32(h + dib::y_pels, dib::pels_per_metre);
   base::put_u32(h + dib::clr_used, clr_used);
   base::put_u32(h + dib::clr_important, clr_used);
+  if (bits == 16) {
+    base::put_u32(h + dib::header_bytes, 0xF800);
+    base::put_u32(h + dib::header_bytes + 4, 0x07E0);
+    base::put_u32(h + dib::header_bytes + 8, 0x001F);
+  }
   // A clr_used that disagrees with table_entries would move the pixel rows.
   if (!refresh_layout(image) || image.dib_size != image.dib.size()) {
     release_image(image);
@@ -216,12 +209,6 @@ bool create_image(Image& image, int width, int height, int bits, const Image* te
       colours = templ->colour_count;
   }
   if (!create_dib(image, width, height, bits, colours, colours)) return false;
-  if (bits == 16) {
-    std::uint8_t* masks = image.dib.data() + dib::header_bytes;
-    base::put_u32(masks, 0xF800);
-    base::put_u32(masks + 4, 0x07E0);
-    base::put_u32(masks + 8, 0x001F);
-  }
   if (bits <= 8) {
     for (std::uint32_t i = 0; i < colours; ++i) {
       Bgr c;

@@ -63,13 +63,6 @@ struct ImageSet {
   std::array<std::uint8_t, base::limits::image_slots> delays{};
 };
 
-// --- little-endian values at a moving byte cursor ---------------------------
-
-// Reads n bytes (1 to 4), first byte lowest, and advances the cursor by n.
-std::uint32_t read_value(const std::uint8_t*& cursor, int n);
-// Writes the n low bytes of value, lowest first, and advances the cursor by n.
-void write_value(std::uint8_t*& cursor, std::uint32_t value, int n);
-
 // --- header fields ------------------------------------------------------------
 
 inline bool is_empty(const Image& image) { return image.dib.empty(); }
@@ -130,8 +123,9 @@ bool refresh_layout(Image& image);
 // Replaces the block by a zero-filled one of a bottom-up bitmap: the 40-byte
 // header (one plane, compression 3 for 16 bits, 2500 pixels per metre,
 // biClrUsed and biClrImportant = clr_used), table_entries colour-table
-// entries up to 8 bits or three zero mask words for 16 bits, then the pixel
-// rows; the derived fields are refreshed. prepare, when given, sees the
+// entries up to 8 bits or the 5-6-5 masks for 16 bits (a reader of another
+// layout overwrites them), then the pixel rows; the derived fields are
+// refreshed. Every bitmap this program builds gets its header here. prepare, when given, sees the
 // reserved block before it is filled (the readers ask for huge pages there).
 // Returns false, the image empty, when a side is outside 1..image_side, the
 // rows exceed image_bytes, table_entries is above 256, clr_used disagrees

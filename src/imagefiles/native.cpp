@@ -4,7 +4,6 @@
 #include <array>
 #include <cctype>
 #include <cstring>
-#include <new>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "base/bytes.h"
 #include "base/limits.h"
 #include "base/paths.h"
+#include "imagefiles/bitmap_block.h"
 
 namespace vexa::imagefiles {
 
@@ -22,53 +22,10 @@ constexpr Bgr white = rgb(255, 255, 255);
 constexpr Bgr black = rgb(0, 0, 0);
 constexpr std::array<Bgr, 2> white_black = {white, black};
 
-// A checked cursor over the file's bytes: every read says whether the bytes
-// were there, and a failed read moves the cursor to the end.
-struct Cursor {
-  Bytes data;
-  std::size_t at = 0;
-
-  std::size_t left() const { return data.size() - at; }
-  bool seek(std::uint64_t offset) {
-    if (offset > data.size()) {
-      at = data.size();
-      return false;
-    }
-    at = static_cast<std::size_t>(offset);
-    return true;
-  }
-  // Hands out the next n bytes.
-  bool take(std::uint64_t n, const std::uint8_t*& bytes) {
-    if (n > left()) {
-      at = data.size();
-      return false;
-    }
-    bytes = data.data() + at;
-    at += static_cast<std::size_t>(n);
-    return true;
-  }
-  bool byte(std::uint8_t& value) {
-    const std::uint8_t* p = nullptr;
-    if (!take(1, p)) return false;
-    value = p[0];
-    return true;
-  }
-  bool u16(std::uint16_t& value) {
-    const std::uint8_t* p = nullptr;
-    if (!take(2, p)) return false;
-    value = base::get_u16(p);
-    return true;
-  }
-};
-
 bool valid_depth(int bits) { return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24; }
 
 // Bytes of one unpadded pixel row, as the module's formats store it.
 std::uint64_t row_bytes(std::uint64_t width, int bits) { return (width * static_cast<std::uint64_t>(bits) + 7) / 8; }
-
-std::uint64_t stride_of(std::uint64_t width, int bits) {
-  return (width * static_cast<std::uint64_t>(bits) + 31) / 32 * 4;
-}
 
 // Builds the image a native file describes: 40-byte header, the file's
 // depth, 2500 pixels per metre, zeroed rows (bottom-up), and for 1 to 8 bits
@@ -80,41 +37,11 @@ std::uint64_t stride_of(std::uint64_t width, int bits) {
 // the size is beyond the limits, or memory runs out (the image is empty).
 bool build_image(Image& image, std::uint32_t width, std::uint32_t height, int bits, std::span<const Bgr> colours) {
   release_image(image);
-  if (!valid_depth(bits) || width < 1 || height < 1 || width > base::limits::image_side || height > base::limits::image_side)
-    return false;
+  if (!valid_depth(bits)) return false;
   const std::uint32_t full = bits <= 8 ? 1u << bits : 0;
   const std::uint32_t entries =
       bits > 8 ? 0 : (!colours.empty() && colours.size() < full ? static_cast<std::uint32_t>(colours.size()) : full);
-  const std::uint64_t table_bytes = bits <= 8 ? 4ull * entries : (bits == 16 ? 12 : 0);
-  const std::uint64_t size_image = stride_of(width, bits) * height;
-  if (size_image > base::limits::image_bytes) return false;
-  try {
-    image.dib.assign(dib::header_bytes + table_bytes + size_image, 0);
-  } catch (const std::bad_alloc&) {
-    release_image(image);
-    return false;
-  }
-  std::uint8_t* h = image.dib.data();
-  base::put_u32(h + dib::size, dib::header_bytes);
-  base::put_u32(h + dib::width, width);
-  base::put_u32(h + dib::height, height);
-  base::put_u16(h + dib::planes, 1);
-  base::put_u16(h + dib::bit_count, static_cast<std::uint16_t>(bits));
-  base::put_u32(h + dib::compression, bits == 16 ? 3 : 0);
-  base::put_u32(h + dib::x_pels, dib::pels_per_metre);
-  base::put_u32(h + dib::y_pels, dib::pels_per_metre);
-  const std::uint32_t used = entries < full ? entries : 0;
-  base::put_u32(h + dib::clr_used, used);
-  base::put_u32(h + dib::clr_important, used);
-  if (bits == 16) {
-    base::put_u32(h + dib::header_bytes, 0xF800);
-    base::put_u32(h + dib::header_bytes + 4, 0x07E0);
-    base::put_u32(h + dib::header_bytes + 8, 0x001F);
-  }
-  if (!refresh_layout(image)) {
-    release_image(image);
-    return false;
-  }
+  if (!create_dib(image, width, height, bits, entries, entries < full ? entries : 0)) return false;
   for (std::uint32_t i = 0; i < entries; ++i)
     set_colour_entry(image, static_cast<int>(i), i < colours.size() ? colours[i] : black);
   return true;
@@ -130,8 +57,8 @@ struct MonoHead {
 };
 
 bool read_mono_head(Bytes file, MonoHead& head) {
-  Cursor in{file};
-  const std::uint8_t* p = nullptr;
+  ByteCursor in{file};
+  Bytes p;
   const bool command = file.size() >= 3 && file[0] == escape && file[1] == 'U' && file[2] == 'L';
   if (!in.take(command ? 7 : 2, p)) return false;
   head.width = command ? p[5] : p[0];
@@ -160,79 +87,6 @@ int read_mono(ImageSet& set, Bytes file, DataSize data_size, BitOf bit_of) {
   return 1;
 }
 
-// --- G16/G24 -------------------------------------------------------------------
-
-constexpr std::size_t block_header_bytes = 22;
-constexpr std::size_t frame_entry_bytes = 8;
-constexpr std::uint8_t rle_flag = 0x80;
-constexpr std::uint8_t delay_bits = 0x7F;
-constexpr std::uint64_t longest_run = 128;
-
-// Decodes one image's data at the cursor into its rows (top row first). Raw
-// data are the rows one after the other; run-length data are chunks per row
-// (a control byte c: (c AND 0x7F) + 1 units, literal when bit 7 is clear,
-// one repeated unit when it is set). A chunk that would run past the end of
-// its row is refused: the encoder never lets a run span two rows, so such a
-// file is damaged, and a picture drawn from the rest would be wrong anyway.
-bool decode_frame(Cursor& in, Image& image, std::uint64_t row, int unit, bool coded) {
-  const int height = image_height(image);
-  for (int y = 0; y < height; ++y) {
-    std::uint8_t* out = row_pointer(image, y);
-    const std::uint8_t* p = nullptr;
-    if (!coded) {
-      if (!in.take(row, p)) return false;
-      std::memcpy(out, p, row);
-      continue;
-    }
-    std::uint64_t filled = 0;
-    while (filled < row) {
-      std::uint8_t control = 0;
-      if (!in.byte(control)) return false;
-      const std::uint64_t bytes = ((control & delay_bits) + 1ull) * static_cast<std::uint64_t>(unit);
-      if (bytes > row - filled) return false;
-      if (control & rle_flag) {
-        if (!in.take(static_cast<std::uint64_t>(unit), p)) return false;
-        for (std::uint64_t i = 0; i < bytes; i += static_cast<std::uint64_t>(unit))
-          std::memcpy(out + filled + i, p, static_cast<std::size_t>(unit));
-      } else {
-        if (!in.take(bytes, p)) return false;
-        std::memcpy(out + filled, p, bytes);
-      }
-      filled += bytes;
-    }
-  }
-  return true;
-}
-
-// The fewest file bytes that can hold an image's data: raw rows, or for
-// run-length data one longest repeat chunk per 128 units of every row. An
-// image whose data cannot fit into the rest of the file is refused before
-// its block is allocated.
-std::uint64_t least_data_bytes(std::uint64_t row, std::uint64_t height, int unit, bool coded) {
-  if (!coded) return row * height;
-  const std::uint64_t units = row / static_cast<std::uint64_t>(unit);
-  const std::uint64_t chunks = (units + longest_run - 1) / longest_run;
-  return chunks * (1 + static_cast<std::uint64_t>(unit)) * height;
-}
-
-// One 8-byte frame table entry: width, height, 24-bit data offset from the
-// start of the file, and a byte with the delay (bits 0-6) and the
-// run-length flag (bit 7).
-struct FrameEntry {
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  std::uint32_t offset = 0;
-  std::uint8_t delay = 0;
-  bool coded = false;
-};
-
-FrameEntry frame_entry(const std::uint8_t* table, int i) {
-  const std::uint8_t* e = table + frame_entry_bytes * static_cast<std::size_t>(i);
-  return FrameEntry{base::get_u16(e), base::get_u16(e + 2),
-                    base::get_u24(e + 4),
-                    static_cast<std::uint8_t>(e[7] & delay_bits), (e[7] & rle_flag) != 0};
-}
-
 int fail_set(ImageSet& set) {
   clear_set(set);
   return 0;
@@ -246,12 +100,12 @@ int fail_set(ImageSet& set) {
 int read_bh7(ImageSet& set, Bytes file, const ReadOptions&) {
   Image& image = set.images[1];
   release_image(image);
-  Cursor in{file};
-  const std::uint8_t* signature = nullptr;
+  ByteCursor in{file};
+  Bytes signature;
   std::uint16_t width = 0, height = 0;
   std::uint8_t bits = 0, count = 0;
-  if (!in.seek(7) || !in.take(3, signature) || std::memcmp(signature, "BH7", 3) != 0) return 0;
-  if (!in.u16(width) || !in.u16(height) || !in.byte(bits) || !in.byte(count)) return 0;
+  if (!in.seek(7) || !in.take(3, signature) || std::memcmp(signature.data(), "BH7", 3) != 0) return 0;
+  if (!in.u16(width) || !in.u16(height) || !in.u8(bits) || !in.u8(count)) return 0;
   // Only the depths the module shows are accepted: rows of another bit count
   // could not be encoded for it later, so such a file fails here, where the
   // message names it.
@@ -262,7 +116,7 @@ int read_bh7(ImageSet& set, Bytes file, const ReadOptions&) {
   if (file.size() != 16 + 3 * entries + row * height) return 0;
 
   std::vector<Bgr> colours;
-  const std::uint8_t* table = nullptr;
+  Bytes table;
   if (!in.take(3 * entries, table)) return 0;
   for (std::uint64_t i = 0; i < entries; ++i)
     colours.push_back(rgb(table[3 * i], table[3 * i + 1], table[3 * i + 2]));
@@ -270,9 +124,9 @@ int read_bh7(ImageSet& set, Bytes file, const ReadOptions&) {
   if (!build_image(image, width, height, bits, colours)) return 0;
 
   for (int y = 0; y < height; ++y) {
-    const std::uint8_t* p = nullptr;
+    Bytes p;
     if (!in.take(row, p)) return 0;
-    std::memcpy(row_pointer(image, y), p, row);
+    std::memcpy(row_pointer(image, y), p.data(), row);
   }
   return 1;
 }
@@ -296,112 +150,52 @@ int read_blv(ImageSet& set, Bytes file, const ReadOptions&) {
       });
 }
 
-// G16/G24: one bitmap block. Used: the signature (ESC U L at 0, "G" at 7),
-// the colour form ("16" at 8 or else 24), the depth (10), transparency
-// (11-14), the palette entry count (13), the first and last number (16, 17),
-// the palette, the frame table and the image data. The sizes and flags at
-// 3-6, 15 and 18-21 are not used: every frame entry carries its own size.
+// G16/G24: one bitmap block. The sizes and flags of the header are not
+// used: every frame entry carries its own size.
 //
-// Everything the frame table points at is checked: a file whose depth the
-// module does not show, whose last number lies below its first, whose
-// transparent index is not in its palette, whose frame entry has a width but
-// no height, whose data offset lies outside the file, or whose data end
-// early or run past a row, is refused as a whole. The encoder never writes
-// such a block, so it is damaged, and a partly loaded font or animation
-// would only fail later with a less clear message.
+// Everything the frame table points at is checked: a block that
+// validate_block refuses, an instrument, or one whose data end early or run
+// past a row, is refused as a whole. The encoder never writes such a block,
+// so it is damaged, and a partly loaded font or animation would only fail
+// later with a less clear message.
 int read_g16(ImageSet& set, Bytes file) {
   clear_set(set);
-  Cursor in{file};
-  const std::uint8_t* h = nullptr;
-  if (!in.take(block_header_bytes, h)) return 0;
-  if (h[0] != escape || h[1] != 'U' || h[2] != 'L' || h[7] != 'G') return 0;
-  const int entry_size = h[8] == '1' && h[9] == '6' ? 2 : 3;
-  const int bits = h[10];
-  const int first = h[16];
-  const int last = h[17];
-  if (!valid_depth(bits) || last < first) return 0;
-  const int unit = bits <= 8 ? 1 : bits / 8;
-
-  // Palette: 4- and 8-bit data only, entry count at 13 (0 means 256), each
-  // entry a 5-6-5 word or blue, green, red.
+  BlockSummary block;
   std::vector<Bgr> colours;
-  if (bits == 4 || bits == 8) {
-    const std::uint64_t entries = h[13] == 0 ? 256 : h[13];
-    const std::uint8_t* p = nullptr;
-    if (!in.take(entries * static_cast<std::uint64_t>(entry_size), p)) return 0;
-    for (std::uint64_t i = 0; i < entries; ++i, p += entry_size)
-      colours.push_back(entry_size == 2 ? unpack_565(base::get_u16(p)) : Bgr{p[0], p[1], p[2]});
-  } else if (bits == 1) {
-    colours.assign(white_black.begin(), white_black.end());
-  }
+  // Several entries may point at the same short run-length data, so a small
+  // file could otherwise make the reader allocate 256 of the largest
+  // pictures: all images of one file together stay within the size limit of
+  // one image, checked before anything is allocated.
+  if (!validate_block(file, block) || block.header.kind != block_bitmap ||
+      block.pixel_bytes > base::limits::image_bytes || !read_block_palette(file, block.header, colours))
+    return 0;
+  const BlockHeader& h = block.header;
+  if (h.depth == 1) colours.assign(white_black.begin(), white_black.end());
 
-  set.first_number = static_cast<std::uint16_t>(first);
-  set.transparent = h[11];
+  set.first_number = static_cast<std::uint16_t>(h.first);
+  set.transparent = static_cast<std::uint16_t>(h.transparent);
   if (set.transparent != 0) {
-    if (bits == 16) {
-      set.transparent_colour = unpack_565(base::get_u16(h + 12));
-    } else if (bits == 24) {
-      set.transparent_colour = Bgr{h[12], h[13], h[14]};
-    } else if (bits == 4 || bits == 8) {
-      if (h[12] >= colours.size()) return fail_set(set);
-      set.transparent_colour = colours[h[12]];
+    if (h.depth == 16) {
+      set.transparent_colour = unpack_565(static_cast<std::uint16_t>(h.key));
+    } else if (h.depth == 24) {
+      set.transparent_colour = Bgr{static_cast<std::uint8_t>(h.key), static_cast<std::uint8_t>(h.key >> 8),
+                                   static_cast<std::uint8_t>(h.key >> 16)};
+    } else if (h.depth == 4 || h.depth == 8) {
+      set.transparent_colour = colours[h.key];  // the check kept the index inside the palette
     }  // 1 bit: the transparent colour stays black
   }
 
-  const int slots = last - first + 1;
-  const std::uint8_t* table = nullptr;
-  if (!in.take(frame_entry_bytes * static_cast<std::uint64_t>(slots), table)) return fail_set(set);
-
-  // Every entry is checked before anything is allocated. Several entries may
-  // point at the same short run-length data, so a small file could otherwise
-  // make the reader allocate 256 of the largest pictures: all images of one
-  // file together stay within the size limit of one image.
-  std::uint64_t total_pixels = 0;
-  for (int i = 0; i < slots; ++i) {
-    const FrameEntry f = frame_entry(table, i);
-    if (f.width == 0) continue;
-    if (f.height == 0) return fail_set(set);
-    total_pixels += stride_of(f.width, bits) * f.height;
-    if (total_pixels > base::limits::image_bytes) return fail_set(set);
-    const std::uint64_t row = row_bytes(f.width, bits);
-    if (f.offset > file.size() || least_data_bytes(row, f.height, unit, f.coded) > file.size() - f.offset)
-      return fail_set(set);
-  }
-
-  for (int i = 0; i < slots; ++i) {
-    const FrameEntry f = frame_entry(table, i);
-    const auto slot = static_cast<std::size_t>(first + i);
+  for (int i = 0; i < block.layout.entries; ++i) {
+    FrameEntry f;
+    if (!read_frame_entry(file, h, i, f)) return fail_set(set);
+    const auto slot = static_cast<std::size_t>(h.first + i);
     ++set.count;  // an empty entry still holds its number
     if (f.width == 0) continue;
     Image& image = set.images[slot];
-    if (!build_image(image, f.width, f.height, bits, colours)) return fail_set(set);
-    set.delays[slot] = f.delay;
-    Cursor data{file};
-    if (!data.seek(f.offset) || !decode_frame(data, image, row_bytes(f.width, bits), unit, f.coded))
+    if (!build_image(image, static_cast<std::uint32_t>(f.width), static_cast<std::uint32_t>(f.height), h.depth, colours) ||
+        !decode_frame(file, h, f, &image))
       return fail_set(set);
-  }
-  return 1;
-}
-
-// The listing's view of a block: the header fields and the frame table as
-// read_g16 reads them, every offset checked against the block's size.
-int summarize_bitmap_block(Bytes block, BlockSummary& out) {
-  out = BlockSummary{};
-  if (block.size() < block_header_bytes) return 0;
-  const std::uint8_t* h = block.data();
-  if (h[0] != escape || h[1] != 'U' || h[2] != 'L' || h[7] != 'G' || !valid_depth(h[10]) || h[17] < h[16]) return 0;
-  const std::uint64_t entry_size = h[8] == '1' && h[9] == '6' ? 2 : 3;
-  const std::uint64_t palette = h[10] == 4 || h[10] == 8 ? (h[13] == 0 ? 256 : h[13]) * entry_size : 0;
-  const int slots = h[17] - h[16] + 1;
-  if (block_header_bytes + palette + frame_entry_bytes * static_cast<std::uint64_t>(slots) > block.size()) return 0;
-  out.width = base::get_u16(h + 18);
-  out.height = base::get_u16(h + 20);
-  out.bits = h[10];
-  for (int i = 0; i < slots; ++i) {
-    const FrameEntry f = frame_entry(h + block_header_bytes + palette, i);
-    if (f.width == 0) continue;
-    ++out.frames;
-    if (f.coded) ++out.coded;
+    set.delays[slot] = f.delay;
   }
   return 1;
 }

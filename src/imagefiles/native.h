@@ -28,16 +28,4 @@ int read_blv(ImageSet& set, Bytes file, const ReadOptions& options);
 // refused). Nothing is reported.
 int read_g16(ImageSet& set, Bytes file);
 
-// What a bitmap block holds, from its header and frame table alone.
-struct BlockSummary {
-  int width = 0, height = 0;  // of the largest image
-  int bits = 0;               // stored bits per pixel
-  int frames = 0;             // images (numbers with an image)
-  int coded = 0;              // images stored run-length coded
-};
-// Summarises the bitmap block at the start of block. Returns 1, or 0 when
-// block does not start with one (signature, depth, number range) or its
-// palette or frame table runs past its end.
-int summarize_bitmap_block(Bytes block, BlockSummary& out);
-
 }  // namespace vexa::imagefiles

@@ -802,7 +802,7 @@ int read_png(ImageSet& set, Bytes file, const ReadOptions& options) {
     std::uint32_t length = 0;
     Bytes typed;  // type and data, the range the CRC covers
     std::uint32_t crc = 0;
-    if (!cursor.u32_be(length) || length > cursor.remaining() || !cursor.take(std::size_t{4} + length, typed) ||
+    if (!cursor.u32_be(length) || length > cursor.left() || !cursor.take(std::size_t{4} + length, typed) ||
         !cursor.u32_be(crc))
       return 0;
     if (libdeflate_crc32(0, typed.data(), typed.size()) != crc) return 0;

@@ -10,40 +10,6 @@
 
 namespace vexa::imagefiles {
 
-bool ByteCursor::skip(std::size_t n) {
-  if (n > remaining()) return false;
-  position += n;
-  return true;
-}
-
-bool ByteCursor::take(std::size_t n, Bytes& out) {
-  if (n > remaining()) return false;
-  out = bytes.subspan(position, n);
-  position += n;
-  return true;
-}
-
-bool ByteCursor::u8(std::uint32_t& value) {
-  if (remaining() < 1) return false;
-  value = bytes[position];
-  position += 1;
-  return true;
-}
-
-bool ByteCursor::u16_le(std::uint32_t& value) {
-  if (remaining() < 2) return false;
-  value = base::get_u16(bytes.data() + position);
-  position += 2;
-  return true;
-}
-
-bool ByteCursor::u32_be(std::uint32_t& value) {
-  if (remaining() < 4) return false;
-  value = base::get_u32_be(bytes.data() + position);
-  position += 4;
-  return true;
-}
-
 namespace {
 constexpr std::size_t huge_page = 2u << 20;
 }

@@ -1,5 +1,5 @@
-// Helpers shared by the image file readers: a bounds-checked cursor over the
-// bytes of a file, and an empty bitmap block with a colour table of any size.
+// Helpers shared by the image file readers: working memory for a whole
+// picture, and an empty bitmap block with a colour table of any size.
 #pragma once
 
 #include <cstddef>
@@ -10,22 +10,6 @@
 #include "imagefiles/image.h"
 
 namespace vexa::imagefiles {
-
-// Reads a file's bytes front to back. Every read checks that the bytes are
-// there and fails (returns false, cursor unchanged) when they are not, so a
-// truncated file is an error and never reads past its end.
-struct ByteCursor {
-  Bytes bytes;
-  std::size_t position = 0;
-
-  std::size_t remaining() const { return bytes.size() - position; }
-  bool skip(std::size_t n);
-  // The next n bytes as a span (in place, not copied).
-  bool take(std::size_t n, Bytes& out);
-  bool u8(std::uint32_t& value);
-  bool u16_le(std::uint32_t& value);
-  bool u32_be(std::uint32_t& value);
-};
 
 // Working memory of a reader for a whole picture (decompressed data and the
 // like), not zero-filled. Empty when memory runs out.
@@ -49,7 +33,7 @@ void advise_large(void* data, std::size_t size);
 // and biClrImportant = clr_used. Up to 8 bits, table_entries colour-table
 // entries follow the header (clr_used must then be table_entries, or 0 when
 // table_entries is 2 to the power of bits); 16 bits get compression 3 and
-// three zero mask words for the caller to fill. Fails (image empty) when a
+// the 5-6-5 masks (see create_dib). Fails (image empty) when a
 // side is outside 1..base::limits::image_side, the pixel rows would exceed
 // base::limits::image_bytes, or memory runs out.
 bool create_bitmap(Image& image, std::int64_t width, std::int64_t height, int bits,

@@ -87,7 +87,7 @@ bool decode_pixels(ByteCursor& cursor, const TgaHeader& h, std::uint8_t* out, st
   }
   std::size_t done = 0;
   while (done < pixels) {
-    std::uint32_t packet = 0;
+    std::uint8_t packet = 0;
     if (!cursor.u8(packet)) return false;
     std::size_t n = std::min<std::size_t>((packet & 0x7F) + 1, pixels - done);
     std::uint8_t* dst = out + done * bpp;
@@ -171,8 +171,8 @@ bool read_image(ImageSet& set, Bytes file, const ReadOptions& options) {
   std::size_t pixels = static_cast<std::size_t>(h.width) * static_cast<std::size_t>(h.height);
   std::size_t raw_bytes = pixels * static_cast<std::size_t>(bpp);
   if (raw_bytes > base::limits::image_bytes) return false;
-  std::size_t most = is_rle(h.type) ? cursor.remaining() / (1 + static_cast<std::size_t>(bpp)) * 128
-                                    : cursor.remaining() / static_cast<std::size_t>(bpp);
+  std::size_t most = is_rle(h.type) ? cursor.left() / (1 + static_cast<std::size_t>(bpp)) * 128
+                                    : cursor.left() / static_cast<std::size_t>(bpp);
   if (pixels > most) return false;
   LargeBuffer raw;
   if (!allocate_large(raw, raw_bytes) || !decode_pixels(cursor, h, raw.data.get(), pixels, bpp)) return false;

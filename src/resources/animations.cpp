@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "base/bytes.h"
 #include "base/format.h"
 #include "command/context.h"
 #include "command/source.h"
@@ -28,7 +27,7 @@ namespace {
 constexpr NumberRule animation_rule{"Animation", command::kind_animations, 0, 255};
 constexpr const char* cannot_convert = "cannot convert animation !";
 constexpr const char* indent_17 = "                 ";
-constexpr std::uint8_t difference_flag = 2;  // header byte 11 of a block of difference frames
+constexpr int difference_flag = 2;  // the transparency field of a block of difference frames
 
 // MAXCOLORDEPTH: a set deeper than the limit is converted to it through one
 // shared palette.
@@ -47,8 +46,8 @@ bool limit_depth(imagefiles::ImageSet& set, int max_depth) {
 void export_animation(command::Context& ctx, imagefiles::ImageSet& full, imagefiles::ImageSet& difference, const BitmapBlock& block, int number,
                       const std::string& first_file) {
   const int bits = ctx.settings.export_overview;
-  const std::uint8_t* h = block.block.data();
-  const int width = base::get_u16(h + 18), height = base::get_u16(h + 20);
+  const imagefiles::BlockHeader h = block_header(block);
+  const int width = h.width, height = h.height;
   const int first = full.first_number, last = full.first_number + full.count - 1;
   const std::string prefix = vexa::base::format("%sAnimation%d_%s", ctx.settings.macro_directory.c_str(), number,
                                           export_base_name(first_file).c_str());
@@ -165,11 +164,14 @@ int compile_animation(command::Context& ctx) {
     command::report_error(ctx, cannot_convert);
     return 0;
   }
-  if (s.compress != 0) block.block[11] = difference_flag;
-  const std::uint8_t* h = block.block.data();
+  imagefiles::BlockHeader h = block_header(block);
+  if (s.compress != 0) {
+    h.transparent = difference_flag;
+    imagefiles::write_block_header(h, block.block);
+  }
   report_info(ctx, indent_17,
-              vexa::base::format("image number: %d..%d, size: %dx%d dots, colordepth: %d-bit, %d bytes\r\n", h[16], h[17],
-                           base::get_u16(h + 18), base::get_u16(h + 20), h[10], static_cast<int>(block.block_size))
+              vexa::base::format("image number: %d..%d, size: %dx%d dots, colordepth: %d-bit, %d bytes\r\n", h.first, h.last,
+                                 h.width, h.height, h.depth, static_cast<int>(block.block_size))
                   .c_str());
   // Placeholders are full frames: their block carries the encoder's own
   // transparency byte, not the difference flag.

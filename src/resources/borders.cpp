@@ -5,7 +5,6 @@
 // pixels).
 #include <vector>
 
-#include "base/bytes.h"
 #include "command/context.h"
 #include "command/source.h"
 #include "command/work_areas.h"
@@ -50,32 +49,33 @@ bool encode_indices(command::Context& ctx, imagefiles::ImageSet& set, BitmapBloc
     if (!analysed) return false;
   }
   return convert_set_depth(set, 8, 0) && encode_bitmap(set, block, 0, ctx.settings.dithering) &&
-         block.block[10] == 8;
+         block_header(block).depth == 8;
 }
 
 // Data of frame i of an encoded block, or null for a gap in the numbers.
 const std::uint8_t* frame_data(const BitmapBlock& block, int i) {
-  const std::uint8_t* entry = block.block.data() + block.frame_table + 8 * static_cast<std::size_t>(i);
-  if (base::get_u16(entry) == 0) return nullptr;
-  const std::uint8_t* at = entry + 4;
-  return block.block.data() + imagefiles::read_value(at, 3);
+  imagefiles::FrameEntry entry;
+  if (!imagefiles::read_frame_entry(block_bytes(block), block_header(block), i, entry) || entry.width == 0) return nullptr;
+  return block.block.data() + entry.offset;
 }
 
 // The head of both records: entry count E, transparency flag and index,
 // then the palette of E 5-6-5 words.
 void put_palette_head(std::vector<std::uint8_t>& record, const BitmapBlock& block) {
-  const std::uint8_t* h = block.block.data();
-  record.push_back(h[13]);
-  record.push_back(h[11]);
-  record.push_back(h[12]);
-  record.insert(record.end(), h + block.palette, h + block.palette + 2 * static_cast<std::size_t>(h[13]));
+  const imagefiles::BlockHeader h = block_header(block);
+  record.push_back(static_cast<std::uint8_t>(h.palette_entries));
+  record.push_back(static_cast<std::uint8_t>(h.transparent));
+  record.push_back(static_cast<std::uint8_t>(h.key));
+  const auto palette = block.block.begin() + imagefiles::block_layout(h).palette;
+  record.insert(record.end(), palette, palette + 2 * h.palette_entries);
 }
 
-// The entry count byte holds 256 as 0, which would store a record without
-// a palette; what the module draws from such a record is unknown, so a
-// border or pattern of 256 colours is refused (reduce it to 255 colours).
+// A block stores 256 entries as a count of 0, which would store a record
+// without a palette; what the module draws from such a record is unknown,
+// so a border or pattern of 256 colours is refused (reduce it to 255
+// colours).
 bool palette_fits(command::Context& ctx, const BitmapBlock& block, const char* noun) {
-  if (block.block[13] != 0) return true;
+  if (block_header(block).palette_entries < 256) return true;
   command::report_error(ctx, std::string(noun) + " with 256 colors is not supported (max. 255) !");
   return false;
 }
@@ -102,8 +102,8 @@ int compile_border(command::Context& ctx) {
     return 0;
   }
   if (!palette_fits(ctx, block, "Border")) return 0;
-  const std::uint8_t* h = block.block.data();
-  const int images = h[16] == h[17] ? 1 : 2;
+  const imagefiles::BlockHeader h = block_header(block);
+  const int images = h.first == h.last ? 1 : 2;
   if (images == 2 && frame_data(block, 1) == nullptr) {
     command::report_error(ctx, "only 24x24 Border are supported !");
     return 0;

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "base/bytes.h"
 #include "base/format.h"
 #include "command/context.h"
 #include "command/source.h"
@@ -32,12 +31,6 @@ constexpr int sheet_columns = 16;  // a grid row per upper hexadecimal digit
 constexpr int sheet_stretch = 3;
 constexpr std::size_t face_name_chars = 31;  // the longest face name a font request holds
 constexpr std::size_t listing_indent = 19;   // the width of "             width:"
-
-// Header flags of a font block.
-constexpr std::uint8_t same_width = 1;
-constexpr std::uint8_t same_height = 2;
-
-constexpr std::size_t frame_entry_bytes = 8;
 
 // --- WinFont parameters ------------------------------------------------------
 
@@ -87,36 +80,30 @@ int code_of(int value) { return value & 0xFFFF; }
 
 // --- font checks and lines ----------------------------------------------------
 
-std::uint8_t flags_of(const BitmapBlock& block) { return block.block[15]; }
-int first_code(const BitmapBlock& block) { return block.block[16]; }
-int last_code(const BitmapBlock& block) { return block.block[17]; }
-int largest_width(const BitmapBlock& block) { return base::get_u16(block.block.data() + 18); }
-int largest_height(const BitmapBlock& block) { return base::get_u16(block.block.data() + 20); }
-
 // The font limits, the information line, the width listing, the big
 // resource check and the storing: what FONT and WINFONT do alike once their
 // glyphs are encoded. Returns 1 when the font was stored.
 int finish_font(command::Context& ctx, BitmapBlock& block, int number, int page, const char* big_line,
                 const std::string& cannot_convert) {
-  if ((flags_of(block) & same_height) == 0) {
+  const imagefiles::BlockHeader h = block_header(block);
+  if (!h.same_height) {
     command::report_error(ctx, "different height ! (only fonts with the same height are allowed)");
     return 0;
   }
-  if (largest_width(block) > 255 || largest_height(block) > 255) {
+  if (h.width > 255 || h.height > 255) {
     command::report_error(ctx, "font is to big! (max. 255x255 dots)");
     return 0;
   }
-  const bool monospaced = (flags_of(block) & same_width) != 0;
+  const bool monospaced = h.same_width;
   const int size = static_cast<int>(block.block_size);
   if (monospaced)
     report_info(ctx, indent_12,
-                vexa::base::format("size: %dx%d dots, used codes: %d..%d, %d bytes\r\n", largest_width(block),
-                             largest_height(block), first_code(block), last_code(block), size)
+                vexa::base::format("size: %dx%d dots, used codes: %d..%d, %d bytes\r\n", h.width, h.height, h.first,
+                                   h.last, size)
                     .c_str());
   else
     report_info(ctx, indent_12,
-                vexa::base::format("height: %d dots, used codes: %d..%d, %d bytes\r\n", largest_height(block),
-                             first_code(block), last_code(block), size)
+                vexa::base::format("height: %d dots, used codes: %d..%d, %d bytes\r\n", h.height, h.first, h.last, size)
                     .c_str());
   if (!monospaced && ctx.settings.font_width > 0)
     base::report_text(ctx.out, width_listing(block, ctx.settings.font_width), base::to_window | base::to_log);
@@ -132,10 +119,11 @@ int finish_font(command::Context& ctx, BitmapBlock& block, int number, int page,
 void export_font_overview(command::Context& ctx, const BitmapBlock& block, const std::string& prefix) {
   const int bits = ctx.settings.export_overview;
   imagefiles::ImageSet& set = ctx.work_set;
-  const std::string range = vexa::base::format("%s_%d-%d", prefix.c_str(), first_code(block), last_code(block));
+  const imagefiles::BlockHeader h = block_header(block);
+  const std::string range = vexa::base::format("%s_%d-%d", prefix.c_str(), h.first, h.last);
   if (bits & export_g16_file) export_g16(ctx, set, range + ".G16");
   if (bits & export_bmp_files) export_single_bmps(ctx, set, prefix);
-  export_sheet(ctx, range + ".bmp", set, largest_width(block), largest_height(block), sheet_columns, sheet_stretch);
+  export_sheet(ctx, range + ".bmp", set, h.width, h.height, sheet_columns, sheet_stretch);
 }
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
@@ -181,14 +169,14 @@ int parse_winfont_parameters(std::string_view text, imagefiles::WinFontParameter
 }
 
 std::string width_listing(const BitmapBlock& block, int per_line) {
-  if (per_line < 1 || block.block_size < block.frame_table) return {};
-  const int first = first_code(block), last = last_code(block);
+  imagefiles::BlockHeader h;
+  if (per_line < 1 || !imagefiles::read_block_header(block_bytes(block), h)) return {};
   std::string text = std::string(listing_indent - 6, ' ') + "width:";
   int entries = 0;
-  for (int code = first; code <= last; ++code) {
-    const std::size_t at = block.frame_table + frame_entry_bytes * static_cast<std::size_t>(code - first);
-    if (at + frame_entry_bytes > block.block_size) break;
-    const int width = base::get_u16(block.block.data() + at);
+  for (int code = h.first; code <= h.last; ++code) {
+    imagefiles::FrameEntry entry;
+    if (!imagefiles::read_frame_entry(block_bytes(block), h, code - h.first, entry)) break;
+    const int width = entry.width;
     if (width == 0) continue;
     text += code < 32 ? vexa::base::format("%3d:---=%3d  ", code, width) : vexa::base::format("%3d:'%c'=%3d  ", code, code, width);
     if (++entries % per_line == 0) text += "\r\n" + std::string(listing_indent, ' ');
@@ -197,20 +185,19 @@ std::string width_listing(const BitmapBlock& block, int per_line) {
 }
 
 void share_dummy_glyphs(BitmapBlock& block) {
-  if (block.block_size < block.frame_table || block.block.size() < block.block_size) return;
-  const int first = first_code(block);
-  const int n = last_code(block) - first + 1;
-  if (n <= 1) return;
-  const std::size_t table = block.frame_table;
-  if (table + frame_entry_bytes * static_cast<std::size_t>(n) > block.block_size) return;
-  std::uint8_t* b = block.block.data();
-  auto entry = [&](int i) { return b + table + frame_entry_bytes * static_cast<std::size_t>(i); };
-  auto width = [&](int i) { return base::get_u16(entry(i)); };
+  imagefiles::BlockHeader h;
+  if (block.block.size() < block.block_size || !imagefiles::read_block_header(block_bytes(block), h)) return;
+  const int first = h.first;
+  const int n = h.last - first + 1;
+  if (n <= 1 || imagefiles::block_layout(h).image_data > block.block_size) return;
+  std::vector<imagefiles::FrameEntry> entry(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) imagefiles::read_frame_entry(block_bytes(block), h, i, entry[static_cast<std::size_t>(i)]);
+  auto width = [&](int i) { return entry[static_cast<std::size_t>(i)].width; };
 
   // Each glyph's data runs to the next glyph that has data, the last one to
   // the end of the block; the sizes are taken before any offset changes.
   std::vector<std::uint32_t> offset(static_cast<std::size_t>(n)), size(static_cast<std::size_t>(n), 0);
-  for (int i = 0; i < n; ++i) offset[static_cast<std::size_t>(i)] = base::get_u24(entry(i) + 4);
+  for (int i = 0; i < n; ++i) offset[static_cast<std::size_t>(i)] = entry[static_cast<std::size_t>(i)].offset;
   for (int i = 0; i < n; ++i) {
     std::uint32_t end = block.block_size;
     for (int k = i + 1; k < n; ++k)
@@ -222,23 +209,30 @@ void share_dummy_glyphs(BitmapBlock& block) {
     size[static_cast<std::size_t>(i)] = end > start ? end - start : 0;
   }
 
-  // Glyph 0 keeps its data; the others follow it without gaps.
+  // Glyph 0 keeps its data; the others follow it without gaps. A twin lends
+  // its data: its offset, and its flag byte (coding and delay) with them.
+  std::uint8_t* b = block.block.data();
   std::uint32_t write = offset[0] + size[0];
   std::uint32_t read = write;
   for (int i = 1; i < n; ++i) {
     if (width(i) == 0) continue;
+    imagefiles::FrameEntry& e = entry[static_cast<std::size_t>(i)];
     const std::uint32_t bytes = size[static_cast<std::size_t>(i)];
     int twin = -1;
     for (int j = 0; j < i && twin < 0; ++j)
       if (first + j != ' ' && width(j) == width(i)) twin = j;
     if (twin >= 0) {
-      std::memcpy(entry(i) + 4, entry(twin) + 4, 4);  // offset and flag/delay byte
+      const imagefiles::FrameEntry& t = entry[static_cast<std::size_t>(twin)];
+      e.offset = t.offset;
+      e.coded = t.coded;
+      e.delay = t.delay;
     } else {
       if (write != read && read + static_cast<std::uint64_t>(bytes) <= block.block_size)
         std::memmove(b + write, b + read, bytes);
-      base::put_u24(entry(i) + 4, write);
+      e.offset = write;
       write += bytes;
     }
+    imagefiles::write_frame_entry(block.block, h, i, e);
     read += bytes;
   }
   block.block_size = write;
@@ -323,11 +317,12 @@ int compile_winfont(command::Context& ctx) {
     return 0;
 
   const command::Settings& s = ctx.settings;
+  const imagefiles::BlockHeader h = block_header(block);
   const std::string base = vexa::base::format("%sFont%d_%s_%d_%s_%c", s.macro_directory.c_str(), number, face.c_str(),
-                                        largest_height(block), charset.c_str(), request.bold != 0 ? 'B' : 'N');
+                                        h.height, charset.c_str(), request.bold != 0 ? 'B' : 'N');
   const bool overview = (s.export_overview & export_fonts) != 0;
   if (s.export_winfont == 1) {
-    const std::string fxt = vexa::base::format("%s_%d-%d.fxt", base.c_str(), first_code(block), last_code(block));
+    const std::string fxt = vexa::base::format("%s_%d-%d.fxt", base.c_str(), h.first, h.last);
     if (imagefiles::write_font_listing(set, fxt))
       base::report_text(ctx.out, "Export FXT-Font <" + fxt + ">\r\n" + (overview ? "" : "\r\n"), base::to_all);
     else

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <stdexcept>
 #include <string>
 
 #include "base/bytes.h"
@@ -17,6 +16,7 @@
 #include "command/context.h"
 #include "command/source.h"
 #include "command/work_areas.h"
+#include "imagefiles/bitmap_block.h"
 #include "imagefiles/colour.h"
 #include "resources/bitmap.h"
 #include "resources/colour.h"
@@ -39,16 +39,6 @@ constexpr const char* indent_15 = "               ";
 
 constexpr std::uint32_t pixel_bytes = 2;  // every stored frame is 5-6-5
 
-// Header offsets of the fields the compiler fills in after encoding.
-constexpr std::size_t at_pivot_x = 22;
-constexpr std::size_t at_pivot_y = 24;
-constexpr std::size_t at_start_angle = 26;
-constexpr std::size_t at_end_angle = 28;
-// Bytes 17 to 33 (last number, size, pivot, angles, two further fields)
-// survive the replacement by placeholders.
-constexpr std::size_t kept_from = 17;
-constexpr std::size_t kept_bytes = instrument_header_bytes - kept_from;
-
 // Without a selected model the size check uses the start values of MAXSIZE.
 constexpr int default_display = 480;
 
@@ -63,92 +53,24 @@ bool has_extension(const std::string& name, const char* extension) {
   return true;
 }
 
-// One frame-table entry of a block, as read.
-struct FrameEntry {
-  int width = 0;
-  int height = 0;
-  std::uint32_t offset = 0;
-  bool coded = false;
-  std::uint8_t delay = 0;
-  int x = 0;
-  int y = 0;
-};
-
-FrameEntry read_entry(const std::uint8_t* e) {
-  FrameEntry f;
-  f.width = base::get_u16(e);
-  f.height = base::get_u16(e + 2);
-  f.offset = base::get_u24(e + 4);
-  f.coded = (e[7] & 0x80) != 0;
-  f.delay = static_cast<std::uint8_t>(e[7] & 0x7F);
-  f.x = base::get_u16(e + 8);
-  f.y = base::get_u16(e + 10);
-  return f;
-}
-
-// The frame's data, rows top to bottom, each width x 2 bytes, into the
-// caller's rows (row(y) gives the destination of row y; null only checks).
-// Raw data must lie inside the block; coded rows must be filled exactly by
-// their chunks (the encoder never lets a run cross a row's end), and every
-// chunk must lie inside the block.
-template <typename RowOf>
-bool decode_frame(const std::uint8_t* block, std::uint32_t size, const FrameEntry& f, RowOf row) {
-  const std::uint64_t row_bytes = static_cast<std::uint64_t>(f.width) * pixel_bytes;
-  if (!f.coded) {
-    if (f.offset + row_bytes * static_cast<std::uint64_t>(f.height) > size) return false;
-    for (int y = 0; y < f.height; ++y) {
-      std::uint8_t* out = row(y);
-      if (out != nullptr) std::memcpy(out, block + f.offset + row_bytes * static_cast<std::uint64_t>(y), row_bytes);
-    }
-    return true;
-  }
-  std::uint64_t at = f.offset;
-  for (int y = 0; y < f.height; ++y) {
-    std::uint8_t* out = row(y);
-    std::uint64_t filled = 0;
-    while (filled < row_bytes) {
-      if (at >= size) return false;
-      const std::uint8_t control = block[at++];
-      const std::uint64_t units = (control & 0x7Fu) + 1u;
-      if (filled + units * pixel_bytes > row_bytes) return false;
-      if (control & 0x80) {
-        if (at + pixel_bytes > size) return false;
-        if (out != nullptr)
-          for (std::uint64_t u = 0; u < units; ++u) std::memcpy(out + filled + u * pixel_bytes, block + at, pixel_bytes);
-        at += pixel_bytes;
-      } else {
-        if (at + units * pixel_bytes > size) return false;
-        if (out != nullptr) std::memcpy(out + filled, block + at, units * pixel_bytes);
-        at += units * pixel_bytes;
-      }
-      filled += units * pixel_bytes;
-    }
-  }
-  return true;
-}
-
 // Everything an instrument block must satisfy before its fields and frames
-// are used: the signature, a number range whose frame table fits, a
-// background (frame 0) of the header's size, every other frame inside the
-// background and every frame's data inside the block.
-bool valid_instrument_block(const std::uint8_t* b, std::uint32_t size) {
-  if (size < instrument_header_bytes) return false;
-  if (b[0] != 0x1B || b[1] != 'U' || b[2] != 'L' || b[7] != 'I') return false;
-  const int first = b[16], last = b[17];
-  if (last < first) return false;
-  const std::uint32_t slots = static_cast<std::uint32_t>(last - first + 1);
-  if (instrument_header_bytes + instrument_entry_bytes * slots > size) return false;
-  const int width = base::get_u16(b + 18), height = base::get_u16(b + 20);
-  if (width == 0 || height == 0) return false;
-  for (std::uint32_t i = 0; i < slots; ++i) {
-    FrameEntry f = read_entry(b + instrument_header_bytes + instrument_entry_bytes * i);
+// are used: a valid block of the instrument kind, a background (frame 0) of
+// the header's size at the top-left corner, every other frame inside the
+// background, and every frame's data decoding inside the block.
+bool valid_instrument_block(base::Bytes b, imagefiles::BlockSummary& summary) {
+  if (!imagefiles::validate_block(b, summary) || summary.header.kind != imagefiles::block_instrument) return false;
+  const imagefiles::BlockHeader& h = summary.header;
+  if (h.width == 0 || h.height == 0) return false;
+  for (int i = 0; i < summary.layout.entries; ++i) {
+    imagefiles::FrameEntry f;
+    if (!imagefiles::read_frame_entry(b, h, i, f)) return false;
     if (f.width == 0) {
       if (i == 0) return false;
       continue;
     }
-    if (i == 0 && (f.width != width || f.height != height || f.x != 0 || f.y != 0)) return false;
-    if (f.height == 0 || f.x + f.width > width || f.y + f.height > height) return false;
-    if (!decode_frame(b, size, f, [](int) -> std::uint8_t* { return nullptr; })) return false;
+    if (i == 0 && (f.width != h.width || f.height != h.height || f.x != 0 || f.y != 0)) return false;
+    if (f.x + f.width > h.width || f.y + f.height > h.height) return false;
+    if (!imagefiles::decode_frame(b, h, f, nullptr)) return false;
   }
   return true;
 }
@@ -158,37 +80,39 @@ int load_i16(command::Context& ctx, const std::string& name, InstrumentBlock& ou
   base::report_text(ctx.out, vexa::base::format("Import Instrument <%s>\r\n", name.c_str()), base::to_all);
   const std::string cannot_load = vexa::base::format("cannot load instrument <%s> !", name.c_str());
   std::string file;
-  if (!base::read_whole_file(name, file) || file.size() < 4) {
+  if (!base::read_whole_file(name, file)) {
     command::report_error(ctx, cannot_load);
     return 0;
   }
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(file.data());
-  const std::uint64_t size = base::get_u32(bytes);
+  base::ByteCursor in{base::Bytes(reinterpret_cast<const std::uint8_t*>(file.data()), file.size())};
+  std::uint32_t size = 0;
+  std::uint16_t stored = 0;
+  base::Bytes block;
   // A block that cannot be held by the resource area is as unusable as one
   // the file does not contain completely.
-  if (size > base::limits::work_area || 4 + size + 2 > file.size()) {
+  if (!in.u32(size) || size > base::limits::work_area || !in.take(size, block) || !in.u16(stored)) {
     command::report_error(ctx, cannot_load);
     return 0;
   }
-  const std::uint16_t computed = base::crc16(bytes + 4, static_cast<std::size_t>(size));
-  const std::uint16_t stored = base::get_u16(bytes + 4 + size);
+  const std::uint16_t computed = base::crc16(block.data(), block.size());
   if (computed != stored) {
     command::report_error(ctx, vexa::base::format("crc is wrong $%04X != $%04X !", computed, stored));
     return 0;
   }
   // The CRC only says the file is what was written; what was written must
   // also be an instrument this program can check, show and export.
-  if (!valid_instrument_block(bytes + 4, static_cast<std::uint32_t>(size))) {
+  imagefiles::BlockSummary summary;
+  if (!valid_instrument_block(block, summary)) {
     command::report_error(ctx, cannot_load);
     return 0;
   }
   try {
-    out.block.assign(bytes + 4, bytes + 4 + size);
+    out.block.assign(block.begin(), block.end());
   } catch (const std::bad_alloc&) {
     command::report_error(ctx, cannot_load);
     return 0;
   }
-  out.block_size = static_cast<std::uint32_t>(size);
+  out.block_size = size;
   return 1;
 }
 
@@ -234,11 +158,12 @@ int build_instrument(command::Context& ctx, int first_file_number, InstrumentBlo
     command::report_error(ctx, cannot_convert);
     return 0;
   }
-  std::uint8_t* h = out.block.data();
-  base::put_u16(h + at_pivot_x, static_cast<std::uint16_t>(pivot.x));
-  base::put_u16(h + at_pivot_y, static_cast<std::uint16_t>(pivot.y));
-  base::put_u16(h + at_start_angle, static_cast<std::uint16_t>(angle_code(s.instrument_angles[0])));
-  base::put_u16(h + at_end_angle, static_cast<std::uint16_t>(angle_code(s.instrument_angles[1])));
+  imagefiles::BlockHeader h = block_header(out);
+  h.pivot_x = pivot.x;
+  h.pivot_y = pivot.y;
+  h.start_angle = angle_code(s.instrument_angles[0]);
+  h.end_angle = angle_code(s.instrument_angles[1]);
+  imagefiles::write_block_header(h, out.block);
   return 1;
 }
 
@@ -248,11 +173,11 @@ int build_instrument(command::Context& ctx, int first_file_number, InstrumentBlo
 void export_instrument(command::Context& ctx, const InstrumentBlock& instrument, int number) {
   const int bits = ctx.settings.export_overview;
   imagefiles::ImageSet& set = ctx.work_set;
-  const std::uint8_t* h = instrument.block.data();
+  const imagefiles::BlockHeader h = block_header(instrument);
   // The count in the names is the one the information line gives as
-  // "images": the number of positions, header byte 17.
-  const int images = h[17];
-  const int width = base::get_u16(h + 18), height = base::get_u16(h + 20);
+  // "images": the number of positions, the last number.
+  const int images = h.last;
+  const int width = h.width, height = h.height;
   // These names carry no directory: they go to the current directory.
   const std::string sheet_name = vexa::base::format("Instrument%d_%dx.bmp", number, images);
   if (!expand_instrument_frames(set, instrument, 1)) {
@@ -375,90 +300,46 @@ bool encode_instrument(const imagefiles::ImageSet& set, InstrumentBlock& out, in
   const imagefiles::Image& background = set.images[static_cast<std::size_t>(first)];
   if (bit_count(background) != 16) return false;
   const int slots = std::min<int>(set.count, base::limits::image_slots - first);
-
-  std::uint64_t estimate = instrument_header_bytes + instrument_entry_bytes * static_cast<std::uint64_t>(slots);
   for (int i = 0; i < slots; ++i) {
     const imagefiles::Image& image = set.images[static_cast<std::size_t>(first + i)];
-    if (is_empty(image)) continue;
-    if (bit_count(image) != 16) return false;
-    estimate += static_cast<std::uint64_t>(imagefiles::image_width(image)) * pixel_bytes * static_cast<std::uint64_t>(imagefiles::image_height(image));
+    if (!is_empty(image) && bit_count(image) != 16) return false;
   }
-  // Twice the raw size holds even forced coding, which at worst doubles a frame.
+
+  imagefiles::BlockHeader h;
+  h.kind = imagefiles::block_instrument;
+  h.depth = 16;
+  h.transparent = set.transparent;
+  h.key = imagefiles::pack_565(set.transparent_colour);
+  h.first = first;
+  h.last = first + slots - 1;
+  h.width = imagefiles::image_width(background);
+  h.height = imagefiles::image_height(background);
   out.block_size = 0;
   try {
-    out.block.assign(2 * estimate, 0);
+    out.block.assign(static_cast<std::size_t>(imagefiles::block_layout(h).image_data), 0);
   } catch (const std::bad_alloc&) {
     return false;
-  } catch (const std::length_error&) {
-    return false;
   }
-  std::uint8_t* h = out.block.data();
-  h[0] = 0x1B;
-  h[1] = 'U';
-  h[2] = 'L';
-  h[7] = 'I';
-  h[8] = '1';
-  h[9] = '6';
-  h[10] = 16;
-  h[11] = static_cast<std::uint8_t>(set.transparent);
-  base::put_u16(h + 12, imagefiles::pack_565(set.transparent_colour));
-  h[16] = static_cast<std::uint8_t>(first);
-  h[17] = static_cast<std::uint8_t>(first + slots - 1);
-  base::put_u16(h + 18, static_cast<std::uint16_t>(imagefiles::image_width(background)));
-  base::put_u16(h + 20, static_cast<std::uint16_t>(imagefiles::image_height(background)));
-
-  std::uint64_t offset = instrument_header_bytes + instrument_entry_bytes * static_cast<std::uint64_t>(slots);
-  std::vector<std::uint8_t> packed;
+  imagefiles::write_block_header(h, out.block);
   for (int i = 0; i < slots; ++i) {
-    const int slot = first + i;
-    const imagefiles::Image& image = set.images[static_cast<std::size_t>(slot)];
+    const auto slot = static_cast<std::size_t>(first + i);
+    const imagefiles::Image& image = set.images[slot];
     if (is_empty(image)) continue;
-    // Offsets are 24-bit; a bigger block fits no module.
-    if (offset > 0xFFFFFF) return false;
-    std::uint8_t* entry = h + instrument_header_bytes + instrument_entry_bytes * static_cast<std::uint32_t>(i);
-    const int width = imagefiles::image_width(image), height = image_height(image);
-    base::put_u16(entry, static_cast<std::uint16_t>(width));
-    base::put_u16(entry + 2, static_cast<std::uint16_t>(height));
-    base::put_u24(entry + 4, static_cast<std::uint32_t>(offset));
-    entry[7] = static_cast<std::uint8_t>(set.delays[static_cast<std::size_t>(slot)] & 0x7F);
-    base::put_u16(entry + 8, static_cast<std::uint16_t>(out.positions[static_cast<std::size_t>(slot)].x));
-    base::put_u16(entry + 10, static_cast<std::uint16_t>(out.positions[static_cast<std::size_t>(slot)].y));
-
-    const std::size_t row = static_cast<std::size_t>(width) * pixel_bytes;
-    const std::size_t raw = row * static_cast<std::size_t>(height);
+    imagefiles::FrameEntry entry;
+    entry.delay = set.delays[slot];
+    entry.x = out.positions[slot].x;
+    entry.y = out.positions[slot].y;
     // The background is drawn whole and first; only positions are coded.
-    const bool compress = i > 0 && (rle_mode == 1 || (rle_mode == 2 && row / pixel_bytes > 2));
-    if (compress) {
-      packed.clear();
-      try {
-        packed.reserve(2 * raw);
-        for (int y = 0; y < height; ++y) encode_rle_row(imagefiles::row_pointer(image, y), row, pixel_bytes, packed);
-      } catch (const std::bad_alloc&) {
-        return false;
-      }
-      if (rle_mode == 1 || packed.size() < raw - raw / 10) {
-        std::memcpy(h + offset, packed.data(), packed.size());
-        offset += packed.size();
-        entry[7] |= 0x80;
-        continue;
-      }
-    }
-    for (int y = 0; y < height; ++y) {
-      std::memcpy(h + offset, imagefiles::row_pointer(image, y), row);
-      offset += row;
-    }
+    if (!imagefiles::append_frame(out.block, h, i, image, entry, i > 0 ? rle_mode : 0)) return false;
   }
-  out.block_size = static_cast<std::uint32_t>(offset);
-  out.block.resize(out.block_size);
+  out.block_size = static_cast<std::uint32_t>(out.block.size());
   return true;
 }
 
 int make_dummy_instrument(command::Context& ctx, imagefiles::ImageSet& set, InstrumentBlock& out, int number) {
-  if (out.block_size < instrument_header_bytes) return 0;
-  std::uint8_t kept[kept_bytes];
-  std::memcpy(kept, out.block.data() + kept_from, kept_bytes);
-  const int last = kept[0];
-  const int width = base::get_u16(kept + 1), height = base::get_u16(kept + 3);
+  imagefiles::BlockHeader kept;
+  if (!imagefiles::read_block_header(block_bytes(out), kept)) return 0;
+  const int last = kept.last, width = kept.width, height = kept.height;
   imagefiles::clear_set(set);
   set.first_number = 0;
   set.count = static_cast<std::uint16_t>(last + 1);
@@ -473,34 +354,44 @@ int make_dummy_instrument(command::Context& ctx, imagefiles::ImageSet& set, Inst
     command::report_error(ctx, cannot_convert);
     return 0;
   }
-  std::memcpy(out.block.data() + kept_from, kept, kept_bytes);
+  imagefiles::BlockHeader h = block_header(out);
+  h.last = kept.last;
+  h.width = kept.width;
+  h.height = kept.height;
+  h.pivot_x = kept.pivot_x;
+  h.pivot_y = kept.pivot_y;
+  h.start_angle = kept.start_angle;
+  h.end_angle = kept.end_angle;
+  h.further = kept.further;
+  imagefiles::write_block_header(h, out.block);
   return 1;
 }
 
 bool expand_instrument_frames(imagefiles::ImageSet& set, const InstrumentBlock& in, int full) {
   clear_set(set);
-  const std::uint32_t size = std::min<std::uint32_t>(in.block_size, static_cast<std::uint32_t>(in.block.size()));
-  const std::uint8_t* b = in.block.data();
-  if (!valid_instrument_block(b, size)) return false;
-  const int first = b[16], last = b[17];
-  const int width = base::get_u16(b + 18), height = base::get_u16(b + 20);
+  const base::Bytes b = block_bytes(in);
+  imagefiles::BlockSummary summary;
+  if (!valid_instrument_block(b, summary)) return false;
+  const imagefiles::BlockHeader& h = summary.header;
+  const int first = h.first, last = h.last;
   // All frames together may not take more than one picture may: a bound on
   // what a block, whatever it claims, makes this allocate.
   const std::uint64_t slots = static_cast<std::uint64_t>(last - first + 1);
-  if (static_cast<std::uint64_t>(width) * height * pixel_bytes * slots > base::limits::image_bytes) return false;
+  if (static_cast<std::uint64_t>(h.width) * static_cast<std::uint64_t>(h.height) * pixel_bytes * slots > base::limits::image_bytes)
+    return false;
 
-  const std::uint16_t key = base::get_u16(b + 12);
+  const auto key = static_cast<std::uint16_t>(h.key);
   auto fail = [&set]() {
     clear_set(set);
     return false;
   };
   // Frames as stored first; slot first holds the background.
   for (int slot = first; slot <= last; ++slot) {
-    FrameEntry f = read_entry(b + instrument_header_bytes + instrument_entry_bytes * static_cast<std::uint32_t>(slot - first));
+    imagefiles::FrameEntry f;
+    if (!imagefiles::read_frame_entry(b, h, slot - first, f)) return fail();
     if (f.width == 0) continue;
     imagefiles::Image& image = set.images[static_cast<std::size_t>(slot)];
-    if (!imagefiles::create_image(image, f.width, f.height, 16)) return fail();
-    if (!decode_frame(b, size, f, [&image](int y) { return imagefiles::row_pointer(image, y); })) return fail();
+    if (!imagefiles::create_image(image, f.width, f.height, 16) || !imagefiles::decode_frame(b, h, f, &image)) return fail();
     set.delays[static_cast<std::size_t>(slot)] = f.delay;
     if (full && slot != first) {
       // The background with the frame's changed pixels drawn at its place.
@@ -518,7 +409,7 @@ bool expand_instrument_frames(imagefiles::ImageSet& set, const InstrumentBlock& 
   set.first_number = static_cast<std::uint16_t>(first);
   set.count = static_cast<std::uint16_t>(slots);
   set.transparent_colour = imagefiles::unpack_565(key);
-  set.transparent = full ? b[11] : 1;
+  set.transparent = full ? static_cast<std::uint16_t>(h.transparent) : 1;
   return true;
 }
 
@@ -548,8 +439,8 @@ int compile_instrument(command::Context& ctx) {
     if (!build_instrument(ctx, first_file_number, instrument)) return 0;
   }
 
-  const std::uint8_t* h = instrument.block.data();
-  const int width = base::get_u16(h + 18), height = base::get_u16(h + 20);
+  const imagefiles::BlockHeader h = block_header(instrument);
+  const int width = h.width, height = h.height;
   int display_width = default_display, display_height = default_display;
   if (ctx.settings.model >= 0) {
     display_width = base::models[static_cast<std::size_t>(ctx.settings.model)].width;
@@ -562,7 +453,7 @@ int compile_instrument(command::Context& ctx) {
     return 0;
   }
   report_info(ctx, indent_14,
-              vexa::base::format("%d images, size: %dx%d dots, %d bytes\r\n", h[17], width, height,
+              vexa::base::format("%d images, size: %dx%d dots, %d bytes\r\n", h.last, width, height,
                            static_cast<int>(instrument.block_size))
                   .c_str());
   if (is_big_resource(ctx, 'I', instrument.block_size)) {

@@ -5,19 +5,11 @@
 // the pointer and the angle range it sweeps. A compiled instrument can be
 // imported again from an I16 file (its block and a CRC).
 //
-// Instrument block, little-endian:
-//   0  ESC 'U' 'L'        3  four zero bytes      7  'I'   8  "16"
-//   10 bits per pixel (16)  11 transparency flag  12 5-6-5 key colour (2)
-//   14 0 (2)   16 first number (0)   17 last number (the number of positions)
-//   18 width, 20 height of the background   22 pivot x   24 pivot y
-//   26 start angle code   28 end angle code   30 two further 16-bit fields
-//   34 frame table: 12 bytes per slot from first to last
-//      width (2), height (2), 24-bit data offset from the block start,
-//      delay AND 0x7F with bit 7 set for run-length coded data,
-//      x (2) and y (2) of the frame inside the background;
-//      an all-zero entry for a slot without an image
-//   then the frame data in slot order: rows top to bottom, 2 bytes a pixel,
-//   raw or run-length coded with 2-byte units. Frame 0 is never coded.
+// The instrument block is the bitmap block of the instrument kind
+// (imagefiles/bitmap_block.h): 16-bit frames from number 0, the background,
+// to the last number, which is thus the number of positions; each frame
+// entry carries the frame's place in the background. The background is
+// never run-length coded.
 #pragma once
 
 #include <array>
@@ -32,8 +24,6 @@ struct Context;
 
 namespace vexa::resources {
 
-inline constexpr std::uint32_t instrument_header_bytes = 34;
-inline constexpr std::uint32_t instrument_entry_bytes = 12;
 // INSTRUMENTPARAM's fourth value while it is "not given".
 inline constexpr int pivot_y_absent = 123456;
 

@@ -1,7 +1,6 @@
 // The PICTURE and BUTTON directives.
 #include "resources/pictures.h"
 
-#include "base/bytes.h"
 #include "base/format.h"
 #include "command/context.h"
 #include "command/source.h"
@@ -39,10 +38,10 @@ int encode_and_store(command::Context& ctx, imagefiles::ImageSet& set, const Num
     command::report_error(ctx, cannot_convert);
     return 0;
   }
-  const std::uint8_t* h = block.block.data();
+  const imagefiles::BlockHeader h = block_header(block);
   report_info(ctx, indent,
-              vexa::base::format("size: %dx%d dots, colordepth: %d-bit, %d bytes\r\n", base::get_u16(h + 18), base::get_u16(h + 20),
-                           h[10], static_cast<int>(block.block_size))
+              vexa::base::format("size: %dx%d dots, colordepth: %d-bit, %d bytes\r\n", h.width, h.height, h.depth,
+                                 static_cast<int>(block.block_size))
                   .c_str());
   if (!replace_big_resource(ctx, set, block, letter, number, big_line, cannot_convert)) return 0;
   return store_resource(ctx, rule.kind, page, number, block.block.data(), block.block_size);

@@ -1,11 +1,8 @@
-// The bitmap block encoder: the run-length code decodes back to every row,
-// every block reads back to its pictures, true colour is dithered to 5-6-5
+// The bitmap block encoder: every block reads back to its pictures, true colour is dithered to 5-6-5
 // with the key exact, and sets the block cannot describe are refused. Whole
 // blocks of every resource kind, with their chunks and coding decisions, are
 // pinned by the golden projects.
 #include <gtest/gtest.h>
-
-#include <random>
 
 #include "base/bytes.h"
 #include "imagefiles/native.h"
@@ -18,40 +15,6 @@ namespace {
 using namespace imagefiles;
 
 using Bytes = std::vector<std::uint8_t>;
-
-// The module's side of the run-length code.
-Bytes decode_rle(const Bytes& code, int unit) {
-  Bytes row;
-  for (std::size_t at = 0; at < code.size();) {
-    const int control = code[at++];
-    const std::size_t n = static_cast<std::size_t>(control & 0x7F) + 1;
-    const std::size_t bytes = control & 0x80 ? static_cast<std::size_t>(unit) : n * unit;
-    for (std::size_t i = 0; i < (control & 0x80 ? n : 1); ++i) row.insert(row.end(), code.begin() + at, code.begin() + at + bytes);
-    at += bytes;
-  }
-  return row;
-}
-
-TEST(RunLengthRow, DecodesBackToEveryRow) {
-  std::mt19937 random(12345);
-  for (int unit : {1, 2, 3})
-    for (int trial = 0; trial < 400; ++trial) {
-      const std::size_t units = 1 + random() % 700;
-      Bytes row;
-      while (row.size() < units * unit) {
-        // Short runs of a few values make both kinds of run frequent.
-        Bytes value(static_cast<std::size_t>(unit));
-        for (auto& b : value) b = static_cast<std::uint8_t>(random() % 3);
-        const std::size_t run = 1 + (random() % 4 == 0 ? random() % 300 : random() % 3);
-        for (std::size_t i = 0; i < run && row.size() < units * unit; ++i) row.insert(row.end(), value.begin(), value.end());
-      }
-      Bytes code;
-      const std::size_t n = encode_rle_row(row.data(), row.size(), unit, code);
-      ASSERT_EQ(n, code.size());
-      ASSERT_EQ(decode_rle(code, unit), row) << "unit " << unit << " trial " << trial;
-      ASSERT_LE(code.size(), 2 * row.size());
-    }
-}
 
 // Pictures numbered 2, 3 and 5 (4 a gap) of three sizes at the given depth,
 // the set transparent with a colour of the pictures.
@@ -96,11 +59,12 @@ TEST(EncodeBitmap, EveryBlockReadsBackToItsPictures) {
         d.colour_format = format;
         ASSERT_TRUE(encode_bitmap(*set, d, mode, 0)) << name;
         const std::uint8_t* h = d.block.data();
+        const std::size_t table = block_layout(block_header(d)).frame_table;
         ASSERT_EQ(h[10], bits > 8 ? (format == colour_format_16 ? 16 : 24) : bits) << name;
         EXPECT_EQ(Bytes(h + 15, h + 22), (Bytes{0, 2, 5, 80, 0, 4, 0})) << name << ": sizes differ";
-        EXPECT_EQ(Bytes(h + d.frame_table + 16, h + d.frame_table + 24), Bytes(8, 0)) << name << ": the gap";
+        EXPECT_EQ(Bytes(h + table + 16, h + table + 24), Bytes(8, 0)) << name << ": the gap";
         for (int slot : {2, 3, 5}) {
-          const std::uint8_t* entry = h + d.frame_table + 8 * (slot - 2);
+          const std::uint8_t* entry = h + table + 8 * (slot - 2);
           EXPECT_EQ(entry[7] & 0x7F, slot == 2 ? 3 : (slot == 5 ? 5 : 0)) << name;
           // Mode 2 codes the wide picture (it pays), never rows of 2 units.
           if (mode != 2 || slot != 2) {
@@ -140,7 +104,7 @@ TEST(EncodeBitmap, TrueColourIsDitheredTo565WithTheKeyExact) {
     int spread = 0;
     for (int y = 0; y < 6; ++y)
       for (int x = 0; x < 16; ++x) {
-        const std::uint16_t word = base::get_u16(&d.block[d.image_data + 2 * (16 * y + x)]);
+        const std::uint16_t word = base::get_u16(&d.block[block_layout(block_header(d)).image_data + 2 * (16 * y + x)]);
         const Bgr c = pixel_colour(picture, x, y);
         if (c == key) { EXPECT_EQ(word, imagefiles::pack_565(key)) << dithering << ": " << x << "," << y; }
         spread += word != imagefiles::pack_565(c);

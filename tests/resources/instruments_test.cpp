@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "command/work_areas.h"
+#include "imagefiles/bitmap_block.h"
 #include "resources/instruments.h"
 #include "stored_resources.h"
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "imagefiles/bmp.h"
 #include "imagefiles/image.h"
 
 namespace vexa::test {
@@ -71,17 +72,9 @@ inline imagefiles::Image image_from_art(const Art& art, int bits = 24, const Leg
   return image;
 }
 
-// The bytes of a BMP file of the art (bottom-up, 40-byte header): the image
-// record's own block behind a file header.
+// The bytes of a BMP file of the art (bottom-up, 40-byte header).
 inline ByteList bmp_from_art(const Art& art, int bits = 24, const Legend& legend = default_legend()) {
-  const imagefiles::Image image = image_from_art(art, bits, legend);
-  const std::size_t offset = 14 + image.pixels;
-  ByteList file(14 + image.dib.size(), 0);
-  file[0] = 'B', file[1] = 'M';
-  base::put_u32(file.data() + 2, static_cast<std::uint32_t>(file.size()));
-  base::put_u32(file.data() + 10, static_cast<std::uint32_t>(offset));
-  std::copy(image.dib.begin(), image.dib.end(), file.begin() + 14);
-  return file;
+  return imagefiles::bmp_file_bytes(image_from_art(art, bits, legend));
 }
 
 // The art of an image record under a legend; a colour the legend lacks is '?'.
