@@ -27,19 +27,14 @@ constexpr std::array<std::string_view, base::limits::resource_kinds> resource_na
     "FONT", "PATTERN", "BORDER", "BUTTON", "ANIMATION", "PICTURE", "INSTRUMENT", "STRING"};
 static_assert(command::kind_pictures == 5 && command::kind_strings == base::limits::resource_kinds - 1);
 
-// One used entry of a table of contents.
-struct Entry {
-  std::string_view kind;
-  int page = -1;  // -1 for the fixed macros, which have neither page nor number
-  int number = -1;
-  long address = 0;
-  long size = 0;
-};
+}  // namespace
 
 std::string entry_name(const Entry& e) {
   if (e.page < 0) return std::string(e.kind);
   return base::format("%s %d of page %d", std::string(e.kind).c_str(), e.number, e.page);
 }
+
+namespace {
 
 // A name as stored in the image or header, shown as it was written: the
 // doubled '#' once, and a control byte (only a damaged file has one) as '?'.
@@ -53,6 +48,8 @@ std::string shown_name(std::string_view stored) {
   return name;
 }
 
+}  // namespace
+
 bool is_object_file_name(const std::string& name) {
   const std::size_t dot = name.find_last_of('.');
   if (dot == std::string::npos || name.find('/', dot) != std::string::npos) return false;
@@ -61,10 +58,6 @@ bool is_object_file_name(const std::string& name) {
   return extension == "DFO";
 }
 
-// Collects the used entries of the fixed macros and of every kind's entry
-// tables, in the order of the layout, and gives each resource its size: the
-// resource blocks lie one after the other, so each runs to the next one and
-// the last to the end of the image. Returns "" or the damage found.
 std::string read_contents(const std::vector<std::uint8_t>& image, std::vector<Entry>& resources,
                           std::vector<Entry>& macros) {
   const long size = static_cast<long>(image.size());
@@ -109,6 +102,23 @@ std::string read_contents(const std::vector<std::uint8_t>& image, std::vector<En
   }
   return "";
 }
+
+bool read_flash_file(const std::string& name, std::string& bytes, link::FlashFile& file, std::string& error) {
+  if (!base::read_whole_file(name, bytes)) {
+    error = "cannot open the file";
+    return false;
+  }
+  const link::FileBytes span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  if (!(is_object_file_name(name) ? link::read_object_file(span, file, error) : link::read_upload_file(span, file, error)))
+    return false;
+  if (file.image.size() < static_cast<std::size_t>(address_tables)) {
+    error = base::format("damaged image: %zu bytes cannot hold its tables of contents", file.image.size());
+    return false;
+  }
+  return true;
+}
+
+namespace {
 
 // One line of a table: the columns, without blanks at its end.
 void add_line(std::string& text, std::string line) {
@@ -168,15 +178,10 @@ int list_command(const std::vector<std::string>& args) {
   }
   const std::string& name = args[0];
   std::string bytes;
-  if (!base::read_whole_file(name, bytes)) return fail(name, "cannot open the file");
-  const link::FileBytes span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  const bool object = is_object_file_name(name);
   link::FlashFile file;
   std::string error;
-  if (!(object ? link::read_object_file(span, file, error) : link::read_upload_file(span, file, error)))
-    return fail(name, error);
-  if (file.image.size() < static_cast<std::size_t>(address_tables))
-    return fail(name, base::format("damaged image: %zu bytes cannot hold its tables of contents", file.image.size()));
+  if (!read_flash_file(name, bytes, file, error)) return fail(name, error);
+  const bool object = !file.upload;
 
   const link::FlashRegions& r = file.regions;
   std::string text;

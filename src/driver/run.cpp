@@ -22,6 +22,7 @@
 #include "driver/dispatch.h"
 #include "driver/dump.h"
 #include "driver/handoff.h"
+#include "driver/extract.h"
 #include "driver/listing.h"
 #include "link/link_state.h"
 #include "link/program.h"
@@ -54,6 +55,9 @@ const char* const usage =
     "              image as BASE_nnn.bmp and list the images\n"
     "  --list FILE list an upload file (.DF) or object file (.DFO): model,\n"
     "              project, regions, checksums checked, every resource and macro\n"
+    "  --extract FILE DIR\n"
+    "              decode every image, string and macro of an upload or object\n"
+    "              file into DIR: BMP files by kind, page, number and frame\n"
     "\n"
     "exit codes: 0 the run did what was asked; 1 errors were found in the macro\n"
     "file; 2 the run could not do what was asked (no macro file name, a macro\n"
@@ -265,6 +269,8 @@ int run_program(int argc, char** argv) {
   // A tool named first takes the rest of the command line as its own.
   if (!args.empty() && args[0] == "--dump-image")
     return dump_image_command(std::vector<std::string>(args.begin() + 1, args.end()));
+  if (!args.empty() && args[0] == "--extract")
+    return extract_command(std::vector<std::string>(args.begin() + 1, args.end()));
   if (!args.empty() && args[0] == "--list") return list_command(std::vector<std::string>(args.begin() + 1, args.end()));
   for (const std::string& arg : args)
     if (arg == "--help" || arg == "-h" || arg == "-H" || arg == "-?") {

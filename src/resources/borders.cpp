@@ -3,6 +3,7 @@
 // transparency of the block, the 5-6-5 palette, then one palette index per
 // pixel (a border as nine 8 x 8 tiles per image, a pattern as its 8 x 8
 // pixels).
+#include <array>
 #include <vector>
 
 #include "command/context.h"
@@ -10,6 +11,7 @@
 #include "command/work_areas.h"
 #include "imagefiles/colour.h"
 #include "resources/bitmap.h"
+#include "resources/borders.h"
 #include "resources/colour.h"
 #include "resources/compilers.h"
 #include "resources/import.h"
@@ -148,6 +150,49 @@ int compile_pattern(command::Context& ctx) {
   const std::uint8_t* data = frame_data(block, 0);
   record.insert(record.end(), data, data + pattern_side * pattern_side);
   return store_resource(ctx, command::kind_patterns, page, number, record.data(), record.size());
+}
+
+// record -> [ images ] entries transparent key palette(2 * entries) indices
+bool expand_border_record(base::Bytes record, bool border, imagefiles::ImageSet& set) {
+  clear_set(set);
+  auto fail = [&set]() {
+    clear_set(set);
+    return false;
+  };
+  base::ByteCursor in{record};
+  std::uint8_t images = 1, entries = 0, transparent = 0, key = 0;
+  if ((border && !in.u8(images)) || !in.u8(entries) || !in.u8(transparent) || !in.u8(key)) return false;
+  if (images < 1 || images > 2 || entries == 0 || key >= entries) return false;
+  std::array<imagefiles::Bgr, 256> palette{};
+  for (int i = 0; i < entries; ++i) {
+    std::uint16_t word = 0;
+    if (!in.u16(word)) return false;
+    palette[static_cast<std::size_t>(i)] = imagefiles::unpack_565(word);
+  }
+  const int side = border ? border_side : pattern_side;
+  for (int n = 1; n <= images; ++n) {
+    imagefiles::Image& image = set.images[static_cast<std::size_t>(n)];
+    if (!imagefiles::create_dib(image, side, side, 8, entries, entries)) return fail();
+    for (int i = 0; i < entries; ++i) imagefiles::set_colour_entry(image, i, palette[static_cast<std::size_t>(i)]);
+    // A border holds its nine tiles row by row of tiles, a pattern its rows.
+    const int tiles = border ? 9 : 1, tile = border ? tile_side : pattern_side;
+    for (int t = 0; t < tiles; ++t) {
+      for (int row = 0; row < tile; ++row) {
+        base::Bytes from;
+        if (!in.take(static_cast<std::uint64_t>(tile), from)) return fail();
+        std::uint8_t* to = imagefiles::row_pointer(image, (t / 3) * tile + row) + (t % 3) * tile;
+        for (int x = 0; x < tile; ++x) {
+          if (from[static_cast<std::size_t>(x)] >= entries) return fail();
+          to[x] = from[static_cast<std::size_t>(x)];
+        }
+      }
+    }
+  }
+  set.first_number = 1;
+  set.count = images;
+  set.transparent = transparent;
+  set.transparent_colour = palette[key];
+  return true;
 }
 
 }  // namespace vexa::resources
