@@ -12,6 +12,7 @@
 #include "imagefiles/bmp.h"
 #include "imagefiles/image.h"
 #include "imagefiles/native.h"
+#include "resources/animations.h"
 #include "resources/borders.h"
 #include "resources/instruments.h"
 
@@ -36,7 +37,8 @@ std::string file_stem(const Entry& r) {
 // Decodes the resource's images into set with the code that reads the
 // kind's blocks when they are imported: borders and patterns from their
 // records, instruments each position drawn on its dial, everything else
-// from its bitmap block. False when the block is damaged.
+// from its bitmap block, difference frames of an animation drawn over the
+// frames before them. False when the block is damaged.
 bool decode_resource(const Entry& r, base::Bytes bytes, imagefiles::ImageSet& set) {
   if (r.kind == "BORDER" || r.kind == "PATTERN") return resources::expand_border_record(bytes, r.kind == "BORDER", set);
   if (r.kind == "INSTRUMENT") {
@@ -45,7 +47,7 @@ bool decode_resource(const Entry& r, base::Bytes bytes, imagefiles::ImageSet& se
     block.block_size = static_cast<std::uint32_t>(bytes.size());
     return resources::expand_instrument_frames(set, block, 1);
   }
-  return imagefiles::read_g16(set, bytes) == 1;
+  return imagefiles::read_g16(set, bytes) == 1 && (r.kind != "ANIMATION" || resources::compose_difference_frames(set));
 }
 
 // The name of image slot of the resource's set: fonts by character code,

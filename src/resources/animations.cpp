@@ -125,6 +125,47 @@ bool make_difference_frames(imagefiles::ImageSet& set) {
   return true;
 }
 
+bool compose_difference_frames(imagefiles::ImageSet& set) {
+  if (set.transparent != difference_flag) return true;
+  const int end = std::min<int>(set.first_number + set.count, base::limits::image_slots);
+  int screen_w = 0, screen_h = 0;
+  for (int s = set.first_number; s < end; ++s) {
+    imagefiles::Image& image = set.images[static_cast<std::size_t>(s)];
+    if (is_empty(image)) continue;
+    if (!imagefiles::convert_to_24_bit(image)) return false;
+    screen_w = std::max(screen_w, imagefiles::image_width(image));
+    screen_h = std::max(screen_h, imagefiles::image_height(image));
+  }
+  const std::uint8_t key[3] = {set.transparent_colour.blue, set.transparent_colour.green, set.transparent_colour.red};
+  std::vector<std::uint8_t> screen, drawn;
+  try {
+    screen.assign(static_cast<std::size_t>(screen_w) * static_cast<std::size_t>(screen_h) * 3, 0);
+    drawn.assign(static_cast<std::size_t>(screen_w) * static_cast<std::size_t>(screen_h), 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  // A key pixel where nothing was drawn yet stays the key colour: the
+  // frame's own transparent pixel.
+  for (int s = set.first_number; s < end; ++s) {
+    imagefiles::Image& image = set.images[static_cast<std::size_t>(s)];
+    if (is_empty(image)) continue;
+    for (int y = 0; y < imagefiles::image_height(image); ++y) {
+      std::uint8_t* p = imagefiles::row_pointer(image, y);
+      for (int x = 0; x < imagefiles::image_width(image); ++x, p += 3) {
+        const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(screen_w) + static_cast<std::size_t>(x);
+        if (std::memcmp(p, key, 3) != 0) {
+          std::memcpy(screen.data() + 3 * at, p, 3);
+          drawn[at] = 1;
+        } else if (drawn[at]) {
+          std::memcpy(p, screen.data() + 3 * at, 3);
+        }
+      }
+    }
+  }
+  set.transparent = 0;
+  return true;
+}
+
 // animation -> ANIMATION number [ '[' page ']' ] '<' file '>' { '<' file '>' }
 int compile_animation(command::Context& ctx) {
   ReleaseSets release(ctx);

@@ -16,4 +16,12 @@ namespace vexa::resources {
 // memory or key colours run out (the set may then be 24-bit already).
 bool make_difference_frames(imagefiles::ImageSet& set);
 
+// The other way, for a set read from an animation's block: when its
+// transparency field holds the difference flag, every frame after the first
+// becomes the screen the module shows after drawing it (key-colour pixels
+// show what the frames before left there), and the set 24-bit without
+// transparency. Any other set is left as it is. Returns false when memory
+// runs out.
+bool compose_difference_frames(imagefiles::ImageSet& set);
+
 }  // namespace vexa::resources
