@@ -47,7 +47,7 @@ constexpr auto multi_readers = std::to_array<MultiReader>({
     {".G16", read_g16_file},
     {".G24", read_g16_file},
     {".GIF", [](Context& ctx, resources::ImageSet& set, const std::string&, Bytes file) {
-       return read_gif(ctx.out, set, file);
+       return read_gif(ctx.out, set, file, ReadOptions{});
      }},
 });
 

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "driver/limits.h"
 #include "resources/image.h"
 
 namespace vexa {
@@ -23,6 +24,10 @@ namespace vexa::imagefiles {
 struct ReadOptions {
   int alpha_threshold = 128;  // ALPHATHRESHOLD: alpha below it is transparent
   int gamma = 0;              // DOGAMMA: apply a PNG file's gAMA
+  // Pixel bytes a picture (all frames of a GIF together) may take before it
+  // is refused. A fuzz run lowers it, so that no input costs more than a
+  // millisecond or two; the compiler reads with the program's limit.
+  std::uint64_t max_image_bytes = limits::image_bytes;
 };
 
 using Bytes = std::span<const std::uint8_t>;
@@ -36,7 +41,7 @@ int read_tga(resources::ImageSet& set, Bytes file, const ReadOptions& options);
 int read_jpeg(resources::ImageSet& set, Bytes file, const ReadOptions& options);
 // Multi-image reader: sets count and first_number itself. The colour
 // analysis of the composed frames may write information lines to out.
-int read_gif(driver::Output& out, resources::ImageSet& set, Bytes file);
+int read_gif(driver::Output& out, resources::ImageSet& set, Bytes file, const ReadOptions& options);
 
 // Clears the set and fills it from one file, chosen by extension (compared
 // without regard to case). Returns 0 on failure, 1 or more on success.

@@ -67,6 +67,7 @@ struct Decoder {
   std::array<std::uint8_t, 256 + word> roots;  // the root codes' strings
   std::vector<std::uint8_t> lines;  // with a word of slack behind
   std::uint64_t frame_bytes = 0;  // all frame blocks so far
+  std::uint64_t max_bytes = limits::image_bytes;  // what they may take together
 };
 
 inline std::uint64_t load_64(const std::uint8_t* p) {
@@ -434,7 +435,7 @@ int read_image(Cursor& in, Decoder& d, GifImageSet& gif, const GraphicControl& c
                         stride * static_cast<std::uint64_t>(height);
   // All frames of one file together stay within the limit of one image, so
   // that a file of many huge, nearly empty frames cannot exhaust memory.
-  if (d.frame_bytes + block > limits::image_bytes) return 0;
+  if (d.frame_bytes + block > d.max_bytes) return 0;
 
   GifFrame& frame = gif.frames[gif.frame_count];
   if (!create_frame_image(frame.image, width, height, bits, *table, entries)) return 0;
@@ -597,7 +598,7 @@ std::uint8_t delay_tenths(int delay) {
 // Several frames: every frame is composed onto its own copy of the logical
 // screen, all screens in one 24-bit strip, so that one colour analysis gives
 // them all one colour table; then the strip is cut into the set's images.
-int compose_frames(driver::Output& out, resources::ImageSet& set, GifImageSet& gif) {
+int compose_frames(driver::Output& out, resources::ImageSet& set, GifImageSet& gif, std::uint64_t max_bytes) {
   // The screens go to slots 1 and up, and the set's last slot is 255: a
   // 256th frame has no number to take and is left out.
   const int n = std::min<int>(gif.frame_count, limits::image_slots - 1);
@@ -605,6 +606,8 @@ int compose_frames(driver::Output& out, resources::ImageSet& set, GifImageSet& g
   const int sh = gif.screen_height;
   if (sw == 0 || sh == 0) return 0;
   if (static_cast<std::uint64_t>(sh) * static_cast<std::uint64_t>(n) > static_cast<std::uint64_t>(limits::image_side))
+    return 0;
+  if (static_cast<std::uint64_t>(sw) * static_cast<std::uint64_t>(sh) * static_cast<std::uint64_t>(n) * 3 > max_bytes)
     return 0;
   Image strip;
   if (!resources::create_image(strip, sw, sh * n, 24)) return 0;
@@ -675,7 +678,7 @@ void clear_gif_set(GifImageSet& gif) {
 }
 
 // file -> header screen-descriptor [global colour table] block* trailer
-int read_gif_file(GifImageSet& gif, Bytes file) {
+int read_gif_file(GifImageSet& gif, Bytes file, const ReadOptions& options) {
   clear_gif_set(gif);
   Cursor in{file};
   const std::uint8_t* p = nullptr;
@@ -698,6 +701,7 @@ int read_gif_file(GifImageSet& gif, Bytes file) {
 
   std::unique_ptr<Decoder> decoder(new (std::nothrow) Decoder);
   if (!decoder) return 0;
+  decoder->max_bytes = options.max_image_bytes;
   GraphicControl control;
   while (gif.frame_count < gif_max_frames) {
     int b = in.byte();
@@ -729,7 +733,7 @@ int read_gif_file(GifImageSet& gif, Bytes file) {
   return 1;
 }
 
-int read_gif(driver::Output& out, resources::ImageSet& set, Bytes file) {
+int read_gif(driver::Output& out, resources::ImageSet& set, Bytes file, const ReadOptions& options) {
   resources::clear_set(set);
   std::unique_ptr<GifImageSet> gif;
   try {
@@ -737,7 +741,7 @@ int read_gif(driver::Output& out, resources::ImageSet& set, Bytes file) {
   } catch (const std::bad_alloc&) {
     return 0;
   }
-  if (!read_gif_file(*gif, file)) return 0;
+  if (!read_gif_file(*gif, file, options)) return 0;
   // A file without a single picture (no image, or no colour table) fails
   // rather than giving an empty set, which no resource could use.
   if (gif->frame_count == 0) return 0;
@@ -765,7 +769,7 @@ int read_gif(driver::Output& out, resources::ImageSet& set, Bytes file) {
     set.count = 1;
     return 1;
   }
-  if (!compose_frames(out, set, *gif)) {
+  if (!compose_frames(out, set, *gif, options.max_image_bytes)) {
     resources::clear_set(set);
     return 0;
   }

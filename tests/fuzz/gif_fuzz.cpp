@@ -11,7 +11,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   vexa::driver::Output out;
   out.console = nullptr;  // the analysis' information lines go nowhere
+  vexa::imagefiles::ReadOptions options;
+  options.max_image_bytes = vexa::fuzz::image_bytes;
   auto set = std::make_unique<vexa::resources::ImageSet>();
-  vexa::fuzz::check_read(vexa::imagefiles::read_gif(out, *set, vexa::imagefiles::Bytes(data, size)), *set);
+  vexa::fuzz::check_read(vexa::imagefiles::read_gif(out, *set, vexa::imagefiles::Bytes(data, size), options), *set);
   return 0;
 }
