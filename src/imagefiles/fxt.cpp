@@ -245,7 +245,7 @@ int read_fxt_font(Context& ctx, ImageSet& set, const std::string& file_name, Byt
   return 1;
 }
 
-int write_font_listing(const ImageSet& set, const std::string& file_name) {
+std::string font_listing(const ImageSet& set) {
   const int first = set.first_number;
   const int last = first + set.count - 1;
 
@@ -290,7 +290,11 @@ int write_font_listing(const ImageSet& set, const std::string& file_name) {
     }
     text += '\n';
   }
-  return driver::write_file_atomically(file_name, text) ? 1 : 0;
+  return text;
+}
+
+int write_font_listing(const ImageSet& set, const std::string& file_name) {
+  return driver::write_file_atomically(file_name, font_listing(set)) ? 1 : 0;
 }
 
 }  // namespace vexa::imagefiles

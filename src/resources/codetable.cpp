@@ -1,5 +1,6 @@
 #include "resources/codetable.h"
 
+#include <numeric>
 #include <string>
 #include <string_view>
 
@@ -8,9 +9,12 @@
 
 namespace vexa::resources {
 
+// Every table starts as the identity: one built, the others copied from it
+// (a context is made for every test and fuzz input, so this is kept cheap).
 CodeTables::CodeTables() {
-  for (auto& table : tables)
-    for (int c = 0; c < 256; ++c) table[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c);
+  std::array<std::uint8_t, 256> identity;
+  std::iota(identity.begin(), identity.end(), std::uint8_t{0});
+  tables.fill(identity);
 }
 
 std::uint8_t translate(const Context& ctx, std::uint8_t c) {
