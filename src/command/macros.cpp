@@ -42,8 +42,9 @@ driver::KindStats& stats_of(Context& ctx, int kind) {
   return t < 0 ? ctx.flash.system_stats : ctx.flash.macro_stats[static_cast<std::size_t>(t)];
 }
 
-bool write_export(const std::string& path, const std::string& bytes) {
-  return driver::write_file_atomically(path, bytes);
+bool write_export(const Context& ctx, const std::string& path, const std::string& bytes) {
+  const std::string target = driver::confined_path(ctx.settings.root_folder, path);
+  return !target.empty() && driver::write_file_atomically(target, bytes);
 }
 
 // Writes the macro's bytes as a C include file and/or a raw binary file.
@@ -71,12 +72,12 @@ void export_macro(Context& ctx, int start, int length) {
     for (int i = 0; i < length; ++i)
       text += vexa::format(i == 0 ? "\n  %3d" : (i % 20 == 0 ? ",\n  %3d" : ",%3d"), bytes[i]);
     text += "\n};\n";
-    if (!write_export(include_path, text))
+    if (!write_export(ctx, include_path, text))
       report_error(ctx, vexa::format("Cannot write File %s !", include_path.c_str()));
   }
   if (s.export_mode & 2) {
     std::string binary_path = directory + name + ".bin";
-    if (!write_export(binary_path, std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length))))
+    if (!write_export(ctx, binary_path, std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length))))
       report_error(ctx, vexa::format("Cannot write File %s !", binary_path.c_str()));
   }
 }

@@ -15,7 +15,12 @@ void report_failed_export(Context& ctx, const std::string& file_name) {
   driver::report_error(ctx, vexa::format("cannot export <%s> !", file_name.c_str()));
 }
 
+
 }  // namespace
+
+std::string export_path(const Context& ctx, const std::string& file_name) {
+  return driver::confined_path(ctx.settings.root_folder, file_name);
+}
 
 std::string export_base_name(const std::string& file) {
   std::string base = driver::file_name_of(driver::to_slashes(file));
@@ -25,13 +30,15 @@ std::string export_base_name(const std::string& file) {
 }
 
 int export_g16(Context& ctx, ImageSet& set, const std::string& file_name) {
-  if (imagefiles::write_g16(set, file_name, ctx.settings.dithering)) return 1;
+  const std::string path = export_path(ctx, file_name);
+  if (!path.empty() && imagefiles::write_g16(set, path, ctx.settings.dithering)) return 1;
   report_failed_export(ctx, file_name);
   return 0;
 }
 
 int export_single_bmps(Context& ctx, const ImageSet& set, const std::string& base) {
-  if (imagefiles::dump_images_as_bmp(set, base)) return 1;
+  const std::string path = export_path(ctx, base);
+  if (!path.empty() && imagefiles::dump_images_as_bmp(set, path)) return 1;
   report_failed_export(ctx, base + "_nnn.bmp");
   return 0;
 }
@@ -39,7 +46,9 @@ int export_single_bmps(Context& ctx, const ImageSet& set, const std::string& bas
 int export_sheet(Context& ctx, const std::string& file_name, ImageSet& set, int width, int height, int columns,
                  int stretch_mode) {
   driver::report_text(ctx.out, vexa::format("Export Overview <%s>\r\n\r\n", file_name.c_str()), driver::to_all);
-  if (imagefiles::export_overview_sheet(ctx, file_name, set, width, height, columns, stretch_mode)) return 1;
+  const std::string path = export_path(ctx, file_name);
+  if (!path.empty() && imagefiles::export_overview_sheet(ctx, path, set, width, height, columns, stretch_mode))
+    return 1;
   driver::report_error(ctx, vexa::format("cannot export overview <%s> !", file_name.c_str()));
   return 0;
 }

@@ -27,6 +27,10 @@ inline constexpr int export_extra = 0x400;  // difference frames, cropped instru
 // directory, its last '.' replaced by '_' ("dir/needle.bmp" -> "needle_bmp").
 std::string export_base_name(const std::string& file);
 
+// Where an export named file_name is written: the name itself, or inside the
+// root folder of a confined run; empty when the name leads out of that folder.
+std::string export_path(const Context& ctx, const std::string& file_name);
+
 // Writes the set as a G16 file (the set may be converted to the stored
 // depth). Returns 1; 0 after the error "cannot export <%s> !".
 int export_g16(Context& ctx, ImageSet& set, const std::string& file_name);

@@ -324,7 +324,8 @@ int compile_winfont(Context& ctx) {
   const bool overview = (s.export_overview & export_fonts) != 0;
   if (s.export_winfont == 1) {
     const std::string fxt = vexa::format("%s_%d-%d.fxt", base.c_str(), first_code(block), last_code(block));
-    if (imagefiles::write_font_listing(set, fxt))
+    const std::string path = export_path(ctx, fxt);
+    if (!path.empty() && imagefiles::write_font_listing(set, path))
       driver::report_text(ctx.out, "Export FXT-Font <" + fxt + ">\r\n" + (overview ? "" : "\r\n"), driver::to_all);
     else
       driver::report_error(ctx, vexa::format("cannot export winfont <%s> !", fxt.c_str()));
