@@ -38,16 +38,6 @@ constexpr int plain_block_bytes = 128;
 // hold the compiler.
 constexpr int empty_answer_limit = 500;
 
-// Values the upload file's header carries for the programming run.
-struct UploadHeader {
-  long region1_length = 0;
-  long region2_start = 0;  // S, as the compiler that wrote the file had it
-  long total = 0;          // flash bytes of the payload
-  long crc = 0;            // CRC of all of them
-  long bar_left = 0, bar_top = 0, bar_right = 0, bar_bottom = 0;
-  long verify_blocks = 0;
-};
-
 // number -> [blanks] ['-'] digits, in base 10 or 16 ("0x" allowed in 16).
 // Values are clamped to +-10^9 so that the sums made with them cannot
 // overflow, whatever the file says.
@@ -85,8 +75,7 @@ void parse_pair(const std::string& text, std::size_t pos, long& first, long& sec
     parse_number(text, pos, 16, second);
 }
 
-UploadHeader parse_header(const std::string& head) {
-  UploadHeader h;
+void parse_header(const std::string& head, UploadHeader& h) {
   std::size_t first = head.find("#TP");
   if (first != std::string::npos) {
     parse_pair(head, first + 3, h.region1_length, h.region2_start);
@@ -104,7 +93,6 @@ UploadHeader parse_header(const std::string& head) {
       if (fields[i] != nullptr) *fields[i] = value;
     }
   }
-  return h;
 }
 
 // The percentage display of the transfer and the read-back: the console
@@ -175,7 +163,7 @@ std::array<std::uint8_t, 10> flash_command(char region, long address, long count
 
 constexpr std::array<std::uint8_t, 10> end_of_upload = {esc, '&', 'D', 0, 0, 0, 0, 0, 0, 'J'};
 
-bool has_end_of_upload(const std::string& bytes) {
+bool has_end_of_upload(std::string_view bytes) {
   if (bytes.size() < trailer_bytes) return false;
   const char* t = bytes.data() + bytes.size() - trailer_bytes;
   return t[0] == esc && t[1] == '&' && t[2] == 'D' && t[9] == 'J';
@@ -314,7 +302,7 @@ int transfer(Context& ctx, const std::string& file, long count) {
 }
 
 // Everything of a programming run between opening and closing the port.
-int program_open_port(Context& ctx, const std::string& file, const UploadHeader& h, bool complete) {
+int program_open_port(Context& ctx, const std::string& file, const UploadHeader& h) {
   driver::Settings& s = ctx.settings;
   LinkState& link = ctx.link;
   driver::Output& out = ctx.out;
@@ -358,7 +346,7 @@ int program_open_port(Context& ctx, const std::string& file, const UploadHeader&
   }
   // A file without the end-of-upload command at its end is not sent; the
   // module was still looked for, so that the user sees whether it answers.
-  if (!complete) return 0;
+  if (!h.complete) return 0;
 
   bool changed = false;
   if (s.autoscan && rate != found_rate) {
@@ -431,27 +419,38 @@ int flash_write_protected(LinkState& link, long address, int wait) {
   return read_flash_byte(link, address, wait) == inverted ? 0 : 1;
 }
 
+int read_upload_file(std::string_view file, int model, UploadHeader& header) {
+  header = UploadHeader{};
+  header.complete = has_end_of_upload(file);
+  const std::string head(file.substr(0, header_bytes));
+  const std::size_t program_at = head.find("program ");
+  if (program_at == std::string::npos) return 0;
+  header.model = select_model(model, std::string_view(head).substr(program_at + 8));
+  parse_header(head, header);
+  return 1;
+}
+
 int program_module(Context& ctx) {
+  // The file is read once, whole; the transfer sends these bytes.
+  std::string file;
+  if (!driver::read_whole_file(ctx.settings.upload_file, file)) {
+    report_text(ctx.out, format("Cannot open file %s !\r\n", ctx.settings.upload_file.c_str()), to_all);
+    return 0;
+  }
+  return program_upload(ctx, file);
+}
+
+int program_upload(Context& ctx, const std::string& file) {
   driver::Settings& s = ctx.settings;
   driver::Output& out = ctx.out;
   LinkState& link = ctx.link;
   link.send_block = s.send_block;
-
-  // The file is read once, whole; the transfer sends these bytes.
-  std::string file;
-  if (!driver::read_whole_file(s.upload_file, file)) {
-    report_text(out, format("Cannot open file %s !\r\n", s.upload_file.c_str()), to_all);
-    return 0;
-  }
-  bool complete = has_end_of_upload(file);
-  std::string head = file.substr(0, header_bytes);
-  std::size_t program_at = head.find("program ");
-  if (program_at == std::string::npos) {
+  UploadHeader h;
+  if (!read_upload_file(file, s.model, h)) {
     report_text(out, format("%s is not a valid DATA-FLASH File for a Vexa !\r\n", s.upload_file.c_str()), to_all);
     return 0;
   }
-  s.model = select_model(s.model, std::string_view(head).substr(program_at + 8));
-  UploadHeader h = parse_header(head);
+  s.model = h.model;
 
   if (!port_open(link, port_device(s), 9600)) {
     report_text(out, format("\r\nERROR: cannot open %s: !\r\n", port_label(s).c_str()), to_all);
@@ -461,7 +460,7 @@ int program_module(Context& ctx) {
   if (!s.autoscan && s.baud != 0 && !port_set_baud(link, s.baud))
     report_text(out, format("\r\nERROR: cannot open %s with %d baud !\r\n", port_label(s).c_str(), s.baud), to_all);
   else
-    result = program_open_port(ctx, file, h, complete);
+    result = program_open_port(ctx, file, h);
   port_close(link);
   return result;
 }
