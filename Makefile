@@ -1,10 +1,12 @@
 # Front door of the project. `make` builds build/vexac and the module
 # simulator build/vexasim; `make run` compiles the demo project; `make test`
-# runs every test, then again under the sanitizers.
+# runs every test, then again under the sanitizers; `make fuzz` runs every
+# fuzz target for FUZZ_SECONDS.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
+FUZZ_SECONDS ?= 60
 
-.PHONY: all build deps test-deps run test test-plain test-sanitize bench coverage clean
+.PHONY: all build deps test-deps run test test-plain test-sanitize bench fuzz coverage clean
 
 all: build
 
@@ -39,6 +41,15 @@ bench:
 	@cmake --build build-bench -j $(JOBS)
 	@bench/run build-bench
 
+# The fuzz targets as libFuzzer programs (clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer), each run for FUZZ_SECONDS over a copy of its
+# seeds; what they find is kept in build-fuzz/fuzz-findings.
+fuzz:
+	@scripts/install-deps fuzz
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXA_FUZZ=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target fuzz_targets
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz build-fuzz
+
 # Line and branch coverage of src/ and tools/ over the whole suite (gcov
 # needs the real source paths, so a compiler cache is kept out of this build).
 coverage:
@@ -51,4 +62,4 @@ coverage:
 	  --txt build-coverage/coverage.txt --print-summary 2>/dev/null | grep -E '^(lines|branches):'
 
 clean:
-	rm -rf build build-sanitize build-bench build-coverage
+	rm -rf build build-sanitize build-bench build-coverage build-fuzz
