@@ -5,8 +5,11 @@
 // there, exports go there, and a name leading out of it is refused. The
 // folder is emptied after every input, so that no input sees what an
 // earlier one left, and removed at exit.
+#include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +27,9 @@ namespace {
 
 // In TMPDIR, else in memory (/dev/shm) where the system has it: a file
 // rewritten on every input would otherwise be written out to disk each time.
+// Its name carries the process id: a process that ended on a finding (the
+// fuzzing engine then leaves at once) left its folder behind, and the next
+// one removes it.
 struct Folder {
   std::string path;  // full, ending in '/'
   Folder() {
@@ -32,7 +38,15 @@ struct Folder {
     const std::string base = tmp != nullptr && *tmp != '\0'                  ? tmp
                              : std::filesystem::is_directory("/dev/shm", ec) ? "/dev/shm"
                                                                              : "/tmp";
-    std::string pattern = base + "/vexa-macro-fuzz-XXXXXX";
+    const std::string prefix = "vexa-macro-fuzz-";
+    for (const auto& entry : std::filesystem::directory_iterator(base, ec)) {
+      const std::string name = entry.path().filename().string();
+      if (name.compare(0, prefix.size(), prefix) != 0) continue;
+      const long owner = std::atol(name.c_str() + prefix.size());
+      if (owner > 0 && ::kill(static_cast<pid_t>(owner), 0) != 0 && errno == ESRCH)
+        std::filesystem::remove_all(entry.path(), ec);
+    }
+    std::string pattern = base + "/" + prefix + std::to_string(::getpid()) + "-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
     path = vexa::driver::full_path(pattern, vexa::driver::current_directory()) + "/";
   }
