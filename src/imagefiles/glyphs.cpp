@@ -176,8 +176,9 @@ const FontFile* open_font_file(FontLibrary& fonts, const std::string& path, int 
 }  // namespace
 
 FontLibrary::~FontLibrary() {
-  for (auto& face : faces)
-    if (face->size != nullptr) FT_Done_Size(face->size);
+  for (auto* list : {&faces, &spare})
+    for (auto& face : *list)
+      if (face->size != nullptr) FT_Done_Size(face->size);
   for (FontFile& file : files) FT_Done_Face(file.face);
   if (borrowed) return;
   if (library != nullptr) FT_Done_FreeType(library);
@@ -191,10 +192,18 @@ Face* open_face(FontLibrary& fonts, std::string_view family, std::string_view fa
     error = vexa::format("cannot use the font \"%s\" with a height of %d pixels !", name.c_str(), cell_height);
     return nullptr;
   }
-  for (auto& face : fonts.faces)
-    if (face->requested == family && face->weight == weight && face->cell_height == cell_height &&
-        face->symbol_map == symbol_map)
-      return face.get();
+  auto same = [&](const std::unique_ptr<Face>& face) {
+    return face->requested == family && face->weight == weight && face->cell_height == cell_height &&
+           face->symbol_map == symbol_map;
+  };
+  auto held = std::find_if(fonts.faces.begin(), fonts.faces.end(), same);
+  if (held != fonts.faces.end()) return held->get();
+  auto kept = std::find_if(fonts.spare.begin(), fonts.spare.end(), same);
+  if (kept != fonts.spare.end()) {
+    fonts.faces.push_back(std::move(*kept));
+    fonts.spare.erase(kept);
+    return fonts.faces.back().get();
+  }
   if (!start_font_library(fonts, error)) return nullptr;
 
   auto result = std::make_unique<Face>();
@@ -238,11 +247,14 @@ std::string replacing_family(FontLibrary& fonts, std::string_view family, std::s
 }
 
 void release_face(FontLibrary& fonts, const Face* face) {
-  for (auto it = fonts.faces.begin(); it != fonts.faces.end(); ++it) {
-    if (it->get() != face) continue;
-    if ((*it)->size != nullptr) FT_Done_Size((*it)->size);
-    fonts.faces.erase(it);
-    return;
+  auto it = std::find_if(fonts.faces.begin(), fonts.faces.end(), [&](const auto& f) { return f.get() == face; });
+  if (it == fonts.faces.end()) return;
+  fonts.spare.push_back(std::move(*it));
+  fonts.faces.erase(it);
+  constexpr std::size_t spare_faces = 16;
+  if (fonts.spare.size() > spare_faces) {
+    if (fonts.spare.front()->size != nullptr) FT_Done_Size(fonts.spare.front()->size);
+    fonts.spare.erase(fonts.spare.begin());
   }
 }
 

@@ -95,6 +95,7 @@ struct FontLibrary {
   int max_cell_height = largest_cell;
   long long glyph_budget = -1;
   std::vector<std::unique_ptr<Face>> faces;
+  std::vector<std::unique_ptr<Face>> spare;  // released, kept for the same request (the latest few)
   std::vector<FontFile> files;
   std::vector<FontMatch> matches;  // the latest few
 };
@@ -122,11 +123,13 @@ Face* open_face(FontLibrary& fonts, std::string_view family, std::string_view fa
 // empty when the request is met as asked or nothing is found at all.
 std::string replacing_family(FontLibrary& fonts, std::string_view family, std::string_view fallback, int weight);
 
-// Closes a face that open_face returned and forgets it. Faces are handed out
-// again for the same request, so a caller releases only a face that no one
-// else holds at the time: the font rasteriser and the sheet release the faces
-// they tried while fitting a size, so that a long run does not keep one open
-// face per height it ever tried.
+// Gives back a face that open_face returned. Faces are handed out again for
+// the same request, so a caller releases only a face that no one else holds
+// at the time: the font rasteriser and the sheet release the faces they tried
+// while fitting a size, so that a long run does not keep one open face per
+// height it ever tried. The latest few released faces stay open as spares
+// for the same request (fitting the next set asks for the same heights); the
+// older ones are closed.
 void release_face(FontLibrary& fonts, const Face* face);
 
 // True when the face's character map holds a glyph for code.
