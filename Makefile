@@ -1,13 +1,15 @@
 # Front door of the project. `make` builds build/vexac and the module
 # simulator build/vexasim; `make run` compiles the demo project; `make test`
-# runs every test, then again under the sanitizers; `make install` installs
-# the programs and their man pages (PREFIX=/usr/local, DESTDIR honoured).
+# runs every test, then again under the sanitizers; `make fuzz` runs every
+# fuzz target for FUZZ_SECONDS; `make install` installs the programs and their
+# man pages (PREFIX=/usr/local, DESTDIR honoured).
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
+FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
 DESTDIR ?=
 
-.PHONY: all build deps test-deps run test test-plain test-sanitize bench coverage docs install uninstall clean
+.PHONY: all build deps test-deps run test test-plain test-sanitize bench fuzz coverage docs install uninstall clean
 
 all: build
 
@@ -42,6 +44,15 @@ bench:
 	@cmake --build build-bench -j $(JOBS)
 	@bench/run build-bench
 
+# The fuzz targets as libFuzzer programs (clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer), each run for FUZZ_SECONDS over a copy of its
+# seeds; what they find is kept in build-fuzz/fuzz-findings.
+fuzz:
+	@scripts/install-deps fuzz
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXA_FUZZ=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target fuzz_targets
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz build-fuzz
+
 # Line and branch coverage of src/ and tools/ over the whole suite (gcov
 # needs the real source paths, so a compiler cache is kept out of this build).
 coverage:
@@ -66,4 +77,4 @@ uninstall:
 	  "$(DESTDIR)$(PREFIX)/share/man/man1/vexac.1" "$(DESTDIR)$(PREFIX)/share/man/man1/vexasim.1"
 
 clean:
-	rm -rf build build-sanitize build-bench build-coverage
+	rm -rf build build-sanitize build-bench build-coverage build-fuzz

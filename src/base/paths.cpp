@@ -96,6 +96,12 @@ std::string full_path(const std::string& name, const std::string& base) {
   return normalise_path(to_slashes(base) + n);
 }
 
+std::string confined_path(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  std::string full = full_path(name, folder);
+  return full.compare(0, folder.size(), folder) == 0 ? full : std::string();
+}
+
 std::string directory_of(const std::string& path) {
   std::size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);

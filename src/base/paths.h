@@ -20,6 +20,12 @@ std::string normalise_path(const std::string& path);
 // ':' (a drive letter) is taken as complete, an absolute name is normalised,
 // any other is appended to base.
 std::string full_path(const std::string& name, const std::string& base);
+// The name a run confined to folder (a full, normalised path ending in '/')
+// uses for name: a relative name is taken inside folder, a full one must
+// lie inside it, '.' and '..' steps resolved first. Empty when the name
+// leads outside the folder. An empty folder confines nothing: the name is
+// returned as it is.
+std::string confined_path(const std::string& folder, const std::string& name);
 // The part up to and including the last '/', or empty.
 std::string directory_of(const std::string& path);
 // The part after the last '/'.

@@ -44,8 +44,9 @@ KindStats& stats_of(Context& ctx, MacroType type) {
 
 std::string_view name_of(MacroType type) { return macro_names[static_cast<int>(type)]; }
 
-bool write_export(const std::string& path, const std::string& bytes) {
-  return base::write_file_atomically(path, bytes);
+bool write_export(const Context& ctx, const std::string& path, const std::string& bytes) {
+  const std::string target = base::confined_path(ctx.settings.root_folder, path);
+  return !target.empty() && base::write_file_atomically(target, bytes);
 }
 
 // Writes the macro's bytes as a C include file and/or a raw binary file.
@@ -73,12 +74,13 @@ void export_macro(Context& ctx, int start, int length) {
     for (int i = 0; i < length; ++i)
       text += vexa::base::format(i == 0 ? "\n  %3d" : (i % 20 == 0 ? ",\n  %3d" : ",%3d"), bytes[i]);
     text += "\n};\n";
-    if (!write_export(include_path, text))
+    if (!write_export(ctx, include_path, text))
       report_error(ctx, vexa::base::format("Cannot write File %s !", include_path.c_str()));
   }
   if (s.export_mode & 2) {
     std::string binary_path = directory + name + ".bin";
-    if (!write_export(binary_path, std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length))))
+    const std::string binary(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
+    if (!write_export(ctx, binary_path, binary))
       report_error(ctx, vexa::base::format("Cannot write File %s !", binary_path.c_str()));
   }
 }

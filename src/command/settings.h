@@ -63,6 +63,12 @@ struct Settings {
   // Bounds of the run's work: a fuzz run lowers them so that one input costs
   // milliseconds, where a user never comes near them.
   long long max_source_lines = base::limits::source_lines;
+  // When set (a full path ending in '/'), the files the macro file names and
+  // the exports lie in this folder: relative names are taken inside it, and
+  // a name that leads outside it is refused. A fuzz run confines itself to
+  // a temporary folder of its own; a compile leaves it empty (names are taken
+  // as they are, relative ones in the current directory).
+  std::string root_folder;
 
   // EXPORTMACRO
   int export_mode = 0;

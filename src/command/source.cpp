@@ -42,7 +42,8 @@ std::string copy_project_name(const std::string& text, std::size_t start, char s
 // Turns a name read from the macro file into a full path: the current level's
 // PATH goes in front of a plain name; a name starting with '.' is taken
 // relative to the current source file, any other relative name relative to
-// the directory the compiler was started in.
+// the directory the compiler was started in (the root folder of a confined
+// run).
 std::string make_full_path(Context& ctx, const std::string& raw) {
   std::string name = base::to_slashes(raw);
   const SourceLevel* level = ctx.source.current >= 0 ? &current_level(ctx) : nullptr;
@@ -50,7 +51,8 @@ std::string make_full_path(Context& ctx, const std::string& raw) {
       level != nullptr)
     name = base::to_slashes(level->path) + name;
   if (!name.empty() && name[0] == '.' && level != nullptr) return base::full_path(name, level->directory);
-  return base::full_path(name, base::current_directory());
+  const std::string& root = ctx.settings.root_folder;
+  return base::full_path(name, root.empty() ? base::current_directory() : root);
 }
 
 // Fills the file list from a wildcard pattern (a full path with '?').
@@ -252,6 +254,10 @@ int read_file_name(Context& ctx, std::string& buffer) {
   if (!name_fits(ctx, buffer)) return 0;
   buffer = make_full_path(ctx, buffer);
   if (!name_fits(ctx, buffer)) return 0;
+  if (base::confined_path(ctx.settings.root_folder, buffer).empty()) {
+    report_error(ctx, base::format("<%s> lies outside the folder of the run !", buffer.c_str()));
+    return 0;
+  }
   if (buffer.find('?') != std::string::npos) wildcard_search(ctx, buffer);
   return 1;
 }

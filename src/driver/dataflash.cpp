@@ -1,6 +1,7 @@
 #include "driver/dataflash.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 
@@ -15,6 +16,13 @@
 namespace vexa::driver {
 
 namespace {
+
+// A page of erased entries of the longest kind.
+constexpr auto erased_page = [] {
+  std::array<std::uint8_t, static_cast<std::size_t>(base::limits::numbers) * base::limits::macro_entry_bytes> page{};
+  page.fill(255);
+  return page;
+}();
 
 // The tables of kind k of the layout: resource kinds first, then macro kinds.
 struct TableRef {
@@ -79,7 +87,12 @@ void layout_image(command::Context& ctx) {
     int assigned = 0;
     for (int page = 0; page < base::limits::pages; ++page) {
       int first = -1, last = -1;
-      for (int number = 0; number < base::limits::numbers; ++number) {
+      // Most pages hold nothing: one comparison of the whole page with
+      // erased bytes passes over them.
+      const std::size_t page_bytes =
+          static_cast<std::size_t>(base::limits::numbers) * static_cast<std::size_t>(ref.entry_bytes);
+      const bool erased = std::memcmp(ref.table->data() + page * page_bytes, erased_page.data(), page_bytes) == 0;
+      for (int number = 0; !erased && number < base::limits::numbers; ++number) {
         std::size_t at = (static_cast<std::size_t>(page) * base::limits::numbers + static_cast<std::size_t>(number)) *
                          static_cast<std::size_t>(ref.entry_bytes);
         if (!command::entry_used(ref.table->data() + at)) continue;

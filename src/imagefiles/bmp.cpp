@@ -224,6 +224,7 @@ int read_bmp(ImageSet& set, Bytes file, const ReadOptions& options) {
   // The layout check refuses OS/2 1.x headers (12 and 16 bytes), unknown bit
   // counts, sizes beyond the limits, and pixel rows that end outside the file.
   if (!refresh_layout(image)) return fail(image);
+  if (image.dib_size - image.pixels > options.max_image_bytes) return fail(image);
   const bool run_length = compression == rle8 || compression == rle4;
   if (!run_length) image.dib.resize(image.dib_size);  // drop trailing bytes
   if (top_down) flip_rows(image);

@@ -23,7 +23,7 @@ struct SingleReader {
 // Readers of files that hold several images: they number them themselves.
 struct MultiReader {
   std::string_view extension;
-  int (*read)(ImageSet& set, Bytes file, ReadNotes& notes);
+  int (*read)(ImageSet& set, Bytes file, const ReadOptions& options, ReadNotes& notes);
 };
 
 // Tried in this order.
@@ -39,10 +39,14 @@ constexpr auto single_readers = std::to_array<SingleReader>({
 
 // Tried after the single-image readers, in this order.
 constexpr auto multi_readers = std::to_array<MultiReader>({
-    {".FXT", [](ImageSet& set, Bytes file, ReadNotes& notes) { return read_fxt_font(set, file, notes.faults); }},
-    {".G16", [](ImageSet& set, Bytes file, ReadNotes&) { return read_g16(set, file); }},
-    {".G24", [](ImageSet& set, Bytes file, ReadNotes&) { return read_g16(set, file); }},
-    {".GIF", [](ImageSet& set, Bytes file, ReadNotes& notes) { return read_gif(set, file, notes.colour_depth); }},
+    {".FXT", [](ImageSet& set, Bytes file, const ReadOptions&, ReadNotes& notes) {
+       return read_fxt_font(set, file, notes.faults);
+     }},
+    {".G16", [](ImageSet& set, Bytes file, const ReadOptions&, ReadNotes&) { return read_g16(set, file); }},
+    {".G24", [](ImageSet& set, Bytes file, const ReadOptions&, ReadNotes&) { return read_g16(set, file); }},
+    {".GIF", [](ImageSet& set, Bytes file, const ReadOptions& options, ReadNotes& notes) {
+       return read_gif(set, file, options, notes.colour_depth);
+     }},
 });
 
 bool same_extension(std::string_view a, std::string_view b) {
@@ -81,7 +85,7 @@ int load_image_file(const ReadOptions& options, ImageSet& set, const std::string
   for (const MultiReader& reader : multi_readers) {
     if (!same_extension(extension, reader.extension)) continue;
     if (!base::read_whole_file(file_name, bytes)) return 0;
-    return reader.read(set, as_bytes(bytes), notes);
+    return reader.read(set, as_bytes(bytes), options, notes);
   }
   return 0;
 }

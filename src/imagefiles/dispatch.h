@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "base/limits.h"
 #include "imagefiles/image.h"
 
 namespace vexa::imagefiles {
@@ -17,6 +18,10 @@ namespace vexa::imagefiles {
 struct ReadOptions {
   int alpha_threshold = 128;  // ALPHATHRESHOLD: alpha below it is transparent
   int gamma = 0;              // DOGAMMA: apply a PNG file's gAMA
+  // Pixel bytes a picture (all frames of a GIF together) may take before it
+  // is refused. A fuzz run lowers it, so that no input costs more than a
+  // millisecond or two; the compiler reads with the program's limit.
+  std::uint64_t max_image_bytes = base::limits::image_bytes;
 };
 
 using base::Bytes;
@@ -51,7 +56,7 @@ int read_tga(ImageSet& set, Bytes file, const ReadOptions& options);
 int read_jpeg(ImageSet& set, Bytes file, const ReadOptions& options);
 // Multi-image reader: sets count and first_number itself; colour_depth as
 // in ReadNotes.
-int read_gif(ImageSet& set, Bytes file, int& colour_depth);
+int read_gif(ImageSet& set, Bytes file, const ReadOptions& options, int& colour_depth);
 
 // Clears the set and fills it from one file, chosen by extension (compared
 // without regard to case). Returns 0 on failure, 1 or more on success, and

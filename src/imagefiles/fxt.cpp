@@ -237,7 +237,7 @@ int read_fxt_font(ImageSet& set, Bytes file, std::vector<LineFault>& faults) {
   return 1;
 }
 
-int write_font_listing(const ImageSet& set, const std::string& file_name) {
+std::string font_listing(const ImageSet& set) {
   const int first = set.first_number;
   const int last = first + set.count - 1;
 
@@ -282,7 +282,11 @@ int write_font_listing(const ImageSet& set, const std::string& file_name) {
     }
     text += '\n';
   }
-  return base::write_file_atomically(file_name, text) ? 1 : 0;
+  return text;
+}
+
+int write_font_listing(const ImageSet& set, const std::string& file_name) {
+  return base::write_file_atomically(file_name, font_listing(set)) ? 1 : 0;
 }
 
 }  // namespace vexa::imagefiles

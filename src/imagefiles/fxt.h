@@ -23,11 +23,13 @@ namespace vexa::imagefiles {
 // be built. Returns 1 on success; the set is empty after a failure.
 int read_fxt_font(ImageSet& set, Bytes file, std::vector<LineFault>& faults);
 
-// Writes the set as a font listing in the FXT form: a comment head with the
-// first and last code, the type (monospaced, proportional or various size)
-// and the common or largest width and height, then every character that has
-// an image. Lines end in "\n". Returns 1, or 0 when the file cannot be
-// written.
+// The set as a font listing in the FXT form: a comment head with the first
+// and last code, the type (monospaced, proportional or various size) and the
+// common or largest width and height, then every character that has an
+// image. Lines end in "\n".
+std::string font_listing(const ImageSet& set);
+// Writes font_listing(set) to the file. Returns 1, or 0 when the file cannot
+// be written.
 int write_font_listing(const ImageSet& set, const std::string& file_name);
 
 }  // namespace vexa::imagefiles

@@ -48,6 +48,7 @@ struct Decoder {
   std::array<std::uint8_t, 256 + word> roots;  // the root codes' strings
   std::vector<std::uint8_t> lines;  // with a word of slack behind
   std::uint64_t frame_bytes = 0;  // all frame blocks so far
+  std::uint64_t max_bytes = base::limits::image_bytes;  // what they may take together
 };
 
 inline std::uint64_t load_64(const std::uint8_t* p) {
@@ -390,7 +391,7 @@ int read_image(ByteCursor& in, Decoder& d, GifImageSet& gif, const GraphicContro
                         stride * static_cast<std::uint64_t>(height);
   // All frames of one file together stay within the limit of one image, so
   // that a file of many huge, nearly empty frames cannot exhaust memory.
-  if (d.frame_bytes + block > base::limits::image_bytes) return 0;
+  if (d.frame_bytes + block > d.max_bytes) return 0;
 
   GifFrame& frame = gif.frames[gif.frame_count];
   if (!create_frame_image(frame.image, width, height, bits, *table, entries)) return 0;
@@ -535,7 +536,7 @@ std::uint8_t delay_tenths(int delay) {
 
 // Several frames: every frame is composed onto its own copy of the logical
 // screen, a 24-bit picture in the slot after the previous screen's.
-int compose_frames(ImageSet& set, const GifImageSet& gif) {
+int compose_frames(ImageSet& set, const GifImageSet& gif, std::uint64_t max_bytes) {
   // The screens go to slots 1 and up, and the set's last slot is 255: a
   // 256th frame has no number to take and is left out.
   const int n = std::min<int>(gif.frame_count, base::limits::image_slots - 1);
@@ -547,7 +548,7 @@ int compose_frames(ImageSet& set, const GifImageSet& gif) {
   // the limits of one.
   const std::uint64_t rows = static_cast<std::uint64_t>(sh) * static_cast<std::uint64_t>(n);
   const std::uint64_t stride = ((static_cast<std::uint64_t>(sw) * 24 + 31) / 32) * 4;
-  if (rows > static_cast<std::uint64_t>(base::limits::image_side) || stride * rows > base::limits::image_bytes) return 0;
+  if (rows > static_cast<std::uint64_t>(base::limits::image_side) || stride * rows > max_bytes) return 0;
   if (!create_image(set.images[1], sw, sh, 24)) return 0;
   fill_rectangle(set.images[1], 0, 0, sw, sh, gif.background);
 
@@ -589,7 +590,7 @@ void clear_gif_set(GifImageSet& gif) {
 }
 
 // file -> header screen-descriptor [global colour table] block* trailer
-int read_gif_file(GifImageSet& gif, Bytes file) {
+int read_gif_file(GifImageSet& gif, Bytes file, const ReadOptions& options) {
   clear_gif_set(gif);
   ByteCursor in{file};
   Bytes head;
@@ -613,6 +614,7 @@ int read_gif_file(GifImageSet& gif, Bytes file) {
 
   std::unique_ptr<Decoder> decoder(new (std::nothrow) Decoder);
   if (!decoder) return 0;
+  decoder->max_bytes = options.max_image_bytes;
   GraphicControl control;
   while (gif.frame_count < gif_max_frames) {
     std::uint8_t b = 0;
@@ -646,7 +648,7 @@ int read_gif_file(GifImageSet& gif, Bytes file) {
   return 1;
 }
 
-int read_gif(ImageSet& set, Bytes file, int& colour_depth) {
+int read_gif(ImageSet& set, Bytes file, const ReadOptions& options, int& colour_depth) {
   clear_set(set);
   colour_depth = 0;
   std::unique_ptr<GifImageSet> gif;
@@ -655,7 +657,7 @@ int read_gif(ImageSet& set, Bytes file, int& colour_depth) {
   } catch (const std::bad_alloc&) {
     return 0;
   }
-  if (!read_gif_file(*gif, file)) return 0;
+  if (!read_gif_file(*gif, file, options)) return 0;
   // A file without a single picture (no image, or no colour table) fails
   // rather than giving an empty set, which no resource could use.
   if (gif->frame_count == 0) return 0;
@@ -680,7 +682,7 @@ int read_gif(ImageSet& set, Bytes file, int& colour_depth) {
     set.images[1] = std::move(first.image);
     release_image(first.image);
     set.count = 1;
-  } else if (!compose_frames(set, *gif)) {
+  } else if (!compose_frames(set, *gif, options.max_image_bytes)) {
     clear_set(set);
     return 0;
   }

@@ -44,6 +44,7 @@ void clear_gif_set(GifImageSet& gif);
 // signature, screen descriptor and global colour table were read, else 0.
 // Damaged or truncated image data do not fail: the lines decoded so far stay.
 // A file with an image but no colour table at all leaves the set empty.
-int read_gif_file(GifImageSet& gif, Bytes file);
+// Frames whose blocks together exceed options.max_image_bytes fail the file.
+int read_gif_file(GifImageSet& gif, Bytes file, const ReadOptions& options = {});
 
 }  // namespace vexa::imagefiles

@@ -2,6 +2,7 @@
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include FT_SIZES_H
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
@@ -12,13 +13,7 @@
 
 namespace vexa::imagefiles {
 
-namespace {
-
-// Cells taller than this are refused: no display module shows such text, and
-// the bound keeps every glyph bitmap small.
-constexpr int largest_cell = 2048;
-
-bool start_library(FontLibrary& fonts, std::string& error) {
+bool start_font_library(FontLibrary& fonts, std::string& error) {
   if (fonts.library == nullptr) {
     FT_Library library = nullptr;
     if (FT_Init_FreeType(&library) != 0) {
@@ -39,6 +34,8 @@ bool start_library(FontLibrary& fonts, std::string& error) {
   return true;
 }
 
+namespace {
+
 // True when family is one of the names the request binds strongly after
 // fontconfig's substitution: the name asked for and the faces configured as
 // its equals (metric-compatible ones such as Liberation Sans for Arial). The
@@ -55,8 +52,8 @@ bool bound_strongly(FcPattern* pattern, const std::string& family) {
 }
 
 // The installed font file fontconfig chooses for the request.
-bool match_font(FontLibrary& fonts, std::string_view family, std::string_view fallback, int weight,
-                std::string& file, int& index, std::string& found_family, bool& replaced) {
+bool ask_fontconfig(FontLibrary& fonts, std::string_view family, std::string_view fallback, int weight,
+                    std::string& file, int& index, std::string& found_family, bool& replaced) {
   FcPattern* pattern = FcPatternCreate();
   if (pattern == nullptr) return false;
   std::string name(family);
@@ -94,6 +91,29 @@ bool match_font(FontLibrary& fonts, std::string_view family, std::string_view fa
   FcPatternDestroy(pattern);
   FcPatternDestroy(match);
   return found;
+}
+
+// The same, a request asked again answered from the latest matches.
+bool match_font(FontLibrary& fonts, std::string_view family, std::string_view fallback, int weight,
+                std::string& file, int& index, std::string& found_family, bool& replaced) {
+  auto same = [&](const FontMatch& m) { return m.family == family && m.fallback == fallback && m.weight == weight; };
+  auto known = std::find_if(fonts.matches.begin(), fonts.matches.end(), same);
+  if (known == fonts.matches.end()) {
+    FontMatch m;
+    m.family = family;
+    m.fallback = fallback;
+    m.weight = weight;
+    m.found = ask_fontconfig(fonts, family, fallback, weight, m.file, m.index, m.found_family, m.replaced);
+    if (fonts.matches.size() >= 16) fonts.matches.erase(fonts.matches.begin());
+    fonts.matches.push_back(std::move(m));
+    known = fonts.matches.end() - 1;
+  }
+  if (!known->found) return false;
+  file = known->file;
+  index = known->index;
+  found_family = known->found_family;
+  replaced = known->replaced;
+  return true;
 }
 
 // Sets the face to cells of height pixels. A scalable face is scaled so that
@@ -134,12 +154,33 @@ void face_metrics(FT_Face face, int& ascent, int& descent) {
   descent = std::max(descent, 0);
 }
 
+// The opened file (path, index), with the symbol character map chosen when
+// symbol_map asks for it and the file has one; null when it cannot be opened.
+const FontFile* open_font_file(FontLibrary& fonts, const std::string& path, int index, bool symbol_map) {
+  for (const FontFile& file : fonts.files)
+    if (file.path == path && file.index == index && file.symbol_map == symbol_map) return &file;
+  FontFile file{path, index, symbol_map};
+  if (FT_New_Face(fonts.library, path.c_str(), index, &file.face) != 0) return nullptr;
+  if (symbol_map) {
+    for (int i = 0; i < file.face->num_charmaps; ++i)
+      if (file.face->charmaps[i]->encoding == FT_ENCODING_MS_SYMBOL &&
+          FT_Set_Charmap(file.face, file.face->charmaps[i]) == 0) {
+        file.symbol = true;
+        break;
+      }
+  }
+  fonts.files.push_back(std::move(file));
+  return &fonts.files.back();
+}
+
 }  // namespace
 
 FontLibrary::~FontLibrary() {
-  for (auto& face : faces)
-    if (face->face != nullptr) FT_Done_Face(face->face);
-  faces.clear();
+  for (auto* list : {&faces, &spare})
+    for (auto& face : *list)
+      if (face->size != nullptr) FT_Done_Size(face->size);
+  for (FontFile& file : files) FT_Done_Face(file.face);
+  if (borrowed) return;
   if (library != nullptr) FT_Done_FreeType(library);
   if (config != nullptr) FcConfigDestroy(config);
 }
@@ -147,15 +188,23 @@ FontLibrary::~FontLibrary() {
 Face* open_face(FontLibrary& fonts, std::string_view family, std::string_view fallback, int weight, int cell_height,
                 std::string& error, bool symbol_map) {
   std::string name(family);
-  if (cell_height < 1 || cell_height > largest_cell) {
+  if (cell_height < 1 || cell_height > fonts.max_cell_height) {
     error = vexa::base::format("cannot use the font \"%s\" with a height of %d pixels !", name.c_str(), cell_height);
     return nullptr;
   }
-  for (auto& face : fonts.faces)
-    if (face->requested == family && face->weight == weight && face->cell_height == cell_height &&
-        face->symbol_map == symbol_map)
-      return face.get();
-  if (!start_library(fonts, error)) return nullptr;
+  auto same = [&](const std::unique_ptr<Face>& face) {
+    return face->requested == family && face->weight == weight && face->cell_height == cell_height &&
+           face->symbol_map == symbol_map;
+  };
+  auto held = std::find_if(fonts.faces.begin(), fonts.faces.end(), same);
+  if (held != fonts.faces.end()) return held->get();
+  auto kept = std::find_if(fonts.spare.begin(), fonts.spare.end(), same);
+  if (kept != fonts.spare.end()) {
+    fonts.faces.push_back(std::move(*kept));
+    fonts.spare.erase(kept);
+    return fonts.faces.back().get();
+  }
+  if (!start_font_library(fonts, error)) return nullptr;
 
   auto result = std::make_unique<Face>();
   int index = 0;
@@ -164,24 +213,21 @@ Face* open_face(FontLibrary& fonts, std::string_view family, std::string_view fa
     error = vexa::base::format("cannot find the font \"%s\" !", name.c_str());
     return nullptr;
   }
-  FT_Face face = nullptr;
-  if (FT_New_Face(fonts.library, result->file.c_str(), index, &face) != 0) {
+  const FontFile* file = open_font_file(fonts, result->file, index, symbol_map);
+  if (file == nullptr) {
     error = vexa::base::format("cannot open the font file <%s> !", result->file.c_str());
     return nullptr;
   }
-  if (!size_face(face, cell_height)) {
-    FT_Done_Face(face);
+  FT_Face face = file->face;
+  FT_Size size = nullptr;
+  if (FT_New_Size(face, &size) != 0 || FT_Activate_Size(size) != 0 || !size_face(face, cell_height)) {
+    if (size != nullptr) FT_Done_Size(size);
     error = vexa::base::format("cannot use the font \"%s\" with a height of %d pixels !", name.c_str(), cell_height);
     return nullptr;
   }
-  if (symbol_map) {
-    for (int i = 0; i < face->num_charmaps; ++i)
-      if (face->charmaps[i]->encoding == FT_ENCODING_MS_SYMBOL && FT_Set_Charmap(face, face->charmaps[i]) == 0) {
-        result->symbol = true;
-        break;
-      }
-  }
+  result->symbol = file->symbol;
   result->face = face;
+  result->size = size;
   result->symbol_map = symbol_map;
   result->requested = name;
   result->weight = weight;
@@ -195,17 +241,20 @@ std::string replacing_family(FontLibrary& fonts, std::string_view family, std::s
   std::string error, file, found;
   int index = 0;
   bool replaced = false;
-  if (!start_library(fonts, error) || !match_font(fonts, family, fallback, weight, file, index, found, replaced))
+  if (!start_font_library(fonts, error) || !match_font(fonts, family, fallback, weight, file, index, found, replaced))
     return {};
   return replaced ? found : std::string();
 }
 
 void release_face(FontLibrary& fonts, const Face* face) {
-  for (auto it = fonts.faces.begin(); it != fonts.faces.end(); ++it) {
-    if (it->get() != face) continue;
-    if ((*it)->face != nullptr) FT_Done_Face((*it)->face);
-    fonts.faces.erase(it);
-    return;
+  auto it = std::find_if(fonts.faces.begin(), fonts.faces.end(), [&](const auto& f) { return f.get() == face; });
+  if (it == fonts.faces.end()) return;
+  fonts.spare.push_back(std::move(*it));
+  fonts.faces.erase(it);
+  constexpr std::size_t spare_faces = 16;
+  if (fonts.spare.size() > spare_faces) {
+    if (fonts.spare.front()->size != nullptr) FT_Done_Size(fonts.spare.front()->size);
+    fonts.spare.erase(fonts.spare.begin());
   }
 }
 
@@ -231,6 +280,7 @@ bool load_glyph_ink(const Face& face, std::uint32_t code, GlyphInk& glyph) {
   // A code without a glyph draws the face's default glyph (index 0), as text
   // output on the module's original platform draws its default character.
   FT_UInt index = glyph_index(face, code);
+  if (FT_Activate_Size(face.size) != 0) return false;
   if (FT_Load_Glyph(face.face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0) return false;
   FT_GlyphSlot slot = face.face->glyph;
   const FT_Bitmap& bitmap = slot->bitmap;
@@ -287,9 +337,7 @@ bool text_extent(const Face& face, std::string_view text, int& width, int& heigh
   return true;
 }
 
-bool render_glyph(const Face& face, std::uint32_t code, Image& cell) {
-  GlyphInk glyph;
-  if (!load_glyph_ink(face, code, glyph)) return false;
+bool glyph_cell(const Face& face, const GlyphInk& glyph, Image& cell) {
   const int width = glyph.advance;
   const int height = face.ascent + face.descent;
   // create_image gives colour 0 white and colour 1 black.

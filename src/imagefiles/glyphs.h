@@ -18,6 +18,7 @@
 // library's headers into every file that includes the context.
 struct FT_LibraryRec_;
 struct FT_FaceRec_;
+struct FT_SizeRec_;
 struct _FcConfig;
 
 namespace vexa::imagefiles {
@@ -25,10 +26,14 @@ namespace vexa::imagefiles {
 inline constexpr int pixels_per_inch = 96;
 inline constexpr int weight_normal = 400;
 inline constexpr int weight_bold = 700;
+// Cells taller than this are refused: no display module shows such text, and
+// the bound keeps every glyph bitmap small.
+inline constexpr int largest_cell = 2048;
 
 // One face opened at one cell height.
 struct Face {
-  FT_FaceRec_* face = nullptr;
+  FT_FaceRec_* face = nullptr;  // of the font file, shared by all its heights
+  FT_SizeRec_* size = nullptr;  // this height, made the face's current one for every use
   std::string requested;  // family name asked for
   int weight = weight_normal;
   int cell_height = 0;    // height asked for
@@ -40,8 +45,34 @@ struct Face {
   int descent = 0;  // pixels below it
 };
 
-// The FreeType library, fontconfig's configuration and the faces opened so
-// far, owned by the run's context and released with it. Nothing is loaded
+// What fontconfig answered to one request (family, fallback family, weight).
+// Fitting a character set asks for the same family many times, and a match
+// costs about as much as opening the face.
+struct FontMatch {
+  std::string family, fallback;
+  int weight = 0;
+  bool found = false;
+  std::string file;
+  int index = 0;
+  std::string found_family;
+  bool replaced = false;
+};
+
+// A font file opened once for every height asked of it: opening reads and
+// checks the file's tables, which costs far more than another size. A file
+// whose symbol character map is asked for is opened apart, since the map
+// chosen belongs to the opened file.
+struct FontFile {
+  std::string path;
+  int index = 0;
+  bool symbol_map = false;  // asked for
+  bool symbol = false;      // found and chosen
+  FT_FaceRec_* face = nullptr;
+};
+
+// The FreeType library, fontconfig's configuration, the font files and faces
+// opened so far and the matches made, owned by the run's context and
+// released with it. Nothing is loaded
 // until the first face is asked for, so a run that draws no text never reads
 // the font configuration.
 struct FontLibrary {
@@ -51,8 +82,27 @@ struct FontLibrary {
   FontLibrary& operator=(const FontLibrary&) = delete;
   FT_LibraryRec_* library = nullptr;
   _FcConfig* config = nullptr;
+  // Set when library and config belong to another FontLibrary that outlives
+  // this one: they are used, never released. Loading the font configuration
+  // costs milliseconds, which a fuzz run pays once per process instead of
+  // once per input.
+  bool borrowed = false;
+  // Bounds a fuzz run lowers, since large character sets cost it seconds and
+  // reach no code that small ones do not: the tallest cell a face is opened
+  // at, and the glyphs the character-set rasteriser may still render (all
+  // passes of all sets; -1: no bound), beyond which a set fails like one
+  // whose glyphs cannot be rendered.
+  int max_cell_height = largest_cell;
+  long long glyph_budget = -1;
   std::vector<std::unique_ptr<Face>> faces;
+  std::vector<std::unique_ptr<Face>> spare;  // released, kept for the same request (the latest few)
+  std::vector<FontFile> files;
+  std::vector<FontMatch> matches;  // the latest few
 };
+
+// Starts FreeType and loads fontconfig's configuration, where not done yet.
+// False, with error set to a message for the user, when either fails.
+bool start_font_library(FontLibrary& fonts, std::string& error);
 
 // Finds the installed face of family (or, when the system knows no such
 // family, of the generic fallback family such as "monospace" or "sans-serif";
@@ -73,11 +123,13 @@ Face* open_face(FontLibrary& fonts, std::string_view family, std::string_view fa
 // empty when the request is met as asked or nothing is found at all.
 std::string replacing_family(FontLibrary& fonts, std::string_view family, std::string_view fallback, int weight);
 
-// Closes a face that open_face returned and forgets it. Faces are handed out
-// again for the same request, so a caller releases only a face that no one
-// else holds at the time: the font rasteriser and the sheet release the faces
-// they tried while fitting a size, so that a long run does not keep one open
-// face per height it ever tried.
+// Gives back a face that open_face returned. Faces are handed out again for
+// the same request, so a caller releases only a face that no one else holds
+// at the time: the font rasteriser and the sheet release the faces they tried
+// while fitting a size, so that a long run does not keep one open face per
+// height it ever tried. The latest few released faces stay open as spares
+// for the same request (fitting the next set asks for the same heights); the
+// older ones are closed.
 void release_face(FontLibrary& fonts, const Face* face);
 
 // True when the face's character map holds a glyph for code.
@@ -91,10 +143,11 @@ bool char_extent(const Face& face, std::uint32_t code, int& width, int& height);
 // of the advance widths, and the cell height.
 bool text_extent(const Face& face, std::string_view text, int& width, int& height);
 
-// Renders one character into a 1-bit image as large as its cell, the
-// baseline ascent rows below the top: colour 0 white, colour 1 black, ink
-// pixels 1. False when the glyph cannot be rendered or memory runs out.
-bool render_glyph(const Face& face, std::uint32_t code, Image& cell);
+// A character that load_glyph_ink has rendered, as a 1-bit image as large
+// as its cell, the baseline ascent rows below the top: colour 0 white,
+// colour 1 black, ink pixels 1. False when memory runs out.
+struct GlyphInk;
+bool glyph_cell(const Face& face, const GlyphInk& glyph, Image& cell);
 
 // Calls plot(x, y) for every ink pixel of the text whose cell's top-left
 // corner is at (x, y); the background is left alone. Returns the advance

@@ -35,7 +35,7 @@ void ignore_message(j_common_ptr) {}
 // and a possible longjmp the frame holds no object that needs destruction
 // (the bitmap belongs to the set), and every path ends by destroying the
 // decompressor.
-bool decode(Bytes file, Image& image) {
+bool decode(Bytes file, Image& image, std::uint64_t max_bytes) {
   jpeg_decompress_struct info;
   ErrorManager errors;
   info.err = jpeg_std_error(&errors.library);
@@ -48,13 +48,14 @@ bool decode(Bytes file, Image& image) {
   jpeg_create_decompress(&info);
   // Whole-picture buffers of progressive files are bounded like bitmaps; a
   // file that needs more fails instead of exhausting memory.
-  info.mem->max_memory_to_use = static_cast<long>(base::limits::image_bytes);
+  info.mem->max_memory_to_use = static_cast<long>(max_bytes);
   jpeg_mem_src(&info, file.data(), static_cast<unsigned long>(file.size()));
   jpeg_read_header(&info, TRUE);
   // One channel is grey, three are colour; four (CMYK, YCCK) or any other
   // count has no conversion to blue-green-red and is rejected.
   bool ok = info.num_components == 1 || info.num_components == 3;
   info.out_color_space = JCS_EXT_BGR;
+  ok = ok && std::uint64_t{info.image_width} * info.image_height * 3 <= max_bytes;
   ok = ok && create_bitmap(image, info.image_width, info.image_height, 24, 0, 0);
   if (ok) {
     set_header_field(image, dib::x_pels,
@@ -88,10 +89,10 @@ int jpeg_pels_per_metre(int unit, int density) {
 // Reads a JPEG from its bytes into slot 1. Returns 1, or 0 (slot 1 empty)
 // when libjpeg reports an error or the picture is not one this program
 // handles; reports nothing.
-int read_jpeg(ImageSet& set, Bytes file, const ReadOptions&) {
+int read_jpeg(ImageSet& set, Bytes file, const ReadOptions& options) {
   Image& image = set.images[1];
   release_image(image);
-  if (!file.empty() && decode(file, image)) return 1;
+  if (!file.empty() && decode(file, image, options.max_image_bytes)) return 1;
   release_image(image);
   return 0;
 }

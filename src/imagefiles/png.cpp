@@ -78,6 +78,7 @@ struct PngState {
 
   int alpha_threshold = 128;
   bool use_gamma = false;
+  std::uint64_t max_image_bytes = base::limits::image_bytes;
   std::array<std::uint8_t, 256> gamma{};
   bool gamma_identity = true;
 
@@ -709,6 +710,7 @@ bool decode_image(ImageSet& set, PngState& s) {
   std::uint64_t needed = 0;
   if (!png_image_data_size(s.width, s.height, bits, s.interlace == 1, needed)) return false;
   if (needed > s.idat_bytes * deflate_max_ratio) return false;  // cannot hold the picture
+  if (needed > s.max_image_bytes) return false;
 
   // The buffer holds exactly the scanlines of the picture; they are
   // unfiltered where they are.
@@ -789,6 +791,7 @@ int read_png(ImageSet& set, Bytes file, const ReadOptions& options) {
   s.alpha.fill(255);
   s.alpha_threshold = options.alpha_threshold;
   s.use_gamma = options.gamma != 0;
+  s.max_image_bytes = options.max_image_bytes;
   set_identity_gamma(s);
 
   ByteCursor cursor{file};

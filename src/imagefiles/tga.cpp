@@ -170,7 +170,7 @@ bool read_image(ImageSet& set, Bytes file, const ReadOptions& options) {
   int bpp = h.depth / 8;
   std::size_t pixels = static_cast<std::size_t>(h.width) * static_cast<std::size_t>(h.height);
   std::size_t raw_bytes = pixels * static_cast<std::size_t>(bpp);
-  if (raw_bytes > base::limits::image_bytes) return false;
+  if (raw_bytes > options.max_image_bytes) return false;
   std::size_t most = is_rle(h.type) ? cursor.left() / (1 + static_cast<std::size_t>(bpp)) * 128
                                     : cursor.left() / static_cast<std::size_t>(bpp);
   if (pixels > most) return false;

@@ -104,10 +104,10 @@ GlyphMargins measure_margins(const Image& cell) {
 // font cell of its own, and a frame of width 0 is a gap in the stored font,
 // so its slot stays empty like that of a missing glyph.
 int render_slot(const Face& face, std::uint32_t code, Image& slot, GlyphMargins& margins) {
-  int width = 0, height = 0;
-  if (!char_extent(face, code, width, height)) return 0;
-  if (width <= 0) return -1;
-  if (!render_glyph(face, code, slot)) return 0;
+  GlyphInk glyph;  // rendered once, for its width and its cell
+  if (!load_glyph_ink(face, code, glyph)) return 0;
+  if (glyph.advance <= 0) return -1;
+  if (!glyph_cell(face, glyph, slot)) return 0;
   GlyphMargins m = measure_margins(slot);
   margins.top = std::min(margins.top, m.top);
   margins.bottom = std::min(margins.bottom, m.bottom);
@@ -213,6 +213,8 @@ int rasterise_font_set(FontLibrary& fonts, ImageSet& set, const WinFontParameter
       if (slot >= base::limits::image_slots) continue;
       Image& image = set.images[static_cast<std::size_t>(slot)];
       if (!is_empty(image)) continue;
+      if (fonts.glyph_budget == 0) return 0;
+      if (fonts.glyph_budget > 0) --fonts.glyph_budget;
       if (render_slot(face, code, image, margins) == 0) return 0;
     }
   }

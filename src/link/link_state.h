@@ -33,6 +33,12 @@ struct LinkSettings {
 struct LinkState {
   // Serial port
   int port_fd = -1;
+  // A port backed by memory instead of a device (fuzzing): rx holds every
+  // byte the module will send, and the reads take them in order, one read
+  // after the other, and time out at once when none are left; a drain
+  // discards nothing, writes are swallowed and waits take no time. Such a
+  // port is open until it is closed.
+  bool memory_port = false;
   std::vector<std::uint8_t> rx;  // bytes taken from the driver, not yet consumed
   std::size_t rx_head = 0;       // first unconsumed byte of rx
   std::uint32_t line_errors[5] = {0, 0, 0, 0, 0};  // last error counters of the driver

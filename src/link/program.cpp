@@ -334,14 +334,17 @@ int flash_write_protected(LinkState& link, long address, int wait) {
 }
 
 int program_module(LinkSettings& s, LinkState& link, base::Output& out) {
-  link.send_block = s.send_block;
-
   // The file is read once, whole; the transfer sends these bytes.
   std::string file;
   if (!base::read_whole_file(s.upload_file, file)) {
     report_text(out, base::format("Cannot open file %s !\r\n", s.upload_file.c_str()), to_all);
     return 0;
   }
+  return program_upload(s, link, out, file);
+}
+
+int program_upload(LinkSettings& s, LinkState& link, base::Output& out, const std::string& file) {
+  link.send_block = s.send_block;
   bool complete = has_end_of_upload(file);
   UploadHeader h = read_upload_header(file);
   if (!h.found) {

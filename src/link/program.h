@@ -5,6 +5,8 @@
 // compared with the one in the file's header.
 #pragma once
 
+#include <string>
+
 namespace vexa::base {
 struct Output;
 }
@@ -19,6 +21,9 @@ struct LinkSettings;
 // upload file names. Returns 1 when the file was programmed (and verified, with
 // VERIFY on), 0 otherwise; every failure has printed its message.
 int program_module(LinkSettings& s, LinkState& link, base::Output& out);
+// The same with the file's bytes already read (messages still name
+// s.upload_file).
+int program_upload(LinkSettings& s, LinkState& link, base::Output& out, const std::string& file);
 
 // Tries to invert the byte at address, waiting `wait` ticks for each
 // answer. 0 when the byte could be changed (the inverted byte stays in the

@@ -67,8 +67,11 @@ speed_t speed_constant(long baud) {
 
 std::size_t pending(const LinkState& link) { return link.rx.size() - link.rx_head; }
 
+bool port_is_open(const LinkState& link) { return link.port_fd >= 0 || link.memory_port; }
+
 // Moves everything the driver holds into the receive queue.
 void pump(LinkState& link) {
+  if (link.memory_port) return;  // the queue holds all there is
   if (link.rx_head > 0 && link.rx_head == link.rx.size()) {
     link.rx.clear();
     link.rx_head = 0;
@@ -164,9 +167,12 @@ fs::path usb_parent(const fs::path& device_link) {
 
 }  // namespace
 
-std::uint32_t tick_now(const LinkState& link) { return static_cast<std::uint32_t>(now_us() / tick_length(link)); }
+std::uint32_t tick_now(const LinkState& link) {
+  return link.memory_port ? 0 : static_cast<std::uint32_t>(now_us() / tick_length(link));
+}
 
 void wait_ticks(const LinkState& link, int n) {
+  if (link.memory_port) return;
   if (n < 0) n = 0;
   std::uint64_t tick = tick_length(link);
   std::uint64_t start = now_us() / tick;
@@ -174,6 +180,7 @@ void wait_ticks(const LinkState& link, int n) {
 }
 
 void pause_ticks(const LinkState& link, int n) {
+  if (link.memory_port) return;
   if (n <= 0) {
     ::sched_yield();
     return;
@@ -195,6 +202,7 @@ std::string port_label(const LinkSettings& settings) {
 }
 
 int port_open(LinkState& link, const std::string& device, long baud) {
+  if (link.memory_port) return speed_constant(baud) != B0 ? 1 : 0;
   port_close(link);
   speed_t speed = speed_constant(baud);
   if (device.empty() || speed == B0) return 0;
@@ -234,6 +242,11 @@ int port_open(LinkState& link, const std::string& device, long baud) {
 }
 
 void port_close(LinkState& link) {
+  if (link.memory_port) {
+    link.memory_port = false;
+    link.rx.clear();
+    link.rx_head = 0;
+  }
   if (link.port_fd < 0) return;
   pause_ticks(link, 5);
   rx_drain(link);
@@ -245,9 +258,10 @@ void port_close(LinkState& link) {
 }
 
 int port_set_baud(LinkState& link, long baud) {
-  if (link.port_fd < 0) return 1;
+  if (!port_is_open(link)) return 1;
   speed_t speed = speed_constant(baud);
   if (speed == B0) return 0;
+  if (link.memory_port) return 1;
   termios t;
   if (::tcgetattr(link.port_fd, &t) != 0) return 0;
   ::cfsetispeed(&t, speed);
@@ -264,7 +278,8 @@ void port_flush(LinkState& link, int n) {
 }
 
 int rx_count(LinkState& link) {
-  if (link.port_fd < 0) return -1;
+  if (!port_is_open(link)) return -1;
+  if (link.memory_port) return 0;  // the bytes come as they are read
   int errors = line_error_mask(link);
   if (errors != 0) return -errors;
   pump(link);
@@ -272,7 +287,7 @@ int rx_count(LinkState& link) {
 }
 
 void rx_drain(LinkState& link) {
-  if (link.port_fd < 0) return;
+  if (link.port_fd < 0) return;  // nothing on a memory port: its bytes are the answers to come
   int count = rx_count(link);
   // Line errors are cleared by the query itself; a line that keeps failing
   // must not keep the compiler here, so the retries are bounded.
@@ -281,12 +296,12 @@ void rx_drain(LinkState& link) {
 }
 
 int read_byte(LinkState& link, int timeout) {
-  if (link.port_fd < 0) return -1;
+  if (!port_is_open(link)) return -1;
   std::uint32_t last = tick_now(link);
   for (;;) {
     if (pending(link) == 0) pump(link);
     if (pending(link) > 0) return link.rx[link.rx_head++];
-    if (timeout <= 0) return -1;
+    if (timeout <= 0 || link.memory_port) return -1;
     wait_input_or_tick(link);
     std::uint32_t now = tick_now(link);
     // Ticks that passed while this process was not running count too, so a
@@ -299,11 +314,11 @@ int read_byte(LinkState& link, int timeout) {
 }
 
 int read_block(LinkState& link, std::span<std::uint8_t> bytes, int timeout) {
-  if (link.port_fd < 0) return -1;
+  if (!port_is_open(link)) return -1;
   std::uint32_t last = tick_now(link);
   for (;;) {
     pump(link);
-    if (pending(link) >= bytes.size() || timeout <= 0) break;
+    if (pending(link) >= bytes.size() || timeout <= 0 || link.memory_port) break;
     wait_input_or_tick(link);
     std::uint32_t now = tick_now(link);
     if (now != last) {
@@ -324,6 +339,7 @@ int write_byte(LinkState& link, int byte) {
 }
 
 int write_block(LinkState& link, std::span<const std::uint8_t> bytes) {
+  if (link.memory_port) return 1;
   if (link.port_fd < 0) return 0;
   // A write may take 1 ms per byte plus one second; a line that accepts
   // nothing for longer has failed.

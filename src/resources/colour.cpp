@@ -348,9 +348,14 @@ bool shorten_colour_table(Image& image, const std::array<Bgr, 256>& entries, int
 template <int From, int To>
 void remap_rows(const Image& source, Image& target, const std::array<std::uint8_t, 256>& map) {
   const int width = image_width(source), height = image_height(source);
-  std::array<std::uint8_t, 256> pair{};  // a 4-bit byte: both pixels mapped at once
+  // A 4-bit byte mapped at once: both pixels as a 4-bit byte, or as two
+  // 1-bit pixels. Built once, not per row: a tall picture has many rows.
+  std::array<std::uint8_t, 256> pair{};
   if constexpr (From == 4 && To == 4)
     for (int b = 0; b < 256; ++b) pair[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(map[static_cast<std::size_t>(b >> 4)] << 4 | map[static_cast<std::size_t>(b & 15)]);
+  if constexpr (From == 4 && To == 1)
+    for (int b = 0; b < 256; ++b)
+      pair[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>((map[static_cast<std::size_t>(b >> 4)] & 1) << 1 | (map[static_cast<std::size_t>(b & 15)] & 1));
   for (int r = 0; r < height; ++r) {
     const std::uint8_t* in = stored_row(source, r);
     std::uint8_t* out = stored_row(target, r);
@@ -367,12 +372,9 @@ void remap_rows(const Image& source, Image& target, const std::array<std::uint8_
       // one by one.
       int x = 0;
       if constexpr (From == 4 && To == 1) {
-        std::array<std::uint8_t, 256> two{};  // a 4-bit byte as two 1-bit pixels
-        for (int b = 0; b < 256; ++b)
-          two[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>((map[static_cast<std::size_t>(b >> 4)] & 1) << 1 | (map[static_cast<std::size_t>(b & 15)] & 1));
         for (; x + 8 <= width; x += 8) {
           const std::uint8_t* q = in + x / 2;
-          out[x / 8] = static_cast<std::uint8_t>(two[q[0]] << 6 | two[q[1]] << 4 | two[q[2]] << 2 | two[q[3]]);
+          out[x / 8] = static_cast<std::uint8_t>(pair[q[0]] << 6 | pair[q[1]] << 4 | pair[q[2]] << 2 | pair[q[3]]);
         }
       } else if constexpr (From == 8 && To == 4) {
         for (; x + 2 <= width; x += 2) out[x / 2] = static_cast<std::uint8_t>(map[in[x]] << 4 | map[in[x + 1]]);

@@ -22,6 +22,7 @@ bool has_g24_extension(const std::string& file_name) {
   return file_name.size() >= 4 && strcasecmp(file_name.c_str() + file_name.size() - 4, ".G24") == 0;
 }
 
+
 }  // namespace
 
 int write_g16(imagefiles::ImageSet& set, const std::string& file_name, int dithering) {
@@ -35,6 +36,10 @@ int write_g16(imagefiles::ImageSet& set, const std::string& file_name, int dithe
   return base::write_file_atomically(file_name, bytes) ? 1 : 0;
 }
 
+std::string export_path(const command::Context& ctx, const std::string& file_name) {
+  return base::confined_path(ctx.settings.root_folder, file_name);
+}
+
 std::string export_base_name(const std::string& file) {
   std::string base = base::file_name_of(base::to_slashes(file));
   std::size_t dot = base.rfind('.');
@@ -43,13 +48,15 @@ std::string export_base_name(const std::string& file) {
 }
 
 int export_g16(command::Context& ctx, imagefiles::ImageSet& set, const std::string& file_name) {
-  if (write_g16(set, file_name, ctx.settings.dithering)) return 1;
+  const std::string path = export_path(ctx, file_name);
+  if (!path.empty() && write_g16(set, path, ctx.settings.dithering)) return 1;
   report_failed_export(ctx, file_name);
   return 0;
 }
 
 int export_single_bmps(command::Context& ctx, const imagefiles::ImageSet& set, const std::string& base) {
-  if (imagefiles::dump_images_as_bmp(set, base)) return 1;
+  const std::string path = export_path(ctx, base);
+  if (!path.empty() && imagefiles::dump_images_as_bmp(set, path)) return 1;
   report_failed_export(ctx, base + "_nnn.bmp");
   return 0;
 }
@@ -57,7 +64,8 @@ int export_single_bmps(command::Context& ctx, const imagefiles::ImageSet& set, c
 int export_sheet(command::Context& ctx, const std::string& file_name, imagefiles::ImageSet& set, int width, int height, int columns,
                  int stretch_mode) {
   base::report_text(ctx.out, vexa::base::format("Export Overview <%s>\r\n\r\n", file_name.c_str()), base::to_all);
-  if (resources::export_overview_sheet(ctx, file_name, set, width, height, columns, stretch_mode)) return 1;
+  const std::string path = export_path(ctx, file_name);
+  if (!path.empty() && resources::export_overview_sheet(ctx, path, set, width, height, columns, stretch_mode)) return 1;
   command::report_error(ctx, vexa::base::format("cannot export overview <%s> !", file_name.c_str()));
   return 0;
 }

@@ -36,6 +36,10 @@ std::string export_base_name(const std::string& file);
 // that name then stays as it was).
 int write_g16(imagefiles::ImageSet& set, const std::string& file_name, int dithering = 0);
 
+// Where an export named file_name is written: the name itself, or inside the
+// root folder of a confined run; empty when the name leads out of that folder.
+std::string export_path(const command::Context& ctx, const std::string& file_name);
+
 // Writes the set as a G16 file (the set may be converted to the stored
 // depth). Returns 1; 0 after the error "cannot export <%s> !".
 int export_g16(command::Context& ctx, imagefiles::ImageSet& set, const std::string& file_name);

@@ -323,7 +323,8 @@ int compile_winfont(command::Context& ctx) {
   const bool overview = (s.export_overview & export_fonts) != 0;
   if (s.export_winfont == 1) {
     const std::string fxt = vexa::base::format("%s_%d-%d.fxt", base.c_str(), h.first, h.last);
-    if (imagefiles::write_font_listing(set, fxt))
+    const std::string path = export_path(ctx, fxt);
+    if (!path.empty() && imagefiles::write_font_listing(set, path))
       base::report_text(ctx.out, "Export FXT-Font <" + fxt + ">\r\n" + (overview ? "" : "\r\n"), base::to_all);
     else
       command::report_error(ctx, vexa::base::format("cannot export winfont <%s> !", fxt.c_str()));

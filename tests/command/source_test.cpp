@@ -1,7 +1,10 @@
 // The file list of a wildcard name, which only the resource compilers read,
-// and the quoted file name reader, which no directive uses.
+// and a run confined to a folder, which only the fuzz targets make.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "base/paths.h"
 #include "command/source.h"
 #include "test_support.h"
 
@@ -33,6 +36,37 @@ TEST(Source, WildcardSearch) {
   EXPECT_EQ(list.first_number, -1);
   EXPECT_TRUE(search("<./none??.bmp>").names.empty());
   c.ctx->source.current = -1;
+}
+
+// Relative names are taken in the run's folder, and no name the macro file
+// gives leads out of it, to read or to write.
+TEST(Source, ConfinedRunStaysInItsFolder) {
+  EXPECT_EQ(base::confined_path("", "../x"), "../x");
+  EXPECT_EQ(base::confined_path("/r/", "a/./b"), "/r/a/b");
+  EXPECT_EQ(base::confined_path("/r/", "/r/a/../b"), "/r/b");
+  EXPECT_EQ(base::confined_path("/r/", "a/../../x"), "");
+  EXPECT_EQ(base::confined_path("/r/", "/rx/y"), "");
+  EXPECT_EQ(base::confined_path("/r/", "C:x"), "");
+
+  test::CapturedContext c;
+  const std::string root = c.dir.path + "/run/";
+  std::filesystem::create_directory(root);
+  test::write_file(root + "inc.txt", "A=1\n");
+  test::write_file(c.dir.file("out.txt"), "B=1\n");
+  c.ctx->settings.root_folder = root;
+  c.ctx->settings.macro_directory = root;
+  c.compile_lines("VexaG6\nINCLUDE <inc.txt>\nINCLUDE <../out.txt>\nINCLUDE <" + c.dir.file("out.txt") +
+                      ">\nEXPORTMACRO 2 <../escaped.x>\nMacro 1\n#TP 1,2;\nEXPORTMACRO 2 <kept>\nMacro 2\n#TP 1,2;\n"
+                      "Macro 3\n",
+                  "run/main.txt");
+  const std::string console = c.console();
+  EXPECT_NE(console.find("Open File <" + root + "inc.txt>"), std::string::npos) << console;
+  EXPECT_NE(console.find("<" + c.dir.file("out.txt") + "> lies outside the folder of the run !"), std::string::npos);
+  EXPECT_EQ(console.find("Open File <" + c.dir.file("out.txt")), std::string::npos);
+  EXPECT_NE(console.find("Cannot write File " + root + "../escaped.bin !"), std::string::npos);
+  EXPECT_FALSE(test::file_exists(c.dir.file("escaped.bin")));
+  EXPECT_TRUE(test::file_exists(root + "kept.bin"));
+  EXPECT_EQ(c.errors(), 3);
 }
 
 }  // namespace

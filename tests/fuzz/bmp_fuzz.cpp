@@ -19,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size >= 6) base::put_u32(sized.data() + 2, static_cast<std::uint32_t>(size));
   imagefiles::ReadOptions options;
   options.alpha_threshold = size > 0 ? data[size - 1] : 128;
+  options.max_image_bytes = fuzz::image_bytes;
   for (const std::uint8_t* bytes : {data, static_cast<const std::uint8_t*>(sized.data())}) {
     auto set = std::make_unique<imagefiles::ImageSet>();
     const int result = imagefiles::read_bmp(*set, imagefiles::Bytes(bytes, size), options);

@@ -12,8 +12,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vexa;
   auto set = std::make_unique<imagefiles::ImageSet>();
+  imagefiles::ReadOptions options;
+  options.max_image_bytes = fuzz::image_bytes;
   int colour_depth = 0;
-  const int result = imagefiles::read_gif(*set, imagefiles::Bytes(data, size), colour_depth);
+  const int result = imagefiles::read_gif(*set, imagefiles::Bytes(data, size), options, colour_depth);
   fuzz::check_read(result, *set);
   if (result != 1) return 0;
   base::ReportLines lines;

@@ -31,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   vexa::imagefiles::ReadOptions options;
   options.gamma = size > 0 && (data[size - 1] & 1);
   options.alpha_threshold = size > 1 ? data[size / 2] : 128;
+  options.max_image_bytes = vexa::fuzz::image_bytes;
   vexa::fuzz::check_read(vexa::imagefiles::read_png(*set, vexa::imagefiles::Bytes(data, size), options), *set);
   std::vector<std::uint8_t> fixed(data, data + size);
   fix_crcs(fixed);
