@@ -61,6 +61,19 @@ void export_animation(command::Context& ctx, imagefiles::ImageSet& full, imagefi
   export_sheet(ctx, range + ".bmp", full, width, height, 10, 3);
 }
 
+// The screen an animation is played on, in 24 bits, and which of its dots a
+// frame has drawn; false when there is no memory for it.
+bool clear_screen(int width, int height, std::vector<std::uint8_t>& screen, std::vector<std::uint8_t>& drawn) {
+  const std::size_t dots = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  try {
+    screen.assign(dots * 3, 0);
+    drawn.assign(dots, 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 // Frames of another size than the first: every frame is drawn from the
@@ -90,12 +103,7 @@ bool make_difference_frames(imagefiles::ImageSet& set) {
   const std::uint8_t key[3] = {set.transparent_colour.blue, set.transparent_colour.green, set.transparent_colour.red};
 
   std::vector<std::uint8_t> screen, drawn;
-  try {
-    screen.assign(static_cast<std::size_t>(screen_w) * static_cast<std::size_t>(screen_h) * 3, 0);
-    drawn.assign(static_cast<std::size_t>(screen_w) * static_cast<std::size_t>(screen_h), 0);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+  if (!clear_screen(screen_w, screen_h, screen, drawn)) return false;
   auto place = [screen_w](int x, int y) { return static_cast<std::size_t>(y) * static_cast<std::size_t>(screen_w) + static_cast<std::size_t>(x); };
   {
     const imagefiles::Image& image = set.images[static_cast<std::size_t>(first)];
@@ -138,12 +146,7 @@ bool compose_difference_frames(imagefiles::ImageSet& set) {
   }
   const std::uint8_t key[3] = {set.transparent_colour.blue, set.transparent_colour.green, set.transparent_colour.red};
   std::vector<std::uint8_t> screen, drawn;
-  try {
-    screen.assign(static_cast<std::size_t>(screen_w) * static_cast<std::size_t>(screen_h) * 3, 0);
-    drawn.assign(static_cast<std::size_t>(screen_w) * static_cast<std::size_t>(screen_h), 0);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+  if (!clear_screen(screen_w, screen_h, screen, drawn)) return false;
   // A key pixel where nothing was drawn yet stays the key colour: the
   // frame's own transparent pixel.
   for (int s = set.first_number; s < end; ++s) {
