@@ -97,16 +97,16 @@ bool ask_fontconfig(FontLibrary& fonts, std::string_view family, std::string_vie
 bool match_font(FontLibrary& fonts, std::string_view family, std::string_view fallback, int weight,
                 std::string& file, int& index, std::string& found_family, bool& replaced) {
   auto same = [&](const FontMatch& m) { return m.family == family && m.fallback == fallback && m.weight == weight; };
-  auto known = std::find_if(fonts.matches.begin(), fonts.matches.end(), same);
-  if (known == fonts.matches.end()) {
+  auto known = std::find_if(fonts.cache.matches.begin(), fonts.cache.matches.end(), same);
+  if (known == fonts.cache.matches.end()) {
     FontMatch m;
     m.family = family;
     m.fallback = fallback;
     m.weight = weight;
     m.found = ask_fontconfig(fonts, family, fallback, weight, m.file, m.index, m.found_family, m.replaced);
-    if (fonts.matches.size() >= 16) fonts.matches.erase(fonts.matches.begin());
-    fonts.matches.push_back(std::move(m));
-    known = fonts.matches.end() - 1;
+    if (fonts.cache.matches.size() >= 16) fonts.cache.matches.erase(fonts.cache.matches.begin());
+    fonts.cache.matches.push_back(std::move(m));
+    known = fonts.cache.matches.end() - 1;
   }
   if (!known->found) return false;
   file = known->file;
@@ -157,7 +157,7 @@ void face_metrics(FT_Face face, int& ascent, int& descent) {
 // The opened file (path, index), with the symbol character map chosen when
 // symbol_map asks for it and the file has one; null when it cannot be opened.
 const FontFile* open_font_file(FontLibrary& fonts, const std::string& path, int index, bool symbol_map) {
-  for (const FontFile& file : fonts.files)
+  for (const FontFile& file : fonts.cache.files)
     if (file.path == path && file.index == index && file.symbol_map == symbol_map) return &file;
   FontFile file{path, index, symbol_map};
   if (FT_New_Face(fonts.library, path.c_str(), index, &file.face) != 0) return nullptr;
@@ -169,17 +169,17 @@ const FontFile* open_font_file(FontLibrary& fonts, const std::string& path, int 
         break;
       }
   }
-  fonts.files.push_back(std::move(file));
-  return &fonts.files.back();
+  fonts.cache.files.push_back(std::move(file));
+  return &fonts.cache.files.back();
 }
 
 }  // namespace
 
 FontLibrary::~FontLibrary() {
-  for (auto* list : {&faces, &spare})
+  for (auto* list : {&faces, &cache.spare})
     for (auto& face : *list)
       if (face->size != nullptr) FT_Done_Size(face->size);
-  for (FontFile& file : files) FT_Done_Face(file.face);
+  for (FontFile& file : cache.files) FT_Done_Face(file.face);
   if (borrowed) return;
   if (library != nullptr) FT_Done_FreeType(library);
   if (config != nullptr) FcConfigDestroy(config);
@@ -198,10 +198,10 @@ Face* open_face(FontLibrary& fonts, std::string_view family, std::string_view fa
   };
   auto held = std::find_if(fonts.faces.begin(), fonts.faces.end(), same);
   if (held != fonts.faces.end()) return held->get();
-  auto kept = std::find_if(fonts.spare.begin(), fonts.spare.end(), same);
-  if (kept != fonts.spare.end()) {
+  auto kept = std::find_if(fonts.cache.spare.begin(), fonts.cache.spare.end(), same);
+  if (kept != fonts.cache.spare.end()) {
     fonts.faces.push_back(std::move(*kept));
-    fonts.spare.erase(kept);
+    fonts.cache.spare.erase(kept);
     return fonts.faces.back().get();
   }
   if (!start_font_library(fonts, error)) return nullptr;
@@ -249,12 +249,12 @@ std::string replacing_family(FontLibrary& fonts, std::string_view family, std::s
 void release_face(FontLibrary& fonts, const Face* face) {
   auto it = std::find_if(fonts.faces.begin(), fonts.faces.end(), [&](const auto& f) { return f.get() == face; });
   if (it == fonts.faces.end()) return;
-  fonts.spare.push_back(std::move(*it));
+  fonts.cache.spare.push_back(std::move(*it));
   fonts.faces.erase(it);
   constexpr std::size_t spare_faces = 16;
-  if (fonts.spare.size() > spare_faces) {
-    if (fonts.spare.front()->size != nullptr) FT_Done_Size(fonts.spare.front()->size);
-    fonts.spare.erase(fonts.spare.begin());
+  if (fonts.cache.spare.size() > spare_faces) {
+    if (fonts.cache.spare.front()->size != nullptr) FT_Done_Size(fonts.cache.spare.front()->size);
+    fonts.cache.spare.erase(fonts.cache.spare.begin());
   }
 }
 

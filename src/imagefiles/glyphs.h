@@ -6,10 +6,12 @@
 // rasteriser all draw their text through this layer.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "imagefiles/image.h"
@@ -70,6 +72,17 @@ struct FontFile {
   FT_FaceRec_* face = nullptr;
 };
 
+// What answering one request learnt that the next may use again. A fuzz run
+// lends it from one input to the next, since it depends only on the
+// installed fonts and code pages, never on the input.
+struct FontCache {
+  std::vector<std::unique_ptr<Face>> spare;  // released, kept for the same request (the latest few)
+  std::vector<FontFile> files;
+  std::vector<FontMatch> matches;  // the latest few
+  // Code pages converted to code points (see code_page_table), by name.
+  std::vector<std::pair<std::string, std::array<std::uint32_t, 256>>> code_pages;
+};
+
 // The FreeType library, fontconfig's configuration, the font files and faces
 // opened so far and the matches made, owned by the run's context and
 // released with it. Nothing is loaded
@@ -95,9 +108,7 @@ struct FontLibrary {
   int max_cell_height = largest_cell;
   long long glyph_budget = -1;
   std::vector<std::unique_ptr<Face>> faces;
-  std::vector<std::unique_ptr<Face>> spare;  // released, kept for the same request (the latest few)
-  std::vector<FontFile> files;
-  std::vector<FontMatch> matches;  // the latest few
+  FontCache cache;
 };
 
 // Starts FreeType and loads fontconfig's configuration, where not done yet.

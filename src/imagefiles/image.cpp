@@ -238,7 +238,7 @@ bool duplicate_image(const Image& source, Image& target) {
 }
 
 void release_image(Image& image) {
-  std::vector<std::uint8_t>().swap(image.dib);
+  if (image.dib.capacity() != 0) std::vector<std::uint8_t>().swap(image.dib);
   image.dib_size = 0;
   image.colour_count = 0;
   image.row_stride = 0;

@@ -157,7 +157,7 @@ Face* create_fitted_font(FontLibrary& fonts, FontDescription& description, std::
   return face;
 }
 
-bool code_page_table(int charset, std::array<std::uint32_t, 256>& table) {
+bool code_page_table(FontLibrary& fonts, int charset, std::array<std::uint32_t, 256>& table) {
   if (charset == charset_symbol) {
     for (std::uint32_t c = 0; c < 256; ++c) table[c] = c;
     return true;
@@ -165,10 +165,18 @@ bool code_page_table(int charset, std::array<std::uint32_t, 256>& table) {
   const char* code_page = fallback_code_page;
   for (const CharsetCodePage& row : charset_code_pages)
     if (row.charset == charset) code_page = row.code_page;
+  // Converting a code page byte by byte costs more than rendering a small
+  // set: each code page is converted once and kept.
+  for (const auto& [known, converted] : fonts.cache.code_pages)
+    if (known == code_page) {
+      table = converted;
+      return true;
+    }
   Converter converter;
   converter.cd = iconv_open("UTF-32LE", code_page);
   if (converter.cd == reinterpret_cast<iconv_t>(-1)) return false;
   for (std::uint32_t c = 0; c < 256; ++c) table[c] = convert_byte(converter.cd, static_cast<unsigned char>(c));
+  fonts.cache.code_pages.emplace_back(code_page, table);
   return true;
 }
 
@@ -258,7 +266,7 @@ bool crop_font_cells(ImageSet& set, int ink, int wanted, int bottom) {
 
 int rasterise_windows_font(FontLibrary& fonts, ImageSet& set, const WinFontParameters& request) {
   std::array<std::uint32_t, 256> table{};
-  if (request.charset >= 0 && !code_page_table(request.charset, table)) return 0;
+  if (request.charset >= 0 && !code_page_table(fonts, request.charset, table)) return 0;
   const long long wanted = request.size;
   GlyphMargins margins;
   int cell = request.size;

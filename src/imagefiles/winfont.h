@@ -71,7 +71,7 @@ struct GlyphMargins {
 // codes are kept: the face's symbol map looks them up. Returns false when the
 // system cannot convert the code page.
 inline constexpr std::uint32_t no_character = 0xFFFFFFFFu;
-bool code_page_table(int charset, std::array<std::uint32_t, 256>& table);
+bool code_page_table(FontLibrary& fonts, int charset, std::array<std::uint32_t, 256>& table);
 
 // Renders the requested characters of the face at cell height cell_height
 // into the set (cleared first), one 1-bit image per slot, and measures the

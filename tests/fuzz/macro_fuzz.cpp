@@ -64,8 +64,8 @@ struct Folder {
 };
 
 // Fontconfig's configuration is loaded once per process, and the font files
-// are opened once: they, the spare faces and the matches made are lent to
-// every input's context and taken back.
+// are opened once: they and the rest of the font cache are lent to every
+// input's context and taken back.
 vexa::imagefiles::FontLibrary& shared_fonts() {
   static vexa::imagefiles::FontLibrary fonts;
   static const bool started = [] {
@@ -105,9 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ctx->fonts.library = fonts.library;
   ctx->fonts.config = fonts.config;
   ctx->fonts.borrowed = true;
-  ctx->fonts.files = std::move(fonts.files);
-  ctx->fonts.spare = std::move(fonts.spare);
-  ctx->fonts.matches = std::move(fonts.matches);
+  ctx->fonts.cache = std::move(fonts.cache);
 
   if (command::open_source(*ctx, path, 1)) {
     while (ctx->source.current >= 0) {
@@ -120,9 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   command::close_macro(*ctx);
   driver::layout_image(*ctx);
-  fonts.files = std::move(ctx->fonts.files);
-  fonts.spare = std::move(ctx->fonts.spare);
-  fonts.matches = std::move(ctx->fonts.matches);
+  fonts.cache = std::move(ctx->fonts.cache);
   ctx.reset();
   folder.clear(path);
   return 0;
