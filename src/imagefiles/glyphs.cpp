@@ -275,6 +275,12 @@ bool has_glyph(const Face& face, std::uint32_t code) {
   return face.face != nullptr && glyph_index(face, code) != 0;
 }
 
+std::vector<int> glyphs_below(const Face& face, std::uint32_t codes) {
+  std::vector<int> counts(static_cast<std::size_t>(codes) + 1, 0);
+  for (std::uint32_t c = 0; c < codes; ++c) counts[c + 1] = counts[c] + (has_glyph(face, c) ? 1 : 0);
+  return counts;
+}
+
 bool load_glyph_ink(const Face& face, std::uint32_t code, GlyphInk& glyph) {
   if (face.face == nullptr) return false;
   // A code without a glyph draws the face's default glyph (index 0), as text

@@ -146,6 +146,10 @@ void release_face(FontLibrary& fonts, const Face* face);
 // True when the face's character map holds a glyph for code.
 bool has_glyph(const Face& face, std::uint32_t code);
 
+// How many of the codes below each code up to `codes` have a glyph: element
+// c is the count for 0 to c - 1 (codes + 1 elements).
+std::vector<int> glyphs_below(const Face& face, std::uint32_t codes);
+
 // The cell of one character: its advance width and the face's ascent plus
 // descent. False when the glyph cannot be loaded.
 bool char_extent(const Face& face, std::uint32_t code, int& width, int& height);

@@ -202,10 +202,22 @@ int rasterise_font_set(FontLibrary& fonts, ImageSet& set, const WinFontParameter
     next_slot = -static_cast<long long>(request.charset) > 255 ? 33 : -request.charset;
     lowest = next_slot;
   }
+  // A Unicode set that has filled every slot only counts the glyphs of the
+  // rest of its ranges, for the message: counted all at once, so that ranges
+  // of every code cost one pass over the codes instead of one per range.
+  std::vector<int> below;
   for (const CodeRange& range : request.ranges) {
     for (int c = range.first; c <= range.last; ++c) {
       std::uint32_t code = static_cast<std::uint32_t>(c);
       int slot = c;
+      if (unicode && next_slot >= base::limits::image_slots) {
+        if (below.empty()) below = glyphs_below(face, max_code + 1);
+        const int more = below[static_cast<std::size_t>(std::min(range.last, max_code)) + 1] -
+                         below[static_cast<std::size_t>(std::min(c, max_code))];
+        next_slot += more;
+        if (more > 0) highest = next_slot - 1;
+        break;
+      }
       if (unicode) {
         if (!has_glyph(face, code)) continue;
         slot = next_slot++;

@@ -40,6 +40,8 @@ Face* create_fitted_font(FontLibrary& fonts, FontDescription& description, std::
 
 // One range of character codes, first to last (a range with last < first
 // asks for nothing).
+// Codes of a request are 16-bit: 0 to max_code.
+inline constexpr int max_code = 0xFFFF;
 struct CodeRange {
   int first;
   int last;

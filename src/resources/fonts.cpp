@@ -76,7 +76,7 @@ struct NumberText {
   }
 };
 
-int code_of(int value) { return value & 0xFFFF; }
+int code_of(int value) { return value & imagefiles::max_code; }
 
 // --- font checks and lines ----------------------------------------------------
 
