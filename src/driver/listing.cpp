@@ -139,12 +139,15 @@ void list_resources(std::string& text, const std::vector<std::uint8_t>& image, c
     const std::span<const std::uint8_t> bytes(image.data() + r.address, static_cast<std::size_t>(r.size));
     imagefiles::BlockHeader header;
     const bool sound = imagefiles::validate_block(bytes, block);
-    if (imagefiles::read_block_header(bytes, header) && header.signature && header.kind == imagefiles::block_bitmap) {
+    if (imagefiles::read_block_header(bytes, header) && header.signature &&
+        (header.kind == imagefiles::block_bitmap || header.kind == imagefiles::block_instrument)) {
       // A block that starts as one but fails the whole-block check is shown
-      // as such, so that a bad checksum can be traced to the resource.
+      // as such, so that a bad checksum can be traced to the resource. An
+      // instrument's size is its background's.
       line += sound ? base::format("  %-9s  %4d  %6d  %5d", base::format("%dx%d", block.width, block.height).c_str(),
                                    block.header.depth, block.images, block.coded_images)
-                    : std::string("  damaged bitmap block");
+              : header.kind == imagefiles::block_instrument ? std::string("  damaged instrument block")
+                                                            : std::string("  damaged bitmap block");
     }
     add_line(text, line);
   }
