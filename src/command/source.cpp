@@ -159,8 +159,10 @@ int open_source(Context& ctx, const std::string& raw_name, int repeat) {
   SourceLevel level;
   level.name = name;
   level.repeat = repeat;
-  std::string dir = base::directory_of(name);
-  level.directory = dir.empty() ? base::current_directory() : dir;
+  // The folder is made full, as the names taken relative to it are: a file
+  // given as "proj/main.txt" names its includes "/.../proj/inc.txt".
+  const std::string& root = ctx.settings.root_folder;
+  level.directory = base::full_path(base::directory_of(name), root.empty() ? base::current_directory() : root);
   if (name.empty() || !base::read_whole_file(name, level.content)) {
     report_error(ctx, base::format("Cannot Open File <%s> !", name.c_str()));
     return 0;

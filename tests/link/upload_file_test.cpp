@@ -59,8 +59,8 @@ TEST(UploadFile, EveryCutIsTruncated) {
 
 TEST(UploadFile, DamageIsNamed) {
   // Offsets in panel.DF: the header is 173 bytes; record 1 (region 1,
-  // address 0, 1024 bytes) follows it, record 3 (region 2) starts at 1810.
-  const std::size_t record1 = 173, record3 = 1810;
+  // address 0, 1024 bytes) follows it, record 3 (region 2) starts at 1813.
+  const std::size_t record1 = 173, record3 = 1813;
   struct Damage {
     const char* what;
     std::function<void(Bytes&)> change;
@@ -70,19 +70,19 @@ TEST(UploadFile, DamageIsNamed) {
   const Damage damages[] = {
       {"no model name", [](Bytes& b) { b[72] = 'X'; }, "damaged header: unknown model \"VexaX7\""},
       {"a digit of the region 1 length", [](Bytes& b) { b[91] = '8'; },
-       "damaged record 3 at byte 1810: region letter X, not D"},
+       "damaged record 3 at byte 1813: region letter X, not D"},
       {"region 2 start", [](Bytes& b) { b[97] = '1'; }, "damaged header: region 2 starts at 16385, not at 16384"},
       {"payload below region 1", [](Bytes& b) { b[102] = '0'; },
-       "damaged header: region 1 of 1607 bytes and a payload of 669 bytes do not fit"},
+       "damaged header: region 1 of 1610 bytes and a payload of 759 bytes do not fit"},
       {"the checksum's hex digits", [](Bytes& b) { b[108] = 'G'; }, "damaged header: its text is not the one"},
       {"the bar width", [](Bytes& b) { b[137] = '7'; }, "damaged header: its text is not the one"},
       {"no record head", set(record1 + 1, 'C'), "damaged record 1 at byte 173: no record head there"},
-      {"record number", set(record3 + 4, 9), "damaged record 3 at byte 1810: it is numbered 9"},
-      {"record region", set(record3 + 7, 'D'), "damaged record 3 at byte 1810: region letter D, not X"},
-      {"record address", set(record3 + 8, 1), "damaged record 3 at byte 1810: address 16385, not 16384"},
-      {"record length", set(record3 + 12, 9), "damaged record 3 at byte 1810: 2304 bytes, but its region has 1062"},
-      {"image region length", set(record1 + 15 + 2, 0), "damaged image: its region lengths 1536 and 1062"},
-      {"trailer", [](Bytes& b) { b[b.size() - 2] = 1; }, "damaged file: no trailer at byte 2902"},
+      {"record number", set(record3 + 4, 9), "damaged record 3 at byte 1813: it is numbered 9"},
+      {"record region", set(record3 + 7, 'D'), "damaged record 3 at byte 1813: region letter D, not X"},
+      {"record address", set(record3 + 8, 1), "damaged record 3 at byte 1813: address 16385, not 16384"},
+      {"record length", set(record3 + 12, 9), "damaged record 3 at byte 1813: 2304 bytes, but its region has 1149"},
+      {"image region length", set(record1 + 15 + 2, 0), "damaged image: its region lengths 1536 and 1149"},
+      {"trailer", [](Bytes& b) { b[b.size() - 2] = 1; }, "damaged file: no trailer at byte 2992"},
       {"a byte after the trailer", [](Bytes& b) { b.push_back(0); }, "damaged file: 1 bytes after the trailer"},
   };
   for (const Damage& d : damages) {
@@ -93,7 +93,7 @@ TEST(UploadFile, DamageIsNamed) {
   EXPECT_EQ(read_error(fixture("list-dfo/panel.DFO"), false), "not an upload file: no \"program \" in its header");
   Bytes object = fixture("list-dfo/panel.DFO");
   object[image_region2_length_at] ^= 1;
-  EXPECT_EQ(read_error(object, true), "truncated or damaged file: 17446 bytes do not hold regions of 1607 and 1063 bytes");
+  EXPECT_EQ(read_error(object, true), "truncated or damaged file: 17533 bytes do not hold regions of 1610 and 1148 bytes");
 }
 
 }  // namespace
