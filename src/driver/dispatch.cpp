@@ -247,7 +247,7 @@ void usb(command::Context& ctx, const Keyword&) {
   if (!command::at_line_end(src)) ++src.pos;
   command::skip_blanks(src);
   char c = command::current_char(src);
-  if (c != '\'' && c != '"' && !command::at_line_end(src)) directive_baud(ctx, evaluate_expression(ctx));
+  if (c != '\'' && c != '"') directive_baud(ctx, evaluate_expression(ctx));
   if (!read_quoted_text(ctx, s.usb_name)) report_error(ctx, "Cannot found a USB/COM name !");
   if (s.baud == 0) s.baud = s.autoscan ? 230400 : 115200;
 }
@@ -461,10 +461,8 @@ void dispatch_line(command::Context& ctx) {
   char next = current_char(src);
   if (step == 0 && (next == '-' || next == '+') && char_at(src, src.pos + 1) == next) step = next == '+' ? 1 : -1;
   if (step != 0) {
-    if (src.word.empty()) {
-      report_error(ctx, "Unknown Command !");
-      return;
-    }
+    // A line of dashes steps the constant without a name, which is created
+    // (with its message) the first time, like any other unknown name.
     command::step_constant(ctx, src.word, step);
     return;
   }
