@@ -1,5 +1,6 @@
 #include "driver/run.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -121,8 +122,12 @@ void read_command_line(command::Context& ctx, const std::vector<std::string>& ar
         break;
       }
       case 'm': {
+        // A descriptor the front-end did not leave open is no window: the
+        // log or the serial port opened later would take its number and
+        // receive the window records.
         long fd = std::strtol(value, nullptr, 10);
-        ctx.out.window_fd = fd > 0 && fd < 65536 ? static_cast<int>(fd) : -1;
+        ctx.out.window_fd =
+            fd > 0 && fd < 65536 && ::fcntl(static_cast<int>(fd), F_GETFD) != -1 ? static_cast<int>(fd) : -1;
         break;
       }
       case 'o': s.write_object = true; break;

@@ -116,8 +116,10 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::strin
     ::dup2(null_in, 0);
     ::dup2(out_pipe[1], 1);
     ::dup2(err_pipe[1], 2);
-    ::close(out_pipe[0]);
-    ::close(err_pipe[0]);
+    // The program starts with the three standard descriptors only, as from
+    // a shell: a descriptor number named on its command line is then one
+    // that is not open.
+    ::close_range(3, ~0U, 0);
     for (const std::string& e : extra_env) ::putenv(const_cast<char*>(e.c_str()));
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
