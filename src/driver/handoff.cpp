@@ -38,13 +38,15 @@ bool ends_with_exe(const std::string& path) {
 }
 
 // A simulator named after the model with ".EXE" may exist here under the
-// bare model name.
+// bare model name. Either is looked up without regard to case where it does
+// not exist as written, as every other name of a project is.
 std::string simulator_program(const std::string& simulator) {
-  if (!is_file(simulator) && ends_with_exe(simulator)) {
-    std::string bare = simulator.substr(0, simulator.size() - 4);
+  std::string program = base::existing_path(simulator);
+  if (!is_file(program) && ends_with_exe(simulator)) {
+    std::string bare = base::existing_path(simulator.substr(0, simulator.size() - 4));
     if (is_file(bare)) return bare;
   }
-  return simulator;
+  return program;
 }
 
 // A running simulator window of a model listens on the socket
@@ -158,7 +160,9 @@ bool hand_off(command::Context& ctx) {
   if (!s.simulator.empty()) {
     base::report_text(out, "\r\nstart Vexa-Simulation\r\n", base::to_all);
     std::string program = simulator_program(s.simulator);
-    if (std::FILE* f = std::fopen(program.c_str(), "rb")) {
+    // A folder opens for reading here but is no program.
+    std::FILE* f = is_file(program) ? std::fopen(program.c_str(), "rb") : nullptr;
+    if (f != nullptr) {
       std::fclose(f);
       start_simulator(program, upload_path);  // whether it ran makes no difference to the run
     } else {

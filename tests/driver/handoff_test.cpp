@@ -74,7 +74,8 @@ TEST(HandOff, SimulatorStartsDetachedInItsDirectory) {
   CapturedContext cc;
   cc.ctx->settings.model = base::model_vexag6;
   cc.ctx->settings.upload_file = upload;
-  cc.ctx->settings.simulator = program + ".EXE";
+  // Named in other letter cases, with ".exe": the bare name is found.
+  cc.ctx->settings.simulator = dir.file("BIN/vexag6.exe");
   EXPECT_FALSE(hand_off(*cc.ctx));
   ::close(high);
   ::close(low);
@@ -97,6 +98,11 @@ TEST(HandOff, SimulatorStartsDetachedInItsDirectory) {
   EXPECT_TRUE(missing.ctx->settings.handoff_failed);
   EXPECT_EQ(missing.console(), "\r\nstart Vexa-Simulation\r\nERROR: cannot open " + dir.file("bin/Nothing.EXE") +
                                    "\r\n");
+  // So is a folder: it can be opened for reading, but not started.
+  CapturedContext folder;
+  folder.ctx->settings.simulator = dir.file("bin");
+  EXPECT_TRUE(hand_off(*folder.ctx));
+  EXPECT_EQ(folder.console(), "\r\nstart Vexa-Simulation\r\nERROR: cannot open " + dir.file("bin") + "\r\n");
 }
 
 TEST(HandOff, RunningSimulatorWindowGetsTheUploadPath) {
