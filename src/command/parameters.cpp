@@ -67,15 +67,15 @@ void put_byte(CommandBuffer& buffer, std::uint8_t byte) {
 }
 
 // byte-list -> { quoted-string | '{' hex-pairs '}' | '!' string-constant | expression | ',' }
-//              ending at ';', the end of the line or '<'
-int parse_byte_list(Context& ctx, int max, Translation translation) {
+//              ending at ';', the end of the line or '<' (in a header also '[')
+int parse_byte_list(Context& ctx, int max, Translation translation, Place place) {
   command::Source& src = ctx.source;
   CommandBuffer& buffer = ctx.command;
   int produced = 0;
   command::skip_blanks(src);
   while (produced < max) {
     char c = current_char(src);
-    if (c == ';' || c == '\0' || c == '<') break;
+    if (c == ';' || c == '\0' || c == '<' || (c == '[' && place == Place::header)) break;
     if (c == '\'' || c == '"') {
       ++src.pos;
       std::size_t close = std::min(src.line.find(c, src.pos), src.line.size());
@@ -114,7 +114,7 @@ int parse_byte_list(Context& ctx, int max, Translation translation) {
     } else if (c == ',') {
       ++src.pos;
     } else {
-      std::int32_t value = evaluate_expression(ctx);
+      std::int32_t value = evaluate_expression(ctx, place);
       if (value < 0 || value > 255) {
         command::report_error(ctx, "parameter exceeds bytesize (0..255)");
         value = 255;
@@ -142,26 +142,6 @@ int parse_word_list(Context& ctx, int max) {
       put_byte(ctx.command, static_cast<std::uint8_t>(value));
       put_byte(ctx.command, static_cast<std::uint8_t>(value >> 8));
       ++produced;
-    }
-    command::skip_blanks(src);
-  }
-  return produced;
-}
-
-int parse_header_numbers(Context& ctx, int max, std::int32_t* values) {
-  command::Source& src = ctx.source;
-  int produced = 0;
-  command::skip_blanks(src);
-  while (true) {
-    char c = current_char(src);
-    if (c == ';' || c == '\0' || c == '<' || c == '[') break;
-    if (c == ',') {
-      ++src.pos;
-    } else {
-      std::int32_t value = evaluate_expression(ctx, Place::header);
-      if (produced < max) values[produced] = value;
-      ++produced;
-      if (produced >= max) break;
     }
     command::skip_blanks(src);
   }

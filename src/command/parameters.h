@@ -1,5 +1,5 @@
 // The parameter-list parsers: byte lists, word lists and strings written into
-// the command buffer, the numbers of a resource header, and the string
+// the command buffer, and the string
 // constants a byte list inserts. They read from the parse position of the
 // source line and leave it on the first character that does not belong to
 // what they parsed.
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "command/context.h"
+#include "command/expression.h"
 
 namespace vexa::command {
 
@@ -21,18 +22,14 @@ void put_byte(CommandBuffer& buffer, std::uint8_t byte);
 // the characters as written: the table applies when they are used.
 enum class Translation { on, off };
 
-// Parse up to max values into the command buffer; return how many.
-int parse_byte_list(Context& ctx, int max, Translation translation = Translation::on);
+// Parse up to max values into the command buffer; return how many. The
+// number of a resource header is a byte list that a '[' (its page) ends as
+// well (Place::header).
+int parse_byte_list(Context& ctx, int max, Translation translation = Translation::on, Place place = Place::line);
 int parse_word_list(Context& ctx, int max);
 // Like parse_byte_list, then drops trailing bytes 0, 13, 10 and adds one 0;
 // returns the bytes kept plus one.
 int parse_string_param(Context& ctx, int max, Translation translation = Translation::on);
-
-// The numbers of a resource header: expressions separated by ',', up to max,
-// ending at ';', the end of the line, '<' or '['. Unlike a byte list the
-// values keep their full range, so that a number out of range is reported
-// with its own value.
-int parse_header_numbers(Context& ctx, int max, std::int32_t* values);
 
 // At a '!' in a byte list: reads the reference (a name or a function such as
 // !STR(v,w)!) and returns its bytes in text. Returns false when there is

@@ -54,8 +54,15 @@ void report_info(command::Context& ctx, const char* indent, const char* text) {
 }
 
 int read_resource_number(command::Context& ctx, const NumberRule& rule, int& number, int& page, bool single_number) {
-  std::int32_t values[2] = {0, 0};
-  int count = command::parse_header_numbers(ctx, single_number ? 1 : 2, values);
+  // The number is a byte list (a value beyond a byte is reported and taken
+  // as 255), read in the command buffer, which a resource line has free.
+  command::CommandBuffer& buffer = ctx.command;
+  buffer.length = 0;
+  buffer.overflow = false;
+  int count = command::parse_byte_list(ctx, single_number ? 1 : base::limits::list_unlimited, command::Translation::on,
+                                       command::Place::header);
+  const int value = buffer.bytes[0];
+  buffer.length = 0;
   page = command::parse_page_number(ctx);
   ctx.page = page;
   if (count == 0) {
@@ -66,9 +73,9 @@ int read_resource_number(command::Context& ctx, const NumberRule& rule, int& num
     command::report_error(ctx, "too many parameters !");
     return 0;
   }
-  number = values[0];
-  if (values[0] < rule.min || values[0] > rule.max) {
-    command::report_error(ctx, vexa::base::format("%snumber %d is wrong, (allowed: %d..%d) !", rule.noun, values[0], rule.min,
+  number = value;
+  if (value < rule.min || value > rule.max) {
+    command::report_error(ctx, vexa::base::format("%snumber %d is wrong, (allowed: %d..%d) !", rule.noun, value, rule.min,
                                            rule.max));
     return 0;
   }

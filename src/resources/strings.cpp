@@ -17,8 +17,11 @@ int compile_string(command::Context& ctx) {
   command::CommandBuffer& buffer = ctx.command;
   buffer.length = 0;
   buffer.overflow = false;
-  std::int32_t number = 0;
-  int count = command::parse_header_numbers(ctx, 1, &number);
+  // The number is a byte list of one value (a value beyond a byte is
+  // reported and taken as 255); the text's bytes then take its place.
+  int count = command::parse_byte_list(ctx, 1, command::Translation::on, command::Place::header);
+  const int number = buffer.bytes[0];
+  buffer.length = 0;
   int page = command::parse_page_number(ctx);
   ctx.page = page;
   if (count == 0) {
