@@ -149,9 +149,9 @@ int identify_module(const LinkSettings& s, LinkState& link, base::Output& out) {
     probe.insert(probe.end(), packet.begin(), packet.end());
   }
 
-  // A rate is fixed only when the scan is off and a rate is set; with the
-  // scan off and no rate there is nothing to try but the scan.
-  bool fixed = !s.autoscan && s.baud != 0;
+  // With the scan off the rate is fixed; without a rate set (0) the port
+  // refuses it and no module is found.
+  bool fixed = !s.autoscan;
   int first = -1;
   int index = -1;
   if (fixed) {

@@ -223,7 +223,9 @@ int program_open_port(LinkSettings& s, LinkState& link, base::Output& out, const
                       const UploadHeader& h, bool complete) {
   std::string model_name =
       s.model >= 0 && s.model < static_cast<int>(base::models.size()) ? std::string(base::models[static_cast<std::size_t>(s.model)].name) : "";
-  bool fixed = !s.autoscan && s.baud != 0;
+  // With the scan off the rate is fixed, also when none was set: the module
+  // is then looked for at 0 baud, which finds none.
+  bool fixed = !s.autoscan;
 
   std::string line = base::format("\r\nconnecting %s", model_name.c_str());
   if (s.rs485_address >= 0) line = base::format("%s with RS485 address %d", line.c_str(), s.rs485_address);

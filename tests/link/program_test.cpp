@@ -158,6 +158,8 @@ TEST(Programming, RunsAndTheirMessages) {
       {g6.upload, {}, [](LinkRun& ctx) { ctx.settings.com_device.clear(); ctx.settings.com_port = 7; }, 0,
        "\r\nERROR: cannot open COM7: !\r\n"},
       {g6.upload, {}, fixed(1000), 0, " with 1000 baud !\r\n"},
+      // The scan off and no rate set: the port refuses 0 baud, no module.
+      {g6.upload, {"--rate", "57600"}, fixed(0), 0, " with 0 baud\r\n\r\nERROR: not found !\r\n"},
       {g6.upload, {"--fault", "stop:1"}, [](LinkRun& ctx) {
          fixed(115200)(ctx);
          ctx.settings.rs485_address = 3;
