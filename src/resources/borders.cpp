@@ -62,24 +62,16 @@ const std::uint8_t* frame_data(const BitmapBlock& block, int i) {
 }
 
 // The head of both records: entry count E, transparency flag and index,
-// then the palette of E 5-6-5 words.
+// then the palette of E 5-6-5 words. E is the count as the block stores it,
+// where 256 entries are a count of 0: such a record carries no palette.
 void put_palette_head(std::vector<std::uint8_t>& record, const BitmapBlock& block) {
   const imagefiles::BlockHeader h = block_header(block);
-  record.push_back(static_cast<std::uint8_t>(h.palette_entries));
+  const int entries = h.palette_entries % 256;
+  record.push_back(static_cast<std::uint8_t>(entries));
   record.push_back(static_cast<std::uint8_t>(h.transparent));
   record.push_back(static_cast<std::uint8_t>(h.key));
   const auto palette = block.block.begin() + imagefiles::block_layout(h).palette;
-  record.insert(record.end(), palette, palette + 2 * h.palette_entries);
-}
-
-// A block stores 256 entries as a count of 0, which would store a record
-// without a palette; what the module draws from such a record is unknown,
-// so a border or pattern of 256 colours is refused (reduce it to 255
-// colours).
-bool palette_fits(command::Context& ctx, const BitmapBlock& block, const char* noun) {
-  if (block_header(block).palette_entries < 256) return true;
-  command::report_error(ctx, std::string(noun) + " with 256 colors is not supported (max. 255) !");
-  return false;
+  record.insert(record.end(), palette, palette + 2 * entries);
 }
 
 }  // namespace
@@ -103,7 +95,6 @@ int compile_border(command::Context& ctx) {
     command::report_error(ctx, cannot_convert);
     return 0;
   }
-  if (!palette_fits(ctx, block, "Border")) return 0;
   const imagefiles::BlockHeader h = block_header(block);
   const int images = h.first == h.last ? 1 : 2;
   if (images == 2 && frame_data(block, 1) == nullptr) {
@@ -144,7 +135,6 @@ int compile_pattern(command::Context& ctx) {
     command::report_error(ctx, cannot_convert);
     return 0;
   }
-  if (!palette_fits(ctx, block, "Pattern")) return 0;
   std::vector<std::uint8_t> record;
   put_palette_head(record, block);
   const std::uint8_t* data = frame_data(block, 0);
