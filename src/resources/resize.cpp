@@ -207,12 +207,13 @@ bool content_rect(const imagefiles::Image& image, imagefiles::Bgr colour, Rect& 
   return !is_whole(image, rect);
 }
 
-// Only a crop that takes something away is reported: a picture whose
-// corners share a colour but that has no plain row or column at its edge
-// stays as it is, without a line.
+// Whenever something is left the crop is reported, also when it takes
+// nothing away (a picture whose corners share a colour but that has no plain
+// row or column at its edge).
 void crop_border(imagefiles::Image& image, imagefiles::Bgr colour, base::ReportLines& report) {
   Rect r;
-  if (!content_rect(image, colour, r) || r.holds_nothing()) return;
+  content_rect(image, colour, r);
+  if (r.holds_nothing()) return;
   int old_w = imagefiles::image_width(image);
   int old_h = imagefiles::image_height(image);
   if (!crop_image(image, r.left, r.top, r.right, r.bottom)) return;
@@ -271,12 +272,16 @@ int remove_set_borders(imagefiles::ImageSet& set, int mode, base::ReportLines& r
     if (!crop_into(image, cropped[static_cast<std::size_t>(s)], r)) return -1;
     changed = true;
   }
-  if (!changed) return 1;
-  for (int s = first; s < end; ++s)
-    if (!is_empty(cropped[static_cast<std::size_t>(s)]))
-      set.images[static_cast<std::size_t>(s)] = std::move(cropped[static_cast<std::size_t>(s)]);
-  if (shift_x != nullptr) *shift_x -= run.left;
-  if (shift_y != nullptr) *shift_y -= run.top;
+  // The line is written whenever something is left, also when nothing was
+  // cut away (corners of one colour, edges not plain): it shows the border
+  // colour was looked for.
+  if (changed) {
+    for (int s = first; s < end; ++s)
+      if (!is_empty(cropped[static_cast<std::size_t>(s)]))
+        set.images[static_cast<std::size_t>(s)] = std::move(cropped[static_cast<std::size_t>(s)]);
+    if (shift_x != nullptr) *shift_x -= run.left;
+    if (shift_y != nullptr) *shift_y -= run.top;
+  }
   report.push_back(base::format("%sremove border %dx%d -> %dx%d\r\n", indent, old_w, old_h,
                                 imagefiles::image_width(head), imagefiles::image_height(head)));
   return 1;
