@@ -527,11 +527,11 @@ void draw_frame(Image& screen, const GifFrame& frame) {
 }
 
 // Hundredths of a second to the tenths of the delays table, at least 1. The
-// table holds bytes: longer delays (above 25.5 s) are held at 255 rather
-// than wrapping to an arbitrary short time.
+// table holds bytes, which a delay above 25.5 s wraps around, as the
+// module's tables of compiled animations always have.
 std::uint8_t delay_tenths(int delay) {
   int tenths = delay > 10 ? (delay + 4) / 10 : 1;
-  return static_cast<std::uint8_t>(std::min(tenths, 255));
+  return static_cast<std::uint8_t>(tenths & 0xFF);
 }
 
 // Several frames: every frame is composed onto its own copy of the logical
