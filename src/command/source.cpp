@@ -299,6 +299,24 @@ int read_quoted_text(Context& ctx, std::string& buffer) {
   return 1;
 }
 
+// A name in double quotes: from the first quote to the next one or to the
+// first control character, where the parse position is left. A missing
+// closing quote ends the name at the end of the line.
+int read_quoted_file_name(Context& ctx, std::string& buffer) {
+  Source& src = ctx.source;
+  buffer.clear();
+  std::size_t open = src.line.find('"', src.pos);
+  if (open == std::string::npos) {
+    report_error(ctx, "Cannot found a Filename !");
+    return 0;
+  }
+  std::size_t end = open + 1;
+  while (end < src.line.size() && src.line[end] != '"' && static_cast<unsigned char>(src.line[end]) >= 32) ++end;
+  buffer = src.line.substr(open + 1, end - open - 1);
+  src.pos = end;
+  return 1;
+}
+
 int read_project_name(Context& ctx, std::string& buffer) {
   const Source& src = ctx.source;
   static constexpr char openers[3] = {'<', '\'', '"'};

@@ -47,6 +47,7 @@ std::string text_bytes(Context& ctx, std::string_view raw);
 int read_bracket_name(Context& ctx, std::string& buffer);
 int read_file_name(Context& ctx, std::string& buffer);
 int read_quoted_text(Context& ctx, std::string& buffer);
+int read_quoted_file_name(Context& ctx, std::string& buffer);
 int read_project_name(Context& ctx, std::string& buffer);
 std::string project_name_from_path(const std::string& path);
 void set_path(Context& ctx);

@@ -274,9 +274,7 @@ int compile_winfont(command::Context& ctx) {
   int number = 0, page = 0;
   if (!read_resource_number(ctx, font_rule, number, page, true)) return 0;
   std::string face;
-  // A line without a quoted face name names no font to import; it is
-  // dropped without a message of its own.
-  if (!command::read_quoted_text(ctx, face)) return 0;
+  if (!command::read_quoted_file_name(ctx, face)) return 0;
   imagefiles::WinFontParameters request;
   // Installed family names are far shorter; a longer name is cut where a
   // font request's name field ends, and the cut name is used throughout.
