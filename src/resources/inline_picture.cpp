@@ -26,9 +26,8 @@ int inline_picture(command::Context& ctx, char first) {
     if (first == 'C') command::report_error(ctx, "wrong number of parameters");
     return 0;
   }
-  // A '?' name takes the first file it found, as an import list would.
-  const command::FileList& list = ctx.source.file_list;
-  if (!list.names.empty()) name = list.directory + list.names.front();
+  // The name is loaded as written: a '?' in it names no sequence here (only
+  // the resource directives import lists), so such a name is not found.
 
   ReleaseSets release(ctx);
   imagefiles::ImageSet& set = ctx.work_set;
