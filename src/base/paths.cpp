@@ -240,8 +240,20 @@ std::string temporary_name(const std::string& target, int process) {
   return directory_of(target) + temporary_prefix(file_name_of(target)) + std::to_string(process);
 }
 
+// Where a file named path is written: as written where that folder exists,
+// else in the folder of that name in other letter cases (as names read are
+// found), so that "OUT/NAME.bin" lands in an existing "out/".
+std::string output_path(const std::string& path) {
+  const std::string found = existing_path(path);
+  if (found != path || exists(path)) return found;
+  const std::string folder = directory_of(path);
+  if (folder.size() < 2) return path;
+  const std::string existing_folder = existing_path(folder.substr(0, folder.size() - 1));
+  return existing_folder + "/" + file_name_of(path);
+}
+
 bool write_file_atomically(const std::string& path, std::string_view bytes) {
-  const std::string target = link_target(path);
+  const std::string target = link_target(output_path(path));
   struct stat st;
   const bool exists = ::stat(target.c_str(), &st) == 0;
   if (exists && S_ISDIR(st.st_mode)) return false;
@@ -251,7 +263,15 @@ bool write_file_atomically(const std::string& path, std::string_view bytes) {
   remove_stale_temporaries(folder, temporary_prefix(file_name_of(target)));
   const std::string temporary = temporary_name(target, ::getpid());
   int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    // A folder that takes no new file may still hold a writable file of
+    // that name: it is written in place, as the only way to write it.
+    if (!exists || errno != EACCES) return false;
+    fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return false;
+    const bool written = write_all(fd, bytes);
+    return ::close(fd) == 0 && written;
+  }
   // A file that is replaced keeps its permissions; a new one gets the
   // process's default ones, as any newly created file.
   if (exists) ::fchmod(fd, st.st_mode & 07777);

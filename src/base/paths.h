@@ -42,7 +42,9 @@ std::vector<std::string> find_matches(const std::string& pattern, int max);
 // Writes a whole file under a temporary name beside it and renames it into
 // place, so that a failed or interrupted run never leaves a half-written file
 // (an older file of that name stays as it was). A symbolic link is followed
-// and stays a link; a device or FIFO is written into directly. False when it
+// and stays a link; a device or FIFO is written into directly, and so is a
+// writable file in a folder that takes no new file. A folder that does not
+// exist as written is looked for without regard to case. False when it
 // cannot be written.
 bool write_file_atomically(const std::string& path, std::string_view bytes);
 // The name under which process writes target before renaming it into place:

@@ -94,5 +94,17 @@ TEST(WriteFile, LongNamesAndWhatAKilledRunLeftBehind) {
   EXPECT_EQ(test::read_file(target), "demo");
 }
 
+TEST(WriteFile, FolderNamedInOtherLetterCases) {
+  test::TempDir dir;
+  std::filesystem::create_directory(dir.file("out"));
+  EXPECT_TRUE(base::write_file_atomically(dir.file("OUT/NAME.bin"), "upper"));
+  EXPECT_EQ(test::read_file(dir.file("out/NAME.bin")), "upper");
+  // A file of the name in other letter cases is the one replaced.
+  EXPECT_TRUE(base::write_file_atomically(dir.file("Out/name.BIN"), "again"));
+  EXPECT_EQ(names_in(dir.file("out")), std::vector<std::string>{"NAME.bin"});
+  EXPECT_EQ(test::read_file(dir.file("out/NAME.bin")), "again");
+  EXPECT_FALSE(base::write_file_atomically(dir.file("none/x.bin"), "no such folder"));
+}
+
 }  // namespace
 }  // namespace vexa::driver
