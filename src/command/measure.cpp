@@ -14,10 +14,14 @@ namespace vexa::command {
 
 namespace {
 
+enum class Fallback { page_0, none };
+
 // Offset of resource (number, page) of a kind in the resource area, falling
-// back to page 0 when the page has no such entry; -1 when there is none.
-// Numbers and pages outside the tables are simply not available.
-long find_resource(const Context& ctx, int kind, std::int32_t number, std::int32_t page) {
+// back to page 0 when the page has no such entry (unless told not to); -1
+// when there is none. Numbers and pages outside the tables are simply not
+// available.
+long find_resource(const Context& ctx, int kind, std::int32_t number, std::int32_t page,
+                   Fallback fallback = Fallback::page_0) {
   if (number < 0 || number >= base::limits::numbers || page < 0 || page >= base::limits::pages) return -1;
   const std::vector<std::uint8_t>& dir = ctx.flash.directories[static_cast<std::size_t>(kind)];
   for (std::int32_t p : {page, 0}) {
@@ -26,7 +30,7 @@ long find_resource(const Context& ctx, int kind, std::int32_t number, std::int32
       long offset = static_cast<long>(base::get_u24(entry));
       return offset < ctx.flash.resource_pos ? offset : -1;
     }
-    if (p == 0) break;
+    if (p == 0 || fallback == Fallback::none) break;
   }
   return -1;
 }
@@ -47,10 +51,11 @@ int glyph_width(base::Bytes font, const imagefiles::BlockHeader& header, int cod
   return entry.width;
 }
 
-// Text of compiled string number on page (page-0 fallback), at most 255 characters.
+// Text of compiled string number on page, at most 255 characters. Unlike
+// fonts and pictures, a string is only looked for on the page named.
 std::string compiled_string(const Context& ctx, std::int32_t number, std::int32_t page) {
   std::string text;
-  long offset = find_resource(ctx, command::kind_strings, number, page);
+  long offset = find_resource(ctx, command::kind_strings, number, page, Fallback::none);
   if (offset < 0) return text;
   for (long p = offset; p < ctx.flash.resource_pos && text.size() < 255; ++p) {
     char c = static_cast<char>(ctx.flash.resources[static_cast<std::size_t>(p)]);
@@ -116,13 +121,15 @@ std::int32_t text_size(Context& ctx, bool width, std::span<const std::int32_t> a
       height += line_height;
       continue;
     }
-    if (c == ' ' && space == 1) {
-      line += static_cast<std::int64_t>(glyph_width(font_block, font, '8')) * zoom_x + 2 * add_width;
-    } else if (c == ' ' && space > 1) {
-      line += static_cast<std::int64_t>(space) * zoom_x + 2 * add_width;
-    } else if (!font_block.empty() && c >= font.first && c <= font.last) {
-      line += static_cast<std::int64_t>(glyph_width(font_block, font, c)) * zoom_x + 2 * add_width;
-    }
+    // Only characters of the font's code range take room; a blank among
+    // them may take the width of '8' or a fixed width instead of its own.
+    if (font_block.empty() || c < font.first || c > font.last) continue;
+    std::int64_t advance = glyph_width(font_block, font, c);
+    if (c == ' ' && space == 1)
+      advance = glyph_width(font_block, font, '8');
+    else if (c == ' ' && space > 1)
+      advance = space;
+    line += advance * zoom_x + 2 * add_width;
   }
   widest = std::max(widest, line);
   return static_cast<std::int32_t>(width ? widest : height);
