@@ -21,8 +21,9 @@ namespace vexa::command {
 namespace {
 
 // Brackets nested deeper than this are refused; the recursion must stay far
-// from the stack's end whatever the input.
-constexpr int max_depth = 200;
+// from the stack's end whatever the input. A source line of 1999 characters
+// holds at most 999 pairs of brackets, so no line that closes them reaches it.
+constexpr int max_depth = 1000;
 
 std::int32_t wrap(std::int64_t v) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(v)); }
 
@@ -159,10 +160,11 @@ std::int32_t modulo(Context& ctx, const Call& call) {
 }
 
 // The sum of the arguments divided by their count, truncated toward zero.
+// The sum is 32-bit and wraps, as every other addition does.
 std::int32_t average(Context&, const Call& call) {
-  std::int64_t sum = 0;
-  for (std::int32_t value : call.a) sum += value;
-  return wrap(sum / static_cast<std::int64_t>(call.a.size()));
+  std::int32_t sum = 0;
+  for (std::int32_t value : call.a) sum = wrap(static_cast<std::int64_t>(sum) + value);
+  return divide(sum, static_cast<std::int32_t>(call.a.size()));
 }
 
 // The last letter of a size function's name: W for the width, any other for

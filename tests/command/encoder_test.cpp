@@ -27,13 +27,14 @@ TEST(Encoder, PanelModelsHaveShorterStrings) {
   }
 }
 
-TEST(Expression, DeepNestingIsRefusedNotCrashed) {
+TEST(Expression, AnyNestingALineCanCloseIsEvaluatedDeeperIsRefused) {
   test::CapturedContext c;
-  std::string calls;
-  for (int i = 0; i < 1000; ++i) calls += "LO(";
-  c.compile_lines("INFO " + std::string(1990, '(') + "\nINFO " + calls + "1\n");
-  EXPECT_NE(c.console().find("--->LINE 1: expression nested too deeply !"), std::string::npos);
-  EXPECT_NE(c.console().find("--->LINE 2: expression nested too deeply !"), std::string::npos);
+  // 995 pairs of brackets fill a line of 1998 characters.
+  c.compile_lines("Macro 1\n#TP " + std::string(995, '(') + "1" + std::string(995, ')') + ",2;\nINFO " +
+                  std::string(1990, '(') + "\n");
+  EXPECT_EQ(test::macro_bytes(*c.ctx), (std::vector<std::uint8_t>{27, 'T', 'P', 1, 2}));
+  EXPECT_EQ(c.console().find("--->LINE 2:"), std::string::npos);
+  EXPECT_NE(c.console().find("--->LINE 3: expression nested too deeply !"), std::string::npos);
 }
 
 }  // namespace
