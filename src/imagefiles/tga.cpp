@@ -179,7 +179,9 @@ bool read_image(ImageSet& set, Bytes file, const ReadOptions& options) {
 
   Image& image = set.images[1];
   int bits = h.depth == 32 ? 24 : h.depth;
-  if (is_mapped(h.type)) {
+  // A grey picture that carries a colour map shows its values through the
+  // map, as a colour-mapped one does; without one they are grey levels.
+  if (is_mapped(h.type) || (bits == 8 && h.map_type == 1 && h.map_length > 0)) {
     // Entry first + k of the table is map entry k, so that pixel value v
     // shows map entry v - first, as Targa defines the first-entry field
     // (a file may store only the tail of a larger map). Entries below first
@@ -195,7 +197,7 @@ bool read_image(ImageSet& set, Bytes file, const ReadOptions& options) {
       const std::uint8_t* e = &map[3 * static_cast<std::size_t>(k)];
       set_colour_entry(image, h.map_first + k, Bgr{e[0], e[1], e[2]});
     }
-  } else if (bits == 8) {  // grey: 8-bit true colour is rejected above
+  } else if (bits == 8) {  // grey without a map: 8-bit true colour is rejected above
     if (!create_bitmap(image, h.width, h.height, 8, 256, 0)) return false;
     for (int i = 0; i < 256; ++i) {
       auto v = static_cast<std::uint8_t>(i);
