@@ -41,9 +41,13 @@ bool decode(Bytes file, Image& image, std::uint64_t max_bytes) {
   info.err = jpeg_std_error(&errors.library);
   errors.library.error_exit = leave_on_error;
   errors.library.output_message = ignore_message;
+  // Once the header is read and the bitmap made, an error while the pixels
+  // are decoded keeps the picture: the rows not reached stay black, as a
+  // damaged file's readable part is still worth showing.
+  volatile bool decoding = false;
   if (setjmp(errors.jump) != 0) {
     jpeg_destroy_decompress(&info);
-    return false;
+    return decoding;
   }
   jpeg_create_decompress(&info);
   // Whole-picture buffers of progressive files are bounded like bitmaps; a
@@ -62,6 +66,7 @@ bool decode(Bytes file, Image& image, std::uint64_t max_bytes) {
                                 static_cast<std::uint32_t>(jpeg_pels_per_metre(info.density_unit, info.X_density)));
     set_header_field(image, dib::y_pels,
                                 static_cast<std::uint32_t>(jpeg_pels_per_metre(info.density_unit, info.Y_density)));
+    decoding = true;
     jpeg_start_decompress(&info);
     ok = info.output_components == 3 && info.output_width == info.image_width &&
          info.output_height == info.image_height;
