@@ -157,12 +157,12 @@ inline constexpr std::size_t directory_bytes =
 // resource compilers append here; the driver lays it all out as one image at
 // the end of the run. The areas hold at most base::limits::work_area bytes
 // each and grow as bytes are appended, so that a small project does not pay
-// for two areas of 8 MB. Every table entry starts free (all bytes 255).
+// for two areas of 8 MB. Every table entry starts free (all bytes 255); a
+// kind's table is made when it is first written (made_table), so that a run
+// storing few kinds does not fill 300 KB of free entries, and until then
+// reads as free (table_entry).
 struct DataFlash {
-  DataFlash() : system_macros(macro_table_bytes / base::limits::pages, 255) {
-    for (auto& table : macro_tables) table.assign(macro_table_bytes, 255);
-    for (auto& directory : directories) directory.assign(directory_bytes, 255);
-  }
+  DataFlash() : system_macros(macro_table_bytes / base::limits::pages, 255) {}
   std::vector<std::uint8_t> image;      // macro bytes during the compile, the image after layout
   std::vector<std::uint8_t> resources;  // resource blocks
   int image_pos = 0;                    // macro bytes written (the size of image while compiling)
@@ -181,6 +181,18 @@ struct DataFlash {
   int payload = 0;
   std::string project_name;  // as stored in the image (from the model line or the upload file name)
 };
+
+// A kind's table, made of bytes free entries when it is still empty.
+inline std::vector<std::uint8_t>& made_table(std::vector<std::uint8_t>& table, std::size_t bytes) {
+  if (table.empty()) table.assign(bytes, 255);
+  return table;
+}
+
+// The entry at offset of a table, or a free entry when the table is not made.
+inline const std::uint8_t* table_entry(const std::vector<std::uint8_t>& table, std::size_t offset) {
+  static constexpr std::uint8_t free_entry[base::limits::macro_entry_bytes] = {255, 255, 255, 255, 255, 255};
+  return table.empty() ? free_entry : table.data() + offset;
+}
 
 // --- the whole -------------------------------------------------------------
 

@@ -34,7 +34,7 @@ int table_index(MacroType type) { return static_cast<int>(type) - fixed_macro_ty
 
 std::vector<std::uint8_t>& table_of(Context& ctx, MacroType type) {
   int t = table_index(type);
-  return t < 0 ? ctx.flash.system_macros : ctx.flash.macro_tables[static_cast<std::size_t>(t)];
+  return t < 0 ? ctx.flash.system_macros : made_table(ctx.flash.macro_tables[static_cast<std::size_t>(t)], macro_table_bytes);
 }
 
 KindStats& stats_of(Context& ctx, MacroType type) {

@@ -25,7 +25,7 @@ long find_resource(const Context& ctx, int kind, std::int32_t number, std::int32
   if (number < 0 || number >= base::limits::numbers || page < 0 || page >= base::limits::pages) return -1;
   const std::vector<std::uint8_t>& dir = ctx.flash.directories[static_cast<std::size_t>(kind)];
   for (std::int32_t p : {page, 0}) {
-    const std::uint8_t* entry = dir.data() + command::resource_entry(p, number);
+    const std::uint8_t* entry = command::table_entry(dir, command::resource_entry(p, number));
     if (command::entry_used(entry)) {
       long offset = static_cast<long>(base::get_u24(entry));
       return offset < ctx.flash.resource_pos ? offset : -1;

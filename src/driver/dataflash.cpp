@@ -63,6 +63,7 @@ Regions regions_of(const command::Context& ctx) {
 
 // Adds delta to the 24-bit start of every used entry of a table.
 void relocate(std::vector<std::uint8_t>& table, int entry_bytes, std::size_t entries, int delta) {
+  if (table.empty()) return;  // never written: every entry free
   for (std::size_t i = 0; i < entries; ++i) {
     std::uint8_t* entry = table.data() + i * static_cast<std::size_t>(entry_bytes);
     if (command::entry_used(entry)) base::put_u24(entry, base::get_u24(entry) + static_cast<std::uint32_t>(delta));
@@ -91,7 +92,8 @@ void layout_image(command::Context& ctx) {
       // erased bytes passes over them.
       const std::size_t page_bytes =
           static_cast<std::size_t>(base::limits::numbers) * static_cast<std::size_t>(ref.entry_bytes);
-      const bool erased = std::memcmp(ref.table->data() + page * page_bytes, erased_page.data(), page_bytes) == 0;
+      const bool erased =
+          ref.table->empty() || std::memcmp(ref.table->data() + page * page_bytes, erased_page.data(), page_bytes) == 0;
       for (int number = 0; !erased && number < base::limits::numbers; ++number) {
         std::size_t at = (static_cast<std::size_t>(page) * base::limits::numbers + static_cast<std::size_t>(number)) *
                          static_cast<std::size_t>(ref.entry_bytes);

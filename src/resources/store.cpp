@@ -10,7 +10,7 @@ namespace vexa::resources {
 
 bool resource_free(const command::Context& ctx, int kind, int page, int number) {
   const auto& directory = ctx.flash.directories[static_cast<std::size_t>(kind)];
-  return !command::entry_used(directory.data() + command::resource_entry(page, number));
+  return !command::entry_used(command::table_entry(directory, command::resource_entry(page, number)));
 }
 
 int store_resource(command::Context& ctx, int kind, int page, int number, const std::uint8_t* bytes, std::size_t size) {
@@ -19,7 +19,8 @@ int store_resource(command::Context& ctx, int kind, int page, int number, const 
   // directory entry stays free.
   int offset = flash.resource_pos;
   if (!command::append_to_area(ctx, flash.resources, flash.resource_pos, bytes, size)) return 0;
-  std::uint8_t* entry = flash.directories[static_cast<std::size_t>(kind)].data() + command::resource_entry(page, number);
+  std::uint8_t* entry = command::made_table(flash.directories[static_cast<std::size_t>(kind)], command::directory_bytes).data() +
+                        command::resource_entry(page, number);
   base::put_u24(entry, static_cast<std::uint32_t>(offset));
   command::KindStats& stats = flash.resource_stats[static_cast<std::size_t>(kind)];
   ++stats.count;

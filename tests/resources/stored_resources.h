@@ -22,7 +22,7 @@ namespace vexa::test {
 // resource's offset (or the end of the area); empty when the entry is free.
 inline ByteList stored_resource(const command::Context& ctx, int kind, int page, int number) {
   const std::uint8_t* e =
-      ctx.flash.directories[static_cast<std::size_t>(kind)].data() + command::resource_entry(page, number);
+      command::table_entry(ctx.flash.directories[static_cast<std::size_t>(kind)], command::resource_entry(page, number));
   if (!command::entry_used(e)) return {};
   std::uint32_t start = base::get_u24(e);
   std::uint32_t end = static_cast<std::uint32_t>(ctx.flash.resource_pos);
