@@ -12,7 +12,9 @@ struct Context;
 
 namespace vexa::driver {
 
-// The upload file name made absolute against the current directory.
+// The upload file name made absolute against the current directory. Also a
+// name with a folder is made absolute: the simulator starts in its own
+// folder, where a relative name would name another file.
 std::string upload_file_path(const std::string& upload_file);
 
 // Starts the simulator program with the upload file path as its only

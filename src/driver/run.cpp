@@ -205,7 +205,10 @@ int run(command::Context& ctx, const std::vector<std::string>& args) {
     }
   }
 
-  // Run mode by extension: an upload file (.DF, .DFO ...) is programmed as it is.
+  // Run mode by extension: an upload file (.DF, .DFO ...) is programmed as it
+  // is. Only a '.' in the file's own name counts: on Linux folders with a dot
+  // in their names are common (~/.local, build.d), and "proj.d/panel" is a
+  // macro file named panel, not an upload file.
   std::string base = s.macro_file;
   std::size_t slash = base.find_last_of('/');
   std::size_t dot = base.find_last_of('.');
