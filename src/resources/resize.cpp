@@ -422,10 +422,13 @@ bool fit_set(imagefiles::ImageSet& set, int max_x, int max_y, bool keep_aspect, 
     imagefiles::Image& image = set.images[static_cast<std::size_t>(s)];
     if (is_empty(image)) continue;
     if ((imagefiles::image_width(image) > max_x || imagefiles::image_height(image) > max_y) && images == 1) {
+      // A border is only looked for where the four corners share a colour,
+      // whichever colour is then taken away.
       imagefiles::Bgr corner;
-      if ((mode == 1 || mode == 2) && corner_colour(image, corner))
+      const bool corners_agree = corner_colour(image, corner);
+      if ((mode == 1 || mode == 2) && corners_agree)
         crop_border(image, corner, report);
-      else if ((mode == 3 || mode == 4) && transparent != nullptr)
+      else if ((mode == 3 || mode == 4) && transparent != nullptr && corners_agree)
         crop_border(image, *transparent, report);
     }
     int old_w = imagefiles::image_width(image);
