@@ -152,12 +152,14 @@ int encode_command(Context& ctx) {
   char second = static_cast<char>(std::toupper(static_cast<unsigned char>(raw_second)));
 
   const CommandRow* row = first != '\0' ? find_command(first, second) : nullptr;
-  if (row == nullptr || !gate_admits(row->gate, ctx.settings.model) || (row->second == Second::any && raw_second == '\0')) {
+  if (row == nullptr || !gate_admits(row->gate, ctx.settings.model)) {
     report_error(ctx, not_valid);
     return 0;
   }
+  // The second character is stored; at the end of the line (a bare '#%' or
+  // '#$') that is the line's terminating 0, and the position stays there.
   if (row->second != Second::none) {
-    ++src.pos;
+    if (!command::at_line_end(src)) ++src.pos;
     put_byte(buffer, static_cast<std::uint8_t>(row->second == Second::any ? raw_second : second));
   }
 
