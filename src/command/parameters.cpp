@@ -148,6 +148,16 @@ int parse_word_list(Context& ctx, int max) {
   return produced;
 }
 
+int parse_header_number(Context& ctx, int max, int& first) {
+  CommandBuffer& buffer = ctx.command;
+  buffer.length = 0;
+  buffer.overflow = false;
+  const int count = parse_byte_list(ctx, max, Translation::on, Place::header);
+  first = count > 0 ? buffer.bytes[0] : 0;
+  buffer.length = 0;
+  return count;
+}
+
 int parse_string_param(Context& ctx, int max, Translation translation) {
   CommandBuffer& buffer = ctx.command;
   int start = buffer.length;

@@ -1,5 +1,5 @@
 // The parameter-list parsers: byte lists, word lists and strings written into
-// the command buffer, and the string
+// the command buffer, the number of a resource header, and the string
 // constants a byte list inserts. They read from the parse position of the
 // source line and leave it on the first character that does not belong to
 // what they parsed.
@@ -27,6 +27,11 @@ enum class Translation { on, off };
 // well (Place::header).
 int parse_byte_list(Context& ctx, int max, Translation translation = Translation::on, Place place = Place::line);
 int parse_word_list(Context& ctx, int max);
+// The number of a resource header: a byte list of up to max values ended by
+// '[' as well, read in the command buffer (free on a resource line) and
+// taken out again. Returns how many values there were; first is the first
+// (a value beyond a byte is reported and taken as 255).
+int parse_header_number(Context& ctx, int max, int& first);
 // Like parse_byte_list, then drops trailing bytes 0, 13, 10 and adds one 0;
 // returns the bytes kept plus one.
 int parse_string_param(Context& ctx, int max, Translation translation = Translation::on);

@@ -39,6 +39,13 @@ std::string copy_project_name(const std::string& text, std::size_t start, char s
   return name;
 }
 
+// The folder relative names are taken from: the one the compiler was started
+// in, or the root folder of a confined run.
+std::string start_folder(const Context& ctx) {
+  const std::string& root = ctx.settings.root_folder;
+  return root.empty() ? base::current_directory() : root;
+}
+
 // Turns a name read from the macro file into a full path: the current level's
 // PATH goes in front of a plain name; a name starting with '.' is taken
 // relative to the current source file, any other relative name relative to
@@ -51,8 +58,7 @@ std::string make_full_path(Context& ctx, const std::string& raw) {
       level != nullptr)
     name = base::to_slashes(level->path) + name;
   if (!name.empty() && name[0] == '.' && level != nullptr) return base::full_path(name, level->directory);
-  const std::string& root = ctx.settings.root_folder;
-  return base::full_path(name, root.empty() ? base::current_directory() : root);
+  return base::full_path(name, start_folder(ctx));
 }
 
 // Fills the file list from a wildcard pattern (a full path with '?').
@@ -161,8 +167,7 @@ int open_source(Context& ctx, const std::string& raw_name, int repeat) {
   level.repeat = repeat;
   // The folder is made full, as the names taken relative to it are: a file
   // given as "proj/main.txt" names its includes "/.../proj/inc.txt".
-  const std::string& root = ctx.settings.root_folder;
-  level.directory = base::full_path(base::directory_of(name), root.empty() ? base::current_directory() : root);
+  level.directory = base::full_path(base::directory_of(name), start_folder(ctx));
   if (name.empty() || !base::read_whole_file(name, level.content)) {
     report_error(ctx, base::format("Cannot Open File <%s> !", name.c_str()));
     return 0;
@@ -307,7 +312,7 @@ int read_quoted_file_name(Context& ctx, std::string& buffer) {
   buffer.clear();
   std::size_t open = src.line.find('"', src.pos);
   if (open == std::string::npos) {
-    report_error(ctx, "Cannot found a Filename !");
+    report_error(ctx, no_file_name);
     return 0;
   }
   std::size_t end = open + 1;

@@ -256,7 +256,7 @@ bool convert_to_16_bit(Image& image, bool dither, const Bgr* transparent) {
         const std::uint8_t* p = reader.read(r, buffer.data());
         std::uint8_t* o = stored_row(result, r);
         for (int x = 0; x < width; ++x, p += 3, o += 2) {
-          unsigned word = ((p[2] & 0xF8u) << 8) | ((p[1] & 0xFCu) << 3) | (p[0] >> 3);
+          const unsigned word = pack_565(Bgr{p[0], p[1], p[2]});
           o[0] = static_cast<std::uint8_t>(word);
           o[1] = static_cast<std::uint8_t>(word >> 8);
         }
@@ -351,7 +351,7 @@ int find_unused_colour(const Image& image, Bgr& colour) {
       std::vector<std::uint8_t> buffer(static_cast<std::size_t>(width) * 3);
       for (int r = 0; r < height; ++r) {
         const std::uint8_t* p = reader.read(r, buffer.data());
-        for (int x = 0; x < width; ++x, p += 3) mark(((p[2] & 0xF8u) << 8) | ((p[1] & 0xFCu) << 3) | (p[0] >> 3));
+        for (int x = 0; x < width; ++x, p += 3) mark(pack_565(Bgr{p[0], p[1], p[2]}));
       }
     } catch (const std::bad_alloc&) {
       return 0;

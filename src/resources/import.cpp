@@ -54,15 +54,8 @@ void report_info(command::Context& ctx, const char* indent, const char* text) {
 }
 
 int read_resource_number(command::Context& ctx, const NumberRule& rule, int& number, int& page, bool single_number) {
-  // The number is a byte list (a value beyond a byte is reported and taken
-  // as 255), read in the command buffer, which a resource line has free.
-  command::CommandBuffer& buffer = ctx.command;
-  buffer.length = 0;
-  buffer.overflow = false;
-  int count = command::parse_byte_list(ctx, single_number ? 1 : base::limits::list_unlimited, command::Translation::on,
-                                       command::Place::header);
-  const int value = buffer.bytes[0];
-  buffer.length = 0;
+  int value = 0;
+  const int count = command::parse_header_number(ctx, single_number ? 1 : base::limits::list_unlimited, value);
   page = command::parse_page_number(ctx);
   ctx.page = page;
   if (count == 0) {

@@ -170,8 +170,8 @@ bool corner_colour(const imagefiles::Image& image, imagefiles::Bgr& colour) {
   return true;
 }
 
-bool content_rect(const imagefiles::Image& image, imagefiles::Bgr colour, Rect& rect) {
-  if (is_empty(image)) return false;
+Rect content_rect(const imagefiles::Image& image, imagefiles::Bgr colour) {
+  if (is_empty(image)) return Rect{1, 1, 0, 0};
   int width = imagefiles::image_width(image);
   int height = imagefiles::image_height(image);
   // One pass: the first and last row holding another colour, and over all
@@ -197,22 +197,17 @@ bool content_rect(const imagefiles::Image& image, imagefiles::Bgr colour, Rect& 
       right = std::max(right, last);
     }
   } catch (const std::bad_alloc&) {
-    rect = Rect{0, 0, width - 1, height - 1};
-    return false;
+    return Rect{0, 0, width - 1, height - 1};
   }
-  if (bottom < 0)
-    rect = Rect{width, height, width - 1, height - 1};  // all of the colour: empty
-  else
-    rect = Rect{left, top, right, bottom};
-  return !is_whole(image, rect);
+  if (bottom < 0) return Rect{width, height, width - 1, height - 1};  // all of the colour: empty
+  return Rect{left, top, right, bottom};
 }
 
 // Whenever something is left the crop is reported, also when it takes
 // nothing away (a picture whose corners share a colour but that has no plain
 // row or column at its edge).
 void crop_border(imagefiles::Image& image, imagefiles::Bgr colour, base::ReportLines& report) {
-  Rect r;
-  content_rect(image, colour, r);
+  const Rect r = content_rect(image, colour);
   if (r.holds_nothing()) return;
   int old_w = imagefiles::image_width(image);
   int old_h = imagefiles::image_height(image);
@@ -239,13 +234,11 @@ int remove_set_borders(imagefiles::ImageSet& set, int mode, base::ReportLines& r
     return 0;
 
   // One rectangle for all images, so frames keep their places to each other.
-  Rect run;
-  content_rect(head, colour, run);
+  Rect run = content_rect(head, colour);
   for (int s = first + 1; s < end; ++s) {
     const imagefiles::Image& image = set.images[static_cast<std::size_t>(s)];
     if (is_empty(image)) continue;
-    Rect r;
-    content_rect(image, colour, r);
+    const Rect r = content_rect(image, colour);
     if (r.holds_nothing()) continue;
     if (run.holds_nothing()) {
       run = r;

@@ -22,9 +22,10 @@ struct Rect {
 bool crop_image(imagefiles::Image& image, int left, int top, int right, int bottom);
 // The colour of the four corners when they are equal.
 bool corner_colour(const imagefiles::Image& image, imagefiles::Bgr& colour);
-// The rectangle left after stripping rows and columns of only colour; false
-// when nothing would be stripped.
-bool content_rect(const imagefiles::Image& image, imagefiles::Bgr colour, Rect& rect);
+// The rectangle left after stripping rows and columns of only colour: the
+// whole image when nothing would be stripped (or the image cannot be read),
+// an empty one when every pixel is of the colour or there is no image.
+Rect content_rect(const imagefiles::Image& image, imagefiles::Bgr colour);
 // Cuts the plain border of colour off the image; a cut adds its line to report.
 void crop_border(imagefiles::Image& image, imagefiles::Bgr colour, base::ReportLines& report);
 // Border removal by REMOVEBORDER mode (1: the corner colour, 3: the set's

@@ -15,13 +15,8 @@ namespace vexa::resources {
 // string -> STRING number [ '[' page ']' ] byte-list
 int compile_string(command::Context& ctx) {
   command::CommandBuffer& buffer = ctx.command;
-  buffer.length = 0;
-  buffer.overflow = false;
-  // The number is a byte list of one value (a value beyond a byte is
-  // reported and taken as 255); the text's bytes then take its place.
-  int count = command::parse_byte_list(ctx, 1, command::Translation::on, command::Place::header);
-  const int number = buffer.bytes[0];
-  buffer.length = 0;
+  int number = 0;
+  const int count = command::parse_header_number(ctx, 1, number);
   int page = command::parse_page_number(ctx);
   ctx.page = page;
   if (count == 0) {
